@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs what the build needs and a fresh machine may lack, from Debian's
+# packages. Each argument names a group: build (default), sanitize, bench.
+set -euo pipefail
+
+groups=("$@")
+[ ${#groups[@]} -gt 0 ] || groups=(build)
+
+want=()
+for g in "${groups[@]}"; do
+  case "$g" in
+    build) want+=(cmake ninja-build g++ libgtest-dev) ;;
+    sanitize) want+=(clang libclang-rt-14-dev) ;;
+    bench) want+=(libbenchmark-dev) ;;
+    *) echo "install-deps: unknown group '$g'" >&2; exit 2 ;;
+  esac
+done
+
+missing=()
+for p in "${want[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "install-deps: installing ${missing[*]}" >&2
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,502 @@
+#include "VekPgProd.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <stdexcept>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace {
+
+using std::size_t;
+using std::string_view;
+constexpr size_t npos = string_view::npos;
+
+// ---- Texts -------------------------------------------------------------------
+
+// A delimiter as the search sees it: its bytes before the first NUL, like the
+// C-string search of the host. Its length is that of the searched part, so a
+// delimiter holding a NUL can never move a position past the template's end.
+string_view SearchedPart(const AnsiString& Delimiter) { return string_view(Delimiter.c_str()); }
+
+string_view TrimView(string_view s) {
+  while (!s.empty() && IsBlank(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
+  while (!s.empty() && IsBlank(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
+  return s;
+}
+
+// First occurrence of the non-empty Needle in Data[From..Size), or npos.
+size_t FindBytes(const char* Data, size_t Size, size_t From, string_view Needle) {
+  return string_view(Data, Size).find(Needle, From);
+}
+
+// A template whose visible length is known: the bytes before its first NUL.
+// Used by the expansion loop, which measures the template once.
+struct BoundedText {
+  const char* data;
+  size_t size;
+  bool HasMore(size_t p) const { return p < size; }
+  size_t Find(string_view Needle, size_t From) const { return FindBytes(data, size, From, Needle); }
+  size_t End(size_t) const { return size; }
+};
+
+// A NUL-terminated template of unknown length, as the public steps get it.
+// Every operation stops at the NUL, so each costs only the bytes it passes.
+struct CText {
+  const char* data;
+  bool HasMore(size_t p) const { return data[p] != '\0'; }
+  // Needle is a SearchedPart, hence NUL-terminated.
+  size_t Find(string_view Needle, size_t From) const {
+    const char* f = std::strstr(data + From, Needle.data());
+    return f == nullptr ? npos : static_cast<size_t>(f - data);
+  }
+  size_t End(size_t From) const { return From + std::strlen(data + From); }
+};
+
+// ---- Scanner -----------------------------------------------------------------
+
+enum class ScanResult { kNoTag, kUnclosed, kTag };
+
+// Where a tag lies: its opening delimiter at Open, its text in
+// [TextBeg, TextEnd), and the first byte after its closing delimiter at Next.
+struct TagHit {
+  size_t open = 0, textBeg = 0, textEnd = 0, next = 0;
+  string_view Text(const char* data) const {
+    return TrimView(string_view(data + textBeg, textEnd - textBeg));
+  }
+};
+
+// Finds the next tag from Pos. kUnclosed: an opening delimiter (at hit.open)
+// with no closing one after it. The closing delimiter is searched only after
+// the whole opening one, so delimiters that share bytes never overlap.
+template <class Text>
+ScanResult FindTag(const Text& t, size_t Pos, string_view Beg, string_view End, TagHit& hit) {
+  if (Beg.empty()) return ScanResult::kNoTag;
+  const size_t off = t.Find(Beg, Pos);
+  if (off == npos) return ScanResult::kNoTag;
+  hit.open = off;
+  if (End.empty()) return ScanResult::kUnclosed;
+  const size_t e = t.Find(End, off + Beg.size());
+  if (e == npos) return ScanResult::kUnclosed;
+  hit.textBeg = off + Beg.size();
+  hit.textEnd = e;
+  hit.next = e + End.size();
+  return ScanResult::kTag;
+}
+
+// ---- Parser ------------------------------------------------------------------
+
+bool IsQuote(unsigned char c) { return c == '\'' || c == '"'; }
+
+// Splits a tag's text into Name and Params (see ExtractTagParams). The text,
+// trimmed, is followed by one added space that ends a last word; the walk
+// stops at the first NUL byte.
+void ParseTag(string_view TagText, AnsiString& Name, TStrings* Params) {
+  Name.clear();
+  if (Params != nullptr) Params->Clear();
+  const string_view text = TrimView(TagText);
+  const size_t len = text.size() + 1;  // with the added space
+
+  // S[From..To] (both inclusive) trimmed; the added space, a blank, never stays.
+  auto slice = [&](size_t From, size_t To) -> string_view {
+    const size_t stop = std::min(To + 1, text.size());
+    if (From >= len || From > To || From >= stop) return {};
+    return TrimView(text.substr(From, stop - From));
+  };
+
+  string_view prefix;
+  AnsiString value;
+  // Emits the token S[From..To] behind the pending prefix; true ends the scan.
+  auto emit = [&](size_t From, size_t To) -> bool {
+    const string_view v = slice(From, To);
+    if (prefix.empty() && v.empty()) return false;
+    value.clear();
+    value.append(prefix.data(), prefix.size());
+    value.append(v.data(), v.size());
+    prefix = {};
+    if (Name.empty())
+      Name = value;
+    else if (Params != nullptr)
+      Params->Add(value);
+    return Params == nullptr;
+  };
+
+  enum class State { kBetween, kWord, kQuoted } state = State::kBetween;
+  unsigned char quote = 0;
+  size_t start = 0;
+  for (size_t i = 0; i < len; ++i) {
+    const auto c = i < text.size() ? static_cast<unsigned char>(text[i]) : ' ';
+    if (c == 0) break;
+    switch (state) {
+      case State::kBetween:
+        if (IsBlank(c)) break;
+        start = i;
+        if (IsQuote(c)) {
+          quote = c;
+          state = State::kQuoted;
+        } else {
+          state = State::kWord;
+        }
+        break;
+      case State::kWord:
+        if (IsQuote(c)) {  // word bytes right before a quote prefix its content
+          prefix = TrimView(text.substr(start, i - start));
+          start = i;
+          quote = c;
+          state = State::kQuoted;
+        } else if (IsBlank(c)) {
+          state = State::kBetween;
+          if (emit(start, i - 1)) return;
+        }
+        break;
+      case State::kQuoted:
+        if (c == quote) {
+          state = State::kBetween;
+          if (emit(start + 1, i - 1)) return;
+        }
+        break;
+    }
+  }
+  if (state == State::kQuoted) emit(start + 1, len - 1);  // a quote never closed
+}
+
+// ---- Pair matching -----------------------------------------------------------
+
+// A matched pair: the body ends at BodyEnd (the closing tag's opening
+// delimiter), and the closing tag ends just before Next.
+struct InnerMatch {
+  size_t bodyEnd = 0, next = 0;
+};
+
+AnsiString UpperName(string_view TagText, AnsiString& scratch) {
+  ParseTag(TagText, scratch, nullptr);
+  return AnsiUpperCase(scratch);
+}
+
+// Steps from tag to tag after Pos, counting same-name openers against
+// closers, until the level of the pair at Pos closes.
+template <class Text>
+bool MatchInner(const Text& t, size_t Pos, string_view Beg, string_view End,
+                const AnsiString& Open, const AnsiString& Close, InnerMatch& m) {
+  long long depth = 1;
+  AnsiString scratch;
+  for (size_t p = Pos; t.HasMore(p);) {
+    TagHit hit;
+    if (FindTag(t, p, Beg, End, hit) != ScanResult::kTag) break;
+    const AnsiString name = UpperName(hit.Text(t.data), scratch);
+    if (name == Open)
+      ++depth;
+    else if (name == Close)
+      --depth;
+    p = hit.next;
+    if (depth <= 0) {
+      m.bodyEnd = hit.open;
+      m.next = hit.next;
+      return true;
+    }
+  }
+  return false;
+}
+
+// What one expansion has learnt about the tags after a position: built when
+// a pair finds no closing tag (its scan ran to the end of the template), it
+// answers later openers from the same tags in logarithmic time, so that a
+// repeated opener that is never closed costs linear time, not quadratic. It
+// holds only for the delimiters it was built with, and for positions where a
+// scan from its start would also stop.
+class PairIndex {
+ public:
+  // Whether the index answers a scan from Pos; K is then the first tag of it.
+  bool Covers(string_view Beg, string_view End, size_t Pos, size_t& K) const {
+    if (!FBuilt || Beg != FBeg || End != FEnd) return false;
+    if (Pos == FFrom) return K = 0, true;
+    const auto it = std::lower_bound(FTags.begin(), FTags.end(), Pos,
+                                     [](const Tag& tag, size_t p) { return tag.next < p; });
+    if (it == FTags.end() || it->next != Pos) return false;
+    K = static_cast<size_t>(it - FTags.begin()) + 1;
+    return true;
+  }
+
+  void Build(const BoundedText& t, size_t From, string_view Beg, string_view End) {
+    FBuilt = false;
+    FTags.clear();
+    FIds.clear();
+    FLevels.clear();
+    AnsiString scratch;
+    for (size_t p = From; t.HasMore(p);) {
+      TagHit hit;
+      if (FindTag(t, p, Beg, End, hit) != ScanResult::kTag) break;
+      const auto id = FIds.emplace(UpperName(hit.Text(t.data), scratch), int(FIds.size())).first;
+      FTags.push_back({hit.open, hit.next, id->second});
+      p = hit.next;
+    }
+    FBeg.assign(Beg.data(), Beg.size());
+    FEnd.assign(End.data(), End.size());
+    FFrom = From;
+    FBuilt = true;
+  }
+
+  // The pair opened just before tag K: same as MatchInner from there.
+  bool Match(size_t K, const AnsiString& Open, const AnsiString& Close, InnerMatch& m) {
+    const int open = IdOf(Open), close = IdOf(Close);
+    if (close < 0) return false;
+    const Levels& lv = LevelsOf(open, close);
+    // The first opener or closer at or after tag K, and the level before it.
+    const size_t first = static_cast<size_t>(
+        std::lower_bound(lv.tag.begin(), lv.tag.end(), K) - lv.tag.begin());
+    if (first == lv.tag.size()) return false;
+    const long long before = lv.after[first] - lv.delta(FTags[lv.tag[first]].id, open);
+    // Levels move by one, so the pair closes at the first tag whose level
+    // after it is one below the level before `first`.
+    const auto found = lv.at.find(before - 1);
+    if (found == lv.at.end()) return false;
+    const auto it = std::lower_bound(found->second.begin(), found->second.end(), first);
+    if (it == found->second.end()) return false;
+    const Tag& tag = FTags[lv.tag[*it]];
+    m.bodyEnd = tag.open;
+    m.next = tag.next;
+    return true;
+  }
+
+ private:
+  struct Tag {
+    size_t open, next;
+    int id;  // the tag's upper-cased name, interned
+  };
+  // The running level over the openers and closers of one name.
+  struct Levels {
+    std::vector<size_t> tag;                                 // their tag indexes
+    std::vector<long long> after;                            // level after each
+    std::unordered_map<long long, std::vector<size_t>> at;   // level -> entries
+    static long long delta(int id, int open) { return id == open ? 1 : -1; }
+  };
+
+  int IdOf(const AnsiString& Name) const {
+    const auto it = FIds.find(Name);
+    return it == FIds.end() ? -1 : it->second;
+  }
+
+  const Levels& LevelsOf(int Open, int Close) {
+    const unsigned long long key = (static_cast<unsigned long long>(static_cast<unsigned>(Open)) << 32) |
+                                   static_cast<unsigned>(Close);
+    const auto cached = FLevels.find(key);
+    if (cached != FLevels.end()) return cached->second;
+    Levels lv;
+    long long level = 0;
+    for (size_t i = 0; i < FTags.size(); ++i) {
+      if (FTags[i].id != Open && FTags[i].id != Close) continue;
+      level += Levels::delta(FTags[i].id, Open);
+      lv.at[level].push_back(lv.tag.size());
+      lv.tag.push_back(i);
+      lv.after.push_back(level);
+    }
+    return FLevels.emplace(key, std::move(lv)).first->second;
+  }
+
+  bool FBuilt = false;
+  AnsiString FBeg, FEnd;
+  size_t FFrom = 0;
+  std::vector<Tag> FTags;
+  std::unordered_map<AnsiString, int> FIds;
+  std::unordered_map<unsigned long long, Levels> FLevels;
+};
+
+// ---- Argument checks of the public int-position steps ------------------------
+
+void CheckText(const char* Text, int Pos, const char* Operation) {
+  if (Text == nullptr) throw std::invalid_argument(std::string(Operation) + ": Text is null");
+  if (Pos < 0)
+    throw std::out_of_range(std::string(Operation) + ": negative position " + std::to_string(Pos));
+}
+
+int AdvancedPos(int Pos, size_t By, const char* Operation) {
+  if (By > static_cast<size_t>(INT_MAX - Pos))
+    throw std::overflow_error(std::string(Operation) + ": position does not fit in an int");
+  return Pos + static_cast<int>(By);
+}
+
+}  // namespace
+
+// ---- The expansion -------------------------------------------------------------
+
+// The expansion loop, with access to the producer's fields.
+struct TVekExpansion {
+  static AnsiString Run(TVekPageProducer& p, const AnsiString& Doc);
+  static bool PairStep(TVekPageProducer& p, const BoundedText& t, size_t& pos, PairIndex& index,
+                       AnsiString& out);
+};
+
+AnsiString TVekExpansion::Run(TVekPageProducer& p, const AnsiString& Doc) {
+  if (p.FVekTagBeg.empty() || p.FVekTagEnd.empty() || Doc.empty()) return AnsiString();
+
+  // The loop overwrites the tag name and parameters at every tag; a template
+  // that is one of them (a handler expanding its own parameter) is copied first.
+  bool aliased = &Doc == &p.FTagName;
+  for (int i = 0; i < p.FTagParams.Count() && !aliased; ++i) aliased = &Doc == &p.FTagParams[i];
+  if (aliased) return Run(p, AnsiString(Doc));
+
+  const char* data = Doc.data();
+  const void* nul = std::memchr(data, 0, Doc.size());
+  const BoundedText t{data, nul ? static_cast<size_t>(static_cast<const char*>(nul) - data)
+                                : Doc.size()};
+  AnsiString out;
+  out.reserve(t.size);
+  PairIndex index;
+  size_t pos = 0;
+  while (pos < t.size) {
+    // The delimiters are read at every tag: a handler may change them.
+    TagHit hit;
+    const ScanResult r =
+        FindTag(t, pos, SearchedPart(p.FVekTagBeg), SearchedPart(p.FVekTagEnd), hit);
+    if (r != ScanResult::kTag) {  // the rest, up to an unclosed opening delimiter
+      out.append(data + pos, (r == ScanResult::kNoTag ? t.size : hit.open) - pos);
+      break;
+    }
+    out.append(data + pos, hit.open - pos);
+    pos = hit.next;
+    ParseTag(hit.Text(data), p.FTagName, &p.FTagParams);
+
+    AnsiString retText;
+    int retState = rsContinue;
+    if (p.FOnVekTag) p.FOnVekTag(&p, p.FTagName, &p.FTagParams, retText, retState);
+    out += retText;
+    if (retState == rsStop) break;
+    if (retState == rsPairTag && PairStep(p, t, pos, index, out)) break;
+  }
+  return out;
+}
+
+// The pair step, after OnVekTag answered rsPairTag for the tag just before
+// pos; true when the expansion stops.
+bool TVekExpansion::PairStep(TVekPageProducer& p, const BoundedText& t, size_t& pos,
+                             PairIndex& index, AnsiString& out) {
+  AnsiString body;
+  try {
+    // The name is read now: a re-entrant expansion in OnVekTag may have changed it.
+    const AnsiString open = AnsiUpperCase(p.FTagName);
+    const AnsiString close = "/" + open;
+    const string_view beg = SearchedPart(p.FVekTagBeg), end = SearchedPart(p.FVekTagEnd);
+    InnerMatch m;
+    size_t k = 0;
+    bool found;
+    if (index.Covers(beg, end, pos, k)) {
+      found = index.Match(k, open, close, m);
+    } else {
+      found = MatchInner(t, pos, beg, end, open, close, m);
+      if (!found) index.Build(t, pos, beg, end);  // that scan ran to the end
+    }
+    if (found) {
+      body.assign(t.data + pos, m.bodyEnd - pos);
+      pos = m.next;
+    }
+  } catch (...) {
+    // A failure while matching is an empty body; pos moved only on success.
+    body.clear();
+  }
+  // An empty body fires nothing: without a match the loop goes on right after
+  // the opening tag; with an empty pair it goes on after the closing tag.
+  if (body.empty()) return false;
+
+  AnsiString retText;
+  int retState = rsContinue;
+  if (p.FOnVekPairTag) p.FOnVekPairTag(&p, p.FTagName, &p.FTagParams, body, retText, retState);
+  out += retText;
+  return retState == rsStop;
+}
+
+// ---- TVekPageProducer ------------------------------------------------------------
+
+TVekPageProducer::TVekPageProducer(TComponent* Owner)
+    : TCustomContentProducer(Owner), FVekTagBeg("<#"), FVekTagEnd("#>") {}
+
+TVekPageProducer::~TVekPageProducer() = default;
+
+AnsiString TVekPageProducer::ClassName() const { return "TVekPageProducer"; }
+
+AnsiString TVekPageProducer::Execute(const AnsiString& Doc) { return TVekExpansion::Run(*this, Doc); }
+
+AnsiString TVekPageProducer::Execute(TStrings* Doc) {
+  if (Doc == nullptr) throw std::invalid_argument("Execute: Doc is null");
+  return Execute(Doc->Text());
+}
+
+AnsiString TVekPageProducer::Content() { return Execute(FHTMLDoc.Text()); }
+
+AnsiString TVekPageProducer::ContentFromStream(TStream* Stream) {
+  if (Stream == nullptr) throw std::invalid_argument("ContentFromStream: Stream is null");
+  FResultList.LoadFromStream(Stream);
+  const AnsiString text = FResultList.Text();
+  FResultList.Clear();
+  return Execute(text);
+}
+
+AnsiString TVekPageProducer::ContentFromString(const AnsiString& S) { return Execute(S); }
+
+TStrings* TVekPageProducer::GetHTMLResult() {
+  const AnsiString result = Content();
+  FResultList.SetText(result);
+  return &FResultList;
+}
+
+void TVekPageProducer::SetHTMLResult(TStrings*) {}
+
+void TVekPageProducer::SetHTMLDoc(TStrings* Value) {
+  if (Value == nullptr) throw std::invalid_argument("SetHTMLDoc: Value is null");
+  FHTMLDoc.Assign(Value);
+}
+
+void TVekPageProducer::SetVekTagBeg(const AnsiString& Value) { FVekTagBeg = Value; }
+
+void TVekPageProducer::SetVekTagEnd(const AnsiString& Value) { FVekTagEnd = Value; }
+
+bool TVekPageProducer::ExtractNextTag(const char* Text, int& Pos, AnsiString* Before,
+                                      AnsiString* Tag) {
+  if (Tag == nullptr) throw std::invalid_argument("ExtractNextTag: Tag is null");
+  CheckText(Text, Pos, "ExtractNextTag");
+  const CText t{Text + Pos};
+  TagHit hit;
+  const ScanResult r = FindTag(t, 0, SearchedPart(FVekTagBeg), SearchedPart(FVekTagEnd), hit);
+  if (r == ScanResult::kTag) {
+    const int next = AdvancedPos(Pos, hit.next, "ExtractNextTag");
+    AnsiString tag(hit.Text(t.data));
+    if (Before != nullptr) Before->append(t.data, hit.open);
+    *Tag = std::move(tag);
+    Pos = next;
+    return true;
+  }
+  Tag->clear();
+  if (Before != nullptr) Before->append(t.data, r == ScanResult::kNoTag ? t.End(0) : hit.open);
+  return false;
+}
+
+void TVekPageProducer::ExtractTagParams(const AnsiString& TagText, AnsiString& Name,
+                                        TStrings* Params) {
+  // Name and Params are cleared first: a TagText that is one of them is copied.
+  bool aliased = &TagText == &Name;
+  for (int i = 0; Params != nullptr && i < Params->Count() && !aliased; ++i)
+    aliased = &TagText == &Params->Get(i);
+  if (aliased) {
+    const AnsiString copy(TagText);
+    ParseTag(copy, Name, Params);
+  } else {
+    ParseTag(TagText, Name, Params);
+  }
+}
+
+void TVekPageProducer::ExtractInnerText(const AnsiString& TagName, const char* Text, int& Pos,
+                                        AnsiString& Inner) {
+  CheckText(Text, Pos, "ExtractInnerText");
+  const AnsiString open = AnsiUpperCase(TagName);
+  const AnsiString close = "/" + open;
+  const CText t{Text + Pos};
+  InnerMatch m;
+  if (!MatchInner(t, 0, SearchedPart(FVekTagBeg), SearchedPart(FVekTagEnd), open, close, m)) {
+    Inner.clear();
+    return;
+  }
+  const int next = AdvancedPos(Pos, m.next, "ExtractInnerText");
+  Inner.assign(t.data, m.bodyEnd);
+  Pos = next;
+}
