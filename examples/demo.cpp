@@ -16,7 +16,8 @@ class DemoPage {
     } else if (TagName == "user") {
       // Parameters are "name=value" strings; Values reads them by name.
       const AnsiString greeting = TagParams->Values("greeting");
-      RetText = (greeting.empty() ? "" : greeting + ", ") + "<b>" + TagParams->Values("name") + "</b>";
+      RetText =
+          (greeting.empty() ? "" : greeting + ", ") + "<b>" + TagParams->Values("name") + "</b>";
     } else if (TagName == "img") {
       RetText = "<img src=\"" + TagParams->Values("src") + "\" width=" + TagParams->Values("w") +
                 " height=" + TagParams->Values("h") + ">";

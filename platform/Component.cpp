@@ -5,14 +5,18 @@
 
 TObject::~TObject() = default;
 
-AnsiString TObject::ClassName() const { return "TObject"; }
+AnsiString TObject::ClassName() const {
+  return "TObject";
+}
 
 void TPersistent::Assign(const TPersistent* Source) {
   if (Source == nullptr) throw std::invalid_argument("Assign: source is null");
   throw std::invalid_argument("Cannot assign a " + Source->ClassName() + " to a " + ClassName());
 }
 
-AnsiString TPersistent::ClassName() const { return "TPersistent"; }
+AnsiString TPersistent::ClassName() const {
+  return "TPersistent";
+}
 
 TComponent::TComponent(TComponent* AOwner) {
   if (AOwner != nullptr) AOwner->InsertComponent(this);
@@ -28,7 +32,9 @@ TComponent::~TComponent() {
   if (FOwner != nullptr) FOwner->RemoveComponent(this);
 }
 
-AnsiString TComponent::ClassName() const { return "TComponent"; }
+AnsiString TComponent::ClassName() const {
+  return "TComponent";
+}
 
 TComponent* TComponent::Components(int Index) const {
   if (Index < 0 || Index >= ComponentCount())

@@ -7,7 +7,9 @@
 
 #include <sys/stat.h>
 
-AnsiString TStream::ClassName() const { return "TStream"; }
+AnsiString TStream::ClassName() const {
+  return "TStream";
+}
 
 std::int64_t TStream::Size() {
   const std::int64_t pos = Seek(0, TSeekOrigin::soCurrent);
@@ -90,7 +92,9 @@ void TMemoryStream::Clear() noexcept {
   FData.clear();
   FPos = 0;
 }
-AnsiString TMemoryStream::ClassName() const { return "TMemoryStream"; }
+AnsiString TMemoryStream::ClassName() const {
+  return "TMemoryStream";
+}
 
 std::int64_t TStringStream::Read(void* Buffer, std::int64_t Count) {
   return ReadFrom(FData, FPos, Buffer, Count);
@@ -101,15 +105,23 @@ std::int64_t TStringStream::Write(const void* Buffer, std::int64_t Count) {
 std::int64_t TStringStream::Seek(std::int64_t Offset, TSeekOrigin Origin) {
   return FPos = SeekTarget(FPos, Size(), Offset, Origin);
 }
-AnsiString TStringStream::ClassName() const { return "TStringStream"; }
+AnsiString TStringStream::ClassName() const {
+  return "TStringStream";
+}
 
 TFileStream::TFileStream(const AnsiString& FileName, unsigned Mode) : FFileName(FileName) {
   const char* how = nullptr;
   switch (Mode) {
-    case fmOpenRead: how = "rb"; break;
+    case fmOpenRead:
+      how = "rb";
+      break;
     case fmOpenWrite:
-    case fmOpenReadWrite: how = "r+b"; break;
-    case fmCreate: how = "w+b"; break;
+    case fmOpenReadWrite:
+      how = "r+b";
+      break;
+    case fmCreate:
+      how = "w+b";
+      break;
     default:
       throw EFOpenError("Cannot open file \"" + FileName + "\": unknown open mode " +
                         std::to_string(Mode));
@@ -167,4 +179,6 @@ std::int64_t TFileStream::Seek(std::int64_t Offset, TSeekOrigin Origin) {
   return pos;
 }
 
-AnsiString TFileStream::ClassName() const { return "TFileStream"; }
+AnsiString TFileStream::ClassName() const {
+  return "TFileStream";
+}

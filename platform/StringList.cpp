@@ -6,7 +6,9 @@
 
 #include "Streams.h"
 
-AnsiString TStrings::ClassName() const { return "TStrings"; }
+AnsiString TStrings::ClassName() const {
+  return "TStrings";
+}
 
 void TStrings::CheckIndex(int Index) const {
   if (Index < 0 || Index >= Count())
@@ -167,4 +169,6 @@ void TStringList::SetSorted(bool Value) {
   FSorted = Value;
 }
 
-AnsiString TStringList::ClassName() const { return "TStringList"; }
+AnsiString TStringList::ClassName() const {
+  return "TStringList";
+}

@@ -14,7 +14,9 @@ const char* AnsiStrPos(const char* Str, const char* SubStr) noexcept {
   return std::strstr(Str, SubStr);
 }
 
-std::size_t StrLen(const char* Str) noexcept { return Str == nullptr ? 0 : std::strlen(Str); }
+std::size_t StrLen(const char* Str) noexcept {
+  return Str == nullptr ? 0 : std::strlen(Str);
+}
 
 AnsiString Trim(const AnsiString& S) {
   std::size_t b = 0, e = S.size();
@@ -30,7 +32,7 @@ namespace {
 struct UpperCaseRules {
   std::string name = "C";
   bool utf8 = false;
-  unsigned char byteMap[256];  // single-byte locales, and ASCII in UTF-8 ones
+  unsigned char byteMap[256];   // single-byte locales, and ASCII in UTF-8 ones
   bool asciiStaysAscii = true;  // every ASCII letter folds to an ASCII byte
 #if !defined(_WIN32)
   locale_t loc = static_cast<locale_t>(0);
@@ -53,7 +55,8 @@ struct UpperCaseRules {
     if (loc == static_cast<locale_t>(0)) return;
     name = env;
     const char* codeset = nl_langinfo_l(CODESET, loc);
-    utf8 = codeset != nullptr && (std::strcmp(codeset, "UTF-8") == 0 || std::strcmp(codeset, "utf8") == 0);
+    utf8 = codeset != nullptr &&
+           (std::strcmp(codeset, "UTF-8") == 0 || std::strcmp(codeset, "utf8") == 0);
     if (utf8) {
       for (int b = 0; b < 128; ++b) {
         const wint_t u = towupper_l(static_cast<wint_t>(b), loc);
@@ -162,6 +165,10 @@ AnsiString AnsiUpperCase(const AnsiString& S) {
   return out;
 }
 
-const char* UpperCaseLocaleName() noexcept { return Rules().name.c_str(); }
+const char* UpperCaseLocaleName() noexcept {
+  return Rules().name.c_str();
+}
 
-bool UpperCaseLocaleIsUtf8() noexcept { return Rules().utf8; }
+bool UpperCaseLocaleIsUtf8() noexcept {
+  return Rules().utf8;
+}

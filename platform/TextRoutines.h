@@ -10,7 +10,9 @@
 
 /// True for a blank byte: value 32 or less (space, tab, CR, LF, every other
 /// control byte and NUL).
-inline bool IsBlank(unsigned char c) noexcept { return c <= 32; }
+inline bool IsBlank(unsigned char c) noexcept {
+  return c <= 32;
+}
 
 /// First exact, case-sensitive occurrence of the NUL-terminated SubStr in the
 /// NUL-terminated Str. Returns nullptr when either text is empty or null, or

@@ -19,7 +19,9 @@ constexpr size_t npos = string_view::npos;
 // A delimiter as the search sees it: its bytes before the first NUL, like the
 // C-string search of the host. Its length is that of the searched part, so a
 // delimiter holding a NUL can never move a position past the template's end.
-string_view SearchedPart(const AnsiString& Delimiter) { return string_view(Delimiter.c_str()); }
+string_view SearchedPart(const AnsiString& Delimiter) {
+  return string_view(Delimiter.c_str());
+}
 
 string_view TrimView(string_view s) {
   while (!s.empty() && IsBlank(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
@@ -88,7 +90,9 @@ ScanResult FindTag(const Text& t, size_t Pos, string_view Beg, string_view End, 
 
 // ---- Parser ------------------------------------------------------------------
 
-bool IsQuote(unsigned char c) { return c == '\'' || c == '"'; }
+bool IsQuote(unsigned char c) {
+  return c == '\'' || c == '"';
+}
 
 // Splits a tag's text into Name and Params (see ExtractTagParams). The text,
 // trimmed, is followed by one added space that ends a last word; the walk
@@ -178,8 +182,8 @@ AnsiString UpperName(string_view TagText, AnsiString& scratch) {
 // Steps from tag to tag after Pos, counting same-name openers against
 // closers, until the level of the pair at Pos closes.
 template <class Text>
-bool MatchInner(const Text& t, size_t Pos, string_view Beg, string_view End,
-                const AnsiString& Open, const AnsiString& Close, InnerMatch& m) {
+bool MatchInner(const Text& t, size_t Pos, string_view Beg, string_view End, const AnsiString& Open,
+                const AnsiString& Close, InnerMatch& m) {
   long long depth = 1;
   AnsiString scratch;
   for (size_t p = Pos; t.HasMore(p);) {
@@ -244,8 +248,8 @@ class PairIndex {
     if (close < 0) return false;
     const Levels& lv = LevelsOf(open, close);
     // The first opener or closer at or after tag K, and the level before it.
-    const size_t first = static_cast<size_t>(
-        std::lower_bound(lv.tag.begin(), lv.tag.end(), K) - lv.tag.begin());
+    const size_t first =
+        static_cast<size_t>(std::lower_bound(lv.tag.begin(), lv.tag.end(), K) - lv.tag.begin());
     if (first == lv.tag.size()) return false;
     const long long before = lv.after[first] - lv.delta(FTags[lv.tag[first]].id, open);
     // Levels move by one, so the pair closes at the first tag whose level
@@ -267,9 +271,9 @@ class PairIndex {
   };
   // The running level over the openers and closers of one name.
   struct Levels {
-    std::vector<size_t> tag;                                 // their tag indexes
-    std::vector<long long> after;                            // level after each
-    std::unordered_map<long long, std::vector<size_t>> at;   // level -> entries
+    std::vector<size_t> tag;                                // their tag indexes
+    std::vector<long long> after;                           // level after each
+    std::unordered_map<long long, std::vector<size_t>> at;  // level -> entries
     static long long delta(int id, int open) { return id == open ? 1 : -1; }
   };
 
@@ -279,8 +283,9 @@ class PairIndex {
   }
 
   const Levels& LevelsOf(int Open, int Close) {
-    const unsigned long long key = (static_cast<unsigned long long>(static_cast<unsigned>(Open)) << 32) |
-                                   static_cast<unsigned>(Close);
+    const unsigned long long key =
+        (static_cast<unsigned long long>(static_cast<unsigned>(Open)) << 32) |
+        static_cast<unsigned>(Close);
     const auto cached = FLevels.find(key);
     if (cached != FLevels.end()) return cached->second;
     Levels lv;
@@ -339,8 +344,8 @@ AnsiString TVekExpansion::Run(TVekPageProducer& p, const AnsiString& Doc) {
 
   const char* data = Doc.data();
   const void* nul = std::memchr(data, 0, Doc.size());
-  const BoundedText t{data, nul ? static_cast<size_t>(static_cast<const char*>(nul) - data)
-                                : Doc.size()};
+  const BoundedText t{data,
+                      nul ? static_cast<size_t>(static_cast<const char*>(nul) - data) : Doc.size()};
   AnsiString out;
   out.reserve(t.size);
   PairIndex index;
@@ -413,16 +418,22 @@ TVekPageProducer::TVekPageProducer(TComponent* Owner)
 
 TVekPageProducer::~TVekPageProducer() = default;
 
-AnsiString TVekPageProducer::ClassName() const { return "TVekPageProducer"; }
+AnsiString TVekPageProducer::ClassName() const {
+  return "TVekPageProducer";
+}
 
-AnsiString TVekPageProducer::Execute(const AnsiString& Doc) { return TVekExpansion::Run(*this, Doc); }
+AnsiString TVekPageProducer::Execute(const AnsiString& Doc) {
+  return TVekExpansion::Run(*this, Doc);
+}
 
 AnsiString TVekPageProducer::Execute(TStrings* Doc) {
   if (Doc == nullptr) throw std::invalid_argument("Execute: Doc is null");
   return Execute(Doc->Text());
 }
 
-AnsiString TVekPageProducer::Content() { return Execute(FHTMLDoc.Text()); }
+AnsiString TVekPageProducer::Content() {
+  return Execute(FHTMLDoc.Text());
+}
 
 AnsiString TVekPageProducer::ContentFromStream(TStream* Stream) {
   if (Stream == nullptr) throw std::invalid_argument("ContentFromStream: Stream is null");
@@ -432,7 +443,9 @@ AnsiString TVekPageProducer::ContentFromStream(TStream* Stream) {
   return Execute(text);
 }
 
-AnsiString TVekPageProducer::ContentFromString(const AnsiString& S) { return Execute(S); }
+AnsiString TVekPageProducer::ContentFromString(const AnsiString& S) {
+  return Execute(S);
+}
 
 TStrings* TVekPageProducer::GetHTMLResult() {
   const AnsiString result = Content();
@@ -447,9 +460,13 @@ void TVekPageProducer::SetHTMLDoc(TStrings* Value) {
   FHTMLDoc.Assign(Value);
 }
 
-void TVekPageProducer::SetVekTagBeg(const AnsiString& Value) { FVekTagBeg = Value; }
+void TVekPageProducer::SetVekTagBeg(const AnsiString& Value) {
+  FVekTagBeg = Value;
+}
 
-void TVekPageProducer::SetVekTagEnd(const AnsiString& Value) { FVekTagEnd = Value; }
+void TVekPageProducer::SetVekTagEnd(const AnsiString& Value) {
+  FVekTagEnd = Value;
+}
 
 bool TVekPageProducer::ExtractNextTag(const char* Text, int& Pos, AnsiString* Before,
                                       AnsiString* Tag) {

@@ -25,8 +25,8 @@
 #include "ContentProducer.h"
 #include "Event.h"
 #include "Export.h"
-#include "StringList.h"
 #include "Streams.h"
+#include "StringList.h"
 #include "TextRoutines.h"
 
 #if defined(PVEKPGPRD_BUILDING)

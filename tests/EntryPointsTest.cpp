@@ -50,8 +50,10 @@ TEST(EntryPoints, NullArgumentsAreRejectedByName) {
     }
     return std::string("no exception");
   };
-  EXPECT_NE(message([&] { p.ContentFromStream(nullptr); }).find("ContentFromStream"), std::string::npos);
-  EXPECT_NE(message([&] { p.Execute(static_cast<TStrings*>(nullptr)); }).find("Execute"), std::string::npos);
+  EXPECT_NE(message([&] { p.ContentFromStream(nullptr); }).find("ContentFromStream"),
+            std::string::npos);
+  EXPECT_NE(message([&] { p.Execute(static_cast<TStrings*>(nullptr)); }).find("Execute"),
+            std::string::npos);
   EXPECT_NE(message([&] { p.SetHTMLDoc(nullptr); }).find("SetHTMLDoc"), std::string::npos);
 }
 

@@ -10,17 +10,26 @@ TEST(Locale, AnsiUpperCaseFollowsTheEnvironmentsLocale) {
   const char* expectUtf8 = std::getenv("VEK_EXPECT_UTF8");
   ASSERT_NE(expectUtf8, nullptr) << "run through ctest";
   ASSERT_EQ(UpperCaseLocaleIsUtf8(), std::string(expectUtf8) == "1") << UpperCaseLocaleName();
-  const std::string loop = "\xd0\xbf\xd0\xb5\xd1\x82\xd0\xbb\xd1\x8f";      // петля
-  const std::string LOOP = "\xd0\x9f\xd0\x95\xd0\xa2\xd0\x9b\xd0\xaf";      // ПЕТЛЯ
+  const std::string loop = "\xd0\xbf\xd0\xb5\xd1\x82\xd0\xbb\xd1\x8f";  // петля
+  const std::string LOOP = "\xd0\x9f\xd0\x95\xd0\xa2\xd0\x9b\xd0\xaf";  // ПЕТЛЯ
   EXPECT_EQ(AnsiUpperCase("abc xyz-09"), "ABC XYZ-09");
   EXPECT_EQ(AnsiUpperCase(""), "");
   EXPECT_EQ(AnsiUpperCase(std::string("a\0b", 3)), std::string("A\0B", 3));
   if (UpperCaseLocaleIsUtf8()) {
     EXPECT_EQ(AnsiUpperCase(loop), LOOP);
-    EXPECT_EQ(AnsiUpperCase("stra\xc3\x9f" "e \xc3\xa9t\xc3\xa9"), "STRA\xc3\x9f" "E \xc3\x89T\xc3\x89");
+    EXPECT_EQ(AnsiUpperCase("stra\xc3\x9f"
+                            "e \xc3\xa9t\xc3\xa9"),
+              "STRA\xc3\x9f"
+              "E \xc3\x89T\xc3\x89");
     // Invalid UTF-8 is kept byte for byte, around folded letters.
-    EXPECT_EQ(AnsiUpperCase("a\xff" "b\xd0" "c\xe0\x80\x80" "d\xed\xa0\x80"),
-              "A\xff" "B\xd0" "C\xe0\x80\x80" "D\xed\xa0\x80");
+    EXPECT_EQ(AnsiUpperCase("a\xff"
+                            "b\xd0"
+                            "c\xe0\x80\x80"
+                            "d\xed\xa0\x80"),
+              "A\xff"
+              "B\xd0"
+              "C\xe0\x80\x80"
+              "D\xed\xa0\x80");
     EXPECT_EQ(AnsiUpperCase(loop.substr(0, 3)), LOOP.substr(0, 2) + "\xd0");
   } else {
     EXPECT_EQ(AnsiUpperCase(loop), loop) << "a single-byte C locale folds ASCII only";
@@ -32,7 +41,8 @@ TEST(Locale, PairNamesFoldByTheLocale) {
   struct P : ScriptedProducer {
     P() { state = {{"\xd0\xbf\xd0\xb5\xd1\x82\xd0\xbb\xd1\x8f", rsPairTag}}; }
   } s;
-  const std::string out =
-      s.Run("<#\xd0\xbf\xd0\xb5\xd1\x82\xd0\xbb\xd1\x8f#>b<#/\xd0\x9f\xd0\x95\xd0\xa2\xd0\x9b\xd0\xaf#>c");
+  const std::string out = s.Run(
+      "<#\xd0\xbf\xd0\xb5\xd1\x82\xd0\xbb\xd1\x8f#>b<#/"
+      "\xd0\x9f\xd0\x95\xd0\xa2\xd0\x9b\xd0\xaf#>c");
   EXPECT_EQ(out, UpperCaseLocaleIsUtf8() ? "[b]c" : "bc");
 }

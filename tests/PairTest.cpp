@@ -70,7 +70,8 @@ TEST(Pairs, WithoutPairHandlerBodyAndClosingTagVanish) {
 
 TEST(Pairs, PairHandlerExceptionReachesTheCaller) {
   TVekPageProducer p(nullptr);
-  p.SetOnVekTag([](TObject*, const AnsiString&, TStrings*, AnsiString&, int& st) { st = rsPairTag; });
+  p.SetOnVekTag(
+      [](TObject*, const AnsiString&, TStrings*, AnsiString&, int& st) { st = rsPairTag; });
   p.SetOnVekPairTag([](TObject*, const AnsiString&, TStrings*, const AnsiString&, AnsiString&,
                        int&) { throw std::logic_error("pair failed"); });
   EXPECT_THROW(p.Execute("<#x#>b<#/x#>"), std::logic_error);
@@ -158,9 +159,9 @@ TEST(Pairs, DelimiterChangeInTheOpeningHandlerAppliesToTheMatch) {
 // unclosed and empty: Execute (which remembers tags after a failed match)
 // must agree with the plain expansion built from the public steps.
 TEST(Pairs, AgreesWithThePlainExpansionOnRandomTemplates) {
-  const char* pieces[] = {"a",       "<#x#>",  "<#X q=1#>", "<#/x#>", "<#/X#>",  "<#y#>",
-                          "<#/y#>",  "<#z#>",  "<#/ x#>",   "<#",     "#>",      "\r\n",
-                          "<#/x p#>", "<#x#><#/x#>", "<##>", "<#/#>", "<#'x'#>", "b"};
+  const char* pieces[] = {"a",        "<#x#>",       "<#X q=1#>", "<#/x#>", "<#/X#>",  "<#y#>",
+                          "<#/y#>",   "<#z#>",       "<#/ x#>",   "<#",     "#>",      "\r\n",
+                          "<#/x p#>", "<#x#><#/x#>", "<##>",      "<#/#>",  "<#'x'#>", "b"};
   std::mt19937 rng(12345);
   for (int round = 0; round < 4000; ++round) {
     std::string doc;

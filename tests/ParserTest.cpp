@@ -19,7 +19,10 @@ TEST(Parser, SplitsNameAndParameters) {
       {"\"\" t", "t", {}},
       {"", "", {}},
       {" \t\r\n ", "", {}},
-      {"a\tb\nc\rd\x01" "e", "a", {"b", "c", "d", "e"}},
+      {"a\tb\nc\rd\x01"
+       "e",
+       "a",
+       {"b", "c", "d", "e"}},
       {"x = 5", "x", {"=", "5"}},
       {"x=\" a \"", "x=a", {}},
       {"t \"a\"\"b\"", "t", {"a", "b"}},
@@ -27,9 +30,14 @@ TEST(Parser, SplitsNameAndParameters) {
       {"t \"  \"", "t", {}},
       {"t 'x", "t", {"x"}},
       {"t \"", "t", {}},
-      {"\xd0\xbf\xd0\xb5\xd1\x82\xd0\xbb\xd1\x8f n=\x80\xa0", "\xd0\xbf\xd0\xb5\xd1\x82\xd0\xbb\xd1\x8f",
+      {"\xd0\xbf\xd0\xb5\xd1\x82\xd0\xbb\xd1\x8f n=\x80\xa0",
+       "\xd0\xbf\xd0\xb5\xd1\x82\xd0\xbb\xd1\x8f",
        {"n=\x80\xa0"}},
-      {"t a\xa0" "b", "t", {"a\xa0" "b"}},
+      {"t a\xa0"
+       "b",
+       "t",
+       {"a\xa0"
+        "b"}},
       {std::string("ab\0cd", 5), "", {}},
       {std::string("t x\0y z", 7), "t", {}},
       {std::string("t \"a\0b", 6), "t", {std::string("a\0b", 3)}},

@@ -6,10 +6,10 @@
 #include <stdexcept>
 
 #include "ContentProducer.h"
-#include "StringList.h"
 #include "Streams.h"
-#include "TextRoutines.h"
+#include "StringList.h"
 #include "TestSupport.h"
+#include "TextRoutines.h"
 
 TEST(TextRoutines, AnsiStrPosFindsFirstExactOccurrence) {
   const char* s = "ab<#cd<#";

@@ -2,6 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstring>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 #include "TestSupport.h"
 
@@ -64,12 +69,16 @@ TEST(Scanner, BeforeIsOptionalAndArgumentsAreChecked) {
   EXPECT_THROW(p.ExtractNextTag("a", pos, nullptr, &tag), std::out_of_range);
 }
 
+#if defined(__linux__)
 TEST(Scanner, APositionThatWouldNotFitAnIntThrowsAndChangesNothing) {
-  // Text + Pos is what the scanner reads, so a Pos near INT_MAX can be tried
-  // on a small buffer by pointing Text that far before it.
-  const char buf[] = "ab<#t#>";
+  // A sparse 2 GiB mapping: only the page holding the template is touched.
+  const size_t size = (size_t{1} << 31) + 4096;
+  void* map = mmap(nullptr, size, PROT_READ | PROT_WRITE,
+                   MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  ASSERT_NE(map, MAP_FAILED);
+  char* text = static_cast<char*>(map);
   const int pos0 = INT_MAX - 3;
-  const char* text = buf - pos0;  // Text + Pos == buf; never dereferenced below buf
+  std::memcpy(text + pos0, "ab<#t#>", 7);
   TVekPageProducer p(nullptr);
   int pos = pos0;
   AnsiString before = "b", tag = "t0";
@@ -77,4 +86,15 @@ TEST(Scanner, APositionThatWouldNotFitAnIntThrowsAndChangesNothing) {
   EXPECT_EQ(pos, pos0);
   EXPECT_EQ(before, "b");
   EXPECT_EQ(tag, "t0");
+  AnsiString inner = "i0";
+  std::memcpy(text + pos0, "b<#/x#>", 7);
+  EXPECT_THROW(p.ExtractInnerText("x", text, pos, inner), std::overflow_error);
+  EXPECT_EQ(pos, pos0);
+  EXPECT_EQ(inner, "i0");
+  pos = INT_MAX - 6;  // fits: the tag ends exactly at INT_MAX
+  std::memcpy(text + pos, "a<#t#>", 6);
+  EXPECT_TRUE(p.ExtractNextTag(text, pos, nullptr, &tag));
+  EXPECT_EQ(pos, INT_MAX);
+  munmap(map, size);
 }
+#endif
