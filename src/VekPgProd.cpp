@@ -418,10 +418,6 @@ TVekPageProducer::TVekPageProducer(TComponent* Owner)
 
 TVekPageProducer::~TVekPageProducer() = default;
 
-AnsiString TVekPageProducer::ClassName() const {
-  return "TVekPageProducer";
-}
-
 AnsiString TVekPageProducer::Execute(const AnsiString& Doc) {
   return TVekExpansion::Run(*this, Doc);
 }
@@ -517,3 +513,26 @@ void TVekPageProducer::ExtractInnerText(const AnsiString& TagName, const char* T
   Inner.assign(t.data, m.bodyEnd);
   Pos = next;
 }
+
+// ---- Unit entries: class reference and registration ---------------------------------
+
+namespace {
+TComponent* CreateVekPageProducer(TComponent* Owner) {
+  return new TVekPageProducer(Owner);
+}
+}  // namespace
+
+const TComponentClassInfo TVekPageProducer::ClassRef = {
+    "TVekPageProducer", &typeid(TVekPageProducer), &CreateVekPageProducer};
+
+namespace VekPgProd {
+
+void Register() {
+  const TComponentClass classes[] = {&TVekPageProducer::ClassRef};
+  RegisterComponents("Internet", classes, 1);
+}
+
+void Initialization() {}
+void Finalization() {}
+
+}  // namespace VekPgProd

@@ -25,6 +25,7 @@
 #include "ContentProducer.h"
 #include "Event.h"
 #include "Export.h"
+#include "Package.h"
 #include "Streams.h"
 #include "StringList.h"
 #include "TextRoutines.h"
@@ -33,6 +34,18 @@
 #define VEKPGPROD_API VEK_DLL_EXPORT
 #else
 #define VEKPGPROD_API VEK_DLL_IMPORT
+#endif
+
+// The package module exports the class's members one by one (VEKPGPROD_API)
+// and its run-time type information, which the class mark below makes visible
+// to other modules. The module's link step keeps the rest, its virtual table
+// included, inside.
+#if defined(_WIN32)
+#define VEKPGPROD_CLASS
+#elif defined(__clang__)
+#define VEKPGPROD_CLASS __attribute__((type_visibility("default")))
+#else
+#define VEKPGPROD_CLASS __attribute__((visibility("default")))
 #endif
 
 /// What a handler asks the expansion to do next (its RetState answer).
@@ -57,45 +70,49 @@ using TVekPairTagEvent =
     TEvent<void(TObject* Sender, const AnsiString& TagName, TStrings* TagParams,
                 const AnsiString& InnerText, AnsiString& RetText, int& RetState)>;
 
-class VEKPGPROD_API TVekPageProducer : public TCustomContentProducer {
+class VEKPGPROD_CLASS TVekPageProducer : public TCustomContentProducer {
  public:
   /// Creates a producer with the delimiters "<#" and "#>", an empty template
   /// and no handlers. With a non-null Owner it must be created with new; the
   /// owner destroys it.
-  explicit TVekPageProducer(TComponent* Owner);
-  ~TVekPageProducer() override;
-  AnsiString ClassName() const override;
+  VEKPGPROD_API explicit TVekPageProducer(TComponent* Owner);
+  VEKPGPROD_API ~TVekPageProducer() override;
+  AnsiString ClassName() const override { return "TVekPageProducer"; }
+
+  /// The class reference through which a host that knows the class only by
+  /// name creates one (see RegisterComponents and CreateComponent).
+  VEKPGPROD_API static const TComponentClassInfo ClassRef;
 
   // ---- Content-producer entry points ---------------------------------------
   // None of them catches exceptions: an exception from a handler or from a
   // stream reaches the caller, and the partial output is discarded.
 
   /// Expands the template held in HTMLDoc, every line followed by CR LF.
-  AnsiString Content() override;
+  VEKPGPROD_API AnsiString Content() override;
   /// Expands the text of Stream, read from its current position to its end;
   /// its line breaks (CR LF, CR or LF) come out as CR LF, with one after the
   /// last line. Leaves HTMLResult's list empty. Throws std::invalid_argument
   /// for a null Stream.
-  AnsiString ContentFromStream(TStream* Stream) override;
+  VEKPGPROD_API AnsiString ContentFromStream(TStream* Stream) override;
   /// Expands S exactly as it stands.
-  AnsiString ContentFromString(const AnsiString& S) override;
+  VEKPGPROD_API AnsiString ContentFromString(const AnsiString& S) override;
   /// Expands the lines of Doc, every line followed by CR LF. Doc stays the
   /// caller's. Throws std::invalid_argument for a null Doc.
-  AnsiString Execute(TStrings* Doc);
+  VEKPGPROD_API AnsiString Execute(TStrings* Doc);
   /// Expands the template Doc: literal text is copied, every tag is replaced
   /// by what OnVekTag answers. Returns "" when Doc or either delimiter is
   /// empty. The template is seen up to its first NUL byte. An opening
   /// delimiter without a closing one ends the output just before it.
   /// Handlers must not modify Doc while it is being expanded.
-  AnsiString Execute(const AnsiString& Doc);
+  VEKPGPROD_API AnsiString Execute(const AnsiString& Doc);
 
   /// Expands the template again (through the virtual Content) and returns
   /// its lines. The list is owned by the producer; its contents are valid
   /// until the next read of HTMLResult or the next ContentFromStream.
-  TStrings* GetHTMLResult();
+  VEKPGPROD_API TStrings* GetHTMLResult();
   TStrings* HTMLResult() { return GetHTMLResult(); }
   /// Does nothing: HTMLResult cannot be set.
-  void SetHTMLResult(TStrings* Value);
+  VEKPGPROD_API void SetHTMLResult(TStrings* Value);
 
   // ---- The engine's steps, public for handlers and tools -------------------
 
@@ -110,7 +127,8 @@ class VEKPGPROD_API TVekPageProducer : public TCustomContentProducer {
   /// Throws std::invalid_argument for a null Text or Tag, std::out_of_range
   /// for a negative Pos, and std::overflow_error (changing nothing) when the
   /// new position would not fit in an int. Pos must not lie past Text's NUL.
-  bool ExtractNextTag(const char* Text, int& Pos, AnsiString* Before, AnsiString* Tag);
+  VEKPGPROD_API bool ExtractNextTag(const char* Text, int& Pos, AnsiString* Before,
+                                    AnsiString* Tag);
 
   /// Splits a tag's text into its name and parameters. Tokens are separated
   /// by blanks; a quoted stretch ('...' or "...") keeps its blanks, loses its
@@ -118,7 +136,8 @@ class VEKPGPROD_API TVekPageProducer : public TCustomContentProducer {
   /// «file="a b.txt"» gives the parameter «file=a b.txt». The first token is
   /// the name, later ones are appended to Params (cleared first). With Params
   /// null the parse stops at the name. Uses no state of a producer.
-  static void ExtractTagParams(const AnsiString& TagText, AnsiString& Name, TStrings* Params);
+  VEKPGPROD_API static void ExtractTagParams(const AnsiString& TagText, AnsiString& Name,
+                                             TStrings* Params);
 
   /// Finds the body of a pair whose opening tag, named TagName, ends just
   /// before Pos in the NUL-terminated Text. Tags named TagName open a further
@@ -127,7 +146,8 @@ class VEKPGPROD_API TVekPageProducer : public TCustomContentProducer {
   /// found, Inner is set to the raw text before it and Pos moves past it;
   /// otherwise Inner is "" and Pos is unchanged. Cost is proportional to the
   /// bytes passed over. Throws as ExtractNextTag does.
-  void ExtractInnerText(const AnsiString& TagName, const char* Text, int& Pos, AnsiString& Inner);
+  VEKPGPROD_API void ExtractInnerText(const AnsiString& TagName, const char* Text, int& Pos,
+                                      AnsiString& Inner);
 
   // ---- Properties ----------------------------------------------------------
 
@@ -135,16 +155,16 @@ class VEKPGPROD_API TVekPageProducer : public TCustomContentProducer {
   TStrings* HTMLDoc() noexcept { return &FHTMLDoc; }
   /// Copies the lines of Value into HTMLDoc; Value stays the caller's.
   /// Throws std::invalid_argument for a null Value.
-  void SetHTMLDoc(TStrings* Value);
+  VEKPGPROD_API void SetHTMLDoc(TStrings* Value);
 
   /// The opening and closing delimiters of a tag ("<#" and "#>" by default).
   /// Stored unchanged; an empty one makes every expansion return "". A
   /// delimiter is searched for as its bytes before any NUL byte it holds.
   /// They are read at every tag, so a handler may change them mid-expansion.
   const AnsiString& VekTagBeg() const noexcept { return FVekTagBeg; }
-  void SetVekTagBeg(const AnsiString& Value);
+  VEKPGPROD_API void SetVekTagBeg(const AnsiString& Value);
   const AnsiString& VekTagEnd() const noexcept { return FVekTagEnd; }
-  void SetVekTagEnd(const AnsiString& Value);
+  VEKPGPROD_API void SetVekTagEnd(const AnsiString& Value);
 
   const TVekTagEvent& OnVekTag() const noexcept { return FOnVekTag; }
   void SetOnVekTag(TVekTagEvent Value) { FOnVekTag = std::move(Value); }
@@ -167,3 +187,14 @@ class VEKPGPROD_API TVekPageProducer : public TCustomContentProducer {
 
   friend struct TVekExpansion;  // the expansion loop, in the source file
 };
+
+// The unit's entries in the package module.
+namespace VekPgProd {
+/// Puts TVekPageProducer on the palette page "Internet" (RegisterComponents).
+/// A host calls it through the loaded package (RegisterPackage).
+VEKPGPROD_API void Register();
+/// The unit's initialisation and finalisation, run by the package loader.
+/// They do nothing.
+VEKPGPROD_API void Initialization();
+VEKPGPROD_API void Finalization();
+}  // namespace VekPgProd

@@ -1,0 +1,218 @@
+#include "PackageResources.h"
+
+#include <cstring>
+#include <string>
+
+#include "CodePage1251.h"
+#include "PlatformModule.h"
+
+namespace {
+
+// Reads little-endian numbers and byte runs from Data, checking every bound.
+class Reader {
+ public:
+  Reader(const AnsiString& Data, AnsiString What) : FData(Data), FWhat(std::move(What)) {}
+
+  std::uint16_t U16() {
+    const unsigned char* p = Take(2);
+    return static_cast<std::uint16_t>(p[0] | p[1] << 8);
+  }
+  std::uint32_t U32() {
+    const unsigned char* p = Take(4);
+    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
+           std::uint32_t(p[3]) << 24;
+  }
+  AnsiString Bytes(std::size_t Count) {
+    return AnsiString(reinterpret_cast<const char*>(Take(Count)), Count);
+  }
+  void Align4() {
+    const std::size_t pad = (4 - FPos % 4) % 4;
+    if (pad > FData.size() - FPos) Fail("padding runs past the end");
+    FPos += pad;
+  }
+  bool AtEnd() const { return FPos == FData.size(); }
+  [[noreturn]] void Fail(const AnsiString& Why) const {
+    throw EPackageError(FWhat + " is malformed at byte " + std::to_string(FPos) + ": " + Why);
+  }
+
+ private:
+  const unsigned char* Take(std::size_t Count) {
+    if (Count > FData.size() - FPos) Fail("it ends early");
+    const auto* p = reinterpret_cast<const unsigned char*>(FData.data()) + FPos;
+    FPos += Count;
+    return p;
+  }
+
+  const AnsiString& FData;
+  AnsiString FWhat;
+  std::size_t FPos = 0;
+};
+
+bool SameTextAscii(const AnsiString& a, const AnsiString& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    auto up = [](unsigned char c) { return c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c; };
+    if (up(static_cast<unsigned char>(a[i])) != up(static_cast<unsigned char>(b[i]))) return false;
+  }
+  return true;
+}
+
+void AppendUtf8(AnsiString& out, long cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | cp >> 6);
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xE0 | cp >> 12);
+    out += static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+// Length of the well-formed UTF-8 sequence at s[i], or 0.
+std::size_t Utf8Sequence(const AnsiString& s, std::size_t i) {
+  const auto at = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+  const unsigned char c = at(i);
+  if (c < 0x80) return 1;
+  std::size_t n;
+  unsigned char lo = 0x80, hi = 0xBF;
+  if (c >= 0xC2 && c <= 0xDF) {
+    n = 2;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    n = 3;
+    if (c == 0xE0) lo = 0xA0;
+    if (c == 0xED) hi = 0x9F;  // no surrogates
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    n = 4;
+    if (c == 0xF0) lo = 0x90;
+    if (c == 0xF4) hi = 0x8F;
+  } else {
+    return 0;
+  }
+  if (n > s.size() - i) return 0;
+  if (at(i + 1) < lo || at(i + 1) > hi) return 0;
+  for (std::size_t k = 2; k < n; ++k)
+    if (at(i + k) < 0x80 || at(i + k) > 0xBF) return 0;
+  return n;
+}
+
+std::vector<AnsiString> NameList(Reader& r) {
+  std::vector<AnsiString> names(r.U16());
+  for (AnsiString& name : names) name = r.Bytes(r.U16());
+  return names;
+}
+
+}  // namespace
+
+TResourceList DecodeResourceContainer(const AnsiString& Data, const AnsiString& Origin) {
+  Reader r(Data, "the resources of " + Origin);
+  if (r.Bytes(4) != "VRS1") r.Fail("no resource container");
+  const std::uint32_t count = r.U32();
+  TResourceList list;
+  for (std::uint32_t i = 0; i < count; ++i) {
+    TResource res;
+    res.Type = static_cast<TResourceType>(r.U16());
+    res.Language = r.U16();
+    const std::uint16_t nameLength = r.U16();
+    r.U16();
+    const std::uint32_t dataLength = r.U32();
+    res.Name = r.Bytes(nameLength);
+    r.Align4();
+    res.Data = r.Bytes(dataLength);
+    r.Align4();
+    list.push_back(std::move(res));
+  }
+  if (!r.AtEnd()) r.Fail("bytes follow the last resource");
+  return list;
+}
+
+TResourceList ReadModuleResources(const AnsiString& Path) {
+  return vek_platform::FileResources(Path);
+}
+
+const TResource* FindModuleResource(const TResourceList& List, TResourceType Type,
+                                    const AnsiString& Name) {
+  for (const TResource& r : List)
+    if (r.Type == Type && SameTextAscii(r.Name, Name)) return &r;
+  return nullptr;
+}
+
+TPackageContents DecodePackageContents(const TResourceList& List) {
+  const TResource* description = FindModuleResource(List, TResourceType::RCData, "DESCRIPTION");
+  const TResource* info = FindModuleResource(List, TResourceType::RCData, "PACKAGEINFO");
+  if (description == nullptr) throw EPackageError("the module has no DESCRIPTION resource");
+  if (info == nullptr) throw EPackageError("the module has no PACKAGEINFO resource");
+  TPackageContents contents;
+  contents.Description = description->Data;
+  Reader r(info->Data, "the PACKAGEINFO resource");
+  const std::uint32_t flags = r.U32();
+  if ((flags & ~3u) != 0) r.Fail("unknown package flags " + std::to_string(flags));
+  contents.DesignTime = (flags & 1) != 0;
+  contents.RunTime = (flags & 2) != 0;
+  contents.Requires = NameList(r);
+  contents.Units = NameList(r);
+  if (!r.AtEnd()) r.Fail("bytes follow the unit list");
+  return contents;
+}
+
+const TVersionInfo::Entry* TVersionInfo::Find(const AnsiString& Key) const {
+  for (const Entry& e : Strings)
+    if (e.Key == Key) return &e;
+  return nullptr;
+}
+
+TVersionInfo DecodeVersionInfo(const AnsiString& Data) {
+  Reader r(Data, "the version resource");
+  if (r.Bytes(4) != "VVI1") r.Fail("no version information");
+  TVersionInfo v;
+  for (auto& n : v.FileVersion) n = r.U16();
+  for (auto& n : v.ProductVersion) n = r.U16();
+  v.Language = r.U16();
+  v.CodePage = r.U16();
+  v.Strings.resize(r.U16());
+  for (TVersionInfo::Entry& e : v.Strings) {
+    e.Key = r.Bytes(r.U16());
+    e.Value = r.Bytes(r.U16());
+    e.Utf8 = CodePageToUtf8(e.Value, v.CodePage);
+  }
+  if (!r.AtEnd()) r.Fail("bytes follow the last string");
+  return v;
+}
+
+AnsiString VersionText(const std::array<std::uint16_t, 4>& Version) {
+  return std::to_string(Version[0]) + "." + std::to_string(Version[1]) + "." +
+         std::to_string(Version[2]) + "." + std::to_string(Version[3]);
+}
+
+AnsiString CodePageToUtf8(const AnsiString& Text, unsigned CodePage) {
+  AnsiString out;
+  out.reserve(Text.size());
+  for (std::size_t i = 0; i < Text.size();) {
+    const auto c = static_cast<unsigned char>(Text[i]);
+    const AnsiString where = " at byte " + std::to_string(i);
+    switch (CodePage) {
+      case 1251: {
+        const long cp = vek_cp1251::ToUnicode(c);
+        if (cp < 0) throw EPackageError("code page 1251 does not define the byte 0x98" + where);
+        AppendUtf8(out, cp);
+        ++i;
+        break;
+      }
+      case 20127:
+        if (c >= 0x80) throw EPackageError("a byte above 127 in US-ASCII text" + where);
+        out += Text[i++];
+        break;
+      case 65001: {
+        const std::size_t n = Utf8Sequence(Text, i);
+        if (n == 0) throw EPackageError("ill-formed UTF-8" + where);
+        out.append(Text, i, n);
+        i += n;
+        break;
+      }
+      default:
+        throw EPackageError("unknown code page " + std::to_string(CodePage));
+    }
+  }
+  return out;
+}
