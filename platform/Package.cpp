@@ -54,6 +54,11 @@ struct LoadedModule {
   int References = 0;
 };
 
+struct LoadContext {
+  const TPackageInfo* Info = nullptr;
+  AnsiString FailedUnit;
+};
+
 // The registry and the package table of the process.
 struct State {
   std::recursive_mutex Lock;
@@ -63,8 +68,8 @@ struct State {
   std::map<std::uint64_t, std::shared_ptr<LoadedModule>> Handles;
   std::uint64_t NextHandle = 1;
   // While PackageLoad runs a module's "Initialize": where InitializePackage
-  // leaves the table it is handed.
-  const TPackageInfo** HandedOver = nullptr;
+  // leaves the table it is handed, and the unit that failed.
+  LoadContext* Loading = nullptr;
 };
 
 State& S() {
@@ -187,13 +192,14 @@ TComponent* CreateComponent(const AnsiString& ClassName, TComponent* Owner) {
 void InitializePackage(const TPackageInfo* Info) {
   CheckTable(Info, "InitializePackage");
   Guard guard(S().Lock);
-  if (S().HandedOver != nullptr) *S().HandedOver = Info;
+  if (S().Loading != nullptr) S().Loading->Info = Info;
   if (S().Initialized.count(Info) != 0) return;
   for (int i = 0; i < Info->UnitCount; ++i) {
     const TPackageUnit& unit = Info->Units[i];
     try {
       if (unit.Initialization != nullptr) unit.Initialization();
     } catch (...) {
+      if (S().Loading != nullptr) S().Loading->FailedUnit = unit.Name;
       FinalizeUnits(Info, i);  // the exception that matters is this one
       throw;
     }
@@ -250,16 +256,17 @@ TPackageHandle PackageLoad(const AnsiString& Path) {
     }
     module->Finalize = ToFunction<void (*)()>(fini);
 
-    const TPackageInfo* info = nullptr;
-    const TPackageInfo** outer = S().HandedOver;
-    S().HandedOver = &info;
+    LoadContext context;
+    const TPackageInfo*& info = context.Info;
+    LoadContext* outer = S().Loading;
+    S().Loading = &context;
     std::exception_ptr failure;
     try {
       ToFunction<void (*)()>(init)();
     } catch (...) {
       failure = std::current_exception();
     }
-    S().HandedOver = outer;
+    S().Loading = outer;
     if (failure || info == nullptr) {
       // Units initialised before the failure are finalised while their code is there.
       if (info != nullptr) {
@@ -268,8 +275,16 @@ TPackageHandle PackageLoad(const AnsiString& Path) {
         } catch (...) {  // the failure reported is the first one
         }
       }
+      // The exception may be of a type whose code is in the module: it is
+      // read and released before the module goes.
+      const bool failed = static_cast<bool>(failure);
+      const AnsiString why = failed ? WhatOf(failure) : AnsiString();
+      failure = nullptr;
       vek_platform::ModuleClose(os);
-      if (failure) throw EPackageError(where + ": initialisation failed: " + WhatOf(failure));
+      if (failed)
+        throw EPackageError(where + ": initialisation" +
+                            (context.FailedUnit.empty() ? "" : " of unit " + context.FailedUnit) +
+                            " failed: " + why);
       throw EPackageError(where + ": its entry \"Initialize\" handed over no package information");
     }
     module->Info = info;
@@ -308,10 +323,14 @@ void PackageUnload(TPackageHandle Handle) {
       std::remove_if(classes.begin(), classes.end(),
                      [&](const RegisteredClass& r) { return r.Module == module->Identity; }),
       classes.end());
+  // The exception may be of a type whose code is in the module: it is read
+  // and released before the module goes.
+  const AnsiString why = failure ? WhatOf(failure) : AnsiString();
+  const bool failed = static_cast<bool>(failure);
+  failure = nullptr;
   vek_platform::ModuleClose(module->Os);
-  if (failure)
-    throw EPackageError("PackageUnload: " + Quoted(module->Path) +
-                        ": finalisation failed: " + WhatOf(failure));
+  if (failed)
+    throw EPackageError("PackageUnload: " + Quoted(module->Path) + ": finalisation failed: " + why);
 }
 
 int RegisterPackage(TPackageHandle Handle) {

@@ -94,7 +94,7 @@ VCL50_API TPackageContents DecodePackageContents(const TResourceList& List);
 ///   u16 language  u16 code page  u16 number of strings
 ///   each string: u16 key length, the key (ASCII),
 ///                u16 value length, the value in the code page
-struct TVersionInfo {
+struct VCL50_API TVersionInfo {
   std::array<std::uint16_t, 4> FileVersion{};     ///< major, minor, release, build
   std::array<std::uint16_t, 4> ProductVersion{};  ///< major, minor, release, build
   std::uint16_t Language = 0;                     ///< e.g. 0x0419

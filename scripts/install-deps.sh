@@ -9,7 +9,7 @@ groups=("$@")
 want=()
 for g in "${groups[@]}"; do
   case "$g" in
-    build) want+=(cmake ninja-build g++ libgtest-dev) ;;
+    build) want+=(cmake ninja-build g++ binutils libgtest-dev) ;;
     sanitize) want+=(clang libclang-rt-14-dev) ;;
     bench) want+=(libbenchmark-dev) ;;
     *) echo "install-deps: unknown group '$g'" >&2; exit 2 ;;
