@@ -1,10 +1,11 @@
-# Quick start: `make demo` runs the example, `make test` runs every test.
+# Quick start: `make demo` runs the example, `make test` runs every test,
+# `make pkginfo` loads the package module and prints what it holds.
 BUILD ?= build
 GENERATOR ?= Ninja
 CMAKE_ARGS ?=
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps configure build demo test clean
+.PHONY: all deps configure build demo pkginfo test clean
 
 all: build
 
@@ -20,6 +21,10 @@ build: configure
 demo: configure
 	cmake --build $(BUILD) -j $(JOBS) --target vek_demo
 	$(BUILD)/bin/vek_demo
+
+pkginfo: configure
+	cmake --build $(BUILD) -j $(JOBS) --target vek_pkginfo PVekPgPrd
+	$(BUILD)/bin/vek_pkginfo $(BUILD)/lib/libPVekPgPrd.so
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)

@@ -249,10 +249,10 @@ TPackageHandle PackageLoad(const AnsiString& Path) {
     if (init == nullptr || fini == nullptr) {
       vek_platform::ModuleClose(os);
       const AnsiString missing = init == nullptr && fini == nullptr
-                                     ? "\"Initialize\" and \"Finalize\""
-                                 : init == nullptr ? "\"Initialize\""
-                                                   : "\"Finalize\"";
-      throw EPackageError(where + " is not a package: it has no entry " + missing);
+                                     ? "entries \"Initialize\" and \"Finalize\""
+                                 : init == nullptr ? "entry \"Initialize\""
+                                                   : "entry \"Finalize\"";
+      throw EPackageError(where + " is not a package: it lacks the package " + missing);
     }
     module->Finalize = ToFunction<void (*)()>(fini);
 

@@ -230,7 +230,7 @@ TEST(PackageHost, LoadErrorsNameTheFileAndWhatIsWrong) {
       {"empty file", empty, {"is not a loadable module"}},
       {"no package entries",
        kNoEntriesModule,
-       {"is not a package", "no entry \"Initialize\" and \"Finalize\""}},
+       {"is not a package", "lacks the package entries \"Initialize\" and \"Finalize\""}},
       {"unit initialisation fails",
        kFailingInitModule,
        {"initialisation of unit Second failed", "unit Second cannot start"}},
