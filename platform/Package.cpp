@@ -1,7 +1,5 @@
 #include "Package.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <exception>
 #include <map>
@@ -227,9 +225,7 @@ std::vector<TUnitEvent> UnitEvents() {
 TPackageHandle PackageLoad(const AnsiString& Path) {
   if (Path.empty()) throw EPackageError("PackageLoad: no file name given");
   const AnsiString where = "PackageLoad: " + Quoted(Path);
-  struct stat st;
-  if (Path.find('/') != AnsiString::npos && stat(Path.c_str(), &st) != 0)
-    throw EPackageError(where + ": no such file");
+  if (vek_platform::ModuleFileMissing(Path)) throw EPackageError(where + ": no such file");
 
   Guard guard(S().Lock);
   AnsiString error;

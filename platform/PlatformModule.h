@@ -13,6 +13,10 @@ namespace vek_platform {
 /// An OS module handle; null is none.
 using ModuleHandle = void*;
 
+/// True when Path names a file (it holds a directory part) that does not
+/// exist. A bare name is searched for by ModuleOpen and is never "missing".
+bool ModuleFileMissing(const AnsiString& Path);
+
 /// Loads the module at Path with all its symbols bound now. Returns null and
 /// sets Error to the system's reason when it cannot be loaded.
 ModuleHandle ModuleOpen(const AnsiString& Path, AnsiString& Error);

@@ -3,6 +3,7 @@
 // note read from a module's image in memory or from its file.
 #include <dlfcn.h>
 #include <link.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdint>
@@ -131,6 +132,11 @@ class ElfFile {
 };
 
 }  // namespace
+
+bool ModuleFileMissing(const AnsiString& Path) {
+  struct stat st;
+  return Path.find('/') != AnsiString::npos && stat(Path.c_str(), &st) != 0 && errno == ENOENT;
+}
 
 ModuleHandle ModuleOpen(const AnsiString& Path, AnsiString& Error) {
   dlerror();
