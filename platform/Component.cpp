@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "TextRoutines.h"
+
 TObject::~TObject() = default;
 
 AnsiString TObject::ClassName() const {
@@ -17,6 +19,8 @@ void TPersistent::Assign(const TPersistent* Source) {
 AnsiString TPersistent::ClassName() const {
   return "TPersistent";
 }
+
+void TPersistent::DeclareProperties(TPropertyList&) {}
 
 TComponent::TComponent(TComponent* AOwner) {
   if (AOwner != nullptr) AOwner->InsertComponent(this);
@@ -42,19 +46,10 @@ TComponent* TComponent::Components(int Index) const {
   return FComponents[static_cast<std::size_t>(Index)];
 }
 
-namespace {
-bool SameTextAscii(const AnsiString& a, const AnsiString& b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           auto up = [](char c) { return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c; };
-           return up(x) == up(y);
-         });
-}
-}  // namespace
-
 TComponent* TComponent::FindComponent(const AnsiString& AName) const {
   if (AName.empty()) return nullptr;
   for (TComponent* c : FComponents)
-    if (SameTextAscii(c->FName, AName)) return c;
+    if (SameText(c->FName, AName)) return c;
   return nullptr;
 }
 
@@ -75,4 +70,27 @@ void TComponent::RemoveComponent(TComponent* AComponent) noexcept {
   if (it == FComponents.end()) return;
   FComponents.erase(it);
   AComponent->FOwner = nullptr;
+}
+
+const TPublishedMethod* TComponent::FindMethod(const AnsiString& Name) const noexcept {
+  for (const TPublishedMethod& m : FMethods)
+    if (SameText(m.Name, Name)) return &m;
+  return nullptr;
+}
+
+const TPublishedMethod& TComponent::Methods(int Index) const {
+  if (Index < 0 || Index >= MethodCount())
+    throw std::out_of_range("Methods: index " + std::to_string(Index) + " out of range");
+  return FMethods[static_cast<std::size_t>(Index)];
+}
+
+void TComponent::AddMethod(TPublishedMethod Method) {
+  // "unset" is how a form writes an event bound to nothing.
+  if (!IsValidIdent(Method.Name) || SameText(Method.Name, "unset"))
+    throw std::invalid_argument("PublishMethod: \"" + Method.Name +
+                                "\" is not a valid method name");
+  if (FindMethod(Method.Name) != nullptr)
+    throw std::invalid_argument("PublishMethod: " + ClassName() + " already publishes a method " +
+                                Method.Name);
+  FMethods.push_back(std::move(Method));
 }

@@ -25,6 +25,8 @@
 #include "ContentProducer.h"
 #include "Event.h"
 #include "Export.h"
+#include "FormStreaming.h"
+#include "Properties.h"
 #include "Streams.h"
 #include "StringList.h"
 #include "TextRoutines.h"
@@ -130,6 +132,12 @@ class VEKPGPROD_API TVekPageProducer : public TCustomContentProducer {
   void ExtractInnerText(const AnsiString& TagName, const char* Text, int& Pos, AnsiString& Inner);
 
   // ---- Properties ----------------------------------------------------------
+
+  /// The published properties, in the order forms store them: HTMLDoc,
+  /// VekTagBeg, VekTagEnd, OnVekTag, OnVekPairTag, each always stored. A form
+  /// assigns HTMLDoc through SetHTMLDoc and the delimiters through their
+  /// setters; the events are stored by the names of published methods.
+  void DeclareProperties(TPropertyList& Properties) override;
 
   /// The template, one line per entry; owned by the producer.
   TStrings* HTMLDoc() noexcept { return &FHTMLDoc; }
