@@ -1,6 +1,7 @@
 #include "Component.h"
 
 #include <algorithm>
+#include <iterator>
 #include <stdexcept>
 
 #include "TextRoutines.h"
@@ -59,16 +60,21 @@ void TComponent::InsertComponent(TComponent* AComponent) {
     if (o == AComponent)
       throw std::invalid_argument("InsertComponent: a component cannot own itself or its owner");
   if (AComponent->FOwner == this) return;
-  FComponents.reserve(FComponents.size() + 1);  // so that nothing below can throw
+  // Grow geometrically, and before anything changes, so that nothing below
+  // can throw.
+  if (FComponents.size() == FComponents.capacity())
+    FComponents.reserve(std::max<std::size_t>(8, FComponents.size() * 2));
   if (AComponent->FOwner != nullptr) AComponent->FOwner->RemoveComponent(AComponent);
   FComponents.push_back(AComponent);
   AComponent->FOwner = this;
 }
 
 void TComponent::RemoveComponent(TComponent* AComponent) noexcept {
-  auto it = std::find(FComponents.begin(), FComponents.end(), AComponent);
-  if (it == FComponents.end()) return;
-  FComponents.erase(it);
+  // Searched from the end: the component created last is usually the first
+  // to go, as when an owner, or a failed form read, destroys its components.
+  auto it = std::find(FComponents.rbegin(), FComponents.rend(), AComponent);
+  if (it == FComponents.rend()) return;
+  FComponents.erase(std::next(it).base());
   AComponent->FOwner = nullptr;
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <memory>
+#include <unordered_map>
 
 #include "Streams.h"
 #include "StringList.h"
@@ -91,6 +92,17 @@ void AppendQuoted(AnsiString& out, const AnsiString& s) {
   out += '"';
 }
 
+// An identifier with its ASCII letters upper-cased: the key under which
+// names that differ only in letter case are the same.
+AnsiString NameKey(AnsiString s) {
+  for (char& c : s)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return s;
+}
+
+// Line (or index) of each name seen so far, by NameKey.
+using NameIndex = std::unordered_map<AnsiString, size_t>;
+
 AnsiString Quoted(const AnsiString& s) {
   AnsiString out;
   AppendQuoted(out, s);
@@ -116,6 +128,7 @@ struct ObjNode {
   size_t line = 0;
   std::vector<PropNode> props;
   std::vector<std::unique_ptr<ObjNode>> children;
+  NameIndex propLines, childLines;  // while parsing: the names used so far
 };
 
 const char* KindText(ValueNode::Kind k) {
@@ -331,11 +344,12 @@ class Parser {
         lx.Fail("expected at most " + std::to_string(kMaxDepth) +
                 " levels of nested components, found a deeper one");
       std::unique_ptr<ObjNode> child = ParseHeader(lx);
-      if (!child->name.empty())
-        for (const auto& c : cur.children)
-          if (SameText(c->name, child->name))
-            lx.Fail("expected a component name not yet used in " + Describe(cur) + ", found " +
-                    child->name + " again (first on line " + std::to_string(c->line) + ")");
+      if (!child->name.empty()) {
+        const auto [it, added] = cur.childLines.emplace(NameKey(child->name), child->line);
+        if (!added)
+          lx.Fail("expected a component name not yet used in " + Describe(cur) + ", found " +
+                  child->name + " again (first on line " + std::to_string(it->second) + ")");
+      }
       cur.children.push_back(std::move(child));
       stack_.push_back(cur.children.back().get());
       return;
@@ -362,10 +376,10 @@ class Parser {
     if (!cur.children.empty())
       lx.Fail("expected the properties of " + Describe(cur) +
               " before its nested components, found the property " + name + " after them");
-    for (const PropNode& p : cur.props)
-      if (SameText(p.name, name))
-        lx.Fail("expected each property once, found " + name + " again (first on line " +
-                std::to_string(p.line) + ")");
+    const auto [it, added] = cur.propLines.emplace(NameKey(name), lx.Line());
+    if (!added)
+      lx.Fail("expected each property once, found " + name + " again (first on line " +
+              std::to_string(it->second) + ")");
     PropNode prop;
     prop.name = name;
     prop.line = lx.Line();
@@ -482,8 +496,18 @@ class Applier {
     TPropertyList props;
     c->DeclareProperties(props);
     for (const PropNode& p : n.props) Assign(p, props, c);
+    if (n.children.empty()) return;
+    // The components c owned before, by name: the form's names are distinct,
+    // so components created below are never looked up.
+    std::unordered_map<AnsiString, TComponent*> owned;
+    for (int i = 0; i < c->ComponentCount(); ++i)
+      if (!c->Components(i)->Name().empty())
+        owned.emplace(NameKey(c->Components(i)->Name()), c->Components(i));
     for (const auto& child : n.children) {
-      TComponent* existing = child->name.empty() ? nullptr : c->FindComponent(child->name);
+      TComponent* existing = nullptr;
+      if (!child->name.empty())
+        if (const auto it = owned.find(NameKey(child->name)); it != owned.end())
+          existing = it->second;
       if (existing != nullptr && !SameText(existing->ClassName(), child->cls))
         throw EFormError(child->line, "expected " + Describe(existing) + " of " + Describe(c) +
                                           " to be a " + child->cls + ", found a " +
@@ -611,11 +635,12 @@ void WriteObject(AnsiString& out, TComponent* c, int depth) {
     out += '\n';
   }
 
+  NameIndex names;
   for (int i = 0; i < c->ComponentCount(); ++i) {
     TComponent* child = c->Components(i);
-    for (int k = 0; k < i && !child->Name().empty(); ++k)
-      if (SameText(c->Components(k)->Name(), child->Name()))
-        CannotStore(c, "it owns two components named " + child->Name());
+    if (!child->Name().empty() &&
+        !names.emplace(NameKey(child->Name()), static_cast<size_t>(i)).second)
+      CannotStore(c, "it owns two components named " + child->Name());
     WriteObject(out, child, depth + 1);
   }
   out += indent + "end\n";
