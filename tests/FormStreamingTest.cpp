@@ -116,6 +116,10 @@ const std::vector<RoundTripCase> kRoundTrips = {
     {"empty_list_and_delimiters", {}, "", ""},
 };
 
+void PrintTo(const RoundTripCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
 class RoundTrip : public ::testing::TestWithParam<RoundTripCase> {};
 
 TEST_P(RoundTrip, ReproducesEveryPropertyByteForByte) {
@@ -397,6 +401,10 @@ const std::vector<ReadErrorCase> kReadErrors = {
     {"table_creates_other_class", kHead + "end\ncomponent: TWrong\nend\nend\n", 4,
      "the class table created a TBox for TWrong"},
 };
+
+void PrintTo(const ReadErrorCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class ReadError : public ::testing::TestWithParam<ReadErrorCase> {};
 
