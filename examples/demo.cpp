@@ -3,6 +3,7 @@
 // name to a method that the demo's web module publishes.
 #include <iostream>
 #include <stdexcept>
+#include <string>
 
 #include "VekPgProd.h"
 
@@ -14,6 +15,7 @@ class TDemoModule : public TComponent {
  public:
   explicit TDemoModule(TComponent* Owner) : TComponent(Owner) {
     PublishMethod("PageTag", &TDemoModule::PageTag);
+    PublishMethod("PagePair", &TDemoModule::PagePair);
   }
   AnsiString ClassName() const override { return "TDemoModule"; }
 
@@ -33,10 +35,33 @@ class TDemoModule : public TComponent {
       auto* producer = static_cast<TVekPageProducer*>(Sender);
       producer->SetVekTagBeg("[[");
       producer->SetVekTagEnd("]]");
+    } else if (TagName == "rows" || TagName == "cols") {
+      RetState = rsPairTag;  // the body up to <#/rows#> goes to PagePair
+    } else if (TagName == "row") {
+      RetText = std::to_string(FRow);
+    } else if (TagName == "cell") {
+      RetText = std::to_string(FRow * FCol);
     } else if (TagName == "stop") {
       RetState = rsStop;
     }
   }
+
+  // A loop: the raw body is expanded once per repetition through the same
+  // producer. The nested expansions overwrite the tag's name and parameters,
+  // so what is needed of them is read first.
+  void PagePair(TObject* Sender, const AnsiString& TagName, TStrings* TagParams,
+                const AnsiString& InnerText, AnsiString& RetText, int& /*RetState*/) {
+    auto* producer = static_cast<TVekPageProducer*>(Sender);
+    const AnsiString name = TagName, body = InnerText;
+    const int count = std::stoi("0" + TagParams->Values("n"));
+    for (int i = 1; i <= count; ++i) {
+      (name == "rows" ? FRow : FCol) = i;
+      RetText += producer->ContentFromString(body);
+    }
+  }
+
+ private:
+  int FRow = 0, FCol = 0;
 };
 
 }  // namespace
