@@ -1,7 +1,10 @@
 #include "Component.h"
 
 #include <algorithm>
+#include <iterator>
 #include <stdexcept>
+
+#include "TextRoutines.h"
 
 TObject::~TObject() = default;
 
@@ -17,6 +20,8 @@ void TPersistent::Assign(const TPersistent* Source) {
 AnsiString TPersistent::ClassName() const {
   return "TPersistent";
 }
+
+void TPersistent::DeclareProperties(TPropertyList&) {}
 
 TComponent::TComponent(TComponent* AOwner) {
   if (AOwner != nullptr) AOwner->InsertComponent(this);
@@ -42,19 +47,10 @@ TComponent* TComponent::Components(int Index) const {
   return FComponents[static_cast<std::size_t>(Index)];
 }
 
-namespace {
-bool SameTextAscii(const AnsiString& a, const AnsiString& b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           auto up = [](char c) { return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c; };
-           return up(x) == up(y);
-         });
-}
-}  // namespace
-
 TComponent* TComponent::FindComponent(const AnsiString& AName) const {
   if (AName.empty()) return nullptr;
   for (TComponent* c : FComponents)
-    if (SameTextAscii(c->FName, AName)) return c;
+    if (SameText(c->FName, AName)) return c;
   return nullptr;
 }
 
@@ -64,15 +60,43 @@ void TComponent::InsertComponent(TComponent* AComponent) {
     if (o == AComponent)
       throw std::invalid_argument("InsertComponent: a component cannot own itself or its owner");
   if (AComponent->FOwner == this) return;
-  FComponents.reserve(FComponents.size() + 1);  // so that nothing below can throw
+  // Grow geometrically, and before anything changes, so that nothing below
+  // can throw.
+  if (FComponents.size() == FComponents.capacity())
+    FComponents.reserve(std::max<std::size_t>(8, FComponents.size() * 2));
   if (AComponent->FOwner != nullptr) AComponent->FOwner->RemoveComponent(AComponent);
   FComponents.push_back(AComponent);
   AComponent->FOwner = this;
 }
 
 void TComponent::RemoveComponent(TComponent* AComponent) noexcept {
-  auto it = std::find(FComponents.begin(), FComponents.end(), AComponent);
-  if (it == FComponents.end()) return;
-  FComponents.erase(it);
+  // Searched from the end: the component created last is usually the first
+  // to go, as when an owner, or a failed form read, destroys its components.
+  auto it = std::find(FComponents.rbegin(), FComponents.rend(), AComponent);
+  if (it == FComponents.rend()) return;
+  FComponents.erase(std::next(it).base());
   AComponent->FOwner = nullptr;
+}
+
+const TPublishedMethod* TComponent::FindMethod(const AnsiString& Name) const noexcept {
+  for (const TPublishedMethod& m : FMethods)
+    if (SameText(m.Name, Name)) return &m;
+  return nullptr;
+}
+
+const TPublishedMethod& TComponent::Methods(int Index) const {
+  if (Index < 0 || Index >= MethodCount())
+    throw std::out_of_range("Methods: index " + std::to_string(Index) + " out of range");
+  return FMethods[static_cast<std::size_t>(Index)];
+}
+
+void TComponent::AddMethod(TPublishedMethod Method) {
+  // "unset" is how a form writes an event bound to nothing.
+  if (!IsValidIdent(Method.Name) || SameText(Method.Name, "unset"))
+    throw std::invalid_argument("PublishMethod: \"" + Method.Name +
+                                "\" is not a valid method name");
+  if (FindMethod(Method.Name) != nullptr)
+    throw std::invalid_argument("PublishMethod: " + ClassName() + " already publishes a method " +
+                                Method.Name);
+  FMethods.push_back(std::move(Method));
 }

@@ -3,6 +3,7 @@
 
 #include <functional>
 #include <type_traits>
+#include <typeinfo>
 #include <utility>
 
 #include "AnsiString.h"
@@ -21,6 +22,13 @@ class TEvent;
 template <class... Args>
 class TEvent<void(Args...)> {
  public:
+  using Signature = void(Args...);
+
+  /// A text that identifies the handler's signature, equal for equal
+  /// signatures in every module of the process. Stored methods are matched to
+  /// events by it.
+  static const char* SignatureKey() noexcept { return typeid(Signature).name(); }
+
   TEvent() noexcept = default;
   TEvent(std::nullptr_t) noexcept {}  // NOLINT: allows `event = nullptr`
 

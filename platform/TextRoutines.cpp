@@ -25,6 +25,27 @@ AnsiString Trim(const AnsiString& S) {
   return S.substr(b, e - b);
 }
 
+bool IsValidIdent(const AnsiString& S) noexcept {
+  if (S.empty()) return false;
+  for (std::size_t i = 0; i < S.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(S[i]);
+    const bool letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
+    if (!letter && !(i > 0 && c >= '0' && c <= '9')) return false;
+  }
+  return true;
+}
+
+bool SameText(const AnsiString& A, const AnsiString& B) noexcept {
+  if (A.size() != B.size()) return false;
+  for (std::size_t i = 0; i < A.size(); ++i) {
+    char a = A[i], b = B[i];
+    if (a >= 'a' && a <= 'z') a = static_cast<char>(a - 'a' + 'A');
+    if (b >= 'a' && b <= 'z') b = static_cast<char>(b - 'a' + 'A');
+    if (a != b) return false;
+  }
+  return true;
+}
+
 namespace {
 
 // The upper-casing rules of the user's locale, computed once and read-only

@@ -25,6 +25,15 @@ VCL50_API std::size_t StrLen(const char* Str) noexcept;
 /// S without its leading and trailing blanks (bytes of value 32 or less).
 VCL50_API AnsiString Trim(const AnsiString& S);
 
+/// True when S is an identifier: an ASCII letter or '_', then ASCII letters,
+/// digits and '_'. Names of classes, components, properties and methods are
+/// identifiers.
+VCL50_API bool IsValidIdent(const AnsiString& S) noexcept;
+
+/// True when A and B are equal with ASCII letter case ignored (other bytes
+/// compare exactly). Identifiers are compared this way.
+VCL50_API bool SameText(const AnsiString& A, const AnsiString& B) noexcept;
+
 /// S upper-cased by the user's locale, as the environment sets it (LC_ALL,
 /// then LC_CTYPE, then LANG; read once, at the first call). The process's
 /// global locale is neither read nor changed, so the routine is safe to call

@@ -464,6 +464,24 @@ void TVekPageProducer::SetVekTagEnd(const AnsiString& Value) {
   FVekTagEnd = Value;
 }
 
+void TVekPageProducer::DeclareProperties(TPropertyList& Properties) {
+  TCustomContentProducer::DeclareProperties(Properties);
+  Properties.AddStrings(
+      "HTMLDoc", [this] { return &FHTMLDoc; }, [this](TStrings* Value) { SetHTMLDoc(Value); });
+  Properties.AddString(
+      "VekTagBeg", [this] { return FVekTagBeg; },
+      [this](const AnsiString& Value) { SetVekTagBeg(Value); });
+  Properties.AddString(
+      "VekTagEnd", [this] { return FVekTagEnd; },
+      [this](const AnsiString& Value) { SetVekTagEnd(Value); });
+  Properties.AddEvent<TVekTagEvent>(
+      "OnVekTag", [this] { return FOnVekTag; },
+      [this](TVekTagEvent Value) { SetOnVekTag(std::move(Value)); });
+  Properties.AddEvent<TVekPairTagEvent>(
+      "OnVekPairTag", [this] { return FOnVekPairTag; },
+      [this](TVekPairTagEvent Value) { SetOnVekPairTag(std::move(Value)); });
+}
+
 bool TVekPageProducer::ExtractNextTag(const char* Text, int& Pos, AnsiString* Before,
                                       AnsiString* Tag) {
   if (Tag == nullptr) throw std::invalid_argument("ExtractNextTag: Tag is null");

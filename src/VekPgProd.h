@@ -25,7 +25,9 @@
 #include "ContentProducer.h"
 #include "Event.h"
 #include "Export.h"
+#include "FormStreaming.h"
 #include "Package.h"
+#include "Properties.h"
 #include "Streams.h"
 #include "StringList.h"
 #include "TextRoutines.h"
@@ -150,6 +152,12 @@ class VEKPGPROD_CLASS TVekPageProducer : public TCustomContentProducer {
                                       AnsiString& Inner);
 
   // ---- Properties ----------------------------------------------------------
+
+  /// The published properties, in the order forms store them: HTMLDoc,
+  /// VekTagBeg, VekTagEnd, OnVekTag, OnVekPairTag, each always stored. A form
+  /// assigns HTMLDoc through SetHTMLDoc and the delimiters through their
+  /// setters; the events are stored by the names of published methods.
+  VEKPGPROD_API void DeclareProperties(TPropertyList& Properties) override;
 
   /// The template, one line per entry; owned by the producer.
   TStrings* HTMLDoc() noexcept { return &FHTMLDoc; }
