@@ -14,11 +14,48 @@ namespace {
 
 // ---- The producer --------------------------------------------------------------
 
+// The application's values by name: a small open-addressing hash table, as an
+// application that answers many tags would keep them.
+class NameTable {
+ public:
+  explicit NameTable(const std::unordered_map<std::string, std::string>& values) {
+    std::size_t size = 16;
+    while (size < 2 * values.size()) size *= 2;
+    FSlots.resize(size);
+    for (const auto& [name, value] : values) {
+      std::size_t i = Hash(name) & (size - 1);
+      while (FSlots[i].used) i = (i + 1) & (size - 1);
+      FSlots[i] = {true, name, value};
+    }
+  }
+  // The value stored under Name, or null.
+  const std::string* Find(const std::string& Name) const {
+    const std::size_t mask = FSlots.size() - 1;
+    for (std::size_t i = Hash(Name) & mask;; i = (i + 1) & mask) {
+      const Slot& s = FSlots[i];
+      if (!s.used) return nullptr;
+      if (s.name == Name) return &s.value;
+    }
+  }
+
+ private:
+  struct Slot {
+    bool used = false;
+    std::string name, value;
+  };
+  static std::size_t Hash(const std::string& s) {  // FNV-1a
+    std::size_t h = 14695981039346656037ull;
+    for (const char c : s) h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+    return h ^ (h >> 29);
+  }
+  std::vector<Slot> FSlots;
+};
+
 // What a benchmark's application would write: handlers that look values up,
 // format parameters, or loop over rows by expanding a pair's body again.
 class VekEngine : public Engine {
  public:
-  explicit VekEngine(const Workload& w) : FWork(w), FProducer(nullptr) {
+  explicit VekEngine(const Workload& w) : FWork(w), FValues(w.values), FProducer(nullptr) {
     FProducer.SetVekTagBeg(w.beg);
     FProducer.SetVekTagEnd(w.end);
     switch (w.handler) {
@@ -43,8 +80,7 @@ class VekEngine : public Engine {
 
  private:
   void Lookup(TObject*, const AnsiString& Name, TStrings*, AnsiString& Text, int& State) {
-    const auto it = FWork.values.find(Name);
-    if (it != FWork.values.end()) Text = it->second;
+    if (const std::string* value = FValues.Find(Name)) Text = *value;
     if (FWork.handler == HandlerKind::kOpenPair) State = rsPairTag;
   }
 
@@ -97,6 +133,7 @@ class VekEngine : public Engine {
   }
 
   const Workload& FWork;
+  NameTable FValues;
   TVekPageProducer FProducer;
   const Row* FRow = nullptr;
 };

@@ -8,6 +8,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "FindBytes.h"
+
 namespace {
 
 using std::size_t;
@@ -19,8 +21,12 @@ constexpr size_t npos = string_view::npos;
 // A delimiter as the search sees it: its bytes before the first NUL, like the
 // C-string search of the host. Its length is that of the searched part, so a
 // delimiter holding a NUL can never move a position past the template's end.
+// Read at every tag; delimiters are short, so a plain walk is cheapest.
 string_view SearchedPart(const AnsiString& Delimiter) {
-  return string_view(Delimiter.c_str());
+  const char* s = Delimiter.data();
+  size_t n = 0;
+  while (n < Delimiter.size() && s[n] != '\0') ++n;
+  return string_view(s, n);
 }
 
 string_view TrimView(string_view s) {
@@ -29,10 +35,67 @@ string_view TrimView(string_view s) {
   return s;
 }
 
-// First occurrence of the non-empty Needle in Data[From..Size), or npos.
-size_t FindBytes(const char* Data, size_t Size, size_t From, string_view Needle) {
-  return string_view(Data, Size).find(Needle, From);
+static_assert(vek::kNotFound == npos, "the search reports npos");
+
+// S = V. A short V is copied byte by byte with the string's inline
+// operations, cheaper than its general assign, which is out of line.
+void AssignShort(AnsiString& S, string_view V) {
+  if (V.size() > 16) {
+    S.assign(V.data(), V.size());
+    return;
+  }
+  S.clear();
+  for (const char c : V) S.push_back(c);
 }
+
+// The output of an expansion, appended to piece by piece. Most pieces are
+// short (text between close tags, a handler's answer), and a string's append
+// is out of line: the sink keeps a few hundred zero bytes past the written
+// part inside the string's reserved buffer and copies short pieces there.
+// Finish() cuts that margin off again.
+class Sink {
+ public:
+  explicit Sink(AnsiString& Out) : FOut(Out), FUsed(Out.size()) {}
+  void Put(const char* p, size_t n) {
+    if (n > FOut.size() - FUsed) return Grow(p, n);
+    char* d = &FOut[FUsed];
+    FUsed += n;
+    if (n > 16) {
+      std::memcpy(d, p, n);
+    } else if (n >= 8) {  // two 8-byte moves, overlapping in the middle
+      CopyEnds<8>(d, p, n);
+    } else if (n >= 4) {
+      CopyEnds<4>(d, p, n);
+    } else if (n > 0) {
+      d[0] = p[0];
+      d[n / 2] = p[n / 2];
+      d[n - 1] = p[n - 1];
+    }
+  }
+  void Put(const AnsiString& s) { Put(s.data(), s.size()); }
+  void Finish() { FOut.resize(FUsed); }
+
+ private:
+  static constexpr size_t kMargin = 512;
+  // n bytes (K <= n <= 2K) as the first K and the last K, without a call.
+  template <size_t K>
+  static void CopyEnds(char* d, const char* p, size_t n) {
+    char head[K], tail[K];
+    std::memcpy(head, p, K);
+    std::memcpy(tail, p + n - K, K);
+    std::memcpy(d, head, K);
+    std::memcpy(d + n - K, tail, K);
+  }
+  void Grow(const char* p, size_t n) {
+    FOut.resize(FUsed);
+    FOut.append(p, n);
+    FUsed = FOut.size();
+    // Never past the reserved buffer: the margin never reallocates.
+    FOut.resize(FUsed + std::min(kMargin, FOut.capacity() - FUsed));
+  }
+  AnsiString& FOut;
+  size_t FUsed;
+};
 
 // A template whose visible length is known: the bytes before its first NUL.
 // Used by the expansion loop, which measures the template once.
@@ -40,7 +103,9 @@ struct BoundedText {
   const char* data;
   size_t size;
   bool HasMore(size_t p) const { return p < size; }
-  size_t Find(string_view Needle, size_t From) const { return FindBytes(data, size, From, Needle); }
+  size_t Find(string_view Needle, size_t From) const {
+    return vek::FindBytes(data, size, From, Needle.data(), Needle.size());
+  }
   size_t End(size_t) const { return size; }
 };
 
@@ -96,74 +161,83 @@ bool IsQuote(unsigned char c) {
 
 // Splits a tag's text into Name and Params (see ExtractTagParams). The text,
 // trimmed, is followed by one added space that ends a last word; the walk
-// stops at the first NUL byte.
-void ParseTag(string_view TagText, AnsiString& Name, TStrings* Params) {
+// stops at the first NUL byte. Value is scratch space for a parameter, kept by
+// the caller so that its buffer serves tag after tag. TagText must not lie in
+// Name, Params or Value.
+//
+// The walk is the state machine Between / Word / Quoted, each state skipping
+// the bytes that keep it in one tight loop.
+void ParseTag(string_view TagText, AnsiString& Name, TStrings* Params, AnsiString& Value) {
   Name.clear();
   if (Params != nullptr) Params->Clear();
   const string_view text = TrimView(TagText);
-  const size_t len = text.size() + 1;  // with the added space
-
-  // S[From..To] (both inclusive) trimmed; the added space, a blank, never stays.
-  auto slice = [&](size_t From, size_t To) -> string_view {
-    const size_t stop = std::min(To + 1, text.size());
-    if (From >= len || From > To || From >= stop) return {};
-    return TrimView(text.substr(From, stop - From));
-  };
+  const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+  const size_t n = text.size();  // the added space stands at n
+  const size_t len = n + 1;
 
   string_view prefix;
-  AnsiString value;
-  // Emits the token S[From..To] behind the pending prefix; true ends the scan.
-  auto emit = [&](size_t From, size_t To) -> bool {
-    const string_view v = slice(From, To);
+  // Emits the token V behind the pending prefix; true ends the scan.
+  auto emitView = [&](string_view v) -> bool {
     if (prefix.empty() && v.empty()) return false;
-    value.clear();
-    value.append(prefix.data(), prefix.size());
-    value.append(v.data(), v.size());
-    prefix = {};
-    if (Name.empty())
-      Name = value;
-    else if (Params != nullptr)
-      Params->Add(value);
+    AnsiString* target = &Name;
+    if (!Name.empty()) {
+      if (Params == nullptr) return true;
+      target = &Value;
+    }
+    if (prefix.empty()) {
+      AssignShort(*target, v);
+    } else {
+      target->assign(prefix.data(), prefix.size());
+      target->append(v.data(), v.size());
+      prefix = {};
+    }
+    if (target == &Value) Params->Add(Value);
     return Params == nullptr;
   };
+  // Emits the quoted stretch S[From..To] (both inclusive), trimmed.
+  auto emit = [&](size_t From, size_t To) -> bool {
+    string_view v;
+    const size_t stop = std::min(To + 1, n);  // the added space, a blank, never stays
+    if (From < len && From <= To && From < stop) v = TrimView(text.substr(From, stop - From));
+    return emitView(v);
+  };
 
-  enum class State { kBetween, kWord, kQuoted } state = State::kBetween;
-  unsigned char quote = 0;
-  size_t start = 0;
-  for (size_t i = 0; i < len; ++i) {
-    const auto c = i < text.size() ? static_cast<unsigned char>(text[i]) : ' ';
-    if (c == 0) break;
-    switch (state) {
-      case State::kBetween:
-        if (IsBlank(c)) break;
-        start = i;
-        if (IsQuote(c)) {
-          quote = c;
-          state = State::kQuoted;
-        } else {
-          state = State::kWord;
-        }
-        break;
-      case State::kWord:
-        if (IsQuote(c)) {  // word bytes right before a quote prefix its content
-          prefix = TrimView(text.substr(start, i - start));
-          start = i;
-          quote = c;
-          state = State::kQuoted;
-        } else if (IsBlank(c)) {
-          state = State::kBetween;
-          if (emit(start, i - 1)) return;
-        }
-        break;
-      case State::kQuoted:
-        if (c == quote) {
-          state = State::kBetween;
-          if (emit(start + 1, i - 1)) return;
-        }
-        break;
+  size_t i = 0;
+  for (;;) {
+    // Between: skip blanks.
+    while (i < n && s[i] != 0 && s[i] <= 32) ++i;
+    if (i == n || s[i] == 0) return;
+    size_t start = i;
+    unsigned char quote = s[i];
+    if (!IsQuote(quote)) {
+      // Word: skip word bytes; a blank (the added one too) ends the word, a
+      // quote makes the word bytes before it the prefix of the quoted stretch.
+      // A word holds no blanks: it needs no trimming.
+      while (i < n && s[i] > 32 && !IsQuote(s[i])) ++i;
+      if (i == n) {
+        emitView(text.substr(start, n - start));
+        return;
+      }
+      if (s[i] == 0) return;  // the walk ends inside a word: nothing is emitted
+      if (!IsQuote(s[i])) {
+        if (emitView(text.substr(start, i - start))) return;
+        ++i;
+        continue;
+      }
+      quote = s[i];
+      prefix = TrimView(text.substr(start, i - start));
+      start = i;
     }
+    // Quoted: up to the same quote byte.
+    ++i;
+    while (i < n && s[i] != quote && s[i] != 0) ++i;
+    if (i == n || s[i] == 0) {  // a quote never closed: the stretch runs to the end
+      emit(start + 1, len - 1);
+      return;
+    }
+    if (emit(start + 1, i - 1)) return;
+    ++i;
   }
-  if (state == State::kQuoted) emit(start + 1, len - 1);  // a quote never closed
 }
 
 // ---- Pair matching -----------------------------------------------------------
@@ -174,9 +248,33 @@ struct InnerMatch {
   size_t bodyEnd = 0, next = 0;
 };
 
+// The name of a tag, parsed from its text into Name.
+void ParseName(string_view TagText, AnsiString& Name) {
+  AnsiString unused;  // no parameters are parsed
+  ParseTag(TagText, Name, nullptr, unused);
+}
+
 AnsiString UpperName(string_view TagText, AnsiString& scratch) {
-  ParseTag(TagText, scratch, nullptr);
+  ParseName(TagText, scratch);
   return AnsiUpperCase(scratch);
+}
+
+// Whether AnsiUpperCase(Name) == Upper. Where the locale folds ASCII as "C"
+// does, the ASCII bytes at the front of Name fold one to one, so they are
+// compared as they stand; only a name with other bytes is upper-cased whole.
+bool UpperEquals(const AnsiString& Name, const AnsiString& Upper) {
+  static const bool plain = UpperCaseAsciiIsPlain();
+  if (plain) {
+    const auto* s = reinterpret_cast<const unsigned char*>(Name.data());
+    const size_t n = Name.size();
+    size_t i = 0;
+    for (; i < n && s[i] < 0x80; ++i) {
+      const unsigned char c = s[i] >= 'a' && s[i] <= 'z' ? s[i] - ('a' - 'A') : s[i];
+      if (i == Upper.size() || c != static_cast<unsigned char>(Upper[i])) return false;
+    }
+    if (i == n) return n == Upper.size();
+  }
+  return AnsiUpperCase(Name) == Upper;
 }
 
 // Steps from tag to tag after Pos, counting same-name openers against
@@ -185,14 +283,14 @@ template <class Text>
 bool MatchInner(const Text& t, size_t Pos, string_view Beg, string_view End, const AnsiString& Open,
                 const AnsiString& Close, InnerMatch& m) {
   long long depth = 1;
-  AnsiString scratch;
+  AnsiString name;
   for (size_t p = Pos; t.HasMore(p);) {
     TagHit hit;
     if (FindTag(t, p, Beg, End, hit) != ScanResult::kTag) break;
-    const AnsiString name = UpperName(hit.Text(t.data), scratch);
-    if (name == Open)
+    ParseName(hit.Text(t.data), name);
+    if (UpperEquals(name, Open))
       ++depth;
-    else if (name == Close)
+    else if (UpperEquals(name, Close))
       --depth;
     p = hit.next;
     if (depth <= 0) {
@@ -232,7 +330,9 @@ class PairIndex {
     for (size_t p = From; t.HasMore(p);) {
       TagHit hit;
       if (FindTag(t, p, Beg, End, hit) != ScanResult::kTag) break;
-      const auto id = FIds.emplace(UpperName(hit.Text(t.data), scratch), int(FIds.size())).first;
+      AnsiString name = UpperName(hit.Text(t.data), scratch);
+      auto id = FIds.find(name);
+      if (id == FIds.end()) id = FIds.emplace(std::move(name), int(FIds.size())).first;
       FTags.push_back({hit.open, hit.next, id->second});
       p = hit.next;
     }
@@ -330,7 +430,7 @@ int AdvancedPos(int Pos, size_t By, const char* Operation) {
 struct TVekExpansion {
   static AnsiString Run(TVekPageProducer& p, const AnsiString& Doc);
   static bool PairStep(TVekPageProducer& p, const BoundedText& t, size_t& pos, PairIndex& index,
-                       AnsiString& out);
+                       Sink& out);
 };
 
 AnsiString TVekExpansion::Run(TVekPageProducer& p, const AnsiString& Doc) {
@@ -348,7 +448,11 @@ AnsiString TVekExpansion::Run(TVekPageProducer& p, const AnsiString& Doc) {
                       nul ? static_cast<size_t>(static_cast<const char*>(nul) - data) : Doc.size()};
   AnsiString out;
   out.reserve(t.size);
+  Sink sink(out);
   PairIndex index;
+  // Scratch that serves tag after tag, so that short names, parameters and
+  // answers cost no allocation. RetText is "" on every entry all the same.
+  AnsiString value, retText;
   size_t pos = 0;
   while (pos < t.size) {
     // The delimiters are read at every tag: a handler may change them.
@@ -356,27 +460,28 @@ AnsiString TVekExpansion::Run(TVekPageProducer& p, const AnsiString& Doc) {
     const ScanResult r =
         FindTag(t, pos, SearchedPart(p.FVekTagBeg), SearchedPart(p.FVekTagEnd), hit);
     if (r != ScanResult::kTag) {  // the rest, up to an unclosed opening delimiter
-      out.append(data + pos, (r == ScanResult::kNoTag ? t.size : hit.open) - pos);
+      sink.Put(data + pos, (r == ScanResult::kNoTag ? t.size : hit.open) - pos);
       break;
     }
-    out.append(data + pos, hit.open - pos);
+    sink.Put(data + pos, hit.open - pos);
     pos = hit.next;
-    ParseTag(hit.Text(data), p.FTagName, &p.FTagParams);
+    ParseTag(hit.Text(data), p.FTagName, &p.FTagParams, value);
 
-    AnsiString retText;
+    retText.clear();
     int retState = rsContinue;
     if (p.FOnVekTag) p.FOnVekTag(&p, p.FTagName, &p.FTagParams, retText, retState);
-    out += retText;
+    sink.Put(retText);
     if (retState == rsStop) break;
-    if (retState == rsPairTag && PairStep(p, t, pos, index, out)) break;
+    if (retState == rsPairTag && PairStep(p, t, pos, index, sink)) break;
   }
+  sink.Finish();
   return out;
 }
 
 // The pair step, after OnVekTag answered rsPairTag for the tag just before
 // pos; true when the expansion stops.
 bool TVekExpansion::PairStep(TVekPageProducer& p, const BoundedText& t, size_t& pos,
-                             PairIndex& index, AnsiString& out) {
+                             PairIndex& index, Sink& out) {
   AnsiString body;
   try {
     // The name is read now: a re-entrant expansion in OnVekTag may have changed it.
@@ -407,7 +512,7 @@ bool TVekExpansion::PairStep(TVekPageProducer& p, const BoundedText& t, size_t& 
   AnsiString retText;
   int retState = rsContinue;
   if (p.FOnVekPairTag) p.FOnVekPairTag(&p, p.FTagName, &p.FTagParams, body, retText, retState);
-  out += retText;
+  out.Put(retText);
   return retState == rsStop;
 }
 
@@ -494,11 +599,12 @@ void TVekPageProducer::ExtractTagParams(const AnsiString& TagText, AnsiString& N
   bool aliased = &TagText == &Name;
   for (int i = 0; Params != nullptr && i < Params->Count() && !aliased; ++i)
     aliased = &TagText == &Params->Get(i);
+  AnsiString value;
   if (aliased) {
     const AnsiString copy(TagText);
-    ParseTag(copy, Name, Params);
+    ParseTag(copy, Name, Params, value);
   } else {
-    ParseTag(TagText, Name, Params);
+    ParseTag(TagText, Name, Params, value);
   }
 }
 

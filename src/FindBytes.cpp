@@ -1,0 +1,52 @@
+#include "FindBytes.h"
+
+#include <cstring>
+
+namespace vek {
+
+std::size_t FindBytesPlain(const char* Data, std::size_t Size, std::size_t From, const char* Needle,
+                           std::size_t NeedleSize) noexcept {
+  if (NeedleSize == 0 || From > Size || Size - From < NeedleSize) return kNotFound;
+  const char* const last = Data + (Size - NeedleSize);  // the last possible start
+  for (const char* p = Data + From; p <= last; ++p) {
+    p = static_cast<const char*>(std::memchr(p, Needle[0], static_cast<std::size_t>(last - p) + 1));
+    if (p == nullptr) break;
+    if (std::memcmp(p + 1, Needle + 1, NeedleSize - 1) == 0)
+      return static_cast<std::size_t>(p - Data);
+  }
+  return kNotFound;
+}
+
+namespace detail {
+
+std::size_t FindOneByte(const char* Data, std::size_t Size, std::size_t From, char c) noexcept {
+  if (From >= Size) return kNotFound;
+  const void* f = std::memchr(Data + From, c, Size - From);
+  return f == nullptr ? kNotFound : static_cast<std::size_t>(static_cast<const char*>(f) - Data);
+}
+
+// The first candidate start in Mask (bit k: a start at p + k, its first and
+// last bytes already equal to the needle's) whose middle bytes match too.
+const char* VerifyCandidates(const char* p, std::uint64_t Mask, const char* Needle,
+                             std::size_t NeedleSize) noexcept {
+  for (; Mask != 0; Mask &= Mask - 1) {
+    const char* c = p + __builtin_ctzll(Mask);
+    if (std::memcmp(c + 1, Needle + 1, NeedleSize - 2) == 0) return c;
+  }
+  return nullptr;
+}
+
+// The starts from p up to End, fewer than 32 near the end of the data, one
+// by one.
+std::size_t FindNearEnd(const char* Data, const char* p, const char* End, const char* Needle,
+                        std::size_t NeedleSize) noexcept {
+  for (; p < End; ++p) {
+    if (p[0] == Needle[0] && p[NeedleSize - 1] == Needle[NeedleSize - 1] &&
+        std::memcmp(p + 1, Needle + 1, NeedleSize - 2) == 0)
+      return static_cast<std::size_t>(p - Data);
+  }
+  return kNotFound;
+}
+
+}  // namespace detail
+}  // namespace vek
