@@ -1,8 +1,12 @@
 // The benchmark: every workload through the producer, the peers (warm and
 // cold) and memcpy, in one process. Each engine's output is compared with the
 // expected bytes before it is timed; a mismatch is reported as an error.
+//
+//   vek_bench [Google Benchmark flags]   time everything
+//   vek_bench --check                    render each pair once, compare, exit 1 on a mismatch
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -49,9 +53,17 @@ void RunMemcpy(benchmark::State& state, const Workload* w) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * w->expected.size()));
 }
 
+// Every (workload, engine) pair registered, for --check.
+std::vector<std::pair<const Workload*, std::string>>& Pairs() {
+  static std::vector<std::pair<const Workload*, std::string>> pairs;
+  return pairs;
+}
+
 void Register(const Workload& w, const std::vector<std::string>& engines, bool memcpyToo) {
-  for (const std::string& e : engines)
+  for (const std::string& e : engines) {
     benchmark::RegisterBenchmark((w.name + "/" + e).c_str(), RunEngine, &w, e);
+    Pairs().emplace_back(&w, e);
+  }
   if (memcpyToo) benchmark::RegisterBenchmark((w.name + "/memcpy").c_str(), RunMemcpy, &w);
 }
 
@@ -79,6 +91,15 @@ int main(int argc, char** argv) {
              true);
   }
 
+  if (argc == 2 && std::strcmp(argv[1], "--check") == 0) {
+    int failed = 0;
+    for (const auto& [w, e] : Pairs()) {
+      const bool ok = bench::MakeEngine(e, *w)->Render() == w->expected;
+      std::printf("%-8s %-16s %s\n", w->name.c_str(), e.c_str(), ok ? "ok" : "WRONG OUTPUT");
+      failed += ok ? 0 : 1;
+    }
+    return failed == 0 ? 0 : 1;
+  }
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::RunSpecifiedBenchmarks();

@@ -36,16 +36,25 @@ const char* VerifyCandidates(const char* p, std::uint64_t Mask, const char* Need
   return nullptr;
 }
 
-// The starts from p up to End, fewer than 32 near the end of the data, one
-// by one.
+// The starts from p up to End, fewer than 32: one block of 16 where it
+// fits, the rest plainly.
 std::size_t FindNearEnd(const char* Data, const char* p, const char* End, const char* Needle,
                         std::size_t NeedleSize) noexcept {
-  for (; p < End; ++p) {
-    if (p[0] == Needle[0] && p[NeedleSize - 1] == Needle[NeedleSize - 1] &&
-        std::memcmp(p + 1, Needle + 1, NeedleSize - 2) == 0)
-      return static_cast<std::size_t>(p - Data);
+#if defined(__SSE2__)
+  if (End - p >= 16) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + NeedleSize - 1));
+    const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(
+        _mm_and_si128(_mm_cmpeq_epi8(a, _mm_set1_epi8(Needle[0])),
+                      _mm_cmpeq_epi8(b, _mm_set1_epi8(Needle[NeedleSize - 1])))));
+    if (const char* f = mask == 0 ? nullptr : VerifyCandidates(p, mask, Needle, NeedleSize))
+      return static_cast<std::size_t>(f - Data);
+    p += 16;
   }
-  return kNotFound;
+#endif
+  if (p >= End) return kNotFound;
+  const std::size_t size = static_cast<std::size_t>(End - Data) + NeedleSize - 1;
+  return FindBytesPlain(Data, size, static_cast<std::size_t>(p - Data), Needle, NeedleSize);
 }
 
 }  // namespace detail

@@ -28,46 +28,69 @@ std::size_t FindNearEnd(const char* Data, const char* p, const char* End, const 
                         std::size_t NeedleSize) noexcept;
 }  // namespace detail
 
-/// Offset (from Data) of the first occurrence of Needle[0..NeedleSize) that
-/// lies wholly inside Data[From..Size), or kNotFound. An empty needle is never
-/// found. Every byte is an ordinary byte, NUL included. Reads nothing outside
-/// Data[From..Size) and Needle[0..NeedleSize).
+/// A needle prepared for FindBytes: its bytes (not owned; they must outlive
+/// it) and, with SSE2, its first and last bytes in every lane.
+struct Needle {
+  const char* data = nullptr;
+  std::size_t size = 0;
+#if defined(__SSE2__)
+  __m128i first = _mm_setzero_si128(), last = _mm_setzero_si128();
+#endif
+  Needle() = default;
+  Needle(const char* Data, std::size_t Size) : data(Data), size(Size) {
+#if defined(__SSE2__)
+    if (Size != 0) {
+      first = _mm_set1_epi8(Data[0]);
+      last = _mm_set1_epi8(Data[Size - 1]);
+    }
+#endif
+  }
+};
+
+/// Offset (from Data) of the first occurrence of the needle that lies wholly
+/// inside Data[From..Size), or kNotFound. An empty needle is never found.
+/// Every byte is an ordinary byte, NUL included. Reads nothing outside
+/// Data[From..Size) and the needle.
 ///
 /// With SSE2 (every x86-64) it tests 32 candidate starts at a time, comparing
 /// the needle's first and last bytes, so that text full of the needle's first
 /// byte (the '<' of HTML for "<#") costs no more than any other text. Inline:
 /// the loop calls it twice per tag, mostly over a few dozen bytes.
 inline std::size_t FindBytes(const char* Data, std::size_t Size, std::size_t From,
-                             const char* Needle, std::size_t NeedleSize) noexcept {
+                             const Needle& N) noexcept {
 #if defined(__SSE2__)
-  if (NeedleSize < 2)
-    return NeedleSize == 0 ? kNotFound : detail::FindOneByte(Data, Size, From, Needle[0]);
-  if (From > Size || Size - From < NeedleSize) return kNotFound;
-  const __m128i first = _mm_set1_epi8(Needle[0]);
-  const __m128i last = _mm_set1_epi8(Needle[NeedleSize - 1]);
-  // Bit k of a mask: the first byte at p[k] and the last at p[k + NeedleSize - 1].
+  const std::size_t n = N.size;
+  if (n < 2) return n == 0 ? kNotFound : detail::FindOneByte(Data, Size, From, N.data[0]);
+  if (From > Size || Size - From < n) return kNotFound;
+  // Bit k of a mask: the first byte at p[k] and the last at p[k + n - 1].
   const auto candidates = [&](const char* p) {
     const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + NeedleSize - 1));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + n - 1));
     return static_cast<unsigned>(
-        _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, first), _mm_cmpeq_epi8(b, last))));
+        _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, N.first), _mm_cmpeq_epi8(b, N.last))));
   };
-  // 32 starts from p read up to p + 31 + NeedleSize - 1: they fit while
-  // p + 32 <= end, end being one past the last possible start.
+  // 32 starts from p read up to p + 31 + n - 1: they fit while p + 32 <= end,
+  // end being one past the last possible start.
   const char* p = Data + From;
-  const char* const end = Data + (Size - NeedleSize) + 1;
+  const char* const end = Data + (Size - n) + 1;
   for (; end - p >= 32; p += 32) {
     const unsigned lo = candidates(p), hi = candidates(p + 16);
     if ((lo | hi) == 0) continue;
     const std::uint64_t mask = lo | (static_cast<std::uint64_t>(hi) << 16);
-    if (NeedleSize == 2) return static_cast<std::size_t>(p - Data) + __builtin_ctzll(mask);
-    if (const char* f = detail::VerifyCandidates(p, mask, Needle, NeedleSize))
+    if (n == 2) return static_cast<std::size_t>(p - Data) + __builtin_ctzll(mask);
+    if (const char* f = detail::VerifyCandidates(p, mask, N.data, n))
       return static_cast<std::size_t>(f - Data);
   }
-  return detail::FindNearEnd(Data, p, end, Needle, NeedleSize);
+  return detail::FindNearEnd(Data, p, end, N.data, n);
 #else
-  return FindBytesPlain(Data, Size, From, Needle, NeedleSize);
+  return FindBytesPlain(Data, Size, From, N.data, N.size);
 #endif
+}
+
+/// The same for a needle given as bytes.
+inline std::size_t FindBytes(const char* Data, std::size_t Size, std::size_t From,
+                             const char* NeedleData, std::size_t NeedleSize) noexcept {
+  return FindBytes(Data, Size, From, Needle(NeedleData, NeedleSize));
 }
 
 }  // namespace vek

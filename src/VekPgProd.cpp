@@ -37,16 +37,20 @@ string_view TrimView(string_view s) {
 
 static_assert(vek::kNotFound == npos, "the search reports npos");
 
-// S = V. A short V is copied byte by byte with the string's inline
-// operations, cheaper than its general assign, which is out of line.
-void AssignShort(AnsiString& S, string_view V) {
-  if (V.size() > 16) {
-    S.assign(V.data(), V.size());
-    return;
-  }
-  S.clear();
-  for (const char c : V) S.push_back(c);
-}
+// A delimiter ready for searching: its searched part (NUL-terminated, as the
+// string's own bytes are) and the needle prepared from it. Valid while the
+// delimiter string is unchanged.
+struct Delimiter {
+  string_view text;
+  vek::Needle needle;
+  explicit Delimiter(const AnsiString& s)
+      : text(SearchedPart(s)), needle(text.data(), text.size()) {}
+};
+
+struct Delimiters {
+  Delimiter beg, end;
+  Delimiters(const AnsiString& Beg, const AnsiString& End) : beg(Beg), end(End) {}
+};
 
 // The output of an expansion, appended to piece by piece. Most pieces are
 // short (text between close tags, a handler's answer), and a string's append
@@ -55,14 +59,19 @@ void AssignShort(AnsiString& S, string_view V) {
 // Finish() cuts that margin off again.
 class Sink {
  public:
-  explicit Sink(AnsiString& Out) : FOut(Out), FUsed(Out.size()) {}
+  // Out is empty, with its buffer reserved.
+  explicit Sink(AnsiString& Out) : FOut(Out), FUsed(0) {
+    FOut.resize(std::min(kMargin, FOut.capacity()));
+  }
   void Put(const char* p, size_t n) {
     if (n > FOut.size() - FUsed) return Grow(p, n);
     char* d = &FOut[FUsed];
     FUsed += n;
-    if (n > 16) {
+    if (n > 32) {
       std::memcpy(d, p, n);
-    } else if (n >= 8) {  // two 8-byte moves, overlapping in the middle
+    } else if (n >= 16) {  // two 16-byte moves, overlapping in the middle
+      CopyEnds<16>(d, p, n);
+    } else if (n >= 8) {
       CopyEnds<8>(d, p, n);
     } else if (n >= 4) {
       CopyEnds<4>(d, p, n);
@@ -103,8 +112,8 @@ struct BoundedText {
   const char* data;
   size_t size;
   bool HasMore(size_t p) const { return p < size; }
-  size_t Find(string_view Needle, size_t From) const {
-    return vek::FindBytes(data, size, From, Needle.data(), Needle.size());
+  size_t Find(const Delimiter& d, size_t From) const {
+    return vek::FindBytes(data, size, From, d.needle);
   }
   size_t End(size_t) const { return size; }
 };
@@ -114,9 +123,8 @@ struct BoundedText {
 struct CText {
   const char* data;
   bool HasMore(size_t p) const { return data[p] != '\0'; }
-  // Needle is a SearchedPart, hence NUL-terminated.
-  size_t Find(string_view Needle, size_t From) const {
-    const char* f = std::strstr(data + From, Needle.data());
+  size_t Find(const Delimiter& d, size_t From) const {
+    const char* f = std::strstr(data + From, d.text.data());
     return f == nullptr ? npos : static_cast<size_t>(f - data);
   }
   size_t End(size_t From) const { return From + std::strlen(data + From); }
@@ -139,13 +147,14 @@ struct TagHit {
 // with no closing one after it. The closing delimiter is searched only after
 // the whole opening one, so delimiters that share bytes never overlap.
 template <class Text>
-ScanResult FindTag(const Text& t, size_t Pos, string_view Beg, string_view End, TagHit& hit) {
+ScanResult FindTag(const Text& t, size_t Pos, const Delimiters& d, TagHit& hit) {
+  const string_view Beg = d.beg.text, End = d.end.text;
   if (Beg.empty()) return ScanResult::kNoTag;
-  const size_t off = t.Find(Beg, Pos);
+  const size_t off = t.Find(d.beg, Pos);
   if (off == npos) return ScanResult::kNoTag;
   hit.open = off;
   if (End.empty()) return ScanResult::kUnclosed;
-  const size_t e = t.Find(End, off + Beg.size());
+  const size_t e = t.Find(d.end, off + Beg.size());
   if (e == npos) return ScanResult::kUnclosed;
   hit.textBeg = off + Beg.size();
   hit.textEnd = e;
@@ -184,13 +193,12 @@ void ParseTag(string_view TagText, AnsiString& Name, TStrings* Params, AnsiStrin
       if (Params == nullptr) return true;
       target = &Value;
     }
-    if (prefix.empty()) {
-      AssignShort(*target, v);
-    } else {
-      target->assign(prefix.data(), prefix.size());
-      target->append(v.data(), v.size());
-      prefix = {};
-    }
+    // clear() and append() are cheaper than assign(), which allows for the
+    // source lying in the target; the text never does.
+    target->clear();
+    if (!prefix.empty()) target->append(prefix.data(), prefix.size());
+    target->append(v.data(), v.size());
+    prefix = {};
     if (target == &Value) Params->Add(Value);
     return Params == nullptr;
   };
@@ -280,13 +288,13 @@ bool UpperEquals(const AnsiString& Name, const AnsiString& Upper) {
 // Steps from tag to tag after Pos, counting same-name openers against
 // closers, until the level of the pair at Pos closes.
 template <class Text>
-bool MatchInner(const Text& t, size_t Pos, string_view Beg, string_view End, const AnsiString& Open,
+bool MatchInner(const Text& t, size_t Pos, const Delimiters& d, const AnsiString& Open,
                 const AnsiString& Close, InnerMatch& m) {
   long long depth = 1;
   AnsiString name;
   for (size_t p = Pos; t.HasMore(p);) {
     TagHit hit;
-    if (FindTag(t, p, Beg, End, hit) != ScanResult::kTag) break;
+    if (FindTag(t, p, d, hit) != ScanResult::kTag) break;
     ParseName(hit.Text(t.data), name);
     if (UpperEquals(name, Open))
       ++depth;
@@ -311,8 +319,8 @@ bool MatchInner(const Text& t, size_t Pos, string_view Beg, string_view End, con
 class PairIndex {
  public:
   // Whether the index answers a scan from Pos; K is then the first tag of it.
-  bool Covers(string_view Beg, string_view End, size_t Pos, size_t& K) const {
-    if (!FBuilt || Beg != FBeg || End != FEnd) return false;
+  bool Covers(const Delimiters& d, size_t Pos, size_t& K) const {
+    if (!FBuilt || d.beg.text != FBeg || d.end.text != FEnd) return false;
     if (Pos == FFrom) return K = 0, true;
     const auto it = std::lower_bound(FTags.begin(), FTags.end(), Pos,
                                      [](const Tag& tag, size_t p) { return tag.next < p; });
@@ -321,7 +329,7 @@ class PairIndex {
     return true;
   }
 
-  void Build(const BoundedText& t, size_t From, string_view Beg, string_view End) {
+  void Build(const BoundedText& t, size_t From, const Delimiters& d) {
     FBuilt = false;
     FTags.clear();
     FIds.clear();
@@ -329,15 +337,15 @@ class PairIndex {
     AnsiString scratch;
     for (size_t p = From; t.HasMore(p);) {
       TagHit hit;
-      if (FindTag(t, p, Beg, End, hit) != ScanResult::kTag) break;
+      if (FindTag(t, p, d, hit) != ScanResult::kTag) break;
       AnsiString name = UpperName(hit.Text(t.data), scratch);
       auto id = FIds.find(name);
       if (id == FIds.end()) id = FIds.emplace(std::move(name), int(FIds.size())).first;
       FTags.push_back({hit.open, hit.next, id->second});
       p = hit.next;
     }
-    FBeg.assign(Beg.data(), Beg.size());
-    FEnd.assign(End.data(), End.size());
+    FBeg.assign(d.beg.text.data(), d.beg.text.size());
+    FEnd.assign(d.end.text.data(), d.end.text.size());
     FFrom = From;
     FBuilt = true;
   }
@@ -450,15 +458,21 @@ AnsiString TVekExpansion::Run(TVekPageProducer& p, const AnsiString& Doc) {
   out.reserve(t.size);
   Sink sink(out);
   PairIndex index;
+  // The delimiters are read at every tag, since a handler may change them;
+  // they are prepared again only when they did change.
+  Delimiters delimiters(p.FVekTagBeg, p.FVekTagEnd);
+  unsigned long long edits = p.FDelimiterEdits;
   // Scratch that serves tag after tag, so that short names, parameters and
   // answers cost no allocation. RetText is "" on every entry all the same.
   AnsiString value, retText;
   size_t pos = 0;
   while (pos < t.size) {
-    // The delimiters are read at every tag: a handler may change them.
+    if (p.FDelimiterEdits != edits) {
+      delimiters = Delimiters(p.FVekTagBeg, p.FVekTagEnd);
+      edits = p.FDelimiterEdits;
+    }
     TagHit hit;
-    const ScanResult r =
-        FindTag(t, pos, SearchedPart(p.FVekTagBeg), SearchedPart(p.FVekTagEnd), hit);
+    const ScanResult r = FindTag(t, pos, delimiters, hit);
     if (r != ScanResult::kTag) {  // the rest, up to an unclosed opening delimiter
       sink.Put(data + pos, (r == ScanResult::kNoTag ? t.size : hit.open) - pos);
       break;
@@ -487,15 +501,15 @@ bool TVekExpansion::PairStep(TVekPageProducer& p, const BoundedText& t, size_t& 
     // The name is read now: a re-entrant expansion in OnVekTag may have changed it.
     const AnsiString open = AnsiUpperCase(p.FTagName);
     const AnsiString close = "/" + open;
-    const string_view beg = SearchedPart(p.FVekTagBeg), end = SearchedPart(p.FVekTagEnd);
+    const Delimiters d(p.FVekTagBeg, p.FVekTagEnd);
     InnerMatch m;
     size_t k = 0;
     bool found;
-    if (index.Covers(beg, end, pos, k)) {
+    if (index.Covers(d, pos, k)) {
       found = index.Match(k, open, close, m);
     } else {
-      found = MatchInner(t, pos, beg, end, open, close, m);
-      if (!found) index.Build(t, pos, beg, end);  // that scan ran to the end
+      found = MatchInner(t, pos, d, open, close, m);
+      if (!found) index.Build(t, pos, d);  // that scan ran to the end
     }
     if (found) {
       body.assign(t.data + pos, m.bodyEnd - pos);
@@ -567,10 +581,12 @@ void TVekPageProducer::SetHTMLDoc(TStrings* Value) {
 
 void TVekPageProducer::SetVekTagBeg(const AnsiString& Value) {
   FVekTagBeg = Value;
+  ++FDelimiterEdits;
 }
 
 void TVekPageProducer::SetVekTagEnd(const AnsiString& Value) {
   FVekTagEnd = Value;
+  ++FDelimiterEdits;
 }
 
 bool TVekPageProducer::ExtractNextTag(const char* Text, int& Pos, AnsiString* Before,
@@ -579,7 +595,7 @@ bool TVekPageProducer::ExtractNextTag(const char* Text, int& Pos, AnsiString* Be
   CheckText(Text, Pos, "ExtractNextTag");
   const CText t{Text + Pos};
   TagHit hit;
-  const ScanResult r = FindTag(t, 0, SearchedPart(FVekTagBeg), SearchedPart(FVekTagEnd), hit);
+  const ScanResult r = FindTag(t, 0, Delimiters(FVekTagBeg, FVekTagEnd), hit);
   if (r == ScanResult::kTag) {
     const int next = AdvancedPos(Pos, hit.next, "ExtractNextTag");
     AnsiString tag(hit.Text(t.data));
@@ -615,7 +631,7 @@ void TVekPageProducer::ExtractInnerText(const AnsiString& TagName, const char* T
   const AnsiString close = "/" + open;
   const CText t{Text + Pos};
   InnerMatch m;
-  if (!MatchInner(t, 0, SearchedPart(FVekTagBeg), SearchedPart(FVekTagEnd), open, close, m)) {
+  if (!MatchInner(t, 0, Delimiters(FVekTagBeg, FVekTagEnd), open, close, m)) {
     Inner.clear();
     return;
   }

@@ -164,6 +164,7 @@ class VEKPGPROD_API TVekPageProducer : public TCustomContentProducer {
   TVekPairTagEvent FOnVekPairTag;
   AnsiString FTagName;
   TStringList FTagParams;
+  unsigned long long FDelimiterEdits = 0;  // counts changes of the delimiters
 
   friend struct TVekExpansion;  // the expansion loop, in the source file
 };
