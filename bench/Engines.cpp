@@ -161,7 +161,7 @@ class CtemplateEngine : public Engine {
 
   std::string Render() override {
     std::string out;
-    out.reserve(FWork.vek.size());
+    out.reserve(OutputReservation(FWork.vek.size()));
     if (FWarm) {
       FTemplate->Expand(&out, &FDict);
     } else {
@@ -207,7 +207,7 @@ class MustacheEngine : public Engine {
 
   std::string Render() override {
     std::string out;
-    out.reserve(FWork.vek.size());
+    out.reserve(OutputReservation(FWork.vek.size()));
     const Mustache::render_handler sink = [&out](const std::string& s) { out += s; };
     if (FWarm) {
       FTemplate->render(FData, sink);

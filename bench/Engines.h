@@ -15,10 +15,16 @@ namespace bench {
 class Engine {
  public:
   virtual ~Engine() = default;
-  /// One expansion of the workload; the output is reserved to the size of the
-  /// producer's template, as the producer does.
+  /// One expansion of the workload; the output is reserved as the producer
+  /// reserves its own (OutputReservation).
   virtual std::string Render() = 0;
 };
+
+/// What the producer reserves for the output of a template of `size` bytes:
+/// the template's size and an eighth more. The peers get the same.
+inline std::size_t OutputReservation(std::size_t size) {
+  return size + size / 8;
+}
 
 /// The engines, by name: "vek", "ctemplate_warm", "ctemplate_cold",
 /// "mustache_warm", "mustache_cold", "mstch_cold". Null for an unknown name.

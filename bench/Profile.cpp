@@ -32,6 +32,12 @@ bool MakeWorkload(const std::string& name, bench::Workload& w) {
     w = bench::MakeImages(kMiB);
   else if (name == "W4")
     w = bench::MakeLoop(10000);
+  else if (name == "W5a")
+    w = bench::MakeUnclosedPairs(kMiB);
+  else if (name == "W5c")
+    w = bench::MakeOneByteDelimiters(kMiB);
+  else if (name == "W5d")
+    w = bench::MakeHugeTag(kMiB);
   else
     return false;
   return true;
@@ -41,7 +47,7 @@ bool MakeWorkload(const std::string& name, bench::Workload& w) {
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    std::fprintf(stderr, "usage: vek_profile ENGINE W1|W2|W3|W4 [RENDERS]\n");
+    std::fprintf(stderr, "usage: vek_profile ENGINE W1|W2|W3|W4|W5a|W5c|W5d [RENDERS]\n");
     return 2;
   }
   bench::Workload w;

@@ -36,20 +36,26 @@ const char* VerifyCandidates(const char* p, std::uint64_t Mask, const char* Need
   return nullptr;
 }
 
-// The starts from p up to End, fewer than 32: one block of 16 where it
-// fits, the rest plainly.
+// The starts from p up to End, fewer than 32. With SSE2 they are covered by
+// blocks of 16, the last one ending at End and overlapping starts already
+// tested (those are masked off); only data shorter than one block is left to
+// the plain search.
 std::size_t FindNearEnd(const char* Data, const char* p, const char* End, const char* Needle,
                         std::size_t NeedleSize) noexcept {
 #if defined(__SSE2__)
-  if (End - p >= 16) {
-    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + NeedleSize - 1));
-    const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(
-        _mm_and_si128(_mm_cmpeq_epi8(a, _mm_set1_epi8(Needle[0])),
-                      _mm_cmpeq_epi8(b, _mm_set1_epi8(Needle[NeedleSize - 1])))));
-    if (const char* f = mask == 0 ? nullptr : VerifyCandidates(p, mask, Needle, NeedleSize))
+  const __m128i first = _mm_set1_epi8(Needle[0]), last = _mm_set1_epi8(Needle[NeedleSize - 1]);
+  auto candidates = [&](const char* q) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + NeedleSize - 1));
+    return static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, first), _mm_cmpeq_epi8(b, last))));
+  };
+  while (p < End && End - Data >= 16) {
+    const char* q = End - p >= 16 ? p : End - 16;  // the last block ends at End
+    const unsigned mask = candidates(q) & (~0u << (p - q));
+    if (const char* f = mask == 0 ? nullptr : VerifyCandidates(q, mask, Needle, NeedleSize))
       return static_cast<std::size_t>(f - Data);
-    p += 16;
+    p = q + 16;
   }
 #endif
   if (p >= End) return kNotFound;

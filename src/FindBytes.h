@@ -50,7 +50,7 @@ struct Needle {
 /// Offset (from Data) of the first occurrence of the needle that lies wholly
 /// inside Data[From..Size), or kNotFound. An empty needle is never found.
 /// Every byte is an ordinary byte, NUL included. Reads nothing outside
-/// Data[From..Size) and the needle.
+/// Data[0..Size) and the needle (bytes before From may be read, never used).
 ///
 /// With SSE2 (every x86-64) it tests 32 candidate starts at a time, comparing
 /// the needle's first and last bytes, so that text full of the needle's first

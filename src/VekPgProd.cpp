@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <optional>
 #include <stdexcept>
 #include <string_view>
 #include <unordered_map>
@@ -262,17 +263,31 @@ void ParseName(string_view TagText, AnsiString& Name) {
   ParseTag(TagText, Name, nullptr, unused);
 }
 
-AnsiString UpperName(string_view TagText, AnsiString& scratch) {
-  ParseName(TagText, scratch);
-  return AnsiUpperCase(scratch);
+// Where the locale folds ASCII as "C" does, ASCII bytes fold one to one and
+// can be compared or upper-cased as they stand.
+bool AsciiFoldsPlainly() {
+  static const bool plain = UpperCaseAsciiIsPlain();
+  return plain;
 }
 
-// Whether AnsiUpperCase(Name) == Upper. Where the locale folds ASCII as "C"
-// does, the ASCII bytes at the front of Name fold one to one, so they are
+// Upper = AnsiUpperCase(Name), reusing Upper's buffer for an ASCII name.
+void UpperInto(const AnsiString& Name, AnsiString& Upper) {
+  if (AsciiFoldsPlainly() && std::all_of(Name.begin(), Name.end(), [](char c) {
+        return static_cast<unsigned char>(c) < 0x80;
+      })) {
+    Upper = Name;
+    for (char& c : Upper)
+      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - ('a' - 'A'));
+  } else {
+    Upper = AnsiUpperCase(Name);
+  }
+}
+
+// Whether AnsiUpperCase(Name) == Upper. The ASCII bytes at the front of Name
+// fold one to one (where the locale folds ASCII plainly), so they are
 // compared as they stand; only a name with other bytes is upper-cased whole.
 bool UpperEquals(const AnsiString& Name, const AnsiString& Upper) {
-  static const bool plain = UpperCaseAsciiIsPlain();
-  if (plain) {
+  if (AsciiFoldsPlainly()) {
     const auto* s = reinterpret_cast<const unsigned char*>(Name.data());
     const size_t n = Name.size();
     size_t i = 0;
@@ -319,13 +334,16 @@ bool MatchInner(const Text& t, size_t Pos, const Delimiters& d, const AnsiString
 class PairIndex {
  public:
   // Whether the index answers a scan from Pos; K is then the first tag of it.
-  bool Covers(const Delimiters& d, size_t Pos, size_t& K) const {
+  // Positions mostly come in order, one tag apart: the last answer is tried
+  // first.
+  bool Covers(const Delimiters& d, size_t Pos, size_t& K) {
     if (!FBuilt || d.beg.text != FBeg || d.end.text != FEnd) return false;
-    if (Pos == FFrom) return K = 0, true;
+    if (Pos == FFrom) return K = FHint = 0, true;
+    if (FHint < FTags.size() && FTags[FHint].next == Pos) return K = ++FHint, true;
     const auto it = std::lower_bound(FTags.begin(), FTags.end(), Pos,
                                      [](const Tag& tag, size_t p) { return tag.next < p; });
     if (it == FTags.end() || it->next != Pos) return false;
-    K = static_cast<size_t>(it - FTags.begin()) + 1;
+    K = FHint = static_cast<size_t>(it - FTags.begin()) + 1;
     return true;
   }
 
@@ -334,25 +352,34 @@ class PairIndex {
     FTags.clear();
     FIds.clear();
     FLevels.clear();
-    AnsiString scratch;
+    AnsiString name, upper;
     for (size_t p = From; t.HasMore(p);) {
       TagHit hit;
       if (FindTag(t, p, d, hit) != ScanResult::kTag) break;
-      AnsiString name = UpperName(hit.Text(t.data), scratch);
-      auto id = FIds.find(name);
-      if (id == FIds.end()) id = FIds.emplace(std::move(name), int(FIds.size())).first;
+      ParseName(hit.Text(t.data), name);
+      UpperInto(name, upper);
+      auto id = FIds.find(upper);
+      if (id == FIds.end()) id = FIds.emplace(upper, int(FIds.size())).first;
       FTags.push_back({hit.open, hit.next, id->second});
       p = hit.next;
     }
     FBeg.assign(d.beg.text.data(), d.beg.text.size());
     FEnd.assign(d.end.text.data(), d.end.text.size());
     FFrom = From;
+    FHint = 0;
+    FLastOpen.clear();
     FBuilt = true;
   }
 
   // The pair opened just before tag K: same as MatchInner from there.
   bool Match(size_t K, const AnsiString& Open, const AnsiString& Close, InnerMatch& m) {
-    const int open = IdOf(Open), close = IdOf(Close);
+    if (FLastOpen.empty() || FLastOpen != Open) {  // a repeated opener reuses its names' ids
+      FLastOpen.clear();
+      FLastOpenId = IdOf(Open);
+      FLastCloseId = IdOf(Close);
+      FLastOpen = Open;
+    }
+    const int open = FLastOpenId, close = FLastCloseId;
     if (close < 0) return false;
     const Levels& lv = LevelsOf(open, close);
     // The first opener or closer at or after tag K, and the level before it.
@@ -411,9 +438,28 @@ class PairIndex {
   bool FBuilt = false;
   AnsiString FBeg, FEnd;
   size_t FFrom = 0;
+  size_t FHint = 0;      // the tag after the position Covers answered last
+  AnsiString FLastOpen;  // the upper-cased opener Match saw last ("" for none)
+  int FLastOpenId = -1, FLastCloseId = -1;
   std::vector<Tag> FTags;
   std::unordered_map<AnsiString, int> FIds;
   std::unordered_map<unsigned long long, Levels> FLevels;
+};
+
+// The upper-cased names a pair step matches with, kept from the last pair
+// step: templates repeat their pair names, and upper-casing allocates. The
+// locale is read once per process, so a name always folds the same way.
+struct PairNames {
+  bool valid = false;
+  AnsiString name, open, close;
+  void For(const AnsiString& Name) {
+    if (valid && Name == name) return;
+    valid = false;  // stays false should upper-casing throw
+    name = Name;
+    UpperInto(Name, open);
+    close = "/" + open;
+    valid = true;
+  }
 };
 
 // ---- Argument checks of the public int-position steps ------------------------
@@ -437,8 +483,8 @@ int AdvancedPos(int Pos, size_t By, const char* Operation) {
 // The expansion loop, with access to the producer's fields.
 struct TVekExpansion {
   static AnsiString Run(TVekPageProducer& p, const AnsiString& Doc);
-  static bool PairStep(TVekPageProducer& p, const BoundedText& t, size_t& pos, PairIndex& index,
-                       Sink& out);
+  static bool PairStep(TVekPageProducer& p, const BoundedText& t, size_t& pos,
+                       std::optional<PairIndex>& index, PairNames& names, Sink& out);
 };
 
 AnsiString TVekExpansion::Run(TVekPageProducer& p, const AnsiString& Doc) {
@@ -455,9 +501,13 @@ AnsiString TVekExpansion::Run(TVekPageProducer& p, const AnsiString& Doc) {
   const BoundedText t{data,
                       nul ? static_cast<size_t>(static_cast<const char*>(nul) - data) : Doc.size()};
   AnsiString out;
-  out.reserve(t.size);
+  // Room for the template and an eighth more: answers a little longer than
+  // their tags then cost no reallocation, which would copy the whole output
+  // and, for large outputs, map fresh memory at every expansion.
+  out.reserve(t.size + t.size / 8);
   Sink sink(out);
-  PairIndex index;
+  std::optional<PairIndex> index;  // built when a pair finds no closing tag
+  PairNames pairNames;
   // The delimiters are read at every tag, since a handler may change them;
   // they are prepared again only when they did change.
   Delimiters delimiters(p.FVekTagBeg, p.FVekTagEnd);
@@ -486,7 +536,7 @@ AnsiString TVekExpansion::Run(TVekPageProducer& p, const AnsiString& Doc) {
     if (p.FOnVekTag) p.FOnVekTag(&p, p.FTagName, &p.FTagParams, retText, retState);
     sink.Put(retText);
     if (retState == rsStop) break;
-    if (retState == rsPairTag && PairStep(p, t, pos, index, sink)) break;
+    if (retState == rsPairTag && PairStep(p, t, pos, index, pairNames, sink)) break;
   }
   sink.Finish();
   return out;
@@ -495,21 +545,25 @@ AnsiString TVekExpansion::Run(TVekPageProducer& p, const AnsiString& Doc) {
 // The pair step, after OnVekTag answered rsPairTag for the tag just before
 // pos; true when the expansion stops.
 bool TVekExpansion::PairStep(TVekPageProducer& p, const BoundedText& t, size_t& pos,
-                             PairIndex& index, Sink& out) {
+                             std::optional<PairIndex>& index, PairNames& names, Sink& out) {
   AnsiString body;
   try {
     // The name is read now: a re-entrant expansion in OnVekTag may have changed it.
-    const AnsiString open = AnsiUpperCase(p.FTagName);
-    const AnsiString close = "/" + open;
+    names.For(p.FTagName);
+    const AnsiString& open = names.open;
+    const AnsiString& close = names.close;
     const Delimiters d(p.FVekTagBeg, p.FVekTagEnd);
     InnerMatch m;
     size_t k = 0;
     bool found;
-    if (index.Covers(d, pos, k)) {
-      found = index.Match(k, open, close, m);
+    if (index && index->Covers(d, pos, k)) {
+      found = index->Match(k, open, close, m);
     } else {
       found = MatchInner(t, pos, d, open, close, m);
-      if (!found) index.Build(t, pos, d);  // that scan ran to the end
+      if (!found) {  // that scan ran to the end
+        if (!index) index.emplace();
+        index->Build(t, pos, d);
+      }
     }
     if (found) {
       body.assign(t.data + pos, m.bodyEnd - pos);
