@@ -1,6 +1,7 @@
-// The delimiter search: FindBytes (vectorised where the target allows) and
-// FindBytesPlain against std::string_view::find, on buffers of exactly the
-// searched size so that the sanitizers see any read past either end.
+// The delimiter search: FindBytes (vectorised where the target allows), its
+// long-stretch part with either vector width, and FindBytesPlain against
+// std::string_view::find, on buffers of exactly the searched size so that the
+// sanitizers see any read past either end.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -45,6 +46,13 @@ void Check(std::string_view hay, std::size_t from, std::string_view needle) {
       << testing::PrintToString(std::string(needle));
   ASSERT_EQ(FindBytesPlain(e.hay.get(), e.haySize, from, e.needle.get(), e.needleSize), want)
       << testing::PrintToString(std::string(hay)) << " from " << from;
+  if (needle.size() < 2 || from > hay.size() || hay.size() - from < needle.size()) return;
+  const vek::Needle n(e.needle.get(), e.needleSize);
+  const char* end = e.hay.get() + (e.haySize - e.needleSize) + 1;
+  for (const bool wide : {false, vek::detail::HasWideVectors()}) {
+    ASSERT_EQ(vek::detail::FindFarWith(e.hay.get(), e.hay.get() + from, end, n, wide), want)
+        << testing::PrintToString(std::string(hay)) << " from " << from << " wide " << wide;
+  }
 }
 
 }  // namespace
@@ -88,6 +96,21 @@ TEST(FindBytes, EveryPositionAroundBlockEdges) {
   }
 }
 
+// Long texts, around the widths of the wide vectors: the needle at every
+// position, once alone and once after a near miss.
+TEST(FindBytes, EveryPositionInLongerTexts) {
+  for (const std::string needle : {"<#", "#>", "]]]", "<!--"}) {
+    for (const std::size_t size : {63, 64, 65, 127, 128, 129, 191, 192, 193, 255, 256, 300}) {
+      for (std::size_t at = 0; at + needle.size() <= size; ++at) {
+        std::string hay(size, at % 2 ? '<' : '#');
+        hay.replace(at, needle.size(), needle);
+        Check(hay, 0, needle);
+        Check(hay, at / 2, needle);
+      }
+    }
+  }
+}
+
 // Random texts over a few bytes that the needles share: overlapping and
 // repeated needles, NULs, high bytes, all offsets and lengths.
 TEST(FindBytes, AgreesWithThePlainSearchOnRandomInput) {
@@ -100,7 +123,7 @@ TEST(FindBytes, AgreesWithThePlainSearchOnRandomInput) {
   };
   for (int round = 0; round < 20000; ++round) {
     const std::size_t letters = 2 + rng() % 7;
-    const std::string hay = randomText(rng() % 140, letters);
+    const std::string hay = randomText(rng() % (round % 4 ? 140 : 700), letters);
     std::string needle = randomText(1 + rng() % 5, letters);
     if (rng() % 3 == 0 && !hay.empty()) {  // a needle taken from the text, often near its end
       const std::size_t at = rng() % 2
