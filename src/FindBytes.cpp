@@ -23,16 +23,11 @@ std::size_t FindBytesPlain(const char* Data, std::size_t Size, std::size_t From,
 
 namespace detail {
 
-std::size_t FindOneByte(const char* Data, std::size_t Size, std::size_t From, char c) noexcept {
-  if (From >= Size) return kNotFound;
-  const void* f = std::memchr(Data + From, c, Size - From);
-  return f == nullptr ? kNotFound : static_cast<std::size_t>(static_cast<const char*>(f) - Data);
-}
-
 // The first candidate start in Mask (bit k: a start at p + k, its first and
 // last bytes already equal to the needle's) whose middle bytes match too.
 const char* VerifyCandidates(const char* p, std::uint64_t Mask, const char* Needle,
                              std::size_t NeedleSize) noexcept {
+  if (NeedleSize <= 2) return Mask == 0 ? nullptr : p + __builtin_ctzll(Mask);
   for (; Mask != 0; Mask &= Mask - 1) {
     const char* c = p + __builtin_ctzll(Mask);
     if (std::memcmp(c + 1, Needle + 1, NeedleSize - 2) == 0) return c;

@@ -21,7 +21,6 @@ std::size_t FindBytesPlain(const char* Data, std::size_t Size, std::size_t From,
 
 namespace detail {
 // The rarely taken parts of FindBytes, out of line.
-std::size_t FindOneByte(const char* Data, std::size_t Size, std::size_t From, char c) noexcept;
 const char* VerifyCandidates(const char* p, std::uint64_t Mask, const char* Needle,
                              std::size_t NeedleSize) noexcept;
 std::size_t FindNearEnd(const char* Data, const char* p, const char* End, const char* Needle,
@@ -63,7 +62,8 @@ bool HasWideVectors() noexcept;
 #if defined(__SSE2__)
 // Tests 32 starts at a time from p, at most Blocks times and while they fit
 // before End (32 starts read up to p + 31 + size - 1). Returns the match, or
-// null with p moved past the starts tested. Needle size at least 2.
+// null with p moved past the starts tested. A needle of one byte is its own
+// first and last byte.
 inline const char* ScanBlocks(const char*& p, const char* End, const Needle& N,
                               std::size_t Blocks) noexcept {
   const std::size_t n = N.size;
@@ -78,7 +78,7 @@ inline const char* ScanBlocks(const char*& p, const char* End, const Needle& N,
     const unsigned lo = candidates(p), hi = candidates(p + 16);
     if ((lo | hi) == 0) continue;
     const std::uint64_t mask = lo | (static_cast<std::uint64_t>(hi) << 16);
-    if (n == 2) return p + __builtin_ctzll(mask);
+    if (n <= 2) return p + __builtin_ctzll(mask);
     if (const char* f = VerifyCandidates(p, mask, N.data, n)) return f;
   }
   return nullptr;
@@ -101,11 +101,11 @@ inline std::size_t FindBytes(const char* Data, std::size_t Size, std::size_t Fro
                              const Needle& N) noexcept {
 #if defined(__SSE2__)
   const std::size_t n = N.size;
-  if (n < 2) return n == 0 ? kNotFound : detail::FindOneByte(Data, Size, From, N.data[0]);
-  if (From > Size || Size - From < n) return kNotFound;
+  if (n == 0 || From > Size || Size - From < n) return kNotFound;
   const char* p = Data + From;
   const char* const end = Data + (Size - n) + 1;  // one past the last possible start
   if (const char* f = detail::ScanBlocks(p, end, N, 2)) return static_cast<std::size_t>(f - Data);
+  if (end - p < 32) return detail::FindNearEnd(Data, p, end, N.data, n);
   return detail::FindFar(Data, p, end, N);
 #else
   return FindBytesPlain(Data, Size, From, N.data, N.size);

@@ -165,6 +165,21 @@ ScanResult FindTag(const Text& t, size_t Pos, const Delimiters& d, TagHit& hit) 
 
 // ---- Parser ------------------------------------------------------------------
 
+// The parameter list: the producer's own is a TStringList member, never of a
+// derived class, so its calls need no virtual dispatch.
+void ClearList(TStringList& List) {
+  List.TStringList::Clear();
+}
+void ClearList(TStrings& List) {
+  List.Clear();
+}
+void AddToList(TStringList& List, const AnsiString& S) {
+  List.TStringList::Add(S);
+}
+void AddToList(TStrings& List, const AnsiString& S) {
+  List.Add(S);
+}
+
 bool IsQuote(unsigned char c) {
   return c == '\'' || c == '"';
 }
@@ -177,9 +192,10 @@ bool IsQuote(unsigned char c) {
 //
 // The walk is the state machine Between / Word / Quoted, each state skipping
 // the bytes that keep it in one tight loop.
-void ParseTag(string_view TagText, AnsiString& Name, TStrings* Params, AnsiString& Value) {
+template <class List>
+void ParseTag(string_view TagText, AnsiString& Name, List* Params, AnsiString& Value) {
   Name.clear();
-  if (Params != nullptr) Params->Clear();
+  if (Params != nullptr) ClearList(*Params);
   const string_view text = TrimView(TagText);
   const auto* s = reinterpret_cast<const unsigned char*>(text.data());
   const size_t n = text.size();  // the added space stands at n
@@ -200,7 +216,7 @@ void ParseTag(string_view TagText, AnsiString& Name, TStrings* Params, AnsiStrin
     if (!prefix.empty()) target->append(prefix.data(), prefix.size());
     target->append(v.data(), v.size());
     prefix = {};
-    if (target == &Value) Params->Add(Value);
+    if (target == &Value) AddToList(*Params, Value);
     return Params == nullptr;
   };
   // Emits the quoted stretch S[From..To] (both inclusive), trimmed.
@@ -260,7 +276,7 @@ struct InnerMatch {
 // The name of a tag, parsed from its text into Name.
 void ParseName(string_view TagText, AnsiString& Name) {
   AnsiString unused;  // no parameters are parsed
-  ParseTag(TagText, Name, nullptr, unused);
+  ParseTag(TagText, Name, static_cast<TStrings*>(nullptr), unused);
 }
 
 // Where the locale folds ASCII as "C" does, ASCII bytes fold one to one and
@@ -529,7 +545,9 @@ AnsiString TVekExpansion::Run(TVekPageProducer& p, const AnsiString& Doc) {
     }
     sink.Put(data + pos, hit.open - pos);
     pos = hit.next;
-    ParseTag(hit.Text(data), p.FTagName, &p.FTagParams, value);
+    // The parser trims the tag's text itself.
+    ParseTag(string_view(data + hit.textBeg, hit.textEnd - hit.textBeg), p.FTagName, &p.FTagParams,
+             value);
 
     retText.clear();
     int retState = rsContinue;
