@@ -155,8 +155,10 @@ def callgrind(bindir, engine, workload, renders=2):
              os.path.join(bindir, "vek_profile"), engine, workload, str(renders)],
             capture_output=True, text=True, check=True)
         tags = int(re.search(r"tags=(\d+)", run.stdout).group(1))
+        # "totals:" holds what was collected ("summary:" may stay 0 when
+        # collection starts late).
         with open(out_file) as f:
-            total = next(int(l.split()[1]) for l in f if l.startswith(("summary:", "totals:")))
+            total = next(int(l.split()[1]) for l in f if l.startswith("totals:"))
     return total / renders / tags
 
 
@@ -212,7 +214,7 @@ def plot(medians, path):
                 f.write(w + " " + " ".join(str(mbs(medians, f"{w}/{e}") or "NaN") for e in ENGINES)
                         + "\n")
         script = f"""
-set terminal pngcairo size 1000,560 font ',11'
+set terminal pngcairo size 1000,560 font ',11' noenhanced
 set output '{path}'
 set title 'Output throughput per engine and workload (MB/s, log scale; higher is better)'
 set style data histograms
