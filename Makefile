@@ -1,11 +1,18 @@
 # Quick start: `make demo` runs the example, `make test` runs every test,
 # `make pkginfo` loads the package module and prints what it holds.
+# `make bench` times the producer against its peers (docs/benchmarks.md);
+# `make bench-report` also counts instructions and peak memory and rewrites
+# the results in docs/benchmarks.md and docs/benchmarks.png.
 BUILD ?= build
 GENERATOR ?= Ninja
 CMAKE_ARGS ?=
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps configure build demo pkginfo test clean
+BENCH_BUILD ?= build-bench
+BENCH_REPS ?= 5
+BENCH_MIN_TIME ?= 0.2
+
+.PHONY: all deps configure build demo pkginfo test clean bench-build bench bench-report
 
 all: build
 
@@ -28,6 +35,26 @@ pkginfo: configure
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+# The benchmarks build apart, optimised, with the peers' packages.
+bench-build:
+	@scripts/install-deps.sh build bench
+	cmake -S . -B $(BENCH_BUILD) -G $(GENERATOR) -DCMAKE_BUILD_TYPE=Release \
+	  -DVEK_BUILD_BENCH=ON -DVEK_BUILD_TESTS=OFF -DVEK_BUILD_EXAMPLES=OFF
+	cmake --build $(BENCH_BUILD) -j $(JOBS)
+
+# One run: every engine on every workload, repetitions interleaved at random
+# so that a noisy machine disturbs all engines alike; then the ratios.
+bench: bench-build
+	$(BENCH_BUILD)/bin/vek_bench --benchmark_repetitions=$(BENCH_REPS) \
+	  --benchmark_min_time=$(BENCH_MIN_TIME) --benchmark_enable_random_interleaving=true \
+	  --benchmark_report_aggregates_only=true \
+	  --benchmark_out=$(BENCH_BUILD)/bench.json --benchmark_out_format=json
+	python3 bench/report.py --json $(BENCH_BUILD)/bench.json
+
+bench-report: bench
+	python3 bench/report.py --json $(BENCH_BUILD)/bench.json --bin $(BENCH_BUILD)/bin \
+	  --docs docs/benchmarks.md --plot docs/benchmarks.png
 
 clean:
 	rm -rf $(BUILD) build-*

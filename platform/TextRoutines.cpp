@@ -55,6 +55,7 @@ struct UpperCaseRules {
   bool utf8 = false;
   unsigned char byteMap[256];   // single-byte locales, and ASCII in UTF-8 ones
   bool asciiStaysAscii = true;  // every ASCII letter folds to an ASCII byte
+  bool asciiIsPlain = true;     // ASCII folds exactly as in the "C" locale
 #if !defined(_WIN32)
   locale_t loc = static_cast<locale_t>(0);
 #endif
@@ -90,6 +91,9 @@ struct UpperCaseRules {
       for (int b = 0; b < 256; ++b) byteMap[b] = static_cast<unsigned char>(toupper_l(b, loc));
     }
 #endif
+    for (int b = 0; b < 128 && asciiIsPlain; ++b)
+      asciiIsPlain = byteMap[b] == (b >= 'a' && b <= 'z' ? b - 'a' + 'A' : b);
+    asciiIsPlain = asciiIsPlain && asciiStaysAscii;
   }
   UpperCaseRules(const UpperCaseRules&) = delete;
   UpperCaseRules& operator=(const UpperCaseRules&) = delete;
@@ -192,4 +196,8 @@ const char* UpperCaseLocaleName() noexcept {
 
 bool UpperCaseLocaleIsUtf8() noexcept {
   return Rules().utf8;
+}
+
+bool UpperCaseAsciiIsPlain() noexcept {
+  return Rules().asciiIsPlain;
 }

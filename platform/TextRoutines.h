@@ -50,3 +50,9 @@ VCL50_API AnsiString AnsiUpperCase(const AnsiString& S);
 /// none or one that is not available) and whether it encodes text as UTF-8.
 VCL50_API const char* UpperCaseLocaleName() noexcept;
 VCL50_API bool UpperCaseLocaleIsUtf8() noexcept;
+
+/// True when AnsiUpperCase maps every byte below 128 as the "C" locale does
+/// (a-z to A-Z, every other byte to itself, one byte each), so that a text of
+/// such bytes can be upper-cased, or compared without regard to case, byte by
+/// byte. False in locales that fold an ASCII letter otherwise.
+VCL50_API bool UpperCaseAsciiIsPlain() noexcept;

@@ -11,7 +11,9 @@ for g in "${groups[@]}"; do
   case "$g" in
     build) want+=(cmake ninja-build g++ binutils libgtest-dev) ;;
     sanitize) want+=(clang libclang-rt-14-dev) ;;
-    bench) want+=(libbenchmark-dev) ;;
+    # Google Benchmark, the peer template engines, and what the report uses.
+    bench) want+=(libbenchmark-dev libctemplate-dev libkainjow-mustache-dev libmstch-dev pkgconf
+                  valgrind gnuplot-nox python3) ;;
     *) echo "install-deps: unknown group '$g'" >&2; exit 2 ;;
   esac
 done

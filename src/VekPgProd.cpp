@@ -3,10 +3,13 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <optional>
 #include <stdexcept>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
+
+#include "FindBytes.h"
 
 namespace {
 
@@ -19,8 +22,12 @@ constexpr size_t npos = string_view::npos;
 // A delimiter as the search sees it: its bytes before the first NUL, like the
 // C-string search of the host. Its length is that of the searched part, so a
 // delimiter holding a NUL can never move a position past the template's end.
+// Read at every tag; delimiters are short, so a plain walk is cheapest.
 string_view SearchedPart(const AnsiString& Delimiter) {
-  return string_view(Delimiter.c_str());
+  const char* s = Delimiter.data();
+  size_t n = 0;
+  while (n < Delimiter.size() && s[n] != '\0') ++n;
+  return string_view(s, n);
 }
 
 string_view TrimView(string_view s) {
@@ -29,10 +36,76 @@ string_view TrimView(string_view s) {
   return s;
 }
 
-// First occurrence of the non-empty Needle in Data[From..Size), or npos.
-size_t FindBytes(const char* Data, size_t Size, size_t From, string_view Needle) {
-  return string_view(Data, Size).find(Needle, From);
-}
+static_assert(vek::kNotFound == npos, "the search reports npos");
+
+// A delimiter ready for searching: its searched part (NUL-terminated, as the
+// string's own bytes are) and the needle prepared from it. Valid while the
+// delimiter string is unchanged.
+struct Delimiter {
+  string_view text;
+  vek::Needle needle;
+  explicit Delimiter(const AnsiString& s)
+      : text(SearchedPart(s)), needle(text.data(), text.size()) {}
+};
+
+struct Delimiters {
+  Delimiter beg, end;
+  Delimiters(const AnsiString& Beg, const AnsiString& End) : beg(Beg), end(End) {}
+};
+
+// The output of an expansion, appended to piece by piece. Most pieces are
+// short (text between close tags, a handler's answer), and a string's append
+// is out of line: the sink keeps a few hundred zero bytes past the written
+// part inside the string's reserved buffer and copies short pieces there.
+// Finish() cuts that margin off again.
+class Sink {
+ public:
+  // Out is empty, with its buffer reserved.
+  explicit Sink(AnsiString& Out) : FOut(Out), FUsed(0) {
+    FOut.resize(std::min(kMargin, FOut.capacity()));
+  }
+  void Put(const char* p, size_t n) {
+    if (n > FOut.size() - FUsed) return Grow(p, n);
+    char* d = &FOut[FUsed];
+    FUsed += n;
+    if (n > 32) {
+      std::memcpy(d, p, n);
+    } else if (n >= 16) {  // two 16-byte moves, overlapping in the middle
+      CopyEnds<16>(d, p, n);
+    } else if (n >= 8) {
+      CopyEnds<8>(d, p, n);
+    } else if (n >= 4) {
+      CopyEnds<4>(d, p, n);
+    } else if (n > 0) {
+      d[0] = p[0];
+      d[n / 2] = p[n / 2];
+      d[n - 1] = p[n - 1];
+    }
+  }
+  void Put(const AnsiString& s) { Put(s.data(), s.size()); }
+  void Finish() { FOut.resize(FUsed); }
+
+ private:
+  static constexpr size_t kMargin = 512;
+  // n bytes (K <= n <= 2K) as the first K and the last K, without a call.
+  template <size_t K>
+  static void CopyEnds(char* d, const char* p, size_t n) {
+    char head[K], tail[K];
+    std::memcpy(head, p, K);
+    std::memcpy(tail, p + n - K, K);
+    std::memcpy(d, head, K);
+    std::memcpy(d + n - K, tail, K);
+  }
+  void Grow(const char* p, size_t n) {
+    FOut.resize(FUsed);
+    FOut.append(p, n);
+    FUsed = FOut.size();
+    // Never past the reserved buffer: the margin never reallocates.
+    FOut.resize(FUsed + std::min(kMargin, FOut.capacity() - FUsed));
+  }
+  AnsiString& FOut;
+  size_t FUsed;
+};
 
 // A template whose visible length is known: the bytes before its first NUL.
 // Used by the expansion loop, which measures the template once.
@@ -40,7 +113,9 @@ struct BoundedText {
   const char* data;
   size_t size;
   bool HasMore(size_t p) const { return p < size; }
-  size_t Find(string_view Needle, size_t From) const { return FindBytes(data, size, From, Needle); }
+  size_t Find(const Delimiter& d, size_t From) const {
+    return vek::FindBytes(data, size, From, d.needle);
+  }
   size_t End(size_t) const { return size; }
 };
 
@@ -49,9 +124,8 @@ struct BoundedText {
 struct CText {
   const char* data;
   bool HasMore(size_t p) const { return data[p] != '\0'; }
-  // Needle is a SearchedPart, hence NUL-terminated.
-  size_t Find(string_view Needle, size_t From) const {
-    const char* f = std::strstr(data + From, Needle.data());
+  size_t Find(const Delimiter& d, size_t From) const {
+    const char* f = std::strstr(data + From, d.text.data());
     return f == nullptr ? npos : static_cast<size_t>(f - data);
   }
   size_t End(size_t From) const { return From + std::strlen(data + From); }
@@ -74,13 +148,14 @@ struct TagHit {
 // with no closing one after it. The closing delimiter is searched only after
 // the whole opening one, so delimiters that share bytes never overlap.
 template <class Text>
-ScanResult FindTag(const Text& t, size_t Pos, string_view Beg, string_view End, TagHit& hit) {
+ScanResult FindTag(const Text& t, size_t Pos, const Delimiters& d, TagHit& hit) {
+  const string_view Beg = d.beg.text, End = d.end.text;
   if (Beg.empty()) return ScanResult::kNoTag;
-  const size_t off = t.Find(Beg, Pos);
+  const size_t off = t.Find(d.beg, Pos);
   if (off == npos) return ScanResult::kNoTag;
   hit.open = off;
   if (End.empty()) return ScanResult::kUnclosed;
-  const size_t e = t.Find(End, off + Beg.size());
+  const size_t e = t.Find(d.end, off + Beg.size());
   if (e == npos) return ScanResult::kUnclosed;
   hit.textBeg = off + Beg.size();
   hit.textEnd = e;
@@ -90,80 +165,104 @@ ScanResult FindTag(const Text& t, size_t Pos, string_view Beg, string_view End, 
 
 // ---- Parser ------------------------------------------------------------------
 
+// The parameter list: the producer's own is a TStringList member, never of a
+// derived class, so its calls need no virtual dispatch.
+void ClearList(TStringList& List) {
+  List.TStringList::Clear();
+}
+void ClearList(TStrings& List) {
+  List.Clear();
+}
+void AddToList(TStringList& List, const AnsiString& S) {
+  List.TStringList::Add(S);
+}
+void AddToList(TStrings& List, const AnsiString& S) {
+  List.Add(S);
+}
+
 bool IsQuote(unsigned char c) {
   return c == '\'' || c == '"';
 }
 
 // Splits a tag's text into Name and Params (see ExtractTagParams). The text,
 // trimmed, is followed by one added space that ends a last word; the walk
-// stops at the first NUL byte.
-void ParseTag(string_view TagText, AnsiString& Name, TStrings* Params) {
+// stops at the first NUL byte. Value is scratch space for a parameter, kept by
+// the caller so that its buffer serves tag after tag. TagText must not lie in
+// Name, Params or Value.
+//
+// The walk is the state machine Between / Word / Quoted, each state skipping
+// the bytes that keep it in one tight loop.
+template <class List>
+void ParseTag(string_view TagText, AnsiString& Name, List* Params, AnsiString& Value) {
   Name.clear();
-  if (Params != nullptr) Params->Clear();
+  if (Params != nullptr) ClearList(*Params);
   const string_view text = TrimView(TagText);
-  const size_t len = text.size() + 1;  // with the added space
-
-  // S[From..To] (both inclusive) trimmed; the added space, a blank, never stays.
-  auto slice = [&](size_t From, size_t To) -> string_view {
-    const size_t stop = std::min(To + 1, text.size());
-    if (From >= len || From > To || From >= stop) return {};
-    return TrimView(text.substr(From, stop - From));
-  };
+  const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+  const size_t n = text.size();  // the added space stands at n
+  const size_t len = n + 1;
 
   string_view prefix;
-  AnsiString value;
-  // Emits the token S[From..To] behind the pending prefix; true ends the scan.
-  auto emit = [&](size_t From, size_t To) -> bool {
-    const string_view v = slice(From, To);
+  // Emits the token V behind the pending prefix; true ends the scan.
+  auto emitView = [&](string_view v) -> bool {
     if (prefix.empty() && v.empty()) return false;
-    value.clear();
-    value.append(prefix.data(), prefix.size());
-    value.append(v.data(), v.size());
+    AnsiString* target = &Name;
+    if (!Name.empty()) {
+      if (Params == nullptr) return true;
+      target = &Value;
+    }
+    // clear() and append() are cheaper than assign(), which allows for the
+    // source lying in the target; the text never does.
+    target->clear();
+    if (!prefix.empty()) target->append(prefix.data(), prefix.size());
+    target->append(v.data(), v.size());
     prefix = {};
-    if (Name.empty())
-      Name = value;
-    else if (Params != nullptr)
-      Params->Add(value);
+    if (target == &Value) AddToList(*Params, Value);
     return Params == nullptr;
   };
+  // Emits the quoted stretch S[From..To] (both inclusive), trimmed.
+  auto emit = [&](size_t From, size_t To) -> bool {
+    string_view v;
+    const size_t stop = std::min(To + 1, n);  // the added space, a blank, never stays
+    if (From < len && From <= To && From < stop) v = TrimView(text.substr(From, stop - From));
+    return emitView(v);
+  };
 
-  enum class State { kBetween, kWord, kQuoted } state = State::kBetween;
-  unsigned char quote = 0;
-  size_t start = 0;
-  for (size_t i = 0; i < len; ++i) {
-    const auto c = i < text.size() ? static_cast<unsigned char>(text[i]) : ' ';
-    if (c == 0) break;
-    switch (state) {
-      case State::kBetween:
-        if (IsBlank(c)) break;
-        start = i;
-        if (IsQuote(c)) {
-          quote = c;
-          state = State::kQuoted;
-        } else {
-          state = State::kWord;
-        }
-        break;
-      case State::kWord:
-        if (IsQuote(c)) {  // word bytes right before a quote prefix its content
-          prefix = TrimView(text.substr(start, i - start));
-          start = i;
-          quote = c;
-          state = State::kQuoted;
-        } else if (IsBlank(c)) {
-          state = State::kBetween;
-          if (emit(start, i - 1)) return;
-        }
-        break;
-      case State::kQuoted:
-        if (c == quote) {
-          state = State::kBetween;
-          if (emit(start + 1, i - 1)) return;
-        }
-        break;
+  size_t i = 0;
+  for (;;) {
+    // Between: skip blanks.
+    while (i < n && s[i] != 0 && s[i] <= 32) ++i;
+    if (i == n || s[i] == 0) return;
+    size_t start = i;
+    unsigned char quote = s[i];
+    if (!IsQuote(quote)) {
+      // Word: skip word bytes; a blank (the added one too) ends the word, a
+      // quote makes the word bytes before it the prefix of the quoted stretch.
+      // A word holds no blanks: it needs no trimming.
+      while (i < n && s[i] > 32 && !IsQuote(s[i])) ++i;
+      if (i == n) {
+        emitView(text.substr(start, n - start));
+        return;
+      }
+      if (s[i] == 0) return;  // the walk ends inside a word: nothing is emitted
+      if (!IsQuote(s[i])) {
+        if (emitView(text.substr(start, i - start))) return;
+        ++i;
+        continue;
+      }
+      quote = s[i];
+      prefix = TrimView(text.substr(start, i - start));
+      start = i;
     }
+    // Quoted: up to the same quote byte.
+    ++i;
+    while (i < n && s[i] != quote && s[i] != 0) ++i;
+    if (i == n || s[i] == 0) {  // a quote never closed: the stretch runs to the end
+      emit(start + 1, len - 1);
+      return;
+    }
+    if (emit(start + 1, i - 1)) return;
+    ++i;
   }
-  if (state == State::kQuoted) emit(start + 1, len - 1);  // a quote never closed
 }
 
 // ---- Pair matching -----------------------------------------------------------
@@ -174,25 +273,63 @@ struct InnerMatch {
   size_t bodyEnd = 0, next = 0;
 };
 
-AnsiString UpperName(string_view TagText, AnsiString& scratch) {
-  ParseTag(TagText, scratch, nullptr);
-  return AnsiUpperCase(scratch);
+// The name of a tag, parsed from its text into Name.
+void ParseName(string_view TagText, AnsiString& Name) {
+  AnsiString unused;  // no parameters are parsed
+  ParseTag(TagText, Name, static_cast<TStrings*>(nullptr), unused);
+}
+
+// Where the locale folds ASCII as "C" does, ASCII bytes fold one to one and
+// can be compared or upper-cased as they stand.
+bool AsciiFoldsPlainly() {
+  static const bool plain = UpperCaseAsciiIsPlain();
+  return plain;
+}
+
+// Upper = AnsiUpperCase(Name), reusing Upper's buffer for an ASCII name.
+void UpperInto(const AnsiString& Name, AnsiString& Upper) {
+  if (AsciiFoldsPlainly() && std::all_of(Name.begin(), Name.end(), [](char c) {
+        return static_cast<unsigned char>(c) < 0x80;
+      })) {
+    Upper = Name;
+    for (char& c : Upper)
+      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - ('a' - 'A'));
+  } else {
+    Upper = AnsiUpperCase(Name);
+  }
+}
+
+// Whether AnsiUpperCase(Name) == Upper. The ASCII bytes at the front of Name
+// fold one to one (where the locale folds ASCII plainly), so they are
+// compared as they stand; only a name with other bytes is upper-cased whole.
+bool UpperEquals(const AnsiString& Name, const AnsiString& Upper) {
+  if (AsciiFoldsPlainly()) {
+    const auto* s = reinterpret_cast<const unsigned char*>(Name.data());
+    const size_t n = Name.size();
+    size_t i = 0;
+    for (; i < n && s[i] < 0x80; ++i) {
+      const unsigned char c = s[i] >= 'a' && s[i] <= 'z' ? s[i] - ('a' - 'A') : s[i];
+      if (i == Upper.size() || c != static_cast<unsigned char>(Upper[i])) return false;
+    }
+    if (i == n) return n == Upper.size();
+  }
+  return AnsiUpperCase(Name) == Upper;
 }
 
 // Steps from tag to tag after Pos, counting same-name openers against
 // closers, until the level of the pair at Pos closes.
 template <class Text>
-bool MatchInner(const Text& t, size_t Pos, string_view Beg, string_view End, const AnsiString& Open,
+bool MatchInner(const Text& t, size_t Pos, const Delimiters& d, const AnsiString& Open,
                 const AnsiString& Close, InnerMatch& m) {
   long long depth = 1;
-  AnsiString scratch;
+  AnsiString name;
   for (size_t p = Pos; t.HasMore(p);) {
     TagHit hit;
-    if (FindTag(t, p, Beg, End, hit) != ScanResult::kTag) break;
-    const AnsiString name = UpperName(hit.Text(t.data), scratch);
-    if (name == Open)
+    if (FindTag(t, p, d, hit) != ScanResult::kTag) break;
+    ParseName(hit.Text(t.data), name);
+    if (UpperEquals(name, Open))
       ++depth;
-    else if (name == Close)
+    else if (UpperEquals(name, Close))
       --depth;
     p = hit.next;
     if (depth <= 0) {
@@ -213,38 +350,52 @@ bool MatchInner(const Text& t, size_t Pos, string_view Beg, string_view End, con
 class PairIndex {
  public:
   // Whether the index answers a scan from Pos; K is then the first tag of it.
-  bool Covers(string_view Beg, string_view End, size_t Pos, size_t& K) const {
-    if (!FBuilt || Beg != FBeg || End != FEnd) return false;
-    if (Pos == FFrom) return K = 0, true;
+  // Positions mostly come in order, one tag apart: the last answer is tried
+  // first.
+  bool Covers(const Delimiters& d, size_t Pos, size_t& K) {
+    if (!FBuilt || d.beg.text != FBeg || d.end.text != FEnd) return false;
+    if (Pos == FFrom) return K = FHint = 0, true;
+    if (FHint < FTags.size() && FTags[FHint].next == Pos) return K = ++FHint, true;
     const auto it = std::lower_bound(FTags.begin(), FTags.end(), Pos,
                                      [](const Tag& tag, size_t p) { return tag.next < p; });
     if (it == FTags.end() || it->next != Pos) return false;
-    K = static_cast<size_t>(it - FTags.begin()) + 1;
+    K = FHint = static_cast<size_t>(it - FTags.begin()) + 1;
     return true;
   }
 
-  void Build(const BoundedText& t, size_t From, string_view Beg, string_view End) {
+  void Build(const BoundedText& t, size_t From, const Delimiters& d) {
     FBuilt = false;
     FTags.clear();
     FIds.clear();
     FLevels.clear();
-    AnsiString scratch;
+    AnsiString name, upper;
     for (size_t p = From; t.HasMore(p);) {
       TagHit hit;
-      if (FindTag(t, p, Beg, End, hit) != ScanResult::kTag) break;
-      const auto id = FIds.emplace(UpperName(hit.Text(t.data), scratch), int(FIds.size())).first;
+      if (FindTag(t, p, d, hit) != ScanResult::kTag) break;
+      ParseName(hit.Text(t.data), name);
+      UpperInto(name, upper);
+      auto id = FIds.find(upper);
+      if (id == FIds.end()) id = FIds.emplace(upper, int(FIds.size())).first;
       FTags.push_back({hit.open, hit.next, id->second});
       p = hit.next;
     }
-    FBeg.assign(Beg.data(), Beg.size());
-    FEnd.assign(End.data(), End.size());
+    FBeg.assign(d.beg.text.data(), d.beg.text.size());
+    FEnd.assign(d.end.text.data(), d.end.text.size());
     FFrom = From;
+    FHint = 0;
+    FLastOpen.clear();
     FBuilt = true;
   }
 
   // The pair opened just before tag K: same as MatchInner from there.
   bool Match(size_t K, const AnsiString& Open, const AnsiString& Close, InnerMatch& m) {
-    const int open = IdOf(Open), close = IdOf(Close);
+    if (FLastOpen.empty() || FLastOpen != Open) {  // a repeated opener reuses its names' ids
+      FLastOpen.clear();
+      FLastOpenId = IdOf(Open);
+      FLastCloseId = IdOf(Close);
+      FLastOpen = Open;
+    }
+    const int open = FLastOpenId, close = FLastCloseId;
     if (close < 0) return false;
     const Levels& lv = LevelsOf(open, close);
     // The first opener or closer at or after tag K, and the level before it.
@@ -303,9 +454,28 @@ class PairIndex {
   bool FBuilt = false;
   AnsiString FBeg, FEnd;
   size_t FFrom = 0;
+  size_t FHint = 0;      // the tag after the position Covers answered last
+  AnsiString FLastOpen;  // the upper-cased opener Match saw last ("" for none)
+  int FLastOpenId = -1, FLastCloseId = -1;
   std::vector<Tag> FTags;
   std::unordered_map<AnsiString, int> FIds;
   std::unordered_map<unsigned long long, Levels> FLevels;
+};
+
+// The upper-cased names a pair step matches with, kept from the last pair
+// step: templates repeat their pair names, and upper-casing allocates. The
+// locale is read once per process, so a name always folds the same way.
+struct PairNames {
+  bool valid = false;
+  AnsiString name, open, close;
+  void For(const AnsiString& Name) {
+    if (valid && Name == name) return;
+    valid = false;  // stays false should upper-casing throw
+    name = Name;
+    UpperInto(Name, open);
+    close = "/" + open;
+    valid = true;
+  }
 };
 
 // ---- Argument checks of the public int-position steps ------------------------
@@ -329,8 +499,8 @@ int AdvancedPos(int Pos, size_t By, const char* Operation) {
 // The expansion loop, with access to the producer's fields.
 struct TVekExpansion {
   static AnsiString Run(TVekPageProducer& p, const AnsiString& Doc);
-  static bool PairStep(TVekPageProducer& p, const BoundedText& t, size_t& pos, PairIndex& index,
-                       AnsiString& out);
+  static bool PairStep(TVekPageProducer& p, const BoundedText& t, size_t& pos,
+                       std::optional<PairIndex>& index, PairNames& names, Sink& out);
 };
 
 AnsiString TVekExpansion::Run(TVekPageProducer& p, const AnsiString& Doc) {
@@ -347,50 +517,71 @@ AnsiString TVekExpansion::Run(TVekPageProducer& p, const AnsiString& Doc) {
   const BoundedText t{data,
                       nul ? static_cast<size_t>(static_cast<const char*>(nul) - data) : Doc.size()};
   AnsiString out;
-  out.reserve(t.size);
-  PairIndex index;
+  // Room for the template and an eighth more: answers a little longer than
+  // their tags then cost no reallocation, which would copy the whole output
+  // and, for large outputs, map fresh memory at every expansion.
+  out.reserve(t.size + t.size / 8);
+  Sink sink(out);
+  std::optional<PairIndex> index;  // built when a pair finds no closing tag
+  PairNames pairNames;
+  // The delimiters are read at every tag, since a handler may change them;
+  // they are prepared again only when they did change.
+  Delimiters delimiters(p.FVekTagBeg, p.FVekTagEnd);
+  unsigned long long edits = p.FDelimiterEdits;
+  // Scratch that serves tag after tag, so that short names, parameters and
+  // answers cost no allocation. RetText is "" on every entry all the same.
+  AnsiString value, retText;
   size_t pos = 0;
   while (pos < t.size) {
-    // The delimiters are read at every tag: a handler may change them.
+    if (p.FDelimiterEdits != edits) {
+      delimiters = Delimiters(p.FVekTagBeg, p.FVekTagEnd);
+      edits = p.FDelimiterEdits;
+    }
     TagHit hit;
-    const ScanResult r =
-        FindTag(t, pos, SearchedPart(p.FVekTagBeg), SearchedPart(p.FVekTagEnd), hit);
+    const ScanResult r = FindTag(t, pos, delimiters, hit);
     if (r != ScanResult::kTag) {  // the rest, up to an unclosed opening delimiter
-      out.append(data + pos, (r == ScanResult::kNoTag ? t.size : hit.open) - pos);
+      sink.Put(data + pos, (r == ScanResult::kNoTag ? t.size : hit.open) - pos);
       break;
     }
-    out.append(data + pos, hit.open - pos);
+    sink.Put(data + pos, hit.open - pos);
     pos = hit.next;
-    ParseTag(hit.Text(data), p.FTagName, &p.FTagParams);
+    // The parser trims the tag's text itself.
+    ParseTag(string_view(data + hit.textBeg, hit.textEnd - hit.textBeg), p.FTagName, &p.FTagParams,
+             value);
 
-    AnsiString retText;
+    retText.clear();
     int retState = rsContinue;
     if (p.FOnVekTag) p.FOnVekTag(&p, p.FTagName, &p.FTagParams, retText, retState);
-    out += retText;
+    sink.Put(retText);
     if (retState == rsStop) break;
-    if (retState == rsPairTag && PairStep(p, t, pos, index, out)) break;
+    if (retState == rsPairTag && PairStep(p, t, pos, index, pairNames, sink)) break;
   }
+  sink.Finish();
   return out;
 }
 
 // The pair step, after OnVekTag answered rsPairTag for the tag just before
 // pos; true when the expansion stops.
 bool TVekExpansion::PairStep(TVekPageProducer& p, const BoundedText& t, size_t& pos,
-                             PairIndex& index, AnsiString& out) {
+                             std::optional<PairIndex>& index, PairNames& names, Sink& out) {
   AnsiString body;
   try {
     // The name is read now: a re-entrant expansion in OnVekTag may have changed it.
-    const AnsiString open = AnsiUpperCase(p.FTagName);
-    const AnsiString close = "/" + open;
-    const string_view beg = SearchedPart(p.FVekTagBeg), end = SearchedPart(p.FVekTagEnd);
+    names.For(p.FTagName);
+    const AnsiString& open = names.open;
+    const AnsiString& close = names.close;
+    const Delimiters d(p.FVekTagBeg, p.FVekTagEnd);
     InnerMatch m;
     size_t k = 0;
     bool found;
-    if (index.Covers(beg, end, pos, k)) {
-      found = index.Match(k, open, close, m);
+    if (index && index->Covers(d, pos, k)) {
+      found = index->Match(k, open, close, m);
     } else {
-      found = MatchInner(t, pos, beg, end, open, close, m);
-      if (!found) index.Build(t, pos, beg, end);  // that scan ran to the end
+      found = MatchInner(t, pos, d, open, close, m);
+      if (!found) {  // that scan ran to the end
+        if (!index) index.emplace();
+        index->Build(t, pos, d);
+      }
     }
     if (found) {
       body.assign(t.data + pos, m.bodyEnd - pos);
@@ -407,7 +598,7 @@ bool TVekExpansion::PairStep(TVekPageProducer& p, const BoundedText& t, size_t& 
   AnsiString retText;
   int retState = rsContinue;
   if (p.FOnVekPairTag) p.FOnVekPairTag(&p, p.FTagName, &p.FTagParams, body, retText, retState);
-  out += retText;
+  out.Put(retText);
   return retState == rsStop;
 }
 
@@ -458,10 +649,12 @@ void TVekPageProducer::SetHTMLDoc(TStrings* Value) {
 
 void TVekPageProducer::SetVekTagBeg(const AnsiString& Value) {
   FVekTagBeg = Value;
+  ++FDelimiterEdits;
 }
 
 void TVekPageProducer::SetVekTagEnd(const AnsiString& Value) {
   FVekTagEnd = Value;
+  ++FDelimiterEdits;
 }
 
 void TVekPageProducer::DeclareProperties(TPropertyList& Properties) {
@@ -488,7 +681,7 @@ bool TVekPageProducer::ExtractNextTag(const char* Text, int& Pos, AnsiString* Be
   CheckText(Text, Pos, "ExtractNextTag");
   const CText t{Text + Pos};
   TagHit hit;
-  const ScanResult r = FindTag(t, 0, SearchedPart(FVekTagBeg), SearchedPart(FVekTagEnd), hit);
+  const ScanResult r = FindTag(t, 0, Delimiters(FVekTagBeg, FVekTagEnd), hit);
   if (r == ScanResult::kTag) {
     const int next = AdvancedPos(Pos, hit.next, "ExtractNextTag");
     AnsiString tag(hit.Text(t.data));
@@ -508,11 +701,12 @@ void TVekPageProducer::ExtractTagParams(const AnsiString& TagText, AnsiString& N
   bool aliased = &TagText == &Name;
   for (int i = 0; Params != nullptr && i < Params->Count() && !aliased; ++i)
     aliased = &TagText == &Params->Get(i);
+  AnsiString value;
   if (aliased) {
     const AnsiString copy(TagText);
-    ParseTag(copy, Name, Params);
+    ParseTag(copy, Name, Params, value);
   } else {
-    ParseTag(TagText, Name, Params);
+    ParseTag(TagText, Name, Params, value);
   }
 }
 
@@ -523,7 +717,7 @@ void TVekPageProducer::ExtractInnerText(const AnsiString& TagName, const char* T
   const AnsiString close = "/" + open;
   const CText t{Text + Pos};
   InnerMatch m;
-  if (!MatchInner(t, 0, SearchedPart(FVekTagBeg), SearchedPart(FVekTagEnd), open, close, m)) {
+  if (!MatchInner(t, 0, Delimiters(FVekTagBeg, FVekTagEnd), open, close, m)) {
     Inner.clear();
     return;
   }

@@ -192,6 +192,7 @@ class VEKPGPROD_CLASS TVekPageProducer : public TCustomContentProducer {
   TVekPairTagEvent FOnVekPairTag;
   AnsiString FTagName;
   TStringList FTagParams;
+  unsigned long long FDelimiterEdits = 0;  // counts changes of the delimiters
 
   friend struct TVekExpansion;  // the expansion loop, in the source file
 };

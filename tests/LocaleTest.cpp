@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <random>
 
 #include "TestSupport.h"
 
@@ -45,4 +46,32 @@ TEST(Locale, PairNamesFoldByTheLocale) {
       "<#\xd0\xbf\xd0\xb5\xd1\x82\xd0\xbb\xd1\x8f#>b<#/"
       "\xd0\x9f\xd0\x95\xd0\xa2\xd0\x9b\xd0\xaf#>c");
   EXPECT_EQ(out, UpperCaseLocaleIsUtf8() ? "[b]c" : "bc");
+}
+
+// A closing tag matches exactly when the upper-cased names agree, whatever
+// mix of ASCII, other letters and stray bytes they hold.
+TEST(Locale, ClosingNamesMatchExactlyWhenUpperCasedNamesAgree) {
+  const std::string pieces[] = {"a",        "A",        "z",        "Z",    "1",
+                                "_",        "\xc3\xa9", "\xc3\x89", "\xff", "\xd0\xbf",
+                                "\xd0\x9f", "\xc3\x9f", "i",        "I",    "\xc4\xb1"};
+  std::mt19937 rng(7);
+  auto name = [&] {
+    std::string s;
+    for (std::size_t n = 1 + rng() % 4; n > 0; --n)
+      s += pieces[rng() % (sizeof pieces / sizeof *pieces)];
+    return s;
+  };
+  TVekPageProducer p(nullptr);
+  for (int round = 0; round < 3000; ++round) {
+    const std::string open = name();
+    const std::string close = rng() % 3 ? AnsiUpperCase(open) : name();
+    const std::string text = "body<#/" + close + "#>";
+    int pos = 0;
+    AnsiString inner;
+    p.ExtractInnerText(open, text.c_str(), pos, inner);
+    const bool matches = AnsiUpperCase("/" + close) == "/" + AnsiUpperCase(open);
+    EXPECT_EQ(inner == "body", matches)
+        << testing::PrintToString(open) << " " << testing::PrintToString(close);
+    EXPECT_EQ(pos, matches ? static_cast<int>(text.size()) : 0);
+  }
 }
