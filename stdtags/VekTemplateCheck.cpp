@@ -140,6 +140,7 @@ class TChecker {
       if (tag.Text.find(FBeg) != AnsiString::npos) {
         Report(at, "this tag holds a further \"" + FBeg +
                        "\": the tag before it probably lacks its \"" + FEnd + "\"");
+        continue;  // what it says is not what was meant
       }
       if (vekstd::IsPairName(tag.Name)) {
         if (tag.Params.size() != 1 || tag.Params[0].find('=') != AnsiString::npos)

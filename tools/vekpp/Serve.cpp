@@ -315,6 +315,13 @@ int RunServe(const TCommonOptions& Common, const TServeOptions& Options) {
     return new TWorkerPool(Options.Threads,
                            [&] { return std::make_unique<TWorker>(*root, data, tagOptions); });
   };
+  // Address reuse lets a restarted server bind while old connections linger;
+  // unlike the library's default, no port sharing: a second server on a
+  // port in use must fail, not take part of its requests.
+  server.set_socket_options([](socket_t Sock) {
+    int yes = 1;
+    setsockopt(Sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  });
   server.set_keep_alive_timeout(2);
   server.set_keep_alive_max_count(1000);
   server.set_payload_max_length(1 << 20);
