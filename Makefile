@@ -1,10 +1,11 @@
-# Quick start: `make demo` runs the example, `make test` runs every test.
+# Quick start: `make demo` runs the examples, `make test` runs every test,
+# `make serve` serves the example site on http://127.0.0.1:8080/.
 BUILD ?= build
 GENERATOR ?= Ninja
 CMAKE_ARGS ?=
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps configure build demo test clean
+.PHONY: all deps configure build demo serve test clean
 
 all: build
 
@@ -20,6 +21,12 @@ build: configure
 demo: configure
 	cmake --build $(BUILD) -j $(JOBS) --target vek_demo
 	$(BUILD)/bin/vek_demo
+	cmake --build $(BUILD) -j $(JOBS) --target vekpp
+	$(BUILD)/bin/vekpp render examples/site/index.html --data examples/site/data.json
+
+serve: configure
+	cmake --build $(BUILD) -j $(JOBS) --target vekpp
+	$(BUILD)/bin/vekpp serve examples/site --data examples/site/data.json
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)

@@ -40,6 +40,7 @@ install(FILES ${PROJECT_BINARY_DIR}/VekPageProducerConfig.cmake
 
 # pkg-config: the prefix is found from where the .pc file lies.
 file(RELATIVE_PATH VEK_PC_PREFIX "/p/${_vek_pcdir}" "/p")
+string(REGEX REPLACE "/$" "" VEK_PC_PREFIX "${VEK_PC_PREFIX}")
 set(_vek_pcs VekPageProducer)
 if(VEK_BUILD_TOOLS)
   list(APPEND _vek_pcs VekStdTags)
