@@ -22,11 +22,11 @@ demo: configure
 	cmake --build $(BUILD) -j $(JOBS) --target vek_demo
 	$(BUILD)/bin/vek_demo
 	cmake --build $(BUILD) -j $(JOBS) --target vekpp
-	$(BUILD)/bin/vekpp render examples/site/index.html --data examples/site/data.json
+	$(BUILD)/bin/vekpp render examples/site/index.html
 
 serve: configure
 	cmake --build $(BUILD) -j $(JOBS) --target vekpp
-	$(BUILD)/bin/vekpp serve examples/site --data examples/site/data.json
+	$(BUILD)/bin/vekpp serve examples/site
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)

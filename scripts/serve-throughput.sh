@@ -10,7 +10,7 @@ vekpp=$build/bin/vekpp
 command -v wrk > /dev/null || scripts/install-deps.sh load
 
 log=$(mktemp)
-"$vekpp" serve examples/site --data examples/site/data.json --port 0 --threads 8 2> "$log" &
+"$vekpp" serve examples/site --port 0 --threads 8 2> "$log" &
 server=$!
 trap 'kill $server 2> /dev/null || true; rm -f "$log"' EXIT
 url=""

@@ -18,7 +18,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-"$vekpp" serve "$site" --data "$site/data.json" --port 0 2> "$work/server.log" &
+"$vekpp" serve "$site" --port 0 2> "$work/server.log" &
 server=$!
 url=""
 for _ in $(seq 100); do

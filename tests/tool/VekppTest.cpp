@@ -139,8 +139,15 @@ TEST(VekppRender, WritesThePage) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("<title>T</title></head><body>\nsub page"), std::string::npos) << r.out;
 
-  // Other delimiters.
+  // Without --data, the root's _data.json is read.
   TempDir dir;
+  std::ofstream(dir.path / "_data.json") << R"({"title": "from _data"})";
+  std::ofstream(dir.path / "own.json") << R"({"title": "own"})";
+  std::ofstream(dir.path / "d.html") << "<#title#>";
+  EXPECT_EQ(RunVekpp({"render", "d.html"}, dir.path).out, "from _data");
+  EXPECT_EQ(RunVekpp({"render", "d.html", "--data", "own.json"}, dir.path).out, "own");
+
+  // Other delimiters.
   std::ofstream(dir.path / "t.html") << "{{title}} <#title#>";
   r = RunVekpp({"render", "t.html", "--set", "title=x", "--tag-begin", "{{", "--tag-end", "}}"},
                dir.path);
@@ -331,6 +338,7 @@ struct SiteCopy {
     fs::create_symlink("../outside.html", dir.path / "site" / "leak.html");
     fs::create_symlink("..", dir.path / "site" / "up");
     std::ofstream(dir.path / "site" / ".secret") << "hidden";
+    std::ofstream(dir.path / "site" / "_data.json") << R"({"title": "hidden data"})";
   }
   fs::path Site() const { return dir.path / "site"; }
   TempDir dir;
@@ -367,6 +375,7 @@ TEST(VekppServe, AnswersPagesFilesAndErrors) {
       {"/_header", 404, "text/html; charset=utf-8", "404 Not Found"},
       {"/_header.html", 404, "text/html; charset=utf-8", "404 Not Found"},
       {"/.secret", 404, "text/html; charset=utf-8", "404 Not Found"},
+      {"/_data.json", 404, "text/html; charset=utf-8", "404 Not Found"},
       {"/leak", 403, "text/html; charset=utf-8", "403 Forbidden"},
       {"/leak.html", 403, "text/html; charset=utf-8", "403 Forbidden"},
       {"/up/outside.html", 403, "text/html; charset=utf-8", "403 Forbidden"},

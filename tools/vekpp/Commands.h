@@ -26,12 +26,16 @@ struct TRenderOptions {
 
 struct TServeOptions {
   std::string Dir;
-  std::string Data;
+  std::string Data;  ///< JSON file; "" for DIR/_data.json, if any
   int Port = 8080;
   std::string Bind = "127.0.0.1";
   int Threads = 8;
   bool Quiet = false;
 };
+
+/// The data file of a template root when none is named: Root/_data.json if
+/// it exists, else "".
+std::string DefaultDataFile(const std::string& Root);
 
 /// Reads the JSON file Path ("" for an empty object) and applies the
 /// name=value settings, dotted names making nested objects. Throws

@@ -22,6 +22,12 @@ fs::path RootFor(const TCommonOptions& Common, const std::string& Template) {
 
 }  // namespace
 
+std::string DefaultDataFile(const std::string& Root) {
+  std::error_code ec;
+  const fs::path path = fs::path(Root) / "_data.json";
+  return fs::is_regular_file(path, ec) ? path.string() : std::string();
+}
+
 std::shared_ptr<const json> LoadData(const std::string& Path,
                                      const std::vector<std::string>& Sets) {
   auto data = std::make_shared<json>(json::object());
@@ -46,8 +52,9 @@ std::shared_ptr<const json> LoadData(const std::string& Path,
       const std::string key = name.substr(start, dot == std::string::npos ? dot : dot - start);
       if (key.empty()) throw std::runtime_error("--set " + set + ": empty part in the name");
       if (!node->is_object()) {
-        throw std::runtime_error("--set " + set + ": \"" + name.substr(0, start ? start - 1 : 0) +
-                                 "\" is not an object");
+        throw std::runtime_error("--set " + set + ": " +
+                                 (start ? "\"" + name.substr(0, start - 1) + "\"" : "the data") +
+                                 " is not an object");
       }
       node = &(*node)[key];
       if (dot == std::string::npos) break;
@@ -62,7 +69,10 @@ std::shared_ptr<const json> LoadData(const std::string& Path,
 int RunRender(const TCommonOptions& Common, const TRenderOptions& Options) {
   std::shared_ptr<const json> data;
   try {
-    data = LoadData(Options.Data, Options.Sets);
+    const std::string dataFile = Options.Data.empty()
+                                     ? DefaultDataFile(RootFor(Common, Options.Template).string())
+                                     : Options.Data;
+    data = LoadData(dataFile, Options.Sets);
   } catch (const std::exception& e) {
     std::cerr << "vekpp: " << e.what() << "\n";
     return 2;

@@ -289,7 +289,7 @@ int RunServe(const TCommonOptions& Common, const TServeOptions& Options) {
   std::shared_ptr<const nlohmann::json> data;
   std::unique_ptr<TVekTemplateRoot> root;
   try {
-    data = LoadData(Options.Data, {});
+    data = LoadData(Options.Data.empty() ? DefaultDataFile(Options.Dir) : Options.Data, {});
     root = std::make_unique<TVekTemplateRoot>(Options.Dir);
   } catch (const std::exception& e) {
     std::cerr << "vekpp: " << e.what() << "\n";

@@ -27,7 +27,8 @@ int main(int argc, char** argv) {
   CLI::App* renderCmd =
       app.add_subcommand("render", "Expand a template and write the page (exit 1 on a fault)");
   renderCmd->add_option("template", render.Template, "Template file")->required();
-  renderCmd->add_option("--data", render.Data, "JSON file with the data");
+  renderCmd->add_option("--data", render.Data,
+                        "JSON file with the data (default: _data.json of the root, if any)");
   renderCmd->add_option("--set", render.Sets, "name=value: a string at a dotted name (repeatable)")
       ->allow_extra_args(false);
   renderCmd->add_option("-o,--output", render.Output, "Output file (default: standard output)");
@@ -45,7 +46,8 @@ int main(int argc, char** argv) {
   CLI::App* serveCmd = app.add_subcommand(
       "serve", "Serve DIR over HTTP: /path answers DIR/path.html expanded, / answers index.html");
   serveCmd->add_option("dir", serve.Dir, "Directory of the site")->required();
-  serveCmd->add_option("--data", serve.Data, "JSON file with the data");
+  serveCmd->add_option("--data", serve.Data,
+                       "JSON file with the data (default: DIR/_data.json, if any)");
   serveCmd->add_option("--port", serve.Port, "Port (0: any free one)")
       ->capture_default_str()
       ->check(CLI::Range(0, 65535));
