@@ -202,7 +202,7 @@ void ErrorPage(httplib::Response& Res, int Status, const std::string& Detail) {
 
 class TSite {
  public:
-  TSite(const TVekTemplateRoot& Root) : FRoot(Root) {}
+  explicit TSite(const TVekTemplateRoot& Root) : FRoot(Root) {}
 
   void Handle(const httplib::Request& Req, httplib::Response& Res) const {
     const std::string& path = Req.path;  // already percent-decoded
