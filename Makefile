@@ -1,4 +1,5 @@
-# Quick start: `make demo` runs the example, `make test` runs every test,
+# Quick start: `make demo` runs the examples, `make test` runs every test,
+# `make serve` serves the example site on http://127.0.0.1:8080/,
 # `make pkginfo` loads the package module and prints what it holds.
 # `make bench` times the producer against its peers (docs/benchmarks.md);
 # `make bench-report` also counts instructions and peak memory and rewrites
@@ -12,7 +13,7 @@ BENCH_BUILD ?= build-bench
 BENCH_REPS ?= 5
 BENCH_MIN_TIME ?= 0.2
 
-.PHONY: all deps configure build demo pkginfo test clean bench-build bench bench-report
+.PHONY: all deps configure build demo serve pkginfo test clean bench-build bench bench-report
 
 all: build
 
@@ -28,6 +29,12 @@ build: configure
 demo: configure
 	cmake --build $(BUILD) -j $(JOBS) --target vek_demo
 	$(BUILD)/bin/vek_demo
+	cmake --build $(BUILD) -j $(JOBS) --target vekpp
+	$(BUILD)/bin/vekpp render examples/site/index.html
+
+serve: configure
+	cmake --build $(BUILD) -j $(JOBS) --target vekpp
+	$(BUILD)/bin/vekpp serve examples/site
 
 pkginfo: configure
 	cmake --build $(BUILD) -j $(JOBS) --target vek_pkginfo PVekPgPrd

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the build needs and a fresh machine may lack, from Debian's
-# packages. Each argument names a group: build (default), sanitize, bench.
+# packages. Each argument names a group: build (default), sanitize, bench,
+# tool (the libraries of vekpp and the standard tags), browser (headless
+# Chromium for the browser test), load (the HTTP load generator).
 set -euo pipefail
 
 groups=("$@")
@@ -9,7 +11,11 @@ groups=("$@")
 want=()
 for g in "${groups[@]}"; do
   case "$g" in
-    build) want+=(cmake ninja-build g++ binutils libgtest-dev) ;;
+    build) want+=(cmake ninja-build g++ binutils libgtest-dev pkgconf
+                  nlohmann-json3-dev libcli11-dev libcpp-httplib-dev) ;;
+    tool) want+=(nlohmann-json3-dev libcli11-dev libcpp-httplib-dev) ;;
+    browser) want+=(chromium) ;;
+    load) want+=(wrk) ;;
     sanitize) want+=(clang libclang-rt-14-dev) ;;
     # Google Benchmark, the peer template engines, and what the report uses.
     bench) want+=(libbenchmark-dev libctemplate-dev libkainjow-mustache-dev libmstch-dev pkgconf

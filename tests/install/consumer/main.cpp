@@ -1,0 +1,19 @@
+// Uses the component and the standard tags from an installed tree.
+#include <iostream>
+
+#include "VekPgProd.h"
+#include "VekStdTags.h"
+
+int main(int argc, char** argv) {
+  TVekPageProducer producer(nullptr);
+  producer.SetOnVekTag([](TObject*, const AnsiString& Name, TStrings*, AnsiString& Text, int&) {
+    Text = "[" + Name + "]";
+  });
+  std::cout << producer.ContentFromString("a<#x#>b") << "\n";
+
+  TVekTemplateRoot root(argc > 1 ? argv[1] : ".");
+  TVekStdTags tags(&producer, root,
+                   std::make_shared<nlohmann::json>(nlohmann::json{{"items", {"p", "q"}}}));
+  std::cout << tags.RenderText("<#each items#><#.#><#/each#>", "t.html") << "\n";
+  return 0;
+}

@@ -1,0 +1,483 @@
+// vekpp end to end: the built binary run on the fixtures, its output and
+// exit status; vekpp serve on a loopback port, asked by an HTTP client.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+extern char** environ;
+
+namespace {
+
+const fs::path kFixtures = VEK_TOOL_FIXTURES;
+
+std::string ReadFile(const fs::path& P) {
+  std::ifstream in(P, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// A fresh temporary directory, removed at the end.
+struct TempDir {
+  TempDir() {
+    char tmpl[] = "/tmp/vekpp-test-XXXXXX";
+    path = mkdtemp(tmpl);
+  }
+  ~TempDir() {
+    std::error_code ec;
+    fs::remove_all(path, ec);
+  }
+  fs::path path;
+};
+
+// Starts vekpp with Args in Dir; its standard output and error go to the
+// given descriptors (-1 for /dev/null).
+pid_t Spawn(const std::vector<std::string>& Args, const fs::path& Dir, int OutFd, int ErrFd) {
+  std::vector<std::string> all{VEKPP_BIN};
+  all.insert(all.end(), Args.begin(), Args.end());
+  std::vector<char*> argv;
+  for (auto& a : all) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  if (OutFd >= 0) posix_spawn_file_actions_adddup2(&actions, OutFd, 1);
+  if (ErrFd >= 0) posix_spawn_file_actions_adddup2(&actions, ErrFd, 2);
+  posix_spawn_file_actions_addchdir_np(&actions, Dir.c_str());
+  pid_t pid = -1;
+  const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  return rc == 0 ? pid : -1;
+}
+
+// The exit status of Pid, or 128 + the signal that ended it. A process still
+// running after TimeoutSeconds is killed (and then ends by SIGKILL).
+int Wait(pid_t Pid, int TimeoutSeconds = 60) {
+  int status = 0;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(TimeoutSeconds);
+  for (;;) {
+    const pid_t done = waitpid(Pid, &status, WNOHANG);
+    if (done == Pid) break;
+    if (done < 0) return -1;
+    if (std::chrono::steady_clock::now() > deadline) kill(Pid, SIGKILL);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+struct Result {
+  int status;
+  std::string out, err;
+};
+
+// Runs vekpp to its end in Dir (the fixtures by default).
+Result RunVekpp(const std::vector<std::string>& Args, const fs::path& Dir = kFixtures) {
+  TempDir tmp;
+  const fs::path out = tmp.path / "out", err = tmp.path / "err";
+  const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  const pid_t pid = Spawn(Args, Dir, o, e);
+  close(o);
+  close(e);
+  if (pid < 0) return {-1, "", "cannot start vekpp"};
+  const int status = Wait(pid, 20);
+  return {status, ReadFile(out), ReadFile(err)};
+}
+
+}  // namespace
+
+TEST(VekppRender, WritesThePage) {
+  const std::string expected =
+      "<html><head><meta charset=\"utf-8\"><title>Fixture &amp; co</title></head><body>\n\n"
+      "<ul><li>0:Äpfel</li><li>1:&lt;b&gt;Birnen&lt;/b&gt;</li></ul>\nclosed\n</body></html>\n";
+  Result r = RunVekpp({"render", "site/index.html", "--data", "data.json"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, expected);
+  EXPECT_EQ(r.err, "");
+
+  // --set adds or replaces strings, at dotted names too; -o writes a file.
+  TempDir tmp;
+  const fs::path out = tmp.path / "page.html";
+  r = RunVekpp({"render", "site/index.html", "--data", "data.json", "--set", "title=Set <here>",
+                "--set", "open=yes", "--set", "items.x=1", "-o", out.string()});
+  EXPECT_EQ(r.status, 2);  // items is a list: no name inside it can be set
+  EXPECT_NE(r.err.find("--set items.x=1: \"items\" is not an object"), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(out));
+  r = RunVekpp({"render", "site/index.html", "--data", "data.json", "--set", "title=Set <here>",
+                "--set", "open=yes", "-o", out.string()});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "");
+  const std::string page = ReadFile(out);
+  EXPECT_NE(page.find("<title>Set &lt;here&gt;</title>"), std::string::npos) << page;
+  EXPECT_NE(page.find("\nopen\n"), std::string::npos) << page;
+
+  r = RunVekpp({"render", "sub/page.html", "--set", "title=T", "--set", "a.b.c=deep"},
+               kFixtures / "site");
+  EXPECT_EQ(r.status, 1);  // the header is above the template's own directory
+  EXPECT_NE(r.err.find("leaves the template root"), std::string::npos) << r.err;
+  r = RunVekpp({"render", "sub/page.html", "--root", ".", "--set", "title=T"}, kFixtures / "site");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("<title>T</title></head><body>\nsub page"), std::string::npos) << r.out;
+
+  // Without --data, the root's _data.json is read.
+  TempDir dir;
+  std::ofstream(dir.path / "_data.json") << R"({"title": "from _data"})";
+  std::ofstream(dir.path / "own.json") << R"({"title": "own"})";
+  std::ofstream(dir.path / "d.html") << "<#title#>";
+  EXPECT_EQ(RunVekpp({"render", "d.html"}, dir.path).out, "from _data");
+  EXPECT_EQ(RunVekpp({"render", "d.html", "--data", "own.json"}, dir.path).out, "own");
+
+  // Other delimiters.
+  std::ofstream(dir.path / "t.html") << "{{title}} <#title#>";
+  r = RunVekpp({"render", "t.html", "--set", "title=x", "--tag-begin", "{{", "--tag-end", "}}"},
+               dir.path);
+  EXPECT_EQ(r.out, "x <#title#>");
+}
+
+TEST(VekppRender, ErrorsAreReportedWithTheirExitStatus) {
+  TempDir dir;
+  std::ofstream(dir.path / "out.html") << "old";
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string err;
+  } cases[] = {
+      {{"render", "nothing.html"}, 2, "vekpp: \"nothing.html\": No such file"},
+      {{"render", "site/index.html", "--data", "none.json"}, 2, "vekpp: none.json: cannot be read"},
+      {{"render", "site/index.html", "--data", "bad.json"}, 2, "vekpp: bad.json: [json.exception"},
+      {{"render", "site/index.html", "--set", "novalue"}, 2, "--set novalue: expected name=value"},
+      {{"render", "site/index.html", "--set", "a..b=1"}, 2, "--set a..b=1: empty part"},
+      {{"render", "site/index.html", "--root", "site/sub"}, 2, "is not inside the template root"},
+      {{"render", "site/index.html", "--root", "nowhere"}, 2, "template root \"nowhere\""},
+      {{"render", "site/broken.html"},
+       1,
+       "vekpp: broken.html: include: \"../outside.html\" leaves the template root"},
+      {{"render", "site/cycle.html"}, 1, "include cycle: cycle.html -> cycle.html"},
+      {{"render", "site/strict.html", "--data", "data.json", "--strict"},
+       1,
+       "vekpp: strict.html: no value \"nope\" in the data"},
+      {{"render", "lint.html", "--strict", "-o", (dir.path / "out.html").string()},
+       1,
+       "vekpp: lint.html:5:1: <#if open#> has no closing <#/if#>"},
+      {{"render", "site/index.html", "--tag-begin", ""}, 2, "--tag-begin: must not be empty"},
+      {{"render"}, 2, "template is required"},
+      {{"render", "a.html", "b.html"}, 2, "The following argument was not expected: b.html"},
+      {{}, 2, "A subcommand is required"},
+      {{"frobnicate"}, 2, "A subcommand is required"},
+  };
+  for (const auto& c : cases) {
+    const Result r = RunVekpp(c.args);
+    std::string cmd;
+    for (const auto& a : c.args) cmd += a + " ";
+    EXPECT_EQ(r.status, c.status) << cmd << "\n" << r.err;
+    EXPECT_NE(r.err.find(c.err), std::string::npos) << cmd << "\n" << r.err;
+    EXPECT_EQ(r.out, "") << cmd;
+  }
+  // A failed render leaves the output file as it was.
+  EXPECT_EQ(ReadFile(dir.path / "out.html"), "old");
+  // Without --strict the same template renders what it can.
+  EXPECT_EQ(RunVekpp({"render", "site/strict.html", "--data", "data.json"}).out,
+            "Fixture &amp; co \n");
+  EXPECT_EQ(RunVekpp({"render", "--help"}).status, 0);
+}
+
+TEST(VekppRender, IncludesThroughLinksAndDeepChainsAreErrors) {
+  TempDir dir;
+  fs::create_directory(dir.path / "site");
+  std::ofstream(dir.path / "secret.html") << "SECRET";
+  fs::create_symlink(dir.path / "secret.html", dir.path / "site" / "link.html");
+  std::ofstream(dir.path / "site" / "a.html") << "<#include file=\"link.html\"#>";
+  for (int i = 0; i < 17; ++i) {
+    std::ofstream(dir.path / "site" / ("d" + std::to_string(i) + ".html"))
+        << "<#include file=d" << i + 1 << ".html#>";
+  }
+  std::ofstream(dir.path / "site" / "d17.html") << "deep";
+  Result r = RunVekpp({"render", "site/a.html"}, dir.path);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("a.html: include: \"link.html\" leaves the template root through a "
+                       "symbolic link"),
+            std::string::npos)
+      << r.err;
+  r = RunVekpp({"render", "site/d0.html"}, dir.path);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("includes nested deeper than 16: d0.html -> d1.html"), std::string::npos)
+      << r.err;
+  r = RunVekpp({"render", "site/d1.html"}, dir.path);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "deep");
+}
+
+TEST(VekppCheck, ReportsFileLineAndColumn) {
+  Result r = RunVekpp({"check", "lint.html", "site/index.html", "site/sub/page.html"});
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_EQ(r.out, ReadFile(kFixtures / "lint.expected"));
+  EXPECT_EQ(r.err, "");
+
+  r = RunVekpp({"check", "site/index.html", "site/sub/page.html", "--root", "site"});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "");
+
+  // A file that cannot be read is an error of its own; the others are checked.
+  r = RunVekpp({"check", "nothing.html", "lint.html"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("vekpp: nothing.html: "), std::string::npos) << r.err;
+  EXPECT_EQ(r.out, ReadFile(kFixtures / "lint.expected").substr(0, r.out.size()));
+  EXPECT_FALSE(r.out.empty());
+  EXPECT_EQ(RunVekpp({"check"}).status, 2);
+}
+
+namespace {
+
+// vekpp serve on a copy of the fixture site, on a free loopback port.
+class Server {
+ public:
+  explicit Server(const fs::path& Site, std::vector<std::string> Extra = {}) {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) return;
+    std::vector<std::string> args{"serve", Site.string(), "--port", "0", "--threads", "4"};
+    args.insert(args.end(), Extra.begin(), Extra.end());
+    pid_ = Spawn(args, kFixtures, -1, fds[1]);
+    close(fds[1]);
+    errFd_ = fds[0];
+    reader_ = std::thread([this] {
+      char buf[4096];
+      ssize_t n;
+      while ((n = read(errFd_, buf, sizeof buf)) > 0) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        log_.append(buf, static_cast<size_t>(n));
+      }
+    });
+    // The first line names the address and the port that was picked.
+    const std::regex serving("serving .* on http://127\\.0\\.0\\.1:([0-9]+)/");
+    for (int i = 0; i < 500 && port_ == 0; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      std::smatch m;
+      const std::string log = Log();
+      if (std::regex_search(log, m, serving)) port_ = std::stoi(m[1]);
+    }
+  }
+  ~Server() {
+    if (pid_ > 0 && exit_ < 0) Stop(SIGKILL);
+    if (reader_.joinable()) reader_.join();
+    if (errFd_ >= 0) close(errFd_);
+  }
+  int Port() const { return port_; }
+  std::string Log() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return log_;
+  }
+  // Sends Signal and returns the exit status.
+  int Stop(int Signal = SIGTERM) {
+    kill(pid_, Signal);
+    exit_ = Wait(pid_);
+    if (reader_.joinable()) reader_.join();
+    return exit_;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int errFd_ = -1;
+  int port_ = 0;
+  int exit_ = -1;
+  std::thread reader_;
+  std::mutex mutex_;
+  std::string log_;
+};
+
+// Sends Request as it stands (no client normalises its path) and returns
+// the status code of the answer, with its body in Body.
+int RawGet(int Port, const std::string& Target, std::string* Body = nullptr) {
+  const int s = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<uint16_t>(Port));
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    close(s);
+    return -1;
+  }
+  const std::string req = "GET " + Target + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
+  if (write(s, req.data(), req.size()) != static_cast<ssize_t>(req.size())) {
+    close(s);
+    return -1;
+  }
+  std::string answer;
+  char buf[4096];
+  ssize_t n;
+  while ((n = read(s, buf, sizeof buf)) > 0) answer.append(buf, static_cast<size_t>(n));
+  close(s);
+  if (Body) *Body = answer;
+  return answer.size() > 12 ? std::stoi(answer.substr(9, 3)) : -1;
+}
+
+// The fixture site copied, with links that lead out of it.
+struct SiteCopy {
+  SiteCopy() {
+    fs::copy(kFixtures / "site", dir.path / "site", fs::copy_options::recursive);
+    fs::copy(kFixtures / "outside.html", dir.path / "outside.html");
+    fs::create_symlink("../outside.html", dir.path / "site" / "leak.html");
+    fs::create_symlink("..", dir.path / "site" / "up");
+    std::ofstream(dir.path / "site" / ".secret") << "hidden";
+    std::ofstream(dir.path / "site" / "_data.json") << R"({"title": "hidden data"})";
+  }
+  fs::path Site() const { return dir.path / "site"; }
+  TempDir dir;
+};
+
+}  // namespace
+
+TEST(VekppServe, AnswersPagesFilesAndErrors) {
+  SiteCopy copy;
+  Server server(copy.Site(), {"--data", (kFixtures / "data.json").string()});
+  ASSERT_GT(server.Port(), 0) << server.Log();
+  const std::string index = RunVekpp({"render", "site/index.html", "--data", "data.json"}).out;
+  ASSERT_FALSE(index.empty());
+
+  httplib::Client client("127.0.0.1", server.Port());
+  const struct {
+    std::string path;
+    int status;
+    std::string type;
+    std::string body;  // expected part of the body
+  } cases[] = {
+      {"/", 200, "text/html; charset=utf-8", index},
+      {"/index", 200, "text/html; charset=utf-8", index},
+      {"/index.html", 200, "text/html; charset=utf-8", index},
+      {"/sub/page", 200, "text/html; charset=utf-8", "sub page"},
+      {"/sub/", 200, "text/html; charset=utf-8", "sub index"},
+      {"/sub", 301, "", ""},
+      {"/style.css", 200, "text/css; charset=utf-8", "body { color: red; }\n"},
+      {"/notes.txt", 200, "text/plain; charset=utf-8", "plain text\n"},
+      {"/dot.png", 200, "image/png", "\x89PNG\r\n\x1a\n"},
+      {"/blob.bin", 200, "application/octet-stream", std::string("\0\1\2", 3)},
+      {"/missing", 404, "text/html; charset=utf-8", "404 Not Found"},
+      {"/sub/missing.css", 404, "text/html; charset=utf-8", "404 Not Found"},
+      {"/_header", 404, "text/html; charset=utf-8", "404 Not Found"},
+      {"/_header.html", 404, "text/html; charset=utf-8", "404 Not Found"},
+      {"/.secret", 404, "text/html; charset=utf-8", "404 Not Found"},
+      {"/_data.json", 404, "text/html; charset=utf-8", "404 Not Found"},
+      {"/leak", 403, "text/html; charset=utf-8", "403 Forbidden"},
+      {"/leak.html", 403, "text/html; charset=utf-8", "403 Forbidden"},
+      {"/up/outside.html", 403, "text/html; charset=utf-8", "403 Forbidden"},
+      {"/broken", 500, "text/html; charset=utf-8",
+       "broken.html: include: &quot;../outside.html&quot; leaves the template root"},
+      {"/cycle", 500, "text/html; charset=utf-8", "include cycle"},
+  };
+  for (const auto& c : cases) {
+    const auto res = client.Get(c.path);
+    ASSERT_TRUE(res) << c.path;
+    EXPECT_EQ(res->status, c.status) << c.path;
+    if (!c.type.empty()) {
+      EXPECT_EQ(res->get_header_value("Content-Type"), c.type) << c.path;
+    }
+    EXPECT_NE(res->body.find(c.body), std::string::npos) << c.path << "\n" << res->body;
+    EXPECT_EQ(res->body.find("OUTSIDE-SECRET"), std::string::npos) << c.path;
+  }
+  EXPECT_EQ(client.Get("/sub")->get_header_value("Location"), "/sub/");
+  EXPECT_EQ(client.Head("/")->status, 200);
+  const auto post = client.Post("/", "x", "text/plain");
+  ASSERT_TRUE(post);
+  EXPECT_EQ(post->status, 405);
+  EXPECT_EQ(post->get_header_value("Allow"), "GET, HEAD");
+
+  // Paths that try to leave DIR, sent byte for byte.
+  for (const std::string target :
+       {"/../outside.html", "/%2e%2e/outside.html", "/sub/../../outside.html",
+        "/sub/..%2f..%2foutside.html", "/%2E%2E/%2E%2E/etc/passwd", "/./../outside.html",
+        "/up/../../outside.html"}) {
+    std::string answer;
+    const int status = RawGet(server.Port(), target, &answer);
+    EXPECT_TRUE(status == 403 || status == 404) << target << " -> " << status;
+    EXPECT_EQ(answer.find("OUTSIDE-SECRET"), std::string::npos) << target;
+    EXPECT_EQ(answer.find("root:"), std::string::npos) << target;
+  }
+
+  EXPECT_EQ(server.Stop(SIGINT), 0);
+  const std::string log = server.Log();
+  EXPECT_NE(log.find("127.0.0.1 \"GET /\" 200 "), std::string::npos) << log;
+  EXPECT_NE(log.find("127.0.0.1 \"GET /missing\" 404 "), std::string::npos) << log;
+  EXPECT_NE(log.find("127.0.0.1 \"POST /\" 405 "), std::string::npos) << log;
+  EXPECT_NE(log.find("vekpp: stopped"), std::string::npos) << log;
+}
+
+TEST(VekppServe, ConcurrentRequestsAllGetTheirOwnAnswer) {
+  SiteCopy copy;
+  Server server(copy.Site(), {"--data", (kFixtures / "data.json").string()});
+  ASSERT_GT(server.Port(), 0) << server.Log();
+  // What each path answers, asked one at a time.
+  const std::vector<std::string> paths{"/", "/sub/page", "/style.css", "/missing", "/broken"};
+  std::map<std::string, std::pair<int, std::string>> expected;
+  {
+    httplib::Client client("127.0.0.1", server.Port());
+    for (const auto& p : paths) {
+      const auto res = client.Get(p);
+      ASSERT_TRUE(res) << p;
+      expected[p] = {res->status, res->body};
+    }
+  }
+  const int kThreads = 8, kRequests = 40;
+  std::vector<int> wrong(kThreads, 0);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      httplib::Client client("127.0.0.1", server.Port());
+      for (int i = 0; i < kRequests; ++i) {
+        const std::string& p = paths[static_cast<size_t>(t + i) % paths.size()];
+        const auto res = client.Get(p);
+        if (!res || res->status != expected[p].first || res->body != expected[p].second)
+          ++wrong[static_cast<size_t>(t)];
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  for (int t = 0; t < kThreads; ++t) EXPECT_EQ(wrong[static_cast<size_t>(t)], 0) << "thread " << t;
+
+  EXPECT_EQ(server.Stop(SIGTERM), 0);
+  // One log line per request.
+  const std::string log = server.Log();
+  const std::regex line("\n127\\.0\\.0\\.1 \"GET [^\"]*\" [0-9]{3} [0-9]+ [0-9.]+ms");
+  const auto lines =
+      std::distance(std::sregex_iterator(log.begin(), log.end(), line), std::sregex_iterator());
+  EXPECT_EQ(lines, static_cast<long>(paths.size() + kThreads * kRequests)) << log.substr(0, 2000);
+}
+
+TEST(VekppServe, StartupErrors) {
+  Result r = RunVekpp({"serve", "nowhere"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("template root \"nowhere\""), std::string::npos) << r.err;
+  r = RunVekpp({"serve", "site", "--data", "bad.json"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("bad.json"), std::string::npos) << r.err;
+  r = RunVekpp({"serve", "site", "--port", "70000"});
+  EXPECT_EQ(r.status, 2);
+
+  // A port already taken.
+  Server first(kFixtures / "site", {"--quiet"});
+  ASSERT_GT(first.Port(), 0);
+  r = RunVekpp({"serve", "site", "--port", std::to_string(first.Port())});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("cannot listen on 127.0.0.1 port " + std::to_string(first.Port())),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(first.Stop(), 0);
+}

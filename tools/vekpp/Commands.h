@@ -1,0 +1,48 @@
+// The commands of vekpp. Each returns the process's exit status: 0 when all
+// went well, 1 when the templates or data have a fault, 2 when the command
+// could not run (a file that cannot be read, a port that cannot be bound).
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+/// Options that every command shares.
+struct TCommonOptions {
+  std::string TagBeg = "<#";
+  std::string TagEnd = "#>";
+  std::string Root;  ///< template root; "" for the template's own directory
+  bool Strict = false;
+};
+
+struct TRenderOptions {
+  std::string Template;
+  std::string Data;               ///< JSON file; "" for none
+  std::vector<std::string> Sets;  ///< name=value
+  std::string Output;             ///< "" or "-" for standard output
+};
+
+struct TServeOptions {
+  std::string Dir;
+  std::string Data;  ///< JSON file; "" for DIR/_data.json, if any
+  int Port = 8080;
+  std::string Bind = "127.0.0.1";
+  int Threads = 8;
+  bool Quiet = false;
+};
+
+/// The data file of a template root when none is named: Root/_data.json if
+/// it exists, else "".
+std::string DefaultDataFile(const std::string& Root);
+
+/// Reads the JSON file Path ("" for an empty object) and applies the
+/// name=value settings, dotted names making nested objects. Throws
+/// std::runtime_error with a message naming the file or the setting.
+std::shared_ptr<const nlohmann::json> LoadData(const std::string& Path,
+                                               const std::vector<std::string>& Sets);
+
+int RunRender(const TCommonOptions& Common, const TRenderOptions& Options);
+int RunCheck(const TCommonOptions& Common, const std::vector<std::string>& Templates);
+int RunServe(const TCommonOptions& Common, const TServeOptions& Options);
