@@ -9,19 +9,11 @@
 
 #include "PackageResources.h"
 #include "PlatformModule.h"
+#include "TextRoutines.h"
 
 using vek_platform::ModuleHandle;
 
 namespace {
-
-bool SameTextAscii(const AnsiString& a, const AnsiString& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    auto up = [](unsigned char c) { return c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c; };
-    if (up(static_cast<unsigned char>(a[i])) != up(static_cast<unsigned char>(b[i]))) return false;
-  }
-  return true;
-}
 
 AnsiString Quoted(const AnsiString& s) {
   return "\"" + s + "\"";
@@ -137,7 +129,7 @@ void RegisterComponents(const AnsiString& Page, const TComponentClass* Classes, 
     bool known = false;
     for (const auto* list : {&S().Classes, &added}) {
       for (const RegisteredClass& r : *list) {
-        if (!SameTextAscii(r.Class->ClassName, name)) continue;
+        if (!SameText(r.Class->ClassName, name)) continue;
         if (r.Class != c)
           throw EPackageError("RegisterComponents: another class named " + name +
                               " is already registered");
@@ -171,7 +163,7 @@ std::vector<TComponentClass> RegisteredClasses(const AnsiString& Page) {
 TComponentClass FindComponentClass(const AnsiString& ClassName) {
   Guard guard(S().Lock);
   for (const RegisteredClass& r : S().Classes)
-    if (SameTextAscii(r.Class->ClassName, ClassName)) return r.Class;
+    if (SameText(r.Class->ClassName, ClassName)) return r.Class;
   return nullptr;
 }
 

@@ -1,4 +1,5 @@
 #include "PackageResources.h"
+#include "TextRoutines.h"
 
 #include <cstring>
 #include <string>
@@ -47,15 +48,6 @@ class Reader {
   AnsiString FWhat;
   std::size_t FPos = 0;
 };
-
-bool SameTextAscii(const AnsiString& a, const AnsiString& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    auto up = [](unsigned char c) { return c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c; };
-    if (up(static_cast<unsigned char>(a[i])) != up(static_cast<unsigned char>(b[i]))) return false;
-  }
-  return true;
-}
 
 void AppendUtf8(AnsiString& out, long cp) {
   if (cp < 0x80) {
@@ -134,7 +126,7 @@ TResourceList ReadModuleResources(const AnsiString& Path) {
 const TResource* FindModuleResource(const TResourceList& List, TResourceType Type,
                                     const AnsiString& Name) {
   for (const TResource& r : List)
-    if (r.Type == Type && SameTextAscii(r.Name, Name)) return &r;
+    if (r.Type == Type && SameText(r.Name, Name)) return &r;
   return nullptr;
 }
 
