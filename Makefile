@@ -4,7 +4,7 @@ GENERATOR ?= Ninja
 CMAKE_ARGS ?=
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps configure build demo test clean
+.PHONY: all deps configure build demo test test-huge fuzz clean
 
 all: build
 
@@ -22,7 +22,15 @@ demo: configure
 	$(BUILD)/bin/vek_demo
 
 test: build
-	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS) -LE huge
+
+# Templates larger than 2.5 GiB (about 5.2 GB of memory, run one at a time).
+test-huge: build
+	ctest --test-dir $(BUILD) --output-on-failure -L huge
+
+# Every fuzz target for FUZZ_SECONDS (default 60) each; clang.
+fuzz:
+	scripts/run-fuzzers.sh
 
 clean:
 	rm -rf $(BUILD) build-*
