@@ -315,7 +315,7 @@ class Runner {
   template <class L>
   std::string Nested(int kind, std::uint8_t arg, const std::string& name, L* params,
                      const std::string* body) {
-    if (FDepth >= 3 || FNested >= 48 || FCalls > 3000) return "";
+    if (FDepth >= 3 || FNested >= 16 || FCalls > 1000) return "";
     ++FNested;
     ++FDepth;
     struct Leave {
