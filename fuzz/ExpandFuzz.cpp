@@ -50,17 +50,20 @@ const int kStates[] = {0, 0, 1, 2, 2, 2, 7, -1, INT_MIN, INT_MAX, 3};
 
 // One handler call as the handler saw it.
 struct Record {
+  bool fresh = true;
   int depth = 0;
   char kind = 'T';
   std::string name, inner, nameAfter;
   Params params, paramsAfter;
   bool operator==(const Record& o) const {
-    return depth == o.depth && kind == o.kind && name == o.name && inner == o.inner &&
-           nameAfter == o.nameAfter && params == o.params && paramsAfter == o.paramsAfter;
+    return fresh == o.fresh && depth == o.depth && kind == o.kind && name == o.name &&
+           inner == o.inner && nameAfter == o.nameAfter && params == o.params &&
+           paramsAfter == o.paramsAfter;
   }
   std::string Show() const {
-    return std::to_string(depth) + kind + " " + Escape(name) + " " + Escape(params) + " " +
-           Escape(inner) + " -> " + Escape(nameAfter) + " " + Escape(paramsAfter);
+    return std::string(fresh ? "" : "(answers not reset) ") + std::to_string(depth) + kind + " " +
+           Escape(name) + " " + Escape(params) + " " + Escape(inner) + " -> " + Escape(nameAfter) +
+           " " + Escape(paramsAfter);
   }
 };
 
@@ -180,7 +183,7 @@ struct ModelSide {
 template <class Side>
 class Runner {
  public:
-  Runner(const Script& S) : FScript(S) {}
+  explicit Runner(const Script& S) : FScript(S) {}
 
   Side side;
 
@@ -188,6 +191,7 @@ class Runner {
   void Handle(char kind, const std::string& name, L* params, const std::string* body,
               std::string& text, int& state) {
     Record rec;
+    rec.fresh = text.empty() && state == 0;  // the answers start as "" and 0
     rec.depth = FDepth;
     rec.kind = kind;
     rec.name = name;
@@ -414,6 +418,7 @@ void Compare(const Outcome& c, const Outcome& m) {
     const std::string cs = i < c.log.size() ? c.log[i].Show() : "(none)";
     const std::string ms = i < m.log.size() ? m.log[i].Show() : "(none)";
     if (cs != ms) vekfuzz::Mismatch("handler call " + std::to_string(i), cs, ms);
+    if (!c.log[i].fresh) vekfuzz::Mismatch("answers on entry to call " + std::to_string(i), cs, ms);
   }
   Expect("TagName", c.tagName, m.tagName);
   Expect("TagParams", c.tagParams, m.tagParams);
