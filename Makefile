@@ -13,7 +13,7 @@ BENCH_BUILD ?= build-bench
 BENCH_REPS ?= 5
 BENCH_MIN_TIME ?= 0.2
 
-.PHONY: all deps configure build demo serve pkginfo test clean bench-build bench bench-report
+.PHONY: all deps configure build demo serve pkginfo test test-huge fuzz clean bench-build bench bench-report
 
 all: build
 
@@ -41,7 +41,15 @@ pkginfo: configure
 	$(BUILD)/bin/vek_pkginfo $(BUILD)/lib/libPVekPgPrd.so
 
 test: build
-	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS) -LE huge
+
+# Templates larger than 2.5 GiB (about 5.2 GB of memory, run one at a time).
+test-huge: build
+	ctest --test-dir $(BUILD) --output-on-failure -L huge
+
+# Every fuzz target for FUZZ_SECONDS (default 60) each; clang.
+fuzz:
+	scripts/run-fuzzers.sh
 
 # The benchmarks build apart, optimised, with the peers' packages.
 bench-build:

@@ -1,0 +1,88 @@
+#!/usr/bin/env python3
+"""Writes the small seed corpora of the fuzz targets (corpus/<target>/).
+
+Each seed is a readable example of its target's input layout (see the
+comment at the top of each target's source). Run it again after changing a
+layout; the fuzzer grows its own corpus from these in a scratch directory.
+"""
+import os
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def write(target, name, data):
+    d = os.path.join(HERE, "corpus", target)
+    os.makedirs(d, exist_ok=True)
+    with open(os.path.join(d, name), "wb") as f:
+        f.write(data)
+
+
+def expand(flags, delims, actions, pool, template):
+    """delims: palette index, or (beg, end) bytes (sets the custom flag)."""
+    out = bytearray()
+    if isinstance(delims, tuple):
+        flags |= 0x20
+        out += bytes([flags])
+        for d in delims:
+            out += bytes([len(d)]) + d
+    else:
+        out += bytes([flags, delims])
+    out.append(len(actions))
+    for a in actions:
+        out += bytes(a)
+    out.append(len(pool))
+    for p in pool:
+        out += bytes([len(p)]) + p
+    return bytes(out + template)
+
+
+# Actions: (text, state, effect, argument). Text 3 answers "(name)", 6 the
+# body; state 0 goes on, 2 is stop, 3 opens a pair; effects 10..17 and 23
+# expand again, 18 changes the delimiters, 19..21 edit the parameters,
+# 22 throws, 24..27 change the delimiters to palette[arg >> 3] and then
+# expand again as effect 10 + arg % 8 does (11: the name, 12: a parameter).
+PAIR = (3, 3, 0, 0)
+BODY = (6, 0, 0, 0)
+NAME = (3, 0, 0, 0)
+write("expand", "plain", expand(0, 0, [NAME], [], b"<p><#title a=1 'b c'#></p> tail<#x"))
+write("expand", "pair", expand(0, 0, [PAIR, BODY, NAME], [], b"a<#x#>b<#/X q#>c<#y#>d"))
+write("expand", "nested", expand(0, 0, [PAIR, BODY], [],
+                                 b"<#x#>1<#x#>2<#/x#>3<#/x#>4<#x#>open<#y#>"))
+write("expand", "tokens", expand(1, 0, [PAIR, BODY, NAME, (1, 1, 0, 0)], [b"P"],
+                                 bytes([15, 0x61, 15, 0x62, 16, 0x63, 17, 0x64, 28, 14, 15])))
+write("expand", "reenter", expand(0, 0, [(3, 3, 11, 0), (6, 0, 14, 0), (2, 0, 12, 0),
+                                         (5, 0, 13, 0), (1, 0, 15, 1), (0, 0, 16, 0),
+                                         (0, 0, 17, 0), (0, 0, 24, 2)],
+                                  [b"<#in#>", b"l1\nl2<#z#>", b"<#h#>"],
+                                  b"<#x a='<#q#>'#>b<#/x#><#n '<#w#>'#><#m#>-<#k#><#o#>"))
+write("expand", "delimiters", expand(0, 0, [(3, 0, 18, 1), (3, 3, 18, 0), BODY], [],
+                                     b"<#a#>{b}<#c#>d<#/c#>"))
+write("expand", "nul-delimiter", expand(0, (b"<\x00x", b"#>"), [NAME], [], b"a<#b#>c\x00<#d#>"))
+write("expand", "throw", expand(0, 0, [NAME, (0, 0, 23, 0), (0, 0, 22, 7)],
+                                [b"<#t#>"], b"<#a#><#b#>c<#d#>"))
+write("expand", "high-bytes", expand(0, 12, [PAIR, BODY], [],
+                                     "\u043f\u0435\u0442\u043b\u044f".encode() + b"x"))
+write("expand", "states", expand(0, 0, [(0, 6, 0, 0), (0, 7, 0, 0), (0, 8, 0, 0),
+                                        (0, 9, 0, 0), (0, 10, 0, 0)], [],
+                                 b"<#a#>1<#b#>2<#c#>3<#d#>4<#e#>5"))
+
+write("expand", "own-name", expand(0, 1, [(3, 0, 24, 1), NAME, NAME], [],
+                                   b"{'<#a#>long enough for the heap<#c#>'}d{e}"))
+write("expand", "own-param", expand(0, 1, [(3, 0, 24, 2), NAME, NAME], [],
+                                    b"{t '<#a x#>long enough for the heap<#c y#>'}d{e}"))
+
+for i, text in enumerate([b"include file=\"a b.txt\" x=5 'quoted'", b"a\"b c\"d",
+                          b"t v='it\"s'", b"t v=\"open ended", b"\"\" t", b"x = 5",
+                          b"  spaced \t out \r\n", b"t a\x00b c", b"\xd0\xbf n=\x80\xa0"]):
+    write("params", "p%d" % i, bytes([i % 4]) + text)
+
+write("lines", "stream", bytes([0, 0, 5]) + b"skip|p\nq\r<#x#>\r\n")
+write("lines", "list", bytes([1, 0, 0]) + b"a<#x#>\xfeb\r\nc\xfe<#p#>in<#/p#>")
+write("lines", "content", bytes([2, 0, 0]) + b"<#x a\xfeb#>\xfe<#s#>\xfeafter")
+write("lines", "result", bytes([3, 0, 0]) + b"a<#nl#>b<#cr#>c<#lf#>\xfe\xfe<#lf#>")
+write("lines", "text", bytes([4, 0, 0]) + b"a\r\n\r\nb\rc\n<#x#>\n")
+
+write("steps", "next", bytes([0, 0, 0, 2]) + bytes([1]) + b"x" + b"ab<#  name x=1 \r\n#>cd")
+write("steps", "inner", bytes([0, 0, 0, 5]) + bytes([1]) + b"x" + b"<#x#>b<#x#>c<#/X#>d<#/x#>e")
+write("steps", "custom", bytes([1, 2]) + b"[[" + bytes([3]) + b"]]]" + bytes([0, 0, 0]) +
+      b"x[[t]]]y\x00[[u]]]")
