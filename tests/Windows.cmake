@@ -37,6 +37,13 @@ if(TARGET vek_demo)
     PASS_REGULAR_EXPRESSION "<p>Hello, Good morning, <b>Ann Lee</b>!</p>"
     FAIL_REGULAR_EXPRESSION "never sent")
 endif()
+# The command-line package host on the DLL, loaded and as a file.
+add_test(NAME Windows.InfoTool COMMAND vek_pkginfo $<TARGET_FILE:PVekPgPrd>)
+set_tests_properties(Windows.InfoTool PROPERTIES
+  PASS_REGULAR_EXPRESSION "Internet: TVekPageProducer\n.*description: 101 VekPageProducer")
+add_test(NAME Windows.InfoToolNoLoad COMMAND vek_pkginfo --no-load $<TARGET_FILE:PVekPgPrd>)
+set_tests_properties(Windows.InfoToolNoLoad PROPERTIES
+  PASS_REGULAR_EXPRESSION "units: Pvekpgprd, VekPgProd\n.*BITMAP TVEKPAGEPRODUCER")
 set_tests_properties(Windows.UnitTests Windows.PackageHost PROPERTIES TIMEOUT 300)
 
 # The DLL's export table is exactly PVekPgPrd.exports.
