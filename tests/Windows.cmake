@@ -24,11 +24,20 @@ add_executable(vek_tests
 target_link_libraries(vek_tests PRIVATE PVekPgPrd gtest_main)
 add_test(NAME Windows.UnitTests COMMAND vek_tests)
 
-# The package host: loads PVekPgPrd.dll by path, not linked to it.
+# The package host: loads PVekPgPrd.dll by path, not linked to it. The
+# fixture DLLs are one without package entries and a package whose unit fails
+# to initialise (its exception crosses from the fixture into VCL50.dll).
+add_library(vek_fixture_noentries SHARED fixtures/NoEntries.cpp)
+target_include_directories(vek_fixture_noentries PRIVATE ${PROJECT_SOURCE_DIR}/platform)
+add_library(vek_fixture_failinginit SHARED fixtures/FailingInit.cpp)
+target_link_libraries(vek_fixture_failinginit PRIVATE VCL50)
+set_target_properties(vek_fixture_noentries vek_fixture_failinginit PROPERTIES PREFIX "")
+
 add_executable(vek_windows_package_tests WindowsPackageTest.cpp)
 target_include_directories(vek_windows_package_tests PRIVATE ${PROJECT_SOURCE_DIR}/src)
 target_link_libraries(vek_windows_package_tests PRIVATE VCL50 INET50 gtest_main)
-add_dependencies(vek_windows_package_tests PVekPgPrd)
+add_dependencies(vek_windows_package_tests PVekPgPrd vek_fixture_noentries
+                 vek_fixture_failinginit)
 add_test(NAME Windows.PackageHost COMMAND vek_windows_package_tests)
 
 if(TARGET vek_demo)

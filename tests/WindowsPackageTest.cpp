@@ -115,14 +115,68 @@ TEST(WindowsPackageHost, LoadsRegistersCreatesExpandsAndUnloads) {
             std::string::npos);
 }
 
-TEST(WindowsPackageHost, LoadErrorsNameTheFile) {
-  const std::string missing = ProgramDirectory() + "NoSuchModule.dll";
-  EXPECT_NE(MessageOf([&] { PackageLoad(missing); }).find("no such file"), std::string::npos);
-  // A DLL without the package entries: the host layer itself.
-  EXPECT_NE(MessageOf([&] {
-              PackageLoad(ProgramDirectory() + "INET50.dll");
-            }).find("lacks the package entries"),
-            std::string::npos);
+// Each PackageLoad gives a handle of its own; the units run once, on the
+// first load and the last unload, and the DLL stays mapped until then.
+TEST(WindowsPackageHost, LoadingTwiceSharesTheModule) {
+  const size_t eventsBefore = UnitEvents().size();
+  const TPackageHandle first = PackageLoad(kModule);
+  const TPackageHandle second = PackageLoad(kModule);
+  EXPECT_NE(first, second);
+  EXPECT_EQ(EventsSince(eventsBefore).size(), 2u);
+  RegisterPackage(second);
+
+  PackageUnload(first);
+  EXPECT_TRUE(IsMapped("PVekPgPrd.dll"));
+  EXPECT_NE(FindComponentClass("TVekPageProducer"), nullptr);
+  EXPECT_EQ(EventsSince(eventsBefore).size(), 2u);
+
+  PackageUnload(second);
+  EXPECT_FALSE(IsMapped("PVekPgPrd.dll"));
+  EXPECT_EQ(FindComponentClass("TVekPageProducer"), nullptr);
+  EXPECT_EQ(EventsSince(eventsBefore).size(), 4u);
+}
+
+TEST(WindowsPackageHost, LoadErrorsNameTheFileAndWhatIsWrong) {
+  const std::string text = testing::TempDir() + "vek-not-a-module.dll";
+  std::ofstream(text, std::ios::binary) << "<html>not a module</html>\n";
+  struct Case {
+    const char* label;
+    std::string path;
+    const char* dll;  // the name it would be mapped under
+    std::vector<std::string> mentions;
+    std::vector<std::string> events;  // the units' steps it leaves behind
+  };
+  const Case cases[] = {
+      {"missing file",
+       ProgramDirectory() + "NoSuchModule.dll",
+       "NoSuchModule.dll",
+       {"no such file"}},
+      {"text file", text, "vek-not-a-module.dll", {"is not a loadable module"}},
+      {"no package entries",
+       ProgramDirectory() + "vek_fixture_noentries.dll",
+       "vek_fixture_noentries.dll",
+       {"is not a package", "lacks the package entries \"Initialize\" and \"Finalize\""}},
+      {"unit initialisation fails",
+       ProgramDirectory() + "vek_fixture_failinginit.dll",
+       "vek_fixture_failinginit.dll",
+       {"initialisation of unit Second failed", "unit Second cannot start"},
+       {"init First", "fini First"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    const size_t eventsBefore = UnitEvents().size();
+    const std::string message = MessageOf([&] { PackageLoad(c.path); });
+    EXPECT_NE(message.find("\"" + c.path + "\""), std::string::npos) << message;
+    for (const std::string& m : c.mentions)
+      EXPECT_NE(message.find(m), std::string::npos) << message;
+    EXPECT_FALSE(IsMapped(c.dll)) << "left loaded";
+    EXPECT_EQ(Describe(EventsSince(eventsBefore)), c.events);
+  }
+
+  // The process stays usable: the real module still loads and unloads.
+  const TPackageHandle handle = PackageLoad(kModule);
+  EXPECT_EQ(RegisterPackage(handle), 1);
+  PackageUnload(handle);
 }
 
 // ---- Resources -------------------------------------------------------------------------
@@ -232,7 +286,7 @@ TEST(WindowsModuleFile, ForeignAndMissingFiles) {
             }).find("cannot be opened"),
             std::string::npos);
   // A module without resources gives an empty list.
-  EXPECT_TRUE(ReadModuleResources(ProgramDirectory() + "INET50.dll").empty());
+  EXPECT_TRUE(ReadModuleResources(ProgramDirectory() + "vek_fixture_noentries.dll").empty());
 }
 
 }  // namespace
