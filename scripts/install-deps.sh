@@ -2,7 +2,9 @@
 # Installs what the build needs and a fresh machine may lack, from Debian's
 # packages. Each argument names a group: build (default), sanitize, bench,
 # tool (the libraries of vekpp and the standard tags), browser (headless
-# Chromium for the browser test), load (the HTTP load generator).
+# Chromium for the browser test), load (the HTTP load generator), windows
+# (the MinGW-w64 cross compiler, Wine to run its programs, icoutils to read
+# the resources of the DLL).
 set -euo pipefail
 
 groups=("$@")
@@ -16,6 +18,9 @@ for g in "${groups[@]}"; do
     tool) want+=(nlohmann-json3-dev libcli11-dev libcpp-httplib-dev) ;;
     browser) want+=(chromium) ;;
     load) want+=(wrk) ;;
+    # GoogleTest for the cross build is compiled from Debian's source package.
+    windows) want+=(cmake ninja-build g++ googletest python3 g++-mingw-w64-x86-64
+                    binutils-mingw-w64-x86-64 wine64 icoutils) ;;
     sanitize) want+=(clang libclang-rt-14-dev) ;;
     # Google Benchmark, the peer template engines, and what the report uses.
     bench) want+=(libbenchmark-dev libctemplate-dev libkainjow-mustache-dev libmstch-dev pkgconf

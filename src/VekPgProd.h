@@ -40,15 +40,9 @@
 
 // The package module exports the class's members one by one (VEKPGPROD_API)
 // and its run-time type information, which the class mark below makes visible
-// to other modules. The module's link step keeps the rest, its virtual table
-// included, inside.
-#if defined(_WIN32)
-#define VEKPGPROD_CLASS
-#elif defined(__clang__)
-#define VEKPGPROD_CLASS __attribute__((type_visibility("default")))
-#else
-#define VEKPGPROD_CLASS __attribute__((visibility("default")))
-#endif
+// to other modules where the platform does it that way (see Export.h). The
+// module's link step keeps the rest, its virtual table included, inside.
+#define VEKPGPROD_CLASS VEK_TYPEINFO_VISIBLE
 
 /// What a handler asks the expansion to do next (its RetState answer).
 /// Any other value is the same as rsContinue.

@@ -1,19 +1,39 @@
-# Compares the dynamic symbols a module defines (nm -D --defined-only) with an
-# expected list: one symbol name per line; "#" starts a comment.
+# Compares the symbols a module exports with an expected list: one symbol
+# name per line; "#" starts a comment. An ELF module's are its defined
+# dynamic symbols (nm -D --defined-only), a Windows DLL's the names in its
+# export table (objdump -p).
 #   cmake -DNM=nm -DMODULE=lib.so -DEXPECTED=list -P CheckExports.cmake
-execute_process(COMMAND ${NM} -D --defined-only --format=posix ${MODULE}
-  OUTPUT_VARIABLE listing ERROR_VARIABLE error RESULT_VARIABLE status)
-if(NOT status EQUAL 0)
-  message(FATAL_ERROR "${NM} failed on ${MODULE}: ${error}")
-endif()
-
+#   cmake -DOBJDUMP=objdump -DMODULE=lib.dll -DEXPECTED=list -P CheckExports.cmake
 set(actual)
-string(REPLACE "\n" ";" lines "${listing}")
-foreach(line IN LISTS lines)
-  if(line MATCHES "^([^ ]+) ")
-    list(APPEND actual "${CMAKE_MATCH_1}")
+if(DEFINED OBJDUMP)
+  execute_process(COMMAND ${OBJDUMP} -p ${MODULE}
+    OUTPUT_VARIABLE listing ERROR_VARIABLE error RESULT_VARIABLE status)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "${OBJDUMP} failed on ${MODULE}: ${error}")
   endif()
-endforeach()
+  # The name table: "[Ordinal/Name Pointer] Table", then "\t[   n] name".
+  string(REGEX REPLACE ".*\\[Ordinal/Name Pointer\\] Table[^\n]*\n" "" names "${listing}")
+  string(REPLACE "\n" ";" lines "${names}")
+  foreach(line IN LISTS lines)
+    if(line MATCHES "^[ \t]*\\[ *[0-9]+\\] ([^ ]+)$")
+      list(APPEND actual "${CMAKE_MATCH_1}")
+    elseif(NOT line STREQUAL "")
+      break()
+    endif()
+  endforeach()
+else()
+  execute_process(COMMAND ${NM} -D --defined-only --format=posix ${MODULE}
+    OUTPUT_VARIABLE listing ERROR_VARIABLE error RESULT_VARIABLE status)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "${NM} failed on ${MODULE}: ${error}")
+  endif()
+  string(REPLACE "\n" ";" lines "${listing}")
+  foreach(line IN LISTS lines)
+    if(line MATCHES "^([^ ]+) ")
+      list(APPEND actual "${CMAKE_MATCH_1}")
+    endif()
+  endforeach()
+endif()
 
 set(expected)
 file(STRINGS ${EXPECTED} lines)
