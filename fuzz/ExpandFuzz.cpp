@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <exception>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "FuzzSupport.h"
@@ -439,15 +440,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
   vekfuzz::Input in(Data, Size);
   const std::uint8_t flags = in.Byte();
   std::string beg, end;
-  if (flags & 0x20) {
-    beg = in.Short(3);
-    end = in.Short(3);
-  } else {
-    const auto& d = vekfuzz::DelimiterPalette();
-    const auto& pick = d[in.Byte() % d.size()];
-    beg = pick.first;
-    end = pick.second;
-  }
+  std::tie(beg, end) = vekfuzz::ReadDelimiters(in, (flags & 0x20) != 0);
   Script script;
   for (int n = in.Byte() % 33; n > 0; --n) {
     Action a;

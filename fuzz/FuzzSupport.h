@@ -107,4 +107,15 @@ void Expect(const char* What, const T& Component, const T& Model) {
   if (!(Component == Model)) Mismatch(What, Escape(Component), Escape(Model));
 }
 
+/// Delimiters from the input: two short strings when Given, otherwise a
+/// pair picked from the palette by one byte.
+inline Delimiters ReadDelimiters(Input& In, bool Given) {
+  if (Given) {
+    std::string beg = In.Short(3);
+    return {std::move(beg), In.Short(3)};
+  }
+  const auto& palette = DelimiterPalette();
+  return palette[In.Byte() % palette.size()];
+}
+
 }  // namespace vekfuzz

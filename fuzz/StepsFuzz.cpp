@@ -6,6 +6,7 @@
 // index or two short strings), two bytes of position, the pair's name, then
 // the text.
 #include <string>
+#include <tuple>
 
 #include "FuzzSupport.h"
 #include "VekModel.h"
@@ -20,15 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
   vekfuzz::Input in(Data, Size);
   const std::uint8_t flags = in.Byte();
   std::string beg, end;
-  if (flags & 1) {
-    beg = in.Short(3);
-    end = in.Short(3);
-  } else {
-    const auto& d = vekfuzz::DelimiterPalette();
-    const auto& pick = d[in.Byte() % d.size()];
-    beg = pick.first;
-    end = pick.second;
-  }
+  std::tie(beg, end) = vekfuzz::ReadDelimiters(in, (flags & 1) != 0);
   const unsigned at = in.Byte() * 256u + in.Byte();
   const std::string name = in.Short(6);
   const std::string text = in.Rest();
