@@ -162,8 +162,17 @@ TEST(VekppRender, ErrorsAreReportedWithTheirExitStatus) {
     int status;
     std::string err;
   } cases[] = {
-      {{"render", "nothing.html"}, 2, "vekpp: \"nothing.html\": No such file"},
-      {{"render", "site/index.html", "--data", "none.json"}, 2, "vekpp: none.json: cannot be read"},
+      // A file named on the command line is named once, then why.
+      {{"render", "nothing.html"}, 2, "vekpp: nothing.html: No such file or directory\n"},
+      {{"check", "site/index.html", "nothing.html"},
+       2,
+       "vekpp: nothing.html: No such file or directory\n"},
+      {{"render", "site/index.html", "--data", "none.json"},
+       2,
+       "vekpp: none.json: No such file or directory\n"},
+      {{"render", "site/index.html", "-o", "nodir/out.html"},
+       2,
+       "vekpp: nodir/out.html: No such file or directory\n"},
       {{"render", "site/index.html", "--data", "bad.json"}, 2, "vekpp: bad.json: [json.exception"},
       {{"render", "site/index.html", "--set", "novalue"}, 2, "--set novalue: expected name=value"},
       {{"render", "site/index.html", "--set", "a..b=1"}, 2, "--set a..b=1: empty part"},
@@ -184,6 +193,7 @@ TEST(VekppRender, ErrorsAreReportedWithTheirExitStatus) {
       {{"render", "a.html", "b.html"}, 2, "The following argument was not expected: b.html"},
       {{}, 2, "A subcommand is required"},
       {{"frobnicate"}, 2, "A subcommand is required"},
+      {{"help", "frobnicate"}, 2, "vekpp: help: no command named frobnicate\n"},
   };
   for (const auto& c : cases) {
     const Result r = RunVekpp(c.args);
@@ -199,6 +209,22 @@ TEST(VekppRender, ErrorsAreReportedWithTheirExitStatus) {
   EXPECT_EQ(RunVekpp({"render", "site/strict.html", "--data", "data.json"}).out,
             "Fixture &amp; co \n");
   EXPECT_EQ(RunVekpp({"render", "--help"}).status, 0);
+}
+
+// The version, and help as a command: the list of commands or one command's
+// options, on standard output.
+TEST(VekppRender, VersionAndHelp) {
+  Result r = RunVekpp({"--version"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "vekpp " VEK_VERSION "\n");
+  r = RunVekpp({"help"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  for (const char* command : {"render", "check", "serve"})
+    EXPECT_NE(r.out.find(std::string("\n  ") + command + " "), std::string::npos) << r.out;
+  r = RunVekpp({"help", "serve"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("Usage: vekpp serve"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("--port"), std::string::npos) << r.out;
 }
 
 TEST(VekppRender, IncludesThroughLinksAndDeepChainsAreErrors) {

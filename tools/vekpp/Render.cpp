@@ -1,4 +1,5 @@
 // vekpp render and vekpp check.
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -7,6 +8,7 @@
 #include <stdexcept>
 
 #include "Commands.h"
+#include "Messages.h"
 #include "VekStdTags.h"
 
 namespace fs = std::filesystem;
@@ -32,8 +34,9 @@ std::shared_ptr<const json> LoadData(const std::string& Path,
                                      const std::vector<std::string>& Sets) {
   auto data = std::make_shared<json>(json::object());
   if (!Path.empty()) {
+    errno = 0;
     std::ifstream in(Path, std::ios::binary);
-    if (!in) throw std::runtime_error(Path + ": cannot be read");
+    if (!in) throw std::runtime_error(errno ? FileMessage(Path, errno) : Path + ": cannot be read");
     try {
       *data = json::parse(in);
     } catch (const json::exception& e) {
@@ -67,6 +70,10 @@ std::shared_ptr<const json> LoadData(const std::string& Path,
 }
 
 int RunRender(const TCommonOptions& Common, const TRenderOptions& Options) {
+  if (const std::string problem = FileProblem(Options.Template); !problem.empty()) {
+    std::cerr << "vekpp: " << problem << "\n";
+    return 2;
+  }
   std::shared_ptr<const json> data;
   try {
     const std::string dataFile = Options.Data.empty()
@@ -111,11 +118,15 @@ int RunRender(const TCommonOptions& Common, const TRenderOptions& Options) {
     }
     return 0;
   }
+  errno = 0;
   std::ofstream out(Options.Output, std::ios::binary | std::ios::trunc);
   out.write(page.data(), static_cast<std::streamsize>(page.size()));
   out.close();
   if (!out) {
-    std::cerr << "vekpp: " << Options.Output << ": cannot be written\n";
+    std::cerr << "vekpp: "
+              << (errno ? FileMessage(Options.Output, errno)
+                        : Options.Output + ": cannot be written")
+              << "\n";
     return 2;
   }
   return 0;
@@ -124,6 +135,11 @@ int RunRender(const TCommonOptions& Common, const TRenderOptions& Options) {
 int RunCheck(const TCommonOptions& Common, const std::vector<std::string>& Templates) {
   int status = 0;
   for (const auto& path : Templates) {
+    if (const std::string problem = FileProblem(path); !problem.empty()) {
+      std::cerr << "vekpp: " << problem << "\n";
+      status = 2;
+      continue;
+    }
     try {
       TVekTemplateRoot root(RootFor(Common, path));
       const TVekTemplateFile file = root.LocatePath(path);
@@ -134,6 +150,9 @@ int RunCheck(const TCommonOptions& Common, const std::vector<std::string>& Templ
                   << "\n";
         if (status == 0) status = 1;
       }
+    } catch (const EVekTemplateError& e) {
+      std::cerr << "vekpp: " << e.what() << "\n";  // names the file itself
+      status = 2;
     } catch (const std::exception& e) {
       std::cerr << "vekpp: " << path << ": " << e.what() << "\n";
       status = 2;
