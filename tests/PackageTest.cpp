@@ -187,8 +187,8 @@ TEST(PackageHost, LoadsRegistersCreatesExpandsAndUnloads) {
 // INET50, so the module's registration lands in the registry the host reads.
 TEST(PackageHost, OneHostLayerPerProcess) {
   const TPackageHandle handle = PackageLoad(kModule);
-  EXPECT_EQ(CountMapped("libVCL50.so"), 1);
-  EXPECT_EQ(CountMapped("libINET50.so"), 1);
+  EXPECT_EQ(CountMapped(VEK_VCL50_SONAME), 1);
+  EXPECT_EQ(CountMapped(VEK_INET50_SONAME), 1);
   EXPECT_EQ(FindComponentClass("TVekPageProducer"), nullptr);
   RegisterPackage(handle);
   EXPECT_NE(FindComponentClass("TVekPageProducer"), nullptr);
