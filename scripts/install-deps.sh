@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the build needs and a fresh machine may lack, from Debian's
 # packages. Each argument names a group: build (default), sanitize, bench,
-# tool (the libraries of vekpp and the standard tags), browser (headless
+# tool (the libraries of vekpp and the standard tags), docs (Doxygen for the
+# API reference), package (the Debian packaging tools), browser (headless
 # Chromium for the browser test), load (the HTTP load generator), windows
 # (the MinGW-w64 cross compiler, Wine to run its programs, icoutils to read
 # the resources of the DLL).
@@ -14,8 +15,11 @@ want=()
 for g in "${groups[@]}"; do
   case "$g" in
     build) want+=(cmake ninja-build g++ binutils libgtest-dev pkgconf
-                  nlohmann-json3-dev libcli11-dev libcpp-httplib-dev) ;;
+                  nlohmann-json3-dev libcli11-dev libcpp-httplib-dev groff-base) ;;
     tool) want+=(nlohmann-json3-dev libcli11-dev libcpp-httplib-dev) ;;
+    docs) want+=(doxygen) ;;
+    # dpkg-shlibdeps works out the packages' dependencies.
+    package) want+=(dpkg-dev file pkgconf) ;;
     browser) want+=(chromium) ;;
     load) want+=(wrk) ;;
     # GoogleTest for the cross build is compiled from Debian's source package.
