@@ -4,6 +4,7 @@
 #include <memory>
 #include <unordered_map>
 
+#include "Encoding.h"
 #include "Streams.h"
 #include "StringList.h"
 #include "TextRoutines.h"
@@ -20,32 +21,6 @@ const char kHex[] = "0123456789ABCDEF";
 const char kEscapes[] = "expected an escape after the backslash (\\\\ \\\" \\t \\r \\n or \\xHH)";
 
 // ---- Quoting -------------------------------------------------------------------
-
-// Length of the well-formed UTF-8 sequence of two or more bytes at s[i..n),
-// or 0 (overlong forms, surrogates and code points above U+10FFFF are not).
-size_t Utf8Length(const AnsiString& s, size_t i) {
-  const auto at = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
-  const unsigned char c = at(i);
-  size_t len;
-  unsigned cp;
-  unsigned min;
-  if (c >= 0xC2 && c <= 0xDF) {
-    len = 2, cp = c & 0x1Fu, min = 0x80;
-  } else if (c >= 0xE0 && c <= 0xEF) {
-    len = 3, cp = c & 0x0Fu, min = 0x800;
-  } else if (c >= 0xF0 && c <= 0xF4) {
-    len = 4, cp = c & 0x07u, min = 0x10000;
-  } else {
-    return 0;
-  }
-  if (s.size() - i < len) return 0;
-  for (size_t k = 1; k < len; ++k) {
-    if ((at(i + k) & 0xC0) != 0x80) return 0;
-    cp = (cp << 6) | (at(i + k) & 0x3Fu);
-  }
-  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-  return len;
-}
 
 // S between double quotes. Quote, backslash, tab, CR and LF are written as
 // \" \\ \t \r \n; other control bytes and every byte >= 0x80 that is not part
@@ -79,7 +54,8 @@ void AppendQuoted(AnsiString& out, const AnsiString& s) {
       continue;
     }
     if (c >= 0x80) {
-      if (const size_t len = Utf8Length(s, i); len != 0) {
+      char32_t cp;
+      if (const size_t len = vek_encoding::DecodeUtf8(s, i, cp); len != 0) {
         out.append(s, i, len);
         i += len - 1;
         continue;

@@ -1,5 +1,7 @@
 #include "TextRoutines.h"
 
+#include "Encoding.h"
+
 #include <cstdlib>
 #include <cstring>
 
@@ -116,49 +118,6 @@ const UpperCaseRules& Rules() {
   return rules;
 }
 
-// Length of the well-formed UTF-8 sequence at s[i..n), with its code point,
-// or 0 when the bytes there are not one (overlong forms, surrogates and code
-// points above U+10FFFF included).
-std::size_t DecodeUtf8(const unsigned char* s, std::size_t i, std::size_t n, char32_t& cp) {
-  const unsigned char c = s[i];
-  std::size_t len;
-  char32_t min;
-  if (c >= 0xC2 && c <= 0xDF) {
-    len = 2, cp = c & 0x1F, min = 0x80;
-  } else if (c >= 0xE0 && c <= 0xEF) {
-    len = 3, cp = c & 0x0F, min = 0x800;
-  } else if (c >= 0xF0 && c <= 0xF4) {
-    len = 4, cp = c & 0x07, min = 0x10000;
-  } else {
-    return 0;
-  }
-  if (n - i < len) return 0;
-  for (std::size_t k = 1; k < len; ++k) {
-    if ((s[i + k] & 0xC0) != 0x80) return 0;
-    cp = (cp << 6) | (s[i + k] & 0x3F);
-  }
-  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-  return len;
-}
-
-void EncodeUtf8(char32_t cp, AnsiString& out) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
 }  // namespace
 
 AnsiString AnsiUpperCase(const AnsiString& S) {
@@ -177,14 +136,14 @@ AnsiString AnsiUpperCase(const AnsiString& S) {
       ++i;
       continue;
     }
-    char32_t cp = s[i];
-    std::size_t len = s[i] < 0x80 ? 1 : DecodeUtf8(s, i, n, cp);
+    char32_t cp;
+    const std::size_t len = vek_encoding::DecodeUtf8(s + i, n - i, cp);
     if (len == 0) {  // not UTF-8: keep the byte as it is
       out += static_cast<char>(s[i]);
       ++i;
       continue;
     }
-    EncodeUtf8(r.upper(cp), out);
+    vek_encoding::AppendUtf8(out, r.upper(cp));
     i += len;
   }
   return out;

@@ -13,6 +13,7 @@ set_target_properties(gtest gtest_main PROPERTIES COMPILE_OPTIONS "")
 
 add_executable(vek_tests
   PlatformTest.cpp
+  EncodingTest.cpp
   ScannerTest.cpp
   ParserTest.cpp
   ExecuteTest.cpp
