@@ -7,6 +7,7 @@
 #include <string>
 
 #include "CodePage1251.h"
+#include "PackageHost.h"
 #include "PlatformModule.h"
 
 namespace {
@@ -170,4 +171,11 @@ AnsiString CodePageToUtf8(const AnsiString& Text, unsigned CodePage) {
     }
   }
   return out;
+}
+
+TResourceList PackageResources(TPackageHandle Handle) {
+  vek_package::Guard guard(
+      vek_package::HostState().Lock);  // so that the module stays while it is read
+  const vek_package::LoadedModule& module = vek_package::ModuleOf(Handle, "PackageResources");
+  return vek_platform::ModuleResources(module.Os, module.Path);
 }
