@@ -53,18 +53,18 @@ namespace {
 // The upper-casing rules of the user's locale, computed once and read-only
 // afterwards, so that every thread can use them without locking.
 struct UpperCaseRules {
-  std::string name = "C";
-  bool utf8 = false;
-  unsigned char byteMap[256];   // single-byte locales, and ASCII in UTF-8 ones
-  bool asciiStaysAscii = true;  // every ASCII letter folds to an ASCII byte
-  bool asciiIsPlain = true;     // ASCII folds exactly as in the "C" locale
+  std::string Name = "C";
+  bool Utf8 = false;
+  unsigned char ByteMap[256];   // single-byte locales, and ASCII in UTF-8 ones
+  bool AsciiStaysAscii = true;  // every ASCII letter folds to an ASCII byte
+  bool AsciiIsPlain = true;     // ASCII folds exactly as in the "C" locale
 #if !defined(_WIN32)
-  locale_t loc = static_cast<locale_t>(0);
+  locale_t Locale = static_cast<locale_t>(0);
 #endif
 
   UpperCaseRules() {
-    for (int b = 0; b < 256; ++b) byteMap[b] = static_cast<unsigned char>(b);
-    for (int b = 'a'; b <= 'z'; ++b) byteMap[b] = static_cast<unsigned char>(b - 'a' + 'A');
+    for (int b = 0; b < 256; ++b) ByteMap[b] = static_cast<unsigned char>(b);
+    for (int b = 'a'; b <= 'z'; ++b) ByteMap[b] = static_cast<unsigned char>(b - 'a' + 'A');
 #if !defined(_WIN32)
     const char* env = nullptr;
     for (const char* var : {"LC_ALL", "LC_CTYPE", "LANG"}) {
@@ -75,41 +75,41 @@ struct UpperCaseRules {
       }
     }
     if (env == nullptr) return;
-    loc = newlocale(LC_CTYPE_MASK, env, static_cast<locale_t>(0));
-    if (loc == static_cast<locale_t>(0)) return;
-    name = env;
-    const char* codeset = nl_langinfo_l(CODESET, loc);
-    utf8 = codeset != nullptr &&
+    Locale = newlocale(LC_CTYPE_MASK, env, static_cast<locale_t>(0));
+    if (Locale == static_cast<locale_t>(0)) return;
+    Name = env;
+    const char* codeset = nl_langinfo_l(CODESET, Locale);
+    Utf8 = codeset != nullptr &&
            (std::strcmp(codeset, "UTF-8") == 0 || std::strcmp(codeset, "utf8") == 0);
-    if (utf8) {
+    if (Utf8) {
       for (int b = 0; b < 128; ++b) {
-        const wint_t u = towupper_l(static_cast<wint_t>(b), loc);
+        const wint_t u = towupper_l(static_cast<wint_t>(b), Locale);
         if (u < 128)
-          byteMap[b] = static_cast<unsigned char>(u);
+          ByteMap[b] = static_cast<unsigned char>(u);
         else
-          asciiStaysAscii = false;
+          AsciiStaysAscii = false;
       }
     } else {
-      for (int b = 0; b < 256; ++b) byteMap[b] = static_cast<unsigned char>(toupper_l(b, loc));
+      for (int b = 0; b < 256; ++b) ByteMap[b] = static_cast<unsigned char>(toupper_l(b, Locale));
     }
 #endif
-    for (int b = 0; b < 128 && asciiIsPlain; ++b)
-      asciiIsPlain = byteMap[b] == (b >= 'a' && b <= 'z' ? b - 'a' + 'A' : b);
-    asciiIsPlain = asciiIsPlain && asciiStaysAscii;
+    for (int b = 0; b < 128 && AsciiIsPlain; ++b)
+      AsciiIsPlain = ByteMap[b] == (b >= 'a' && b <= 'z' ? b - 'a' + 'A' : b);
+    AsciiIsPlain = AsciiIsPlain && AsciiStaysAscii;
   }
   UpperCaseRules(const UpperCaseRules&) = delete;
   UpperCaseRules& operator=(const UpperCaseRules&) = delete;
   ~UpperCaseRules() {
 #if !defined(_WIN32)
-    if (loc != static_cast<locale_t>(0)) freelocale(loc);
+    if (Locale != static_cast<locale_t>(0)) freelocale(Locale);
 #endif
   }
 
-  char32_t upper(char32_t cp) const {
+  char32_t Upper(char32_t cp) const {
 #if !defined(_WIN32)
-    if (loc != static_cast<locale_t>(0)) return static_cast<char32_t>(towupper_l(cp, loc));
+    if (Locale != static_cast<locale_t>(0)) return static_cast<char32_t>(towupper_l(cp, Locale));
 #endif
-    return cp < 128 ? byteMap[cp] : cp;
+    return cp < 128 ? ByteMap[cp] : cp;
   }
 };
 
@@ -126,13 +126,13 @@ AnsiString AnsiUpperCase(const AnsiString& S) {
   const std::size_t n = S.size();
   AnsiString out;
   out.reserve(n);
-  if (!r.utf8) {
-    for (std::size_t i = 0; i < n; ++i) out += static_cast<char>(r.byteMap[s[i]]);
+  if (!r.Utf8) {
+    for (std::size_t i = 0; i < n; ++i) out += static_cast<char>(r.ByteMap[s[i]]);
     return out;
   }
   for (std::size_t i = 0; i < n;) {
-    if (s[i] < 0x80 && r.asciiStaysAscii) {
-      out += static_cast<char>(r.byteMap[s[i]]);
+    if (s[i] < 0x80 && r.AsciiStaysAscii) {
+      out += static_cast<char>(r.ByteMap[s[i]]);
       ++i;
       continue;
     }
@@ -143,20 +143,20 @@ AnsiString AnsiUpperCase(const AnsiString& S) {
       ++i;
       continue;
     }
-    vek_encoding::AppendUtf8(out, r.upper(cp));
+    vek_encoding::AppendUtf8(out, r.Upper(cp));
     i += len;
   }
   return out;
 }
 
 const char* UpperCaseLocaleName() noexcept {
-  return Rules().name.c_str();
+  return Rules().Name.c_str();
 }
 
 bool UpperCaseLocaleIsUtf8() noexcept {
-  return Rules().utf8;
+  return Rules().Utf8;
 }
 
 bool UpperCaseAsciiIsPlain() noexcept {
-  return Rules().asciiIsPlain;
+  return Rules().AsciiIsPlain;
 }
