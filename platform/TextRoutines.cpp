@@ -1,3 +1,5 @@
+// Text routines: search, trimming, identifiers, ASCII letter-case
+// comparison, and upper-casing in the user's locale.
 #include "TextRoutines.h"
 
 #include "Encoding.h"
