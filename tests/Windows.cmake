@@ -13,6 +13,7 @@ set_target_properties(gtest gtest_main PROPERTIES COMPILE_OPTIONS "")
 
 add_executable(vek_tests
   PlatformTest.cpp
+  EncodingTest.cpp
   ScannerTest.cpp
   ParserTest.cpp
   ExecuteTest.cpp
@@ -24,7 +25,8 @@ add_executable(vek_tests
 target_link_libraries(vek_tests PRIVATE PVekPgPrd gtest_main)
 add_test(NAME Windows.UnitTests COMMAND vek_tests)
 
-# The package host: loads PVekPgPrd.dll by path, not linked to it. The
+# The package host (the same test source as on ELF systems, with its Windows
+# fixture): loads PVekPgPrd.dll by path, not linked to it. The
 # fixture DLLs are one without package entries and a package whose unit fails
 # to initialise (its exception crosses from the fixture into VCL50.dll).
 add_library(vek_fixture_noentries SHARED fixtures/NoEntries.cpp)
@@ -33,7 +35,7 @@ add_library(vek_fixture_failinginit SHARED fixtures/FailingInit.cpp)
 target_link_libraries(vek_fixture_failinginit PRIVATE VCL50)
 set_target_properties(vek_fixture_noentries vek_fixture_failinginit PROPERTIES PREFIX "")
 
-add_executable(vek_windows_package_tests WindowsPackageTest.cpp)
+add_executable(vek_windows_package_tests PackageTest.cpp PackageHostWindows.cpp)
 target_include_directories(vek_windows_package_tests PRIVATE ${PROJECT_SOURCE_DIR}/src)
 target_link_libraries(vek_windows_package_tests PRIVATE VCL50 INET50 gtest_main)
 add_dependencies(vek_windows_package_tests PVekPgPrd vek_fixture_noentries
