@@ -46,6 +46,16 @@ add_library(vek_fixture_failinginit SHARED fixtures/FailingInit.cpp)
 target_link_libraries(vek_fixture_failinginit PRIVATE VCL50)
 set_target_properties(vek_fixture_noentries vek_fixture_failinginit PROPERTIES PREFIX "")
 
+# A module whose icon group names one image in every entry.
+enable_language(RC)
+add_library(vek_fixture_sharedicon SHARED fixtures/NoEntries.cpp fixtures/SharedIcon.rc)
+target_include_directories(vek_fixture_sharedicon PRIVATE ${PROJECT_SOURCE_DIR}/platform)
+set_target_properties(vek_fixture_sharedicon PROPERTIES PREFIX "")
+add_executable(vek_windows_resource_tests windows/IconGroupTest.cpp)
+target_link_libraries(vek_windows_resource_tests PRIVATE VCL50 gtest_main)
+add_dependencies(vek_windows_resource_tests vek_fixture_sharedicon)
+add_test(NAME Windows.Resources.IconGroups COMMAND vek_windows_resource_tests)
+
 add_executable(vek_windows_package_tests PackageTest.cpp PackageHostWindows.cpp)
 target_include_directories(vek_windows_package_tests PRIVATE ${PROJECT_SOURCE_DIR}/src)
 target_link_libraries(vek_windows_package_tests PRIVATE VCL50 INET50 gtest_main)
