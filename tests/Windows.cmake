@@ -11,18 +11,9 @@ add_subdirectory(${VEK_GTEST_SOURCE} ${PROJECT_BINARY_DIR}/googletest EXCLUDE_FR
 # Its sources are not held to this project's warning options.
 set_target_properties(gtest gtest_main PROPERTIES COMPILE_OPTIONS "")
 
-add_executable(vek_tests
-  PlatformTest.cpp
-  EncodingTest.cpp
-  ScannerTest.cpp
-  ParserTest.cpp
-  ExecuteTest.cpp
-  PairTest.cpp
-  EntryPointsTest.cpp
-  FormStreamingTest.cpp
-  FindBytesTest.cpp
-  ${PROJECT_SOURCE_DIR}/src/FindBytes.cpp)
-target_link_libraries(vek_tests PRIVATE PVekPgPrd gtest_main)
+include(${CMAKE_CURRENT_LIST_DIR}/UnitTests.cmake)
+add_executable(vek_tests ${VEK_UNIT_TEST_SOURCES})
+target_link_libraries(vek_tests PRIVATE ${VEK_UNIT_TEST_LIBRARIES} gtest_main)
 add_test(NAME Windows.UnitTests COMMAND vek_tests)
 
 # The package host (the same test source as on ELF systems, with its Windows
