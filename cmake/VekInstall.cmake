@@ -21,9 +21,29 @@ install(TARGETS ${_vek_libs} EXPORT VekPageProducerTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime
   PUBLIC_HEADER DESTINATION ${_vek_incdir} COMPONENT dev)
-file(GLOB _vek_platform_headers ${PROJECT_SOURCE_DIR}/platform/*.h)
-install(FILES ${_vek_platform_headers} ${PROJECT_SOURCE_DIR}/src/VekPgProd.h
-  DESTINATION ${_vek_incdir} COMPONENT dev)
+# Only the public headers: the component's and the host-layer headers a user
+# includes (directly or through them). The layer's internal headers (the
+# module-file readers' PlatformModule.h, the code page table) stay in the
+# source tree; tests/install/run.sh checks that every installed header finds
+# the headers it includes. The API reference (cmake/VekDocs.cmake) reads the
+# same list.
+set(VEK_PUBLIC_HEADERS
+  AnsiString.h
+  Component.h
+  Encoding.h
+  ContentProducer.h
+  Event.h
+  Export.h
+  FormStreaming.h
+  Package.h
+  PackageResources.h
+  Properties.h
+  Streams.h
+  StringList.h
+  TextRoutines.h)
+list(TRANSFORM VEK_PUBLIC_HEADERS PREPEND ${PROJECT_SOURCE_DIR}/platform/)
+list(APPEND VEK_PUBLIC_HEADERS ${PROJECT_SOURCE_DIR}/src/VekPgProd.h)
+install(FILES ${VEK_PUBLIC_HEADERS} DESTINATION ${_vek_incdir} COMPONENT dev)
 if(VEK_BUILD_TOOLS)
   install(TARGETS vekpp RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tool)
 endif()

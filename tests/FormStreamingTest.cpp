@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "FormStreaming.h"
 #include "TestSupport.h"
 
 namespace {

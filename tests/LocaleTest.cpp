@@ -8,6 +8,7 @@
 #include <string>
 
 #include "TestSupport.h"
+#include "TextRoutines.h"
 
 namespace {
 

@@ -11,18 +11,9 @@ add_subdirectory(${VEK_GTEST_SOURCE} ${PROJECT_BINARY_DIR}/googletest EXCLUDE_FR
 # Its sources are not held to this project's warning options.
 set_target_properties(gtest gtest_main PROPERTIES COMPILE_OPTIONS "")
 
-add_executable(vek_tests
-  PlatformTest.cpp
-  EncodingTest.cpp
-  ScannerTest.cpp
-  ParserTest.cpp
-  ExecuteTest.cpp
-  PairTest.cpp
-  EntryPointsTest.cpp
-  FormStreamingTest.cpp
-  FindBytesTest.cpp
-  ${PROJECT_SOURCE_DIR}/src/FindBytes.cpp)
-target_link_libraries(vek_tests PRIVATE PVekPgPrd gtest_main)
+include(${CMAKE_CURRENT_LIST_DIR}/UnitTests.cmake)
+add_executable(vek_tests ${VEK_UNIT_TEST_SOURCES})
+target_link_libraries(vek_tests PRIVATE ${VEK_UNIT_TEST_LIBRARIES} gtest_main)
 add_test(NAME Windows.UnitTests COMMAND vek_tests)
 
 # Upper-casing follows the user's ANSI code page, which Wine takes from the
@@ -36,14 +27,10 @@ add_test(NAME Windows.Locale.CodePage1252 COMMAND vek_locale_tests)
 set_tests_properties(Windows.Locale.CodePage1252 PROPERTIES
   ENVIRONMENT "LC_ALL=en_US.UTF-8;LANG=en_US.UTF-8;VEK_EXPECT_CODEPAGE=1252")
 
-# The package host (the same test source as on ELF systems, with its Windows
-# fixture): loads PVekPgPrd.dll by path, not linked to it. The
-# fixture DLLs are one without package entries and a package whose unit fails
-# to initialise (its exception crosses from the fixture into VCL50.dll).
-add_library(vek_fixture_noentries SHARED fixtures/NoEntries.cpp)
-target_include_directories(vek_fixture_noentries PRIVATE ${PROJECT_SOURCE_DIR}/platform)
-add_library(vek_fixture_failinginit SHARED fixtures/FailingInit.cpp)
-target_link_libraries(vek_fixture_failinginit PRIVATE VCL50)
+# The package host (the same test source and fixture modules as on ELF
+# systems, with its Windows fixture): loads PVekPgPrd.dll by path, not linked
+# to it.
+include(${CMAKE_CURRENT_LIST_DIR}/PackageHostFixtures.cmake)
 set_target_properties(vek_fixture_noentries vek_fixture_failinginit PROPERTIES PREFIX "")
 
 # A module whose icon group names one image in every entry.
