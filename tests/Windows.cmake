@@ -19,7 +19,7 @@ add_test(NAME Windows.UnitTests COMMAND vek_tests)
 # Upper-casing follows the user's ANSI code page, which Wine takes from the
 # locale the environment names: Russian gives code page 1251, English 1252.
 add_executable(vek_locale_tests LocaleTest.cpp)
-target_link_libraries(vek_locale_tests PRIVATE PVekPgPrd gtest_main)
+target_link_libraries(vek_locale_tests PRIVATE PVekPgPrd vek_model gtest_main)
 add_test(NAME Windows.Locale.CodePage1251 COMMAND vek_locale_tests)
 set_tests_properties(Windows.Locale.CodePage1251 PROPERTIES
   ENVIRONMENT "LC_ALL=ru_RU.UTF-8;LANG=ru_RU.UTF-8;VEK_EXPECT_CODEPAGE=1251")
