@@ -14,8 +14,8 @@ want=()
 for g in "${groups[@]}"; do
   case "$g" in
     build) want+=(cmake ninja-build g++ binutils libgtest-dev pkgconf
-                  nlohmann-json3-dev libcli11-dev libcpp-httplib-dev) ;;
-    tool) want+=(nlohmann-json3-dev libcli11-dev libcpp-httplib-dev) ;;
+                  nlohmann-json3-dev libcli11-dev libmicrohttpd-dev libcpp-httplib-dev) ;;
+    tool) want+=(nlohmann-json3-dev libcli11-dev libmicrohttpd-dev) ;;
     browser) want+=(chromium) ;;
     load) want+=(wrk) ;;
     # GoogleTest for the cross build is compiled from Debian's source package.

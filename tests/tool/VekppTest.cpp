@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -255,6 +256,8 @@ class Server {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) return;
     std::vector<std::string> args{"serve", Site.string(), "--port", "0", "--threads", "4"};
+    if (std::find(Extra.begin(), Extra.end(), "--live-reload") == Extra.end())
+      args.push_back("--no-live-reload");
     args.insert(args.end(), Extra.begin(), Extra.end());
     pid_ = Spawn(args, kFixtures, -1, fds[1]);
     close(fds[1]);
