@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -137,8 +138,10 @@ int BuildOnce(const TCommonOptions& Common, const TBuildOptions& Options) {
   }
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  char took[32];
+  std::snprintf(took, sizeof took, "%.3f", seconds);
   std::cerr << "vekpp: " << pages << " pages rendered, " << files << " files copied into "
-            << out.string() << " in " << seconds << " s";
+            << out.string() << " in " << took << " s";
   if (failed) std::cerr << "; " << failed << " failed";
   std::cerr << std::endl;
   return failed ? 1 : 0;
