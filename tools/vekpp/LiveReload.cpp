@@ -8,7 +8,7 @@
 namespace {
 
 const char kScript[] =
-    "<script>(function(){var s=new EventSource(\"/_vekpp/live\");"
+    "<script>(function(){var s=new EventSource(\"/_vekpp/live\");window.vekppLiveReload=s;"
     "s.addEventListener(\"reload\",function(){location.reload();});})();</script>\n";
 
 }  // namespace
