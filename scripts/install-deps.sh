@@ -20,7 +20,7 @@ for g in "${groups[@]}"; do
     tool) want+=(nlohmann-json3-dev libcli11-dev libmicrohttpd-dev) ;;
     browser) want+=(chromium) ;;
     load) want+=(wrk) ;;
-    deploy) want+=(nginx) ;;
+    deploy) want+=(nginx curl) ;;
     site-bench) want+=(nginx wrk hugo) ;;
     # GoogleTest for the cross build is compiled from Debian's source package.
     windows) want+=(cmake ninja-build g++ googletest python3 g++-mingw-w64-x86-64

@@ -198,6 +198,7 @@ struct THttpServer::TImpl {
   bool Stopping = false;
   std::thread Watchdog;
   std::atomic<bool> Stopped{false};
+  std::atomic<long> InFlight{0};  // requests begun and not yet done
 
   // The connection's deadline starts, or stops counting.
   void Receiving(MHD_Connection* Connection, bool On) {
@@ -252,7 +253,8 @@ struct THttpServer::TImpl {
     }
   }
 
-  static void* OnRequestLine(void*, const char* Uri, MHD_Connection*) {
+  static void* OnRequestLine(void* Cls, const char* Uri, MHD_Connection*) {
+    if (Cls) ++static_cast<TImpl*>(Cls)->InFlight;
     auto* ex = new TExchange;
     const char* query = std::strchr(Uri, '?');
     ex->Target.assign(Uri, query ? static_cast<size_t>(query - Uri) : std::strlen(Uri));
@@ -283,6 +285,7 @@ struct THttpServer::TImpl {
                    Printable(ex->Target) + "\" " + tail);
     }
     delete ex;
+    --self->InFlight;
     if (Code == MHD_REQUEST_TERMINATED_COMPLETED_OK) self->Receiving(Connection, true);
   }
 
@@ -375,7 +378,7 @@ struct THttpServer::TImpl {
   MHD_Result OnRequest(MHD_Connection* Connection, const char* Method, const char* UploadData,
                        size_t* UploadSize, void** Context) {
     auto* ex = static_cast<TExchange*>(*Context);
-    if (!ex) *Context = ex = static_cast<TExchange*>(OnRequestLine(nullptr, "", Connection));
+    if (!ex) *Context = ex = static_cast<TExchange*>(OnRequestLine(this, "", Connection));
     switch (ex->State) {
       case TExchange::stFresh: {
         ex->Method = Method;
@@ -508,12 +511,15 @@ int THttpServer::Port() const {
 
 void THttpServer::Stop() {
   if (FImpl->Stopped.exchange(true)) return;
-  // No new connections; the answers being built are finished and queued;
-  // then every connection is closed. Suspended connections must all be
-  // resumed before the daemon stops: the workers resume theirs, the event
-  // streams (closed by their owner) theirs.
+  // No new connections; the answers being built are finished and queued,
+  // and sent (for up to 3 s: a proxy in front then loses no answer); then
+  // every connection is closed. Suspended connections must all be resumed
+  // before the daemon stops: the workers resume theirs, the event streams
+  // (closed by their owner first) theirs.
   MHD_quiesce_daemon(FImpl->Daemon);
   FImpl->Pool.Stop();
+  for (int i = 0; i < 300 && FImpl->InFlight > 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   {
     std::lock_guard<std::mutex> lock(FImpl->ConnMutex);
     FImpl->Stopping = true;
