@@ -257,6 +257,16 @@ TEST(VekppServeSite, ValidatorsChangesAndTheCustom404) {
   EXPECT_NE(page.Body.find("_data.json"), std::string::npos) << page.Body;
   std::ofstream(site.Path() / "_data.json") << R"({"title": "third"})";
   EXPECT_NE(Exchange(port, Get("/")).Body.find("<p>edited third</p>"), std::string::npos);
+  // Rendered pages are kept while nothing changes: an edit of an included
+  // partial, asked for at once, is seen all the same (many times over, so
+  // that a kept page that outlives its files would show).
+  for (int i = 0; i < 20; ++i) {
+    const std::string want = "part " + std::to_string(i);
+    std::ofstream(site.Path() / "_part.html") << want;
+    if (i == 0) std::ofstream(site.Path() / "index.html") << "<#include file=\"_part.html\"#>";
+    EXPECT_EQ(Exchange(port, Get("/")).Body, want);
+    EXPECT_EQ(Exchange(port, Get("/")).Body, want);
+  }
 
   // The custom 404 page, for a missing page, file or hidden name alike.
   for (const std::string target : {"/missing", "/missing.css", "/_404.html", "/.hidden"}) {

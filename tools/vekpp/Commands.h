@@ -33,6 +33,7 @@ struct TServeOptions {
   std::string Bind = "127.0.0.1";
   bool Quiet = false;
   int LiveReload = -1;  ///< 1 on, 0 off, -1 on when bound to loopback
+  bool Cache = true;    ///< keep rendered pages while the site does not change
   THttpLimits Limits;
 };
 

@@ -45,10 +45,24 @@ TDirWatcher::~TDirWatcher() {
   close(FStop);
 }
 
+bool TDirWatcher::Settled(uint64_t& Generation) const {
+  // The kernel queues an event before the write that caused it returns; the
+  // thread below counts a change before it reads the events. So a change is
+  // either still queued here, or already counted.
+  pollfd fd{FInotify, POLLIN, 0};
+  if (poll(&fd, 1, 0) != 0) return false;
+  Generation = FGeneration.load(std::memory_order_acquire);
+  return true;
+}
+
 void TDirWatcher::Add(const fs::path& Dir) {
-  if (FDirs.size() >= kMaxDirs) return;
-  const int wd = inotify_add_watch(FInotify, Dir.c_str(), kEvents | IN_ONLYDIR);
-  if (wd >= 0) FDirs[wd] = Dir;
+  const int wd =
+      FDirs.size() < kMaxDirs ? inotify_add_watch(FInotify, Dir.c_str(), kEvents | IN_ONLYDIR) : -1;
+  if (wd >= 0) {
+    FDirs[wd] = Dir;
+  } else {
+    FComplete = false;
+  }
 }
 
 void TDirWatcher::Run() {
@@ -66,6 +80,7 @@ void TDirWatcher::Run() {
       continue;
     }
     if (!(fds[0].revents & POLLIN)) continue;
+    FGeneration.fetch_add(1, std::memory_order_acq_rel);
     const ssize_t n = read(FInotify, buf, sizeof buf);
     for (ssize_t i = 0; i < n;) {
       const auto* ev = reinterpret_cast<const inotify_event*>(buf + i);
@@ -74,6 +89,7 @@ void TDirWatcher::Run() {
       if (dir == FDirs.end()) continue;
       const fs::path path = ev->len ? dir->second / ev->name : dir->second;
       if ((ev->mask & IN_ISDIR) && (ev->mask & (IN_CREATE | IN_MOVED_TO))) Add(path);
+      if (ev->mask & IN_Q_OVERFLOW) FComplete = false;
       if (ev->mask & IN_IGNORED) FDirs.erase(dir);
       if (changed.empty()) changed = path.string();
     }

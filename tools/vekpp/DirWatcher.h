@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -22,6 +23,17 @@ class TDirWatcher {
   TDirWatcher(const TDirWatcher&) = delete;
   TDirWatcher& operator=(const TDirWatcher&) = delete;
 
+  /// Sets Generation to a number that grows with every change, and returns
+  /// true, when no change waits to be seen: what was built from the tree's
+  /// files after a call that set one value may be used again while calls
+  /// set the same. False while a change waits (use and keep nothing then).
+  /// A change made before the call (its write returned) is always seen.
+  /// Safe from any thread.
+  bool Settled(uint64_t& Generation) const;
+  /// False when a directory could not be watched (too many, or the limit of
+  /// inotify reached): a change there would go unseen.
+  bool Complete() const { return FComplete; }
+
   static constexpr size_t kMaxDirs = 10000;
 
  private:
@@ -32,5 +44,7 @@ class TDirWatcher {
   int FStop = -1;  // an eventfd that ends Run
   std::unordered_map<int, std::filesystem::path> FDirs;
   std::function<void(const std::string&)> FOnChange;
+  std::atomic<uint64_t> FGeneration{0};
+  bool FComplete = true;
   std::thread FThread;
 };

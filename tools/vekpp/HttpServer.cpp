@@ -135,6 +135,10 @@ void FreeString(void* Cls) {
   delete static_cast<std::string*>(Cls);
 }
 
+void FreeShared(void* Cls) {
+  delete static_cast<std::shared_ptr<const std::string>*>(Cls);
+}
+
 // The path of the request line untouched: the handler decodes and checks it.
 size_t KeepEscapes(void*, MHD_Connection*, char* S) {
   return std::strlen(S);
@@ -159,6 +163,7 @@ THttpReply& THttpReply::operator=(THttpReply&& Other) noexcept {
     Status = Other.Status;
     Headers = std::move(Other.Headers);
     Body = std::move(Other.Body);
+    SharedBody = std::move(Other.SharedBody);
     Fd = Other.Fd;
     Other.Fd = -1;
     FileSize = Other.FileSize;
@@ -174,6 +179,7 @@ THttpReply::~THttpReply() {
 }
 
 uint64_t THttpReply::BodySize() const {
+  if (SharedBody) return SharedBody->size();
   if (Fd < 0) return Body.size();
   uint64_t n = 0;
   for (const auto& p : Parts) n += p.Length;
@@ -350,6 +356,11 @@ struct THttpServer::TImpl {
           MHD_create_response_from_callback(total, 64 * 1024, ReadMultipart, m, FreeMultipart);
       if (!response) delete m;
       Reply.AddHeader("Content-Type", "multipart/byteranges; boundary=" + Boundary);
+    } else if (Reply.SharedBody) {
+      auto* body = new std::shared_ptr<const std::string>(std::move(Reply.SharedBody));
+      response = MHD_create_response_from_buffer_with_free_callback_cls(
+          (*body)->size(), const_cast<char*>((*body)->data()), FreeShared, body);
+      if (!response) delete body;
     } else {
       // The page moves into the response: sent as built, never copied.
       auto* body = new std::string(std::move(Reply.Body));

@@ -47,12 +47,14 @@ struct THttpRequest {
   const std::string* Header(const std::string& Name) const;
 };
 
-/// An answer. Its body is Body, or Parts of the open file Fd (which the
-/// reply owns and closes), or an event stream.
+/// An answer. Its body is Body (or SharedBody), or Parts of the open file
+/// Fd (which the reply owns and closes), or an event stream.
 struct THttpReply {
   int Status = 200;
   std::vector<std::pair<std::string, std::string>> Headers;
   std::string Body;
+  /// A body shared with others (a kept page); used instead of Body when set.
+  std::shared_ptr<const std::string> SharedBody;
 
   struct TPart {
     uint64_t Offset = 0;

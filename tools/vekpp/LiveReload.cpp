@@ -1,5 +1,5 @@
-// TLiveReload: inotify changes published as "reload" events; a comment
-// every 15 s finds the followers that have gone.
+// TLiveReload: changes published as "reload" events; a comment every
+// 15 s finds the followers that have gone.
 #include "LiveReload.h"
 
 #include <algorithm>
@@ -13,9 +13,7 @@ const char kScript[] =
 
 }  // namespace
 
-TLiveReload::TLiveReload(const std::filesystem::path& Site) {
-  FWatcher = std::make_unique<TDirWatcher>(
-      Site, [this](const std::string&) { FStream->Publish("event: reload\ndata: changed\n\n"); });
+TLiveReload::TLiveReload() {
   FPing = std::thread([this] {
     std::unique_lock<std::mutex> lock(FMutex);
     while (!FWake.wait_for(lock, std::chrono::seconds(15), [this] { return FClosed; })) {
@@ -26,7 +24,10 @@ TLiveReload::TLiveReload(const std::filesystem::path& Site) {
 
 TLiveReload::~TLiveReload() {
   Close();
-  FWatcher.reset();
+}
+
+void TLiveReload::Changed() {
+  FStream->Publish("event: reload\ndata: changed\n\n");
 }
 
 void TLiveReload::Close() {

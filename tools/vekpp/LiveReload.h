@@ -3,13 +3,11 @@
 #pragma once
 
 #include <condition_variable>
-#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 
-#include "DirWatcher.h"
 #include "EventStream.h"
 
 class TLiveReload {
@@ -18,10 +16,10 @@ class TLiveReload {
   /// site can take it.
   static constexpr const char* kPath = "/_vekpp/live";
 
-  /// Watches Site (templates, data and static files alike). Throws
-  /// std::runtime_error when it cannot be watched.
-  explicit TLiveReload(const std::filesystem::path& Site);
-  /// Closes the stream (every follower's answer ends) and stops watching.
+  /// Starts the stream, with a comment every 15 s that finds the followers
+  /// that have gone.
+  TLiveReload();
+  /// Closes the stream: every follower's answer ends.
   ~TLiveReload();
   TLiveReload(const TLiveReload&) = delete;
   TLiveReload& operator=(const TLiveReload&) = delete;
@@ -30,6 +28,9 @@ class TLiveReload {
   std::shared_ptr<TEventStream> Stream() const { return FStream; }
   /// Page with the script added before its last </body>, or at its end.
   std::string Inject(std::string Page) const;
+  /// Tells every follower to reload: a template, data or static file
+  /// changed.
+  void Changed();
   /// Ends the stream now (before the server stops).
   void Close();
 
@@ -39,5 +40,4 @@ class TLiveReload {
   std::condition_variable FWake;
   bool FClosed = false;
   std::thread FPing;
-  std::unique_ptr<TDirWatcher> FWatcher;
 };

@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "Commands.h"
+#include "DirWatcher.h"
 #include "HttpServer.h"
 #include "LiveReload.h"
 #include "Site.h"
@@ -57,16 +58,24 @@ int RunServe(const TCommonOptions& Common, const TServeOptions& Options) {
   signal(SIGPIPE, SIG_IGN);
   RaiseDescriptorLimit();
 
+  // One watcher of the site: it tells live reload what changed, and the
+  // site when what it kept is out of date.
   const bool live = Options.LiveReload < 0 ? IsLoopback(Options.Bind) : Options.LiveReload > 0;
   std::unique_ptr<TLiveReload> liveReload;
-  if (live) {
+  if (live) liveReload = std::make_unique<TLiveReload>();
+  std::unique_ptr<TDirWatcher> watcher;
+  if (live || Options.Cache) {
     try {
-      liveReload = std::make_unique<TLiveReload>(root->Dir());
+      TLiveReload* reload = liveReload.get();
+      watcher = std::make_unique<TDirWatcher>(root->Dir(), [reload](const std::string&) {
+        if (reload) reload->Changed();
+      });
     } catch (const std::exception& e) {
-      std::cerr << "vekpp: live reload off: " << e.what() << "\n";
+      std::cerr << "vekpp: live reload and page keeping off: " << e.what() << "\n";
+      liveReload.reset();
     }
   }
-  TSite site(*root, *data, tagOptions, liveReload.get());
+  TSite site(*root, *data, tagOptions, liveReload.get(), Options.Cache ? watcher.get() : nullptr);
   std::mutex logMutex;
   THttpLogger logger;
   if (!Options.Quiet) {

@@ -68,19 +68,25 @@ bool EndsWith(const std::string& S, const std::string& Tail) {
 
 }  // namespace
 
-// Where a request leads.
-struct TSite::TRoute {
-  enum TKind { rkError, rkPage, rkFile, rkRedirect, rkEvents } Kind = rkError;
-  int Status = 0;
-  std::string Name;  // the checked name inside the site
-  TVekTemplateFile File;
-};
-
 TSite::TSite(const TVekTemplateRoot& Root, TSiteData& Data, const TVekStdTagsOptions& Options,
-             TLiveReload* LiveReload)
-    : FRoot(Root), FData(Data), FOptions(Options), FLiveReload(LiveReload) {}
+             TLiveReload* LiveReload, const TDirWatcher* Watcher)
+    : FRoot(Root), FData(Data), FOptions(Options), FLiveReload(LiveReload), FWatcher(Watcher) {}
 
-TSite::TRoute TSite::Route(const std::string& Target) const {
+TSite::TRoute TSite::Route(const std::string& Target) {
+  // The generation is read before the files are: a change while they are
+  // read makes the route one of an older generation.
+  uint64_t generation = 0;
+  if (!Settled(generation)) return FindRoute(Target);
+  TRoute route;
+  if (FRoutes.Find(Target, generation, nullptr, route)) return route;
+  route = FindRoute(Target);
+  FRoutes.Store(Target, generation, nullptr, route,
+                Target.size() + route.Name.size() + route.File.Name.size() +
+                    route.File.Path.native().size() + 128);
+  return route;
+}
+
+TSite::TRoute TSite::FindRoute(const std::string& Target) const {
   TRoute route;
   // The path decoded; a malformed escape or a NUL byte is refused.
   std::string path;
@@ -156,8 +162,18 @@ bool TSite::HasCustom404() const {
 bool TSite::Quick(const THttpRequest& Request, THttpReply& Reply) {
   const TRoute route = Route(Request.Target);
   switch (route.Kind) {
-    case TRoute::rkPage:
-      return false;
+    case TRoute::rkPage: {
+      uint64_t generation = 0;
+      if (!Settled(generation)) return false;
+      TKeptPage kept;
+      try {
+        if (!FPages.Find(route.Name, generation, FData.Get(), kept)) return false;
+      } catch (const std::exception&) {
+        return false;  // the data cannot be read: the worker answers 500
+      }
+      SendPage(kept, Request, Reply);
+      return true;
+    }
     case TRoute::rkEvents:
       Reply.Events = FLiveReload->Stream();
       Reply.AddHeader("Content-Type", "text/event-stream");
@@ -204,9 +220,13 @@ void TSite::Slow(const THttpRequest& Request, THttpReply& Reply) {
 }
 
 void TSite::Page(const std::string& Name, const THttpRequest& Request, THttpReply& Reply) {
+  uint64_t generation = 0;
+  const bool settled = Settled(generation);
+  std::shared_ptr<const nlohmann::json> data;
   std::string page;
   try {
-    page = VekRenderPage(FRoot, FData.Get(), FOptions, Name);
+    data = FData.Get();
+    page = VekRenderPage(FRoot, data, FOptions, Name);
   } catch (const EVekPathError& e) {
     switch (e.Kind()) {
       case EVekPathError::pkOutside:
@@ -222,16 +242,23 @@ void TSite::Page(const std::string& Name, const THttpRequest& Request, THttpRepl
     return ErrorPage(500, e.what(), Reply);
   }
   if (FLiveReload) page = FLiveReload->Inject(std::move(page));
-  const std::string etag = VekContentETag(page);
-  Reply.AddHeader("ETag", etag);
+  TKeptPage kept;
+  kept.ETag = VekContentETag(page);
+  kept.Body = std::make_shared<const std::string>(std::move(page));
+  if (settled) FPages.Store(Name, generation, data, kept, kept.Body->size() + Name.size() + 64);
+  SendPage(kept, Request, Reply);
+}
+
+void TSite::SendPage(const TKeptPage& Page, const THttpRequest& Request, THttpReply& Reply) {
+  Reply.AddHeader("ETag", Page.ETag);
   Reply.AddHeader("Cache-Control", "no-cache");
-  if (VekNotModified(Request, etag, -1)) {
+  if (VekNotModified(Request, Page.ETag, -1)) {
     Reply.Status = 304;
     return;
   }
   Reply.Status = 200;
   Reply.AddHeader("Content-Type", "text/html; charset=utf-8");
-  Reply.Body = std::move(page);
+  Reply.SharedBody = Page.Body;
 }
 
 void TSite::NotFound(THttpReply& Reply) {

@@ -80,6 +80,10 @@ int main(int argc, char** argv) {
                      "Reload open pages when a file of the site changes "
                      "(the default when bound to loopback)");
   serveCmd->add_flag("--no-live-reload", liveOff, "No live reload")->excludes("--live-reload");
+  bool noCache = false;
+  serveCmd->add_flag("--no-cache", noCache,
+                     "Render every page for every request (by default a rendered page is kept "
+                     "until a file of the site or the data changes)");
   serveCmd->add_flag("--quiet", serve.Quiet, "No log line per request");
   serveCmd->add_flag("--strict", common.Strict,
                      "A missing value or a malformed template is an error (500)");
@@ -108,5 +112,6 @@ int main(int argc, char** argv) {
   if (*checkCmd) return RunCheck(common, checkFiles);
   if (*buildCmd) return RunBuild(common, build);
   if (liveOn || liveOff) serve.LiveReload = liveOn ? 1 : 0;
+  serve.Cache = !noCache;
   return RunServe(common, serve);
 }
