@@ -5,7 +5,8 @@
 # page pre-rendered as a static file; wrk on loopback for SECONDS with
 # CONNECTIONS connections against each in turn.
 # Reports requests/s and the 99th percentile of latency, and the ratio.
-# Args: [BUILD_DIR] [SECONDS] [CONNECTIONS]. Needs nginx and wrk
+# Args: [BUILD_DIR] [SECONDS] [CONNECTIONS]; ROUNDS (default 3) in the
+# environment. Needs nginx and wrk
 # (scripts/install-deps.sh site-bench) and a built vekpp.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -74,19 +75,29 @@ for _ in $(seq 50); do curl -s -o /dev/null "$nginx_url" && break; sleep 0.1; do
 cmp <(curl -s "$vekpp_url") <(curl -s "$nginx_url") ||
   { echo "the two do not send the same page"; exit 1; }
 
-run() {  # NAME URL: prints "NAME req/s p99"
+run() {  # NAME URL: appends "req/s p99" of one wrk run to $work/NAME
   wrk -t2 -c"$connections" -d"${seconds}s" --latency "$2" > "$work/wrk.out"
-  local rps p99
-  rps=$(awk '/^Requests\/sec:/ {print $2}' "$work/wrk.out")
-  p99=$(awk '$1 == "99%" {print $2}' "$work/wrk.out")
-  if grep -q "Non-2xx\|Socket errors" "$work/wrk.out"; then grep "Non-2xx\|Socket errors" "$work/wrk.out"; fi
-  printf "%-24s %10s req/s   p99 %8s\n" "$1" "$rps" "$p99"
-  echo "$rps" > "$work/$1.rps"
+  if grep -q "Non-2xx\|Socket errors" "$work/wrk.out"; then
+    echo "$1:"; grep "Non-2xx\|Socket errors" "$work/wrk.out"
+  fi
+  echo "$(awk '/^Requests\/sec:/ {print $2}' "$work/wrk.out") $(awk '$1 == "99%" {print $2}' "$work/wrk.out")" \
+    >> "$work/$1"
 }
-echo "wrk -t2 -c$connections -d${seconds}s on loopback, $(nproc) cores (shared with wrk)"
-run "vekpp serve" "$vekpp_url"
-run "vekpp serve --no-cache" "$nocache_url"
-run "nginx (static file)" "$nginx_url"
-awk -v a="$(cat "$work/vekpp serve.rps")" -v c="$(cat "$work/vekpp serve --no-cache.rps")" \
-  -v b="$(cat "$work/nginx (static file).rps")" \
+# The machine is shared: the three are measured in turn, ROUNDS times, and
+# each one's median run (by requests/s) is reported.
+rounds=${ROUNDS:-3}
+echo "wrk -t2 -c$connections -d${seconds}s on loopback, $(nproc) cores (shared with wrk), median of $rounds rounds"
+names=("vekpp serve" "vekpp serve --no-cache" "nginx (static file)")
+urls=("$vekpp_url" "$nocache_url" "$nginx_url")
+for _ in $(seq "$rounds"); do
+  for i in 0 1 2; do run "${names[$i]}" "${urls[$i]}"; done
+done
+for name in "${names[@]}"; do
+  sort -n "$work/$name" | awk -v n="$name" '{r[NR] = $1; p[NR] = $2} END {
+    m = int((NR + 1) / 2); printf "%-24s %10s req/s   p99 %8s\n", n, r[m], p[m] }' | tee "$work/$name.median"
+done
+a=$(awk '{print $(NF-3)}' "$work/vekpp serve.median")
+c=$(awk '{print $(NF-3)}' "$work/vekpp serve --no-cache.median")
+b=$(awk '{print $(NF-3)}' "$work/nginx (static file).median")
+awk -v a="$a" -v b="$b" -v c="$c" \
   'BEGIN{printf "vekpp / nginx: %.2f (kept pages), %.2f (rendering every request)\n", a / b, c / b}'
