@@ -268,6 +268,15 @@ TEST(VekppServeSite, ValidatorsChangesAndTheCustom404) {
     EXPECT_EQ(Exchange(port, Get("/")).Body, want);
   }
 
+  // A page in new directories is found at once, and its edits seen.
+  EXPECT_EQ(Exchange(port, Get("/new/deeper/page")).Status, 404);
+  fs::create_directories(site.Path() / "new" / "deeper");
+  std::ofstream(site.Path() / "new" / "deeper" / "page.html") << "new page";
+  EXPECT_EQ(Exchange(port, Get("/new/deeper/page")).Body, "new page");
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  std::ofstream(site.Path() / "new" / "deeper" / "page.html") << "new page, edited";
+  EXPECT_EQ(Exchange(port, Get("/new/deeper/page")).Body, "new page, edited");
+
   // The custom 404 page, for a missing page, file or hidden name alike.
   for (const std::string target : {"/missing", "/missing.css", "/_404.html", "/.hidden"}) {
     const Answer a = Exchange(port, Get(target));

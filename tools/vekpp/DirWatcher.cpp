@@ -26,12 +26,7 @@ TDirWatcher::TDirWatcher(const fs::path& Dir, std::function<void(const std::stri
     if (FStop >= 0) close(FStop);
     throw std::runtime_error(std::string("inotify: ") + std::strerror(errno));
   }
-  // Walked without recursion and without following links.
-  std::error_code ec;
-  Add(Dir);
-  for (fs::recursive_directory_iterator it(Dir, ec), end; !ec && it != end; it.increment(ec)) {
-    if (it->is_directory(ec) && !it->is_symlink(ec)) Add(it->path());
-  }
+  AddTree(Dir);
   FThread = std::thread([this] { Run(); });
 }
 
@@ -53,6 +48,15 @@ bool TDirWatcher::Settled(uint64_t& Generation) const {
   if (poll(&fd, 1, 0) != 0) return false;
   Generation = FGeneration.load(std::memory_order_acquire);
   return true;
+}
+
+void TDirWatcher::AddTree(const fs::path& Dir) {
+  // Walked without recursion and without following links.
+  std::error_code ec;
+  Add(Dir);
+  for (fs::recursive_directory_iterator it(Dir, ec), end; !ec && it != end; it.increment(ec)) {
+    if (it->is_directory(ec) && !it->is_symlink(ec)) Add(it->path());
+  }
 }
 
 void TDirWatcher::Add(const fs::path& Dir) {
@@ -85,11 +89,17 @@ void TDirWatcher::Run() {
     for (ssize_t i = 0; i < n;) {
       const auto* ev = reinterpret_cast<const inotify_event*>(buf + i);
       i += static_cast<ssize_t>(sizeof(inotify_event) + ev->len);
+      // Events were lost: a change may go unseen from now on.
+      if (ev->mask & IN_Q_OVERFLOW) FComplete = false;
       const auto dir = FDirs.find(ev->wd);
       if (dir == FDirs.end()) continue;
       const fs::path path = ev->len ? dir->second / ev->name : dir->second;
-      if ((ev->mask & IN_ISDIR) && (ev->mask & (IN_CREATE | IN_MOVED_TO))) Add(path);
-      if (ev->mask & IN_Q_OVERFLOW) FComplete = false;
+      if ((ev->mask & IN_ISDIR) && (ev->mask & (IN_CREATE | IN_MOVED_TO))) {
+        // What was written into the new directory before it was watched
+        // has no event: whatever was built until now is out of date.
+        AddTree(path);
+        FGeneration.fetch_add(1, std::memory_order_acq_rel);
+      }
       if (ev->mask & IN_IGNORED) FDirs.erase(dir);
       if (changed.empty()) changed = path.string();
     }

@@ -38,6 +38,7 @@ class TDirWatcher {
 
  private:
   void Add(const std::filesystem::path& Dir);
+  void AddTree(const std::filesystem::path& Dir);
   void Run();
 
   int FInotify = -1;
@@ -45,6 +46,6 @@ class TDirWatcher {
   std::unordered_map<int, std::filesystem::path> FDirs;
   std::function<void(const std::string&)> FOnChange;
   std::atomic<uint64_t> FGeneration{0};
-  bool FComplete = true;
+  std::atomic<bool> FComplete{true};
   std::thread FThread;
 };
