@@ -441,7 +441,15 @@ struct THttpServer::TImpl {
     req.Client = Ex.Client;
     MHD_get_connection_values_n(Connection, MHD_HEADER_KIND, CollectHeader, &req.Headers);
     THttpReply reply;
-    if (Handler.Quick(req, reply)) return Answer(Connection, Ex, reply);
+    // Nothing may leave a callback of the C library: a handler's failure
+    // (memory, the file system) is a 500.
+    try {
+      if (Handler.Quick(req, reply)) return Answer(Connection, Ex, reply);
+    } catch (const std::exception&) {
+      reply = THttpReply();
+      Handler.Error(500, reply);
+      return Answer(Connection, Ex, reply);
+    }
     // The connection waits, suspended, while a worker builds the answer;
     // the worker resumes it, and the answer is queued on this thread.
     Ex.State = TExchange::stWorking;
@@ -449,7 +457,12 @@ struct THttpServer::TImpl {
     MHD_suspend_connection(Connection);
     TExchange* ex = &Ex;
     const bool queued = Pool.Enqueue([this, ex, Connection] {
-      Handler.Slow(ex->Request, ex->Reply);
+      try {
+        Handler.Slow(ex->Request, ex->Reply);
+      } catch (const std::exception&) {
+        ex->Reply = THttpReply();
+        Handler.Error(500, ex->Reply);
+      }
       MHD_resume_connection(Connection);
     });
     if (!queued) {

@@ -83,8 +83,9 @@ struct THttpReply {
   uint64_t BodySize() const;
 };
 
-/// What answers the requests. Both calls may run at the same time on
-/// several threads; neither may throw.
+/// What answers the requests. The calls may run at the same time on
+/// several threads; what Quick or Slow throws is answered 500, Error must
+/// not throw.
 class THttpHandler {
  public:
   virtual ~THttpHandler() = default;
