@@ -5,6 +5,7 @@
 #include <string>
 
 #include "TagScan.h"
+#include "TextRoutines.h"
 #include "VekStdTags.h"
 
 namespace vekstd {
