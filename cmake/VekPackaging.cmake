@@ -57,7 +57,7 @@ set(CPACK_COMPONENT_RUNTIME_DESCRIPTION
 set(CPACK_COMPONENT_DEV_DESCRIPTION
     "Vek page producer: development files\n Headers (under /usr/include/vek), link names, a CMake package\n (find_package(VekPageProducer)) and pkg-config files (VekPageProducer,\n VekStdTags) for programs that use the Vek page producer.")
 set(CPACK_COMPONENT_TOOL_DESCRIPTION
-    "Vek page producer: expand, check and serve templates\n vekpp renders a template with JSON data, checks templates for likely faults\n and serves a directory of templates over HTTP.")
+    "Vek page producer: expand, check, build and serve templates\n vekpp renders a template with JSON data, checks templates for likely faults,\n renders a whole site into a folder and serves a directory of templates over\n HTTP.")
 
 include(CPack)
 cpack_add_component(runtime)

@@ -27,7 +27,7 @@ for p in "${packages[@]}"; do
   grep -q "/usr/share/doc/$p/copyright$" <<< "$contents" || fail "$p has no copyright file"
 done
 dpkg-deb -f "$(deb vekpp)" Depends | grep -q "libvekpageproducer1 (= " || fail "vekpp does not depend on the libraries"
-dpkg-deb -f "$(deb vekpp)" Depends | grep -q "libcpp-httplib" || fail "vekpp lacks its dependency on the HTTP library"
+dpkg-deb -f "$(deb vekpp)" Depends | grep -q "libmicrohttpd" || fail "vekpp lacks its dependency on the HTTP library"
 dpkg-deb -f "$(deb libvekpageproducer-dev)" Depends | grep -q "libvekpageproducer1 (= " ||
   fail "the development package does not depend on the libraries"
 

@@ -1,110 +1,13 @@
 // vekpp end to end: the built binary run on the fixtures, its output and
 // exit status; vekpp serve on a loopback port, asked by an HTTP client.
-#include <arpa/inet.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
-#include <filesystem>
-#include <fstream>
 #include <map>
-#include <mutex>
-#include <regex>
-#include <sstream>
-#include <string>
-#include <thread>
-#include <vector>
 
-namespace fs = std::filesystem;
+#include "VekppHarness.h"
 
-extern char** environ;
-
-namespace {
-
-const fs::path kFixtures = VEK_TOOL_FIXTURES;
-
-std::string ReadFile(const fs::path& P) {
-  std::ifstream in(P, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-// A fresh temporary directory, removed at the end.
-struct TempDir {
-  TempDir() {
-    char tmpl[] = "/tmp/vekpp-test-XXXXXX";
-    path = mkdtemp(tmpl);
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path, ec);
-  }
-  fs::path path;
-};
-
-// Starts vekpp with Args in Dir; its standard output and error go to the
-// given descriptors (-1 for /dev/null).
-pid_t Spawn(const std::vector<std::string>& Args, const fs::path& Dir, int OutFd, int ErrFd) {
-  std::vector<std::string> all{VEKPP_BIN};
-  all.insert(all.end(), Args.begin(), Args.end());
-  std::vector<char*> argv;
-  for (auto& a : all) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  if (OutFd >= 0) posix_spawn_file_actions_adddup2(&actions, OutFd, 1);
-  if (ErrFd >= 0) posix_spawn_file_actions_adddup2(&actions, ErrFd, 2);
-  posix_spawn_file_actions_addchdir_np(&actions, Dir.c_str());
-  pid_t pid = -1;
-  const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  return rc == 0 ? pid : -1;
-}
-
-// The exit status of Pid, or 128 + the signal that ended it. A process still
-// running after TimeoutSeconds is killed (and then ends by SIGKILL).
-int Wait(pid_t Pid, int TimeoutSeconds = 60) {
-  int status = 0;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(TimeoutSeconds);
-  for (;;) {
-    const pid_t done = waitpid(Pid, &status, WNOHANG);
-    if (done == Pid) break;
-    if (done < 0) return -1;
-    if (std::chrono::steady_clock::now() > deadline) kill(Pid, SIGKILL);
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
-struct Result {
-  int status;
-  std::string out, err;
-};
-
-// Runs vekpp to its end in Dir (the fixtures by default).
-Result RunVekpp(const std::vector<std::string>& Args, const fs::path& Dir = kFixtures) {
-  TempDir tmp;
-  const fs::path out = tmp.path / "out", err = tmp.path / "err";
-  const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  const pid_t pid = Spawn(Args, Dir, o, e);
-  close(o);
-  close(e);
-  if (pid < 0) return {-1, "", "cannot start vekpp"};
-  const int status = Wait(pid, 20);
-  return {status, ReadFile(out), ReadFile(err)};
-}
-
-}  // namespace
+using namespace vekpp_test;
 
 TEST(VekppRender, WritesThePage) {
   const std::string expected =
@@ -219,7 +122,7 @@ TEST(VekppRender, VersionAndHelp) {
   EXPECT_EQ(r.out, "vekpp " VEK_VERSION "\n");
   r = RunVekpp({"help"});
   EXPECT_EQ(r.status, 0) << r.err;
-  for (const char* command : {"render", "check", "serve"})
+  for (const char* command : {"render", "check", "serve", "build", "help"})
     EXPECT_NE(r.out.find(std::string("\n  ") + command + " "), std::string::npos) << r.out;
   r = RunVekpp({"help", "serve"});
   EXPECT_EQ(r.status, 0) << r.err;
@@ -271,106 +174,6 @@ TEST(VekppCheck, ReportsFileLineAndColumn) {
   EXPECT_FALSE(r.out.empty());
   EXPECT_EQ(RunVekpp({"check"}).status, 2);
 }
-
-namespace {
-
-// vekpp serve on a copy of the fixture site, on a free loopback port.
-class Server {
- public:
-  explicit Server(const fs::path& Site, std::vector<std::string> Extra = {}) {
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) return;
-    std::vector<std::string> args{"serve", Site.string(), "--port", "0", "--threads", "4"};
-    args.insert(args.end(), Extra.begin(), Extra.end());
-    pid_ = Spawn(args, kFixtures, -1, fds[1]);
-    close(fds[1]);
-    errFd_ = fds[0];
-    reader_ = std::thread([this] {
-      char buf[4096];
-      ssize_t n;
-      while ((n = read(errFd_, buf, sizeof buf)) > 0) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        log_.append(buf, static_cast<size_t>(n));
-      }
-    });
-    // The first line names the address and the port that was picked.
-    const std::regex serving("serving .* on http://127\\.0\\.0\\.1:([0-9]+)/");
-    for (int i = 0; i < 500 && port_ == 0; ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-      std::smatch m;
-      const std::string log = Log();
-      if (std::regex_search(log, m, serving)) port_ = std::stoi(m[1]);
-    }
-  }
-  ~Server() {
-    if (pid_ > 0 && exit_ < 0) Stop(SIGKILL);
-    if (reader_.joinable()) reader_.join();
-    if (errFd_ >= 0) close(errFd_);
-  }
-  int Port() const { return port_; }
-  std::string Log() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return log_;
-  }
-  // Sends Signal and returns the exit status.
-  int Stop(int Signal = SIGTERM) {
-    kill(pid_, Signal);
-    exit_ = Wait(pid_);
-    if (reader_.joinable()) reader_.join();
-    return exit_;
-  }
-
- private:
-  pid_t pid_ = -1;
-  int errFd_ = -1;
-  int port_ = 0;
-  int exit_ = -1;
-  std::thread reader_;
-  std::mutex mutex_;
-  std::string log_;
-};
-
-// Sends Request as it stands (no client normalises its path) and returns
-// the status code of the answer, with its body in Body.
-int RawGet(int Port, const std::string& Target, std::string* Body = nullptr) {
-  const int s = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<uint16_t>(Port));
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    close(s);
-    return -1;
-  }
-  const std::string req = "GET " + Target + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
-  if (write(s, req.data(), req.size()) != static_cast<ssize_t>(req.size())) {
-    close(s);
-    return -1;
-  }
-  std::string answer;
-  char buf[4096];
-  ssize_t n;
-  while ((n = read(s, buf, sizeof buf)) > 0) answer.append(buf, static_cast<size_t>(n));
-  close(s);
-  if (Body) *Body = answer;
-  return answer.size() > 12 ? std::stoi(answer.substr(9, 3)) : -1;
-}
-
-// The fixture site copied, with links that lead out of it.
-struct SiteCopy {
-  SiteCopy() {
-    fs::copy(kFixtures / "site", dir.path / "site", fs::copy_options::recursive);
-    fs::copy(kFixtures / "outside.html", dir.path / "outside.html");
-    fs::create_symlink("../outside.html", dir.path / "site" / "leak.html");
-    fs::create_symlink("..", dir.path / "site" / "up");
-    std::ofstream(dir.path / "site" / ".secret") << "hidden";
-    std::ofstream(dir.path / "site" / "_data.json") << R"({"title": "hidden data"})";
-  }
-  fs::path Site() const { return dir.path / "site"; }
-  TempDir dir;
-};
-
-}  // namespace
 
 TEST(VekppServe, AnswersPagesFilesAndErrors) {
   SiteCopy copy;
@@ -497,12 +300,13 @@ TEST(VekppServe, StartupErrors) {
   r = RunVekpp({"serve", "site", "--port", "70000"});
   EXPECT_EQ(r.status, 2);
 
-  // A port already taken.
+  // A port already taken: the message says why.
   Server first(kFixtures / "site", {"--quiet"});
   ASSERT_GT(first.Port(), 0);
   r = RunVekpp({"serve", "site", "--port", std::to_string(first.Port())});
   EXPECT_EQ(r.status, 2);
-  EXPECT_NE(r.err.find("cannot listen on 127.0.0.1 port " + std::to_string(first.Port())),
+  EXPECT_NE(r.err.find("cannot listen on 127.0.0.1 port " + std::to_string(first.Port()) +
+                       ": Address already in use\n"),
             std::string::npos)
       << r.err;
   EXPECT_EQ(first.Stop(), 0);

@@ -18,7 +18,7 @@ warnings=$(groff -ww -z -man -rCHECKSTYLE=10 "$man" 2>&1)
 if command -v man > /dev/null; then
   text=$(MANWIDTH=80 man -l "$man" 2> "$man.err")
   [ ! -s "$man.err" ] || fail "man -l: $(cat "$man.err")"
-  grep -q "vekpp - expand, check and serve" <<< "$text" || fail "man -l: no NAME section"
+  grep -q "vekpp - expand, check, build and serve" <<< "$text" || fail "man -l: no NAME section"
 fi
 
 # The long options of `vekpp CMD --help`.
@@ -66,4 +66,6 @@ cd "$work"
 [ "$(complete_line check my)" = "my page.html" ] || fail "check my: $(complete_line check my)"
 [ "$(complete_line serve "")" = "site" ] || fail "serve: $(complete_line serve "")"
 [ -z "$(complete_line serve --port "")" ] || fail "serve --port completes something"
+[ "$(complete_line build -o "")" = "site" ] || fail "build -o: $(complete_line build -o "")"
+[ "$(complete_line build site -j "")" = "" ] || fail "build -j completes something"
 echo "man page and completion test passed"
