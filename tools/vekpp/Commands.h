@@ -9,12 +9,18 @@
 
 #include <nlohmann/json.hpp>
 
+#include "VekStdTags.h"
+
 /// Options that every command shares.
 struct TCommonOptions {
   std::string TagBeg = "<#";
   std::string TagEnd = "#>";
   std::string Root;  ///< template root; "" for the template's own directory
   bool Strict = false;
+  bool Lenient = false;
+  long long MaxIncludes = 10000;
+  long long MaxOutput = 256LL << 20;
+  int MaxDepth = 256;
 };
 
 struct TRenderOptions {
@@ -43,6 +49,13 @@ std::string DefaultDataFile(const std::string& Root);
 std::shared_ptr<const nlohmann::json> LoadData(const std::string& Path,
                                                const std::vector<std::string>& Sets);
 
+/// The options of the standard tags that Common asks for, with a template
+/// cache to share between the binders made from them.
+TVekStdTagsOptions TagOptions(const TCommonOptions& Common);
+
 int RunRender(const TCommonOptions& Common, const TRenderOptions& Options);
-int RunCheck(const TCommonOptions& Common, const std::vector<std::string>& Templates);
+/// Checks Templates; with a DataFile, also warns of the names they use that
+/// the data lacks.
+int RunCheck(const TCommonOptions& Common, const std::vector<std::string>& Templates,
+             const std::string& DataFile);
 int RunServe(const TCommonOptions& Common, const TServeOptions& Options);

@@ -295,10 +295,7 @@ int RunServe(const TCommonOptions& Common, const TServeOptions& Options) {
     std::cerr << "vekpp: " << e.what() << "\n";
     return 2;
   }
-  TVekStdTagsOptions tagOptions;
-  tagOptions.Strict = Common.Strict;
-  tagOptions.TagBeg = Common.TagBeg;
-  tagOptions.TagEnd = Common.TagEnd;
+  const TVekStdTagsOptions tagOptions = TagOptions(Common);
 
   // SIGINT and SIGTERM are taken by one thread that stops the server; every
   // other thread, the workers included, inherits the blocked mask.
