@@ -49,6 +49,9 @@ std::string EscapeHtml(const std::string& S) {
       case '\'':
         out += "&#39;";
         break;
+      case '\r':
+        out += "&#13;";  // else the browser reads a line break as LF
+        break;
       default:
         out += c;
     }
@@ -218,6 +221,7 @@ std::string ApplyEscape(const TEscape& E, const std::string& Text, const nlohman
       break;
     case TInner::Html:
       inner = EscapeHtml(Text);
+      if (E.KeepLeadingNewline && !Text.empty() && Text[0] == '\n') inner.insert(0, 1, '\n');
       break;
     case TInner::Comment:
       inner = EscapeComment(Text);

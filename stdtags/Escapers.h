@@ -10,7 +10,7 @@
 
 namespace vekstd {
 
-/// &, <, >, " and ' as character references.
+/// &, <, >, ", ' and CR as character references.
 std::string EscapeHtml(const std::string& S);
 /// For an unquoted attribute value (and the attr modifier): every ASCII byte
 /// but letters, digits, '-', '_' and '.' as a numeric character reference.

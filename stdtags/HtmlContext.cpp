@@ -287,6 +287,7 @@ void EmitTag(THtmlState& S) {
   const std::string tag = S.TagName;
   S = THtmlState();
   S.Mode = mode;
+  S.EatsNewline = tag == "textarea" || tag == "pre" || tag == "listing";
   if (mode != hmData) S.TagName = tag;
 }
 
@@ -328,6 +329,7 @@ bool EndTagStep(THtmlState& S, unsigned char c) {
 }
 
 void Step(THtmlState& S, unsigned char c, std::string& Problem) {
+  S.EatsNewline = false;
   for (;;) {  // a state that hands the byte on to the next one loops once more
     switch (S.Mode) {
       case hmData:
@@ -539,6 +541,7 @@ std::string THtmlState::Key() const {
     k += static_cast<char>(b);
   k.append(reinterpret_cast<const char*>(Braces), sizeof Braces);
   k += EndTag ? '1' : '0';
+  k += EatsNewline ? '1' : '0';
   for (const std::string* s : {&TagName, &AttrName, &UrlPrefix}) {
     k += static_cast<char>(s->size());
     k += *s;
@@ -582,6 +585,8 @@ const char* HtmlFeed(THtmlState& State, const char* Begin, const char* End, std:
 
 TEscape HtmlValueAt(THtmlState& S, std::string& Problem) {
   TEscape e;
+  e.KeepLeadingNewline = S.EatsNewline;
+  S.EatsNewline = false;
   switch (S.Mode) {
     case hmData:
     case hmPlaintext:

@@ -36,6 +36,9 @@ struct TEscape {
   const char* Where = "element text";
   /// Where a raw value is dangerous: script, style, event or URL attribute.
   bool RawIsRisky = false;
+  /// Right after <textarea>, <pre> or <listing>, whose first line break the
+  /// browser drops: a value that begins with one gets one more.
+  bool KeepLeadingNewline = false;
 };
 
 /// The tokenizer's state after some literal text. Compared as a whole to see
@@ -53,9 +56,10 @@ struct THtmlState {
   uint8_t TplDepth = 0;
   uint8_t Braces[8] = {};  // open braces per `${` level of template literals
   bool EndTag = false;
-  std::string TagName;    // lower case, at most 16 bytes kept
-  std::string AttrName;   // lower case, at most 32 bytes kept
-  std::string UrlPrefix;  // at most 64 bytes kept
+  bool EatsNewline = false;  // right after <textarea>, <pre> or <listing>
+  std::string TagName;       // lower case, at most 16 bytes kept
+  std::string AttrName;      // lower case, at most 32 bytes kept
+  std::string UrlPrefix;     // at most 64 bytes kept
 
   bool operator==(const THtmlState& O) const;
   bool operator!=(const THtmlState& O) const { return !(*this == O); }

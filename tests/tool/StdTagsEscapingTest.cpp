@@ -56,6 +56,10 @@ TEST(StdTagsEscaping, EachContextEscapesForItself) {
       {"<p><#v#></p>", "<b>&\"'", "<p>&lt;b&gt;&amp;&quot;&#39;</p>"},
       {"<title><#v#></title>", "</title><script>", "<title>&lt;/title&gt;&lt;script&gt;</title>"},
       {"<textarea><#v#></textarea>", "</textarea>", "<textarea>&lt;/textarea&gt;</textarea>"},
+      // The browser drops a line break right after <textarea> or <pre>.
+      {"<textarea><#v#></textarea>", "\nx\r", "<textarea>\n\nx&#13;</textarea>"},
+      {"<pre><#v#><#v#></pre>", "\n", "<pre>\n\n\n</pre>"},
+      {"<textarea><#if a#>x<#/if#><#v#></textarea>", "\n", "<textarea>x\n</textarea>"},
       // Attribute values, by their quotes.
       {"<a title=\"<#v#>\">", "\" onmouseover=x", "<a title=\"&quot; onmouseover=x\">"},
       {"<a title='<#v#>'>", "' onmouseover=x", "<a title='&#39; onmouseover=x'>"},
