@@ -120,7 +120,7 @@ std::vector<TVekTemplateIssue> VekCheckDataNames(const AnsiString& Text, const A
         if (!visited.insert(file.Path.string()).second || frames.size() > 16) continue;
         auto t = vekstd::ParseTemplate(Root.Read(file), file.Name, TagBeg, TagEnd);
         const int at = f.IncludeAt < 0 ? n.Begin : f.IncludeAt;
-        scopes.push_back({&n.Args});
+        scopes.push_back({&f.T->IncludeOf(n).Args});
         frames.push_back({std::move(t), 0, at, scopes.size(), {}});
       } catch (const EVekTemplateError&) {
         // Reported by the template check.

@@ -68,7 +68,7 @@ class TVekStdTags::TRenderer {
     root.Pos = FirstNode;
     root.Stop = static_cast<int>(root.T->Nodes.size());
     root.IncludedAt = -1;
-    root.Path = Page.Path;
+    root.Path = &Page.Path;
     root.OwnsTemplate = true;
     FFrames.push_back(std::move(root));
     while (!FFrames.empty()) {
@@ -125,9 +125,10 @@ class TVekStdTags::TRenderer {
     size_t Index = 0;
     int BodyBegin = 0;
     bool PushedScope = false;
-    bool OwnsTemplate = false;  // the frame of a whole template
-    int IncludedAt = -1;        // offset of the include tag in the frame below
-    std::filesystem::path Path;
+    bool OwnsTemplate = false;                    // the frame of a whole template
+    int IncludedAt = -1;                          // offset of the include tag in the frame below
+    const std::filesystem::path* Path = nullptr;  // the template's file
+    std::shared_ptr<const std::filesystem::path> OwnPath;  // held by an include's frame
   };
 
   const TFrame& Current() const { return FFrames.back(); }
@@ -218,7 +219,8 @@ class TVekStdTags::TRenderer {
   void Value(const TNode& N) {
     json scratch;
     const json* v = Require(N.Path, scratch);
-    const bool asJson = N.Escape.Inner == vekstd::TInner::JsValue;
+    const vekstd::TEscape& escape = Current().T->EscapeOf(N);
+    const bool asJson = escape.Inner == vekstd::TInner::JsValue;
     if (!v) {
       if (asJson) Append("null", 4);  // keeps the script's syntax
       return;
@@ -250,7 +252,7 @@ class TVekStdTags::TRenderer {
         if (!asJson) return;
         break;
     }
-    const std::string out = vekstd::ApplyEscape(N.Escape, text, *v);
+    const std::string out = vekstd::ApplyEscape(escape, text, *v);
     Append(out.data(), out.size());
   }
 
@@ -318,7 +320,7 @@ class TVekStdTags::TRenderer {
       return s + file.Name;
     };
     for (const TFrame* fr : chain) {
-      if (fr->Path == file.Path) Fail("include cycle: " + names());
+      if (*fr->Path == file.Path) Fail("include cycle: " + names());
     }
     if (static_cast<int>(chain.size()) > FOptions.MaxIncludeDepth) {
       Fail("includes nested deeper than " + std::to_string(FOptions.MaxIncludeDepth) + ": " +
@@ -327,7 +329,7 @@ class TVekStdTags::TRenderer {
     std::shared_ptr<const TTemplate> t;
     try {
       t = FOptions.Cache->Get(FTags.FRoot, file, FOptions.TagBeg, FOptions.TagEnd,
-                              from.T->States[static_cast<size_t>(N.State)]);
+                              from.T->IncludeOf(N).State);
       FTags.Refuse(*t);
     } catch (const EVekPathError& e) {
       Fail(std::string("include: ") + e.what());
@@ -345,11 +347,13 @@ class TVekStdTags::TRenderer {
     frame.Stop = static_cast<int>(frame.T->Nodes.size());
     frame.OwnsTemplate = true;
     frame.IncludedAt = N.Begin;
-    frame.Path = file.Path;
-    const bool args = !N.Args.empty();
+    frame.OwnPath = std::make_shared<const std::filesystem::path>(file.Path);
+    frame.Path = frame.OwnPath.get();
+    const json& argsValue = from.T->IncludeOf(N).Args;
+    const bool args = !argsValue.empty();
     frame.PushedScope = args;
     Push(std::move(frame));
-    if (args) FScopes.push_back({&N.Args, -1, 0});
+    if (args) FScopes.push_back({&argsValue, -1, 0});
   }
 
   TVekStdTags& FTags;

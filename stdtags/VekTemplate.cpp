@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <stdexcept>
 
+#include "TextRoutines.h"
 #include "VekStdTags.h"
 
 namespace vekstd {
@@ -240,6 +241,14 @@ class TParser {
   void Scan() {
     const char* text = T.Text.c_str();
     const int visible = static_cast<int>(StrLen(text));
+    // At most one node per tag and one per text between tags: reserved (up
+    // to 4M nodes) so that the list is not copied as it grows; pages never
+    // written to are never taken from the system.
+    const size_t most = std::min<size_t>(
+        static_cast<size_t>(visible) / (FBeg.size() + FEnd.size()) * 2 + 1, size_t(4) << 20);
+    T.Nodes.reserve(most);
+    FOpenState.reserve(most);
+    FNextElse.reserve(most);
     int pos = 0;
     AnsiString before, tagText, name;
     TStringList params;
@@ -329,7 +338,10 @@ class TParser {
     } else if (Name == "include") {
       n.Kind = TNodeKind::Include;
       n.Path = Params.Values("file");
-      n.Args = nlohmann::json::object();
+      n.Extra = static_cast<int>(T.Includes.size());
+      T.Includes.emplace_back();
+      nlohmann::json& args = T.Includes.back().Args;
+      args = nlohmann::json::object();
       if (n.Path.empty()) {
         Error(Begin, Tag("include") + " needs the file to include, as in " +
                          Tag("include file=\"part.html\""));
@@ -340,7 +352,7 @@ class TParser {
           Error(Begin,
                 Tag("include") + " takes name=value parameters only, not \"" + Params[i] + "\"");
         } else if (key != "file") {
-          n.Args[key] = Params.ValueFromIndex(i);
+          args[key] = Params.ValueFromIndex(i);
         }
       }
     } else if (Name.empty()) {
@@ -375,9 +387,16 @@ class TParser {
 
   // The second walk: nesting depth, and the HTML context of every value.
   void Structure() {
+    // The states at the pairs' openings and elses, kept once per run of
+    // equal ones: deep nesting in one place keeps one.
+    std::vector<THtmlState> kept;
+    auto keep = [&kept](const THtmlState& S) {
+      if (kept.empty() || kept.back() != S) kept.push_back(S);
+      return static_cast<int>(kept.size() - 1);
+    };
     struct TLevel {
       int Node;
-      THtmlState AtOpen, ThenEnd;
+      int AtOpen, ThenEnd;
       bool SawElse = false;
     };
     std::vector<TLevel> levels;
@@ -399,22 +418,22 @@ class TParser {
         case TNodeKind::Each:
         case TNodeKind::If:
         case TNodeKind::Unless:
-          levels.push_back({static_cast<int>(i), state, THtmlState()});
+          levels.push_back({static_cast<int>(i), keep(state), -1});
           if (levels.size() > T.FirstAtDepth.size()) T.FirstAtDepth.push_back(static_cast<int>(i));
           break;
         case TNodeKind::Else:
           if (!levels.empty()) {
-            levels.back().ThenEnd = state;
+            levels.back().ThenEnd = keep(state);
             levels.back().SawElse = true;
-            state = levels.back().AtOpen;
+            state = kept[static_cast<size_t>(levels.back().AtOpen)];
           }
           break;
         case TNodeKind::Close:
           if (!levels.empty()) {
             const TLevel& l = levels.back();
             const TNode& open = T.Nodes[static_cast<size_t>(l.Node)];
-            const THtmlState& other =
-                open.Kind == TNodeKind::Each ? l.AtOpen : (l.SawElse ? l.ThenEnd : l.AtOpen);
+            const THtmlState other = kept[static_cast<size_t>(
+                open.Kind == TNodeKind::Each ? l.AtOpen : (l.SawElse ? l.ThenEnd : l.AtOpen))];
             if (state != other) {
               Error(open.Begin, "the HTML context is " + other.Describe() + " on one way through " +
                                     TagText(open) + " and " + state.Describe() +
@@ -424,8 +443,7 @@ class TParser {
           }
           break;
         case TNodeKind::Include:
-          n.State = static_cast<int>(T.States.size());
-          T.States.push_back(state);
+          T.Includes[static_cast<size_t>(n.Extra)].State = state;
           break;
         default:
           break;
@@ -441,7 +459,7 @@ class TParser {
     switch (N.Modifier) {
       case TModifier::None:
         if (!problem.empty()) Error(N.Begin, TagText(N) + ": " + problem);
-        N.Escape = e;
+        Keep(N, std::move(e));
         return;
       case TModifier::Raw:
         e.Inner = TInner::None;
@@ -475,7 +493,13 @@ class TParser {
     if (N.Modifier != TModifier::Raw && N.Modifier != TModifier::Html &&
         N.Modifier != TModifier::Attr)
       e.Wrap = wrap;
-    N.Escape = e;
+    Keep(N, std::move(e));
+  }
+
+  // Values mostly share their escaping with the value before.
+  void Keep(TNode& N, TEscape E) {
+    if (T.Escapes.empty() || !(T.Escapes.back() == E)) T.Escapes.push_back(std::move(E));
+    N.Extra = static_cast<int>(T.Escapes.size() - 1);
   }
 
   TTemplate& T;

@@ -32,14 +32,18 @@ enum class TModifier : uint8_t { None, Raw, Html, Attr, Url, Js, Css, Json };
 struct TNode {
   TNodeKind Kind = TNodeKind::Text;
   TModifier Modifier = TModifier::None;
-  int Begin = 0;        ///< offset of the text, or of the tag's opening delimiter
-  int End = 0;          ///< offset just past it
-  int Close = -1;       ///< a pair's closing tag
-  int Else = -1;        ///< the else of an if or unless, or -1
-  AnsiString Path;      ///< a value's or a pair's data path; an include's file
-  nlohmann::json Args;  ///< an include's further parameters, as an object
-  TEscape Escape;       ///< a value's escaping
-  int State = -1;       ///< an include's HTML state (index into States)
+  int Begin = 0;    ///< offset of the text, or of the tag's opening delimiter
+  int End = 0;      ///< offset just past it
+  int Close = -1;   ///< a pair's closing tag
+  int Else = -1;    ///< the else of an if or unless, or -1
+  int Extra = -1;   ///< a value's escaping (Escapes), an include's details (Includes)
+  AnsiString Path;  ///< a value's or a pair's data path; an include's file
+};
+
+/// What an include tag says besides its file, and where it stands.
+struct TIncludeAt {
+  nlohmann::json Args;  ///< the further parameters, as an object
+  THtmlState State;     ///< the HTML state the included template starts in
 };
 
 /// A finding, at a byte offset of the text.
@@ -52,7 +56,8 @@ struct TTemplate {
   AnsiString Name;  ///< for messages: relative to the template root
   AnsiString Text;
   std::vector<TNode> Nodes;
-  std::vector<THtmlState> States;  ///< where includes stand
+  std::vector<TEscape> Escapes;  ///< of the values (equal neighbours shared)
+  std::vector<TIncludeAt> Includes;
   std::vector<TFinding> Errors;    ///< what a loud render refuses; in text order
   std::vector<TFinding> Warnings;  ///< what check reports besides
   /// FirstAtDepth[d] is the first pair nested d + 1 deep.
@@ -64,6 +69,12 @@ struct TTemplate {
   std::string Where(int Offset) const;
   /// Line and column of a byte offset.
   void Position(int Offset, int& Line, int& Column) const;
+  const TEscape& EscapeOf(const TNode& Value) const {
+    return Escapes[static_cast<size_t>(Value.Extra)];
+  }
+  const TIncludeAt& IncludeOf(const TNode& Include) const {
+    return Includes[static_cast<size_t>(Include.Extra)];
+  }
   /// A tag's text with its delimiters, for messages.
   std::string TagAt(const TNode& Node) const;
 };
