@@ -30,7 +30,7 @@ class EngineReference {
  public:
   EngineReference() {
     producer_.SetOnVekTag(
-        [this](TObject*, const AnsiString& Name, TStrings*, AnsiString& Text, int& State) {
+        [](TObject*, const AnsiString& Name, TStrings*, AnsiString& Text, int& State) {
           if (IsPair(Name)) {
             State = rsPairTag;
           } else if (Name == "v") {
