@@ -150,11 +150,15 @@ class TVekStdTags::TRenderer {
   }
 
   void Append(const char* Bytes, size_t N) {
-    if (FOut.size() + N > static_cast<unsigned long long>(FOptions.MaxOutput)) {
-      Fail("the page grows beyond " + std::to_string(FOptions.MaxOutput) +
-           " bytes (the limit --max-output)");
-    }
+    if (FOut.size() + N > static_cast<unsigned long long>(FOptions.MaxOutput)) TooLarge();
     FOut.append(Bytes, N);
+  }
+  void CheckSize() const {
+    if (FOut.size() > static_cast<unsigned long long>(FOptions.MaxOutput)) TooLarge();
+  }
+  [[noreturn]] void TooLarge() const {
+    Fail("the page grows beyond " + std::to_string(FOptions.MaxOutput) +
+         " bytes (the limit --max-output)");
   }
 
   void Push(TFrame Frame) {
@@ -225,18 +229,19 @@ class TVekStdTags::TRenderer {
       if (asJson) Append("null", 4);  // keeps the script's syntax
       return;
     }
-    std::string text;
+    std::string scratchText;
+    const std::string* text = &scratchText;
     switch (v->type()) {
       case json::value_t::string:
-        text = v->get_ref<const json::string_t&>();
+        text = &v->get_ref<const json::string_t&>();
         break;
       case json::value_t::boolean:
-        text = v->get<bool>() ? "true" : "false";
+        scratchText = v->get<bool>() ? "true" : "false";
         break;
       case json::value_t::number_integer:
       case json::value_t::number_unsigned:
       case json::value_t::number_float:
-        text = v->dump();
+        scratchText = v->dump();
         break;
       case json::value_t::array:
       case json::value_t::object:
@@ -252,8 +257,9 @@ class TVekStdTags::TRenderer {
         if (!asJson) return;
         break;
     }
-    const std::string out = vekstd::ApplyEscape(escape, text, *v);
-    Append(out.data(), out.size());
+    // Escaped straight into the page, then measured against the limit.
+    vekstd::AppendEscaped(FOut, escape, *text, *v);
+    CheckSize();
   }
 
   void Each(const TNode& N) {
