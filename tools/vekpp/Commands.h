@@ -9,6 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "HttpServer.h"
 #include "VekStdTags.h"
 
 /// Options that every command shares.
@@ -35,8 +36,18 @@ struct TServeOptions {
   std::string Data;  ///< JSON file; "" for DIR/_data.json, if any
   int Port = 8080;
   std::string Bind = "127.0.0.1";
-  int Threads = 8;
   bool Quiet = false;
+  int LiveReload = -1;  ///< 1 on, 0 off, -1 on when bound to loopback
+  bool Cache = true;    ///< keep rendered pages while the site does not change
+  THttpLimits Limits;
+};
+
+struct TBuildOptions {
+  std::string Src;
+  std::string Out;
+  std::string Data;   ///< JSON file; "" for SRC/_data.json, if any
+  unsigned Jobs = 0;  ///< 0: one per core
+  bool Watch = false;
 };
 
 /// The data file of a template root when none is named: Root/_data.json if
@@ -59,3 +70,5 @@ int RunRender(const TCommonOptions& Common, const TRenderOptions& Options);
 int RunCheck(const TCommonOptions& Common, const std::vector<std::string>& Templates,
              const std::string& DataFile);
 int RunServe(const TCommonOptions& Common, const TServeOptions& Options);
+/// Renders every page of a site into a folder and copies its other files.
+int RunBuild(const TCommonOptions& Common, const TBuildOptions& Options);
