@@ -1,8 +1,13 @@
 // Standard tags for TVekPageProducer: values, loops, conditionals and
 // includes, read from a JSON data tree.
 //
-//   <#user.name#>                     the value at that path, HTML-escaped
-//   <#user.name raw#>                 the same, unescaped
+//   <#user.name#>                     the value at that path, escaped for
+//                                     where it stands in the page (element
+//                                     text, an attribute, a URL, a script, a
+//                                     style sheet: see docs/escaping.md)
+//   <#user.name raw#>                 the same, unescaped; other modifiers
+//                                     choose the escaping: html, attr, url,
+//                                     js, css, json
 //   <#each items#>...<#/each#>        the body once per element of a list;
 //                                     inside it, names are looked up in the
 //                                     element first, <#.#> is the element
@@ -24,10 +29,17 @@
 //   TVekStdTags tags(&producer, root, std::make_shared<nlohmann::json>(data));
 //   AnsiString page = tags.Render("index.html");
 //
-// Bodies and included templates are expanded through the same producer, so
-// one producer with its TVekStdTags serves one expansion at a time; give each
-// thread its own pair. A root and a data tree may be shared by any number of
-// them, since both are only read.
+// A template is parsed once, with the producer's own scanner and its rules
+// for matching pairs, and kept while its file is unchanged; a page is
+// rendered by walking the parsed template, in time linear in the template
+// and the page. A malformed template (a tag without its closing delimiter, a
+// pair without its closing tag, a stray closing tag or else, an unknown tag,
+// a NUL byte, text that is not UTF-8) is refused with its file, line and
+// column, unless the lenient option asks for the producer's own tolerance.
+//
+// One TVekStdTags renders one page at a time; give each thread its own, with
+// its own producer. A root, a data tree and a TVekTemplateCache may be
+// shared by any number of them.
 #pragma once
 
 #include <filesystem>
@@ -39,15 +51,21 @@
 
 #include "VekPgProd.h"
 
+namespace vekstd {
+struct TTemplate;
+struct THtmlState;
+}  // namespace vekstd
+
 #if defined(VEKSTDTAGS_BUILDING)
 #define VEKSTDTAGS_API VEK_DLL_EXPORT
 #else
 #define VEKSTDTAGS_API VEK_DLL_IMPORT
 #endif
 
-/// A template or its data cannot be expanded: a bad include, or under the
-/// strict option a missing value or a malformed tag. The message names the
-/// template (and, where known, the line and column).
+/// A template or its data cannot be expanded: a malformed template, a bad
+/// include, a limit reached, or under the strict option a missing value. The
+/// message begins with the template's name, line and column
+/// ("page.html:3:7: ...") and ends with the include chain, if any.
 class VEKSTDTAGS_API EVekTemplateError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
@@ -67,6 +85,16 @@ class VEKSTDTAGS_API EVekPathError : public EVekTemplateError {
 
  private:
   TKind FKind;
+};
+
+/// What tells one version of a file from another: where it is and its size
+/// and modification time.
+struct TVekFileStamp {
+  unsigned long long Device = 0, Inode = 0, Size = 0;
+  long long ModifiedNs = 0;
+  bool operator==(const TVekFileStamp& O) const {
+    return Device == O.Device && Inode == O.Inode && Size == O.Size && ModifiedNs == O.ModifiedNs;
+  }
 };
 
 /// A file found inside a template root.
@@ -100,49 +128,101 @@ class VEKSTDTAGS_API TVekTemplateRoot {
   /// read, and EVekPathError (pkOutside) when what was opened no longer lies
   /// inside the root (a directory replaced by a link in the meantime).
   AnsiString Read(const TVekTemplateFile& File) const;
+  /// The stamp of File, with the same checks as Read. Throws as Read does.
+  TVekFileStamp Stamp(const TVekTemplateFile& File) const;
 
  private:
   std::filesystem::path FDir;
 };
 
 /// One finding of VekCheckTemplate. Line and Column count from 1; the column
-/// counts bytes.
+/// counts bytes. A warning is something a render does not refuse.
 struct TVekTemplateIssue {
   int Line = 0;
   int Column = 0;
   AnsiString Message;
+  bool Warning = false;
 };
 
-/// Checks a template written for the standard tags, the way the producer
-/// will read it: an opening delimiter without a closing one (and the bytes
-/// that will be cut from the output), a tag text holding an opening
-/// delimiter, each/if/unless without their closing tag, a closing tag
-/// without an opener, else outside if/unless, tags the standard set does not
-/// know and malformed standard tags. With a Root, includes are resolved
-/// against it from the template Name and a failure is reported too.
+/// Checks a template written for the standard tags with the parser that
+/// rendering uses, so that it finds exactly what a render refuses: an
+/// opening delimiter without a closing one (and the bytes that would be cut),
+/// a tag text holding an opening delimiter, each/if/unless without their
+/// closing tag, a closing tag without an opener, else outside if/unless or a
+/// second else, tags the standard set does not know, malformed standard
+/// tags, a NUL byte, text that is not UTF-8, a value where no value can be
+/// escaped (inside a tag), branches that leave the page in different HTML
+/// contexts, and nesting deeper than MaxDepth. Warnings: a raw value in a
+/// script, style sheet, event or URL attribute. With a Root, includes are
+/// resolved against it from the template Name and a failure is reported too.
 /// Returns the findings in the order of the text; none for a sound template.
-VEKSTDTAGS_API std::vector<TVekTemplateIssue> VekCheckTemplate(const AnsiString& Text,
-                                                               const AnsiString& Name,
-                                                               const TVekTemplateRoot* Root,
-                                                               const AnsiString& TagBeg = "<#",
-                                                               const AnsiString& TagEnd = "#>");
+VEKSTDTAGS_API std::vector<TVekTemplateIssue> VekCheckTemplate(
+    const AnsiString& Text, const AnsiString& Name, const TVekTemplateRoot* Root,
+    const AnsiString& TagBeg = "<#", const AnsiString& TagEnd = "#>", int MaxDepth = 256);
+
+/// Warnings of the names that the template Text (named Name in Root) and
+/// the templates it includes use and that Data lacks, such as a typo in
+/// <#user.nmae#>. A name counts as present when it is found in the data,
+/// in an element of a list that an enclosing each walks, or among an
+/// include's parameters. Each included file is looked at once; the findings
+/// in one stand at the include tag and name their own place.
+VEKSTDTAGS_API std::vector<TVekTemplateIssue> VekCheckDataNames(
+    const AnsiString& Text, const AnsiString& Name, const TVekTemplateRoot& Root,
+    const nlohmann::json& Data, const AnsiString& TagBeg = "<#", const AnsiString& TagEnd = "#>");
+
+/// Parsed templates by file, kept while the file is unchanged (its stamp);
+/// at most 4096 of them. Safe to share between threads.
+class VEKSTDTAGS_API TVekTemplateCache {
+ public:
+  TVekTemplateCache();
+  ~TVekTemplateCache();
+  TVekTemplateCache(const TVekTemplateCache&) = delete;
+  TVekTemplateCache& operator=(const TVekTemplateCache&) = delete;
+
+  /// The template File of Root, parsed with the delimiters Beg and End from
+  /// the HTML state Start: from the cache when the file's stamp is unchanged,
+  /// else read and parsed. Throws what TVekTemplateRoot::Read throws.
+  std::shared_ptr<const vekstd::TTemplate> Get(const TVekTemplateRoot& Root,
+                                               const TVekTemplateFile& File, const AnsiString& Beg,
+                                               const AnsiString& End,
+                                               const vekstd::THtmlState& Start);
+  /// How many times Get parsed a file (a miss), for tests.
+  unsigned long long Parses() const;
+
+ private:
+  struct TImpl;
+  std::unique_ptr<TImpl> FImpl;
+};
 
 /// Options of TVekStdTags.
 struct TVekStdTagsOptions {
-  /// Every name must exist in the data (null counts as existing), and every
-  /// template is checked with VekCheckTemplate before it is expanded: a
-  /// missing value or a finding throws EVekTemplateError. Without it a
-  /// missing value is empty and a tag that makes no sense outputs nothing.
+  /// Every name must exist in the data (null counts as existing), each must
+  /// name a list and a value tag a value (a list or object only where JSON
+  /// is output): else EVekTemplateError. Without it a missing value is empty.
   bool Strict = false;
+  /// Render malformed templates as the producer alone would (a tag that
+  /// makes no sense outputs nothing, an unclosed pair is a single tag, the
+  /// text ends at a NUL byte or an unclosed delimiter) instead of refusing
+  /// them. Limits, includes and (under Strict) missing values still fail.
+  bool Lenient = false;
   /// The delimiters set on the producer.
   AnsiString TagBeg = "<#";
   AnsiString TagEnd = "#>";
   /// How deep includes may nest; one more is an error.
   int MaxIncludeDepth = 16;
+  /// Limits of one render, each reported as an error naming the limit and
+  /// where it was reached: includes expanded in all, bytes of output, and
+  /// the depth of nested pairs and includes together.
+  long long MaxIncludes = 10000;
+  long long MaxOutput = 256LL << 20;
+  int MaxDepth = 256;
+  /// Where parsed templates are kept; null for a cache of this binder's own.
+  std::shared_ptr<TVekTemplateCache> Cache;
 };
 
-/// Binds the standard tags to a producer: its OnVekTag and OnVekPairTag
-/// handlers and its delimiters.
+/// Binds the standard tags to a producer: its OnVekTag handler and its
+/// delimiters, through which a loaded template is expanded by any entry
+/// point of the producer.
 class VEKSTDTAGS_API TVekStdTags {
  public:
   /// Sets Producer's handlers and delimiters. Producer and Root are not
@@ -150,54 +230,46 @@ class VEKSTDTAGS_API TVekStdTags {
   /// read. Throws std::invalid_argument for a null Producer or Data.
   TVekStdTags(TVekPageProducer* Producer, const TVekTemplateRoot& Root,
               std::shared_ptr<const nlohmann::json> Data, TVekStdTagsOptions Options = {});
-  /// Unsets the producer's handlers.
+  /// Unsets the producer's handler.
   ~TVekStdTags();
   TVekStdTags(const TVekStdTags&) = delete;
   TVekStdTags& operator=(const TVekStdTags&) = delete;
 
-  /// Reads the template Name (relative to the root) and makes it the one
-  /// that includes are resolved from and that error messages name; returns
-  /// its text, to be expanded by any entry point of the producer. Under the
-  /// strict option the text is checked first. Throws EVekPathError and
-  /// EVekTemplateError.
+  /// Reads and parses the template Name (relative to the root), or takes it
+  /// from the cache, and returns its text: expanded by any entry point of the
+  /// producer (ContentFromString, as a web dispatcher does), it gives the
+  /// page. The producer copies the text before the first tag; its handler
+  /// renders the rest from the parsed template and stops the expansion.
+  /// Expanding other text than the last one loaded is an error, as far as it
+  /// is noticed (its first tag must be the loaded template's).
+  /// Throws EVekPathError, and EVekTemplateError for a malformed template
+  /// (unless lenient); the expansion throws EVekTemplateError.
   AnsiString Load(const AnsiString& Name);
-  /// Load(Name), then expanded by the producer's ContentFromString.
-  /// Throws what Load and the handlers throw.
+  /// The page of the template Name. Throws what Load and the expansion throw.
   AnsiString Render(const AnsiString& Name);
-  /// Expands Text as if it were the template Name (whose directory includes
-  /// are resolved from; the file itself need not exist).
+  /// The page of Text taken as the template Name (whose directory includes
+  /// are resolved from; the file itself need not exist). Not cached.
   AnsiString RenderText(const AnsiString& Text, const AnsiString& Name);
 
   const TVekStdTagsOptions& Options() const noexcept { return FOptions; }
 
  private:
-  struct TScope {
-    const nlohmann::json* Value;
-    long Index;  // position within the list of an each, -1 for the root
-    long Count;
-  };
-  struct TInclude {
-    AnsiString Name;
+  struct TPage {
+    std::shared_ptr<const vekstd::TTemplate> Template;
     std::filesystem::path Path;
   };
+  class TRenderer;  // one walk over a parsed template (VekRender.cpp)
 
-  void Tag(const AnsiString& Name, TStrings* Params, AnsiString& RetText, int& RetState);
-  void PairTag(const AnsiString& Name, TStrings* Params, const AnsiString& Inner,
-               AnsiString& RetText);
-  AnsiString Include(const AnsiString& Ref, const nlohmann::json& Args);
-  AnsiString Value(const AnsiString& Path, bool Raw);
-  const nlohmann::json* Lookup(const AnsiString& Path, nlohmann::json& Scratch) const;
-  const nlohmann::json* Require(const AnsiString& Path, nlohmann::json& Scratch) const;
-  void Check(const AnsiString& Text, const AnsiString& Name) const;
-  [[noreturn]] void Fail(const AnsiString& Message) const;
-  AnsiString Where() const;
+  void Tag(const AnsiString& Name, AnsiString& RetText, int& RetState);
+  TPage Parse(const TVekTemplateFile& File);
+  void Refuse(const vekstd::TTemplate& T) const;
+  AnsiString Walk(const TPage& Page, int FirstNode);
 
   TVekPageProducer* FProducer;
   const TVekTemplateRoot& FRoot;
   std::shared_ptr<const nlohmann::json> FData;
   TVekStdTagsOptions FOptions;
-  std::vector<TScope> FScopes;
-  std::vector<TInclude> FIncludes;
+  TPage FLoaded;  // what Load returned last
 };
 
 /// S with &, <, >, " and ' replaced by their character references.

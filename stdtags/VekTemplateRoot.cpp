@@ -89,25 +89,45 @@ TVekTemplateFile TVekTemplateRoot::LocatePath(const fs::path& Path) const {
   return {real.lexically_relative(FDir).generic_string(), real};
 }
 
-AnsiString TVekTemplateRoot::Read(const TVekTemplateFile& File) const {
+// Opens File for reading with every check of Read: no blocking open of a
+// pipe, no following a link put there since Locate, a regular file, and
+// still inside the root. Fills St.
+static int OpenChecked(const TVekTemplateFile& File, const fs::path& Root, struct stat& St) {
   auto fail = [&](int err) -> EVekTemplateError {
     return EVekTemplateError("cannot read " + Quoted(File.Name) + ": " + std::strerror(err));
   };
-  // No blocking open of a pipe, no following a link put there since Locate.
   TFd f{::open(File.Path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK)};
   if (f.fd < 0) throw fail(errno);
-  struct stat st {};
-  if (::fstat(f.fd, &st) != 0) throw fail(errno);
-  if (!S_ISREG(st.st_mode))
+  if (::fstat(f.fd, &St) != 0) throw fail(errno);
+  if (!S_ISREG(St.st_mode))
     throw EVekPathError(EVekPathError::pkNotAFile, Quoted(File.Name) + " is not a file");
   // Where the opened file really is: a directory on the way may have been
   // swapped for a link between Locate and open.
   std::error_code ec;
   const fs::path opened = fs::read_symlink("/proc/self/fd/" + std::to_string(f.fd), ec);
-  if (!ec && !IsInside(opened, FDir)) {
+  if (!ec && !IsInside(opened, Root)) {
     throw EVekPathError(EVekPathError::pkOutside,
                         Quoted(File.Name) + " leaves the template root through a symbolic link");
   }
+  const int fd = f.fd;
+  f.fd = -1;
+  return fd;
+}
+
+TVekFileStamp TVekTemplateRoot::Stamp(const TVekTemplateFile& File) const {
+  struct stat st {};
+  TFd f{OpenChecked(File, FDir, st)};
+  TVekFileStamp s;
+  s.Device = static_cast<unsigned long long>(st.st_dev);
+  s.Inode = static_cast<unsigned long long>(st.st_ino);
+  s.Size = static_cast<unsigned long long>(st.st_size);
+  s.ModifiedNs = static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+  return s;
+}
+
+AnsiString TVekTemplateRoot::Read(const TVekTemplateFile& File) const {
+  struct stat st {};
+  TFd f{OpenChecked(File, FDir, st)};
   AnsiString text;
   text.reserve(static_cast<size_t>(st.st_size));
   char buf[65536];
@@ -115,7 +135,7 @@ AnsiString TVekTemplateRoot::Read(const TVekTemplateFile& File) const {
     const ssize_t n = ::read(f.fd, buf, sizeof buf);
     if (n < 0) {
       if (errno == EINTR) continue;
-      throw fail(errno);
+      throw EVekTemplateError("cannot read " + Quoted(File.Name) + ": " + std::strerror(errno));
     }
     if (n == 0) break;
     text.append(buf, static_cast<size_t>(n));

@@ -11,12 +11,15 @@ TEST(VekppBuild, RendersPagesCopiesFilesAndListsFailures) {
   Result r = RunVekpp({"build", "site", "-o", out.path.string(), "--data", "data.json"});
   EXPECT_EQ(r.status, 1) << r.err;
   // Every failing page, with its path; the others are all written.
-  EXPECT_NE(r.err.find("site/broken.html: include: \"../outside.html\" leaves the template root"),
-            std::string::npos)
+  EXPECT_NE(
+      r.err.find("site/broken.html:1:8: include: \"../outside.html\" leaves the template root"),
+      std::string::npos)
       << r.err;
-  EXPECT_NE(r.err.find("site/cycle.html: include cycle"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("site/cycle.html:1:1: include cycle"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("4 pages rendered, 4 files copied"), std::string::npos) << r.err;
-  EXPECT_NE(r.err.find("; 2 failed"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("site/unclosed.html:1:3: \"<#\" without a closing"), std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("; 3 failed"), std::string::npos) << r.err;
   EXPECT_EQ(ReadFile(out.path / "index.html"),
             RunVekpp({"render", "site/index.html", "--data", "data.json"}).out);
   EXPECT_NE(ReadFile(out.path / "sub" / "page.html").find("sub page"), std::string::npos);

@@ -83,14 +83,26 @@ TEST(VekppRender, ErrorsAreReportedWithTheirExitStatus) {
       {{"render", "site/index.html", "--root", "nowhere"}, 2, "template root \"nowhere\""},
       {{"render", "site/broken.html"},
        1,
-       "vekpp: broken.html: include: \"../outside.html\" leaves the template root"},
+       "vekpp: broken.html:1:8: include: \"../outside.html\" leaves the template root"},
       {{"render", "site/cycle.html"}, 1, "include cycle: cycle.html -> cycle.html"},
       {{"render", "site/strict.html", "--data", "data.json", "--strict"},
        1,
-       "vekpp: strict.html: no value \"nope\" in the data"},
+       "vekpp: strict.html:1:11: no value \"nope\" in the data"},
       {{"render", "lint.html", "--strict", "-o", (dir.path / "out.html").string()},
        1,
        "vekpp: lint.html:5:1: <#if open#> has no closing <#/if#>"},
+      {{"render", "site/unclosed.html"},
+       1,
+       "vekpp: unclosed.html:1:3: \"<#\" without a closing \"#>\": the output would stop here"},
+      {{"render", "site/index.html", "--data", "data.json", "--max-includes", "0"},
+       1,
+       "vekpp: index.html:1:1: more than 0 includes in one page (the limit --max-includes)"},
+      {{"render", "site/index.html", "--data", "data.json", "--max-output", "100"},
+       1,
+       "vekpp: index.html:2:42: the page grows beyond 100 bytes (the limit --max-output)"},
+      {{"render", "site/index.html", "--data", "data.json", "--max-depth", "0"},
+       1,
+       "vekpp: index.html:2:5: pairs nested deeper than 0 (the limit --max-depth)"},
       {{"render", "site/index.html", "--tag-begin", ""}, 2, "--tag-begin: must not be empty"},
       {{"render"}, 2, "template is required"},
       {{"render", "a.html", "b.html"}, 2, "The following argument was not expected: b.html"},
@@ -111,6 +123,10 @@ TEST(VekppRender, ErrorsAreReportedWithTheirExitStatus) {
   // Without --strict the same template renders what it can.
   EXPECT_EQ(RunVekpp({"render", "site/strict.html", "--data", "data.json"}).out,
             "Fixture &amp; co \n");
+  // With --lenient, a malformed template as the producer alone expands it.
+  const Result lenient = RunVekpp({"render", "site/unclosed.html", "--lenient"});
+  EXPECT_EQ(lenient.status, 0) << lenient.err;
+  EXPECT_EQ(lenient.out, "ab");
   EXPECT_EQ(RunVekpp({"render", "--help"}).status, 0);
 }
 
@@ -143,7 +159,7 @@ TEST(VekppRender, IncludesThroughLinksAndDeepChainsAreErrors) {
   std::ofstream(dir.path / "site" / "d17.html") << "deep";
   Result r = RunVekpp({"render", "site/a.html"}, dir.path);
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("a.html: include: \"link.html\" leaves the template root through a "
+  EXPECT_NE(r.err.find("a.html:1:1: include: \"link.html\" leaves the template root through a "
                        "symbolic link"),
             std::string::npos)
       << r.err;
@@ -173,6 +189,18 @@ TEST(VekppCheck, ReportsFileLineAndColumn) {
   EXPECT_EQ(r.out, ReadFile(kFixtures / "lint.expected").substr(0, r.out.size()));
   EXPECT_FALSE(r.out.empty());
   EXPECT_EQ(RunVekpp({"check"}).status, 2);
+
+  // With --data, names the data lacks are warnings, in includes too.
+  TempDir dir;
+  std::ofstream(dir.path / "t.html")
+      << "<#titel#>\n<#each items#><#nmae#> <#n#><#/each#><#include file=p.html x=1#>";
+  std::ofstream(dir.path / "p.html") << "<#x#><#open#><#nope.deeper#>";
+  r = RunVekpp({"check", "t.html", "--data", (kFixtures / "data.json").string()}, dir.path);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "t.html:1:1: warning: no \"titel\" in the data\n"
+            "t.html:2:15: warning: no \"nmae\" in the data\n"
+            "t.html:2:38: warning: no \"nope.deeper\" in the data (used at p.html:1:14)\n");
 }
 
 TEST(VekppServe, AnswersPagesFilesAndErrors) {
@@ -209,8 +237,10 @@ TEST(VekppServe, AnswersPagesFilesAndErrors) {
       {"/leak.html", 403, "text/html; charset=utf-8", "403 Forbidden"},
       {"/up/outside.html", 403, "text/html; charset=utf-8", "403 Forbidden"},
       {"/broken", 500, "text/html; charset=utf-8",
-       "broken.html: include: &quot;../outside.html&quot; leaves the template root"},
+       "broken.html:1:8: include: &quot;../outside.html&quot; leaves the template root"},
       {"/cycle", 500, "text/html; charset=utf-8", "include cycle"},
+      {"/unclosed", 500, "text/html; charset=utf-8",
+       "unclosed.html:1:3: &quot;&lt;#&quot; without a closing &quot;#&gt;&quot;"},
   };
   for (const auto& c : cases) {
     const auto res = client.Get(c.path);

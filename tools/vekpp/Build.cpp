@@ -85,10 +85,7 @@ int BuildOnce(const TCommonOptions& Common, const TBuildOptions& Options) {
     std::cerr << "vekpp: " << e.what() << "\n";
     return 2;
   }
-  TVekStdTagsOptions tagOptions;
-  tagOptions.Strict = Common.Strict;
-  tagOptions.TagBeg = Common.TagBeg;
-  tagOptions.TagEnd = Common.TagEnd;
+  const TVekStdTagsOptions tagOptions = TagOptions(Common);
 
   const std::vector<TItem> items = SiteFiles(root->Dir(), out);
   std::vector<std::string> failures(items.size());

@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "HttpServer.h"
+#include "VekStdTags.h"
 
 /// Options that every command shares.
 struct TCommonOptions {
@@ -17,6 +18,10 @@ struct TCommonOptions {
   std::string TagEnd = "#>";
   std::string Root;  ///< template root; "" for the template's own directory
   bool Strict = false;
+  bool Lenient = false;
+  long long MaxIncludes = 10000;
+  long long MaxOutput = 256LL << 20;
+  int MaxDepth = 256;
 };
 
 struct TRenderOptions {
@@ -55,8 +60,15 @@ std::string DefaultDataFile(const std::string& Root);
 std::shared_ptr<const nlohmann::json> LoadData(const std::string& Path,
                                                const std::vector<std::string>& Sets);
 
+/// The options of the standard tags that Common asks for, with a template
+/// cache to share between the binders made from them.
+TVekStdTagsOptions TagOptions(const TCommonOptions& Common);
+
 int RunRender(const TCommonOptions& Common, const TRenderOptions& Options);
-int RunCheck(const TCommonOptions& Common, const std::vector<std::string>& Templates);
+/// Checks Templates; with a DataFile, also warns of the names they use that
+/// the data lacks.
+int RunCheck(const TCommonOptions& Common, const std::vector<std::string>& Templates,
+             const std::string& DataFile);
 int RunServe(const TCommonOptions& Common, const TServeOptions& Options);
 /// Renders every page of a site into a folder and copies its other files.
 int RunBuild(const TCommonOptions& Common, const TBuildOptions& Options);

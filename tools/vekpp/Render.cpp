@@ -1,4 +1,5 @@
 // vekpp render and vekpp check.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
@@ -69,6 +70,19 @@ std::shared_ptr<const json> LoadData(const std::string& Path,
   return data;
 }
 
+TVekStdTagsOptions TagOptions(const TCommonOptions& Common) {
+  TVekStdTagsOptions o;
+  o.Strict = Common.Strict;
+  o.Lenient = Common.Lenient;
+  o.TagBeg = Common.TagBeg;
+  o.TagEnd = Common.TagEnd;
+  o.MaxIncludes = Common.MaxIncludes;
+  o.MaxOutput = Common.MaxOutput;
+  o.MaxDepth = Common.MaxDepth;
+  o.Cache = std::make_shared<TVekTemplateCache>();
+  return o;
+}
+
 int RunRender(const TCommonOptions& Common, const TRenderOptions& Options) {
   if (const std::string problem = FileProblem(Options.Template); !problem.empty()) {
     std::cerr << "vekpp: " << problem << "\n";
@@ -98,11 +112,7 @@ int RunRender(const TCommonOptions& Common, const TRenderOptions& Options) {
   AnsiString page;
   try {
     TVekPageProducer producer(nullptr);
-    TVekStdTagsOptions tagOptions;
-    tagOptions.Strict = Common.Strict;
-    tagOptions.TagBeg = Common.TagBeg;
-    tagOptions.TagEnd = Common.TagEnd;
-    TVekStdTags tags(&producer, *root, data, tagOptions);
+    TVekStdTags tags(&producer, *root, data, TagOptions(Common));
     page = tags.RenderText(text, file.Name);
   } catch (const std::exception& e) {
     std::cerr << "vekpp: " << e.what() << "\n";
@@ -132,8 +142,18 @@ int RunRender(const TCommonOptions& Common, const TRenderOptions& Options) {
   return 0;
 }
 
-int RunCheck(const TCommonOptions& Common, const std::vector<std::string>& Templates) {
+int RunCheck(const TCommonOptions& Common, const std::vector<std::string>& Templates,
+             const std::string& DataFile) {
   int status = 0;
+  std::shared_ptr<const json> data;
+  if (!DataFile.empty()) {
+    try {
+      data = LoadData(DataFile, {});
+    } catch (const std::exception& e) {
+      std::cerr << "vekpp: " << e.what() << "\n";
+      return 2;
+    }
+  }
   for (const auto& path : Templates) {
     if (const std::string problem = FileProblem(path); !problem.empty()) {
       std::cerr << "vekpp: " << problem << "\n";
@@ -144,11 +164,20 @@ int RunCheck(const TCommonOptions& Common, const std::vector<std::string>& Templ
       TVekTemplateRoot root(RootFor(Common, path));
       const TVekTemplateFile file = root.LocatePath(path);
       const AnsiString text = root.Read(file);
-      for (const auto& issue :
-           VekCheckTemplate(text, file.Name, &root, Common.TagBeg, Common.TagEnd)) {
-        std::cout << path << ":" << issue.Line << ":" << issue.Column << ": " << issue.Message
-                  << "\n";
-        if (status == 0) status = 1;
+      auto issues =
+          VekCheckTemplate(text, file.Name, &root, Common.TagBeg, Common.TagEnd, Common.MaxDepth);
+      if (data) {
+        for (auto& w :
+             VekCheckDataNames(text, file.Name, root, *data, Common.TagBeg, Common.TagEnd))
+          issues.push_back(std::move(w));
+        std::stable_sort(issues.begin(), issues.end(), [](const auto& a, const auto& b) {
+          return a.Line != b.Line ? a.Line < b.Line : a.Column < b.Column;
+        });
+      }
+      for (const auto& issue : issues) {
+        std::cout << path << ":" << issue.Line << ":" << issue.Column << ": "
+                  << (issue.Warning ? "warning: " : "") << issue.Message << "\n";
+        if (!issue.Warning && status == 0) status = 1;
       }
     } catch (const EVekTemplateError& e) {
       std::cerr << "vekpp: " << e.what() << "\n";  // names the file itself

@@ -43,10 +43,7 @@ int RunServe(const TCommonOptions& Common, const TServeOptions& Options) {
     std::cerr << "vekpp: " << e.what() << "\n";
     return 2;
   }
-  TVekStdTagsOptions tagOptions;
-  tagOptions.Strict = Common.Strict;
-  tagOptions.TagBeg = Common.TagBeg;
-  tagOptions.TagEnd = Common.TagEnd;
+  const TVekStdTagsOptions tagOptions = TagOptions(Common);
 
   // SIGINT and SIGTERM are taken by this thread, which stops the server;
   // every other thread inherits the blocked mask.

@@ -15,6 +15,19 @@ int main(int argc, char** argv) {
   app.footer("Run `vekpp help COMMAND` or `vekpp COMMAND --help` for a command's options.");
 
   TCommonOptions common;
+  // The options of a render: how tolerant, and its limits.
+  auto addRender = [&common](CLI::App* Command, const char* StrictHelp) {
+    Command->add_flag("--strict", common.Strict, StrictHelp);
+    Command->add_flag("--lenient", common.Lenient,
+                      "Render malformed templates as the producer alone would, instead of "
+                      "refusing them");
+    Command->add_option("--max-includes", common.MaxIncludes, "Most includes in one page")
+        ->capture_default_str()
+        ->check(CLI::Range(0LL, 1LL << 40));
+    Command->add_option("--max-output", common.MaxOutput, "Most bytes of one page")
+        ->capture_default_str()
+        ->check(CLI::Range(0LL, 1LL << 46));
+  };
   auto addCommon = [&common](CLI::App* Command, bool WithRoot) {
     Command->add_option("--tag-begin", common.TagBeg, "Opening delimiter of a tag")
         ->capture_default_str()
@@ -22,6 +35,11 @@ int main(int argc, char** argv) {
     Command->add_option("--tag-end", common.TagEnd, "Closing delimiter of a tag")
         ->capture_default_str()
         ->check([](const std::string& s) { return s.empty() ? "must not be empty" : ""; });
+    Command
+        ->add_option("--max-depth", common.MaxDepth,
+                     "Deepest nesting of pairs and includes together")
+        ->capture_default_str()
+        ->check(CLI::Range(0, 1 << 20));
     if (WithRoot) {
       Command->add_option("--root", common.Root,
                           "Directory that includes may read from (default: the template's own)");
@@ -37,14 +55,16 @@ int main(int argc, char** argv) {
   renderCmd->add_option("--set", render.Sets, "name=value: a string at a dotted name (repeatable)")
       ->allow_extra_args(false);
   renderCmd->add_option("-o,--output", render.Output, "Output file (default: standard output)");
-  renderCmd->add_flag("--strict", common.Strict,
-                      "A missing value or a malformed template is an error");
+  addRender(renderCmd, "A missing value, or a list where a value belongs, is an error");
   addCommon(renderCmd, true);
 
   std::vector<std::string> checkFiles;
-  CLI::App* checkCmd =
-      app.add_subcommand("check", "Report likely faults of templates (exit 1 when any is found)");
+  std::string checkData;
+  CLI::App* checkCmd = app.add_subcommand(
+      "check", "Report what render refuses in templates (exit 1 when any is found), and warnings");
   checkCmd->add_option("templates", checkFiles, "Template files")->required();
+  checkCmd->add_option("--data", checkData,
+                       "JSON file: warn of names the templates use that it lacks");
   addCommon(checkCmd, true);
 
   TServeOptions serve;
@@ -88,8 +108,7 @@ int main(int argc, char** argv) {
                      "Render every page for every request (by default a rendered page is kept "
                      "until a file of the site or the data changes)");
   serveCmd->add_flag("--quiet", serve.Quiet, "No log line per request");
-  serveCmd->add_flag("--strict", common.Strict,
-                     "A missing value or a malformed template is an error (500)");
+  addRender(serveCmd, "A missing value, or a list where a value belongs, is an error (500)");
   addCommon(serveCmd, false);
 
   TBuildOptions build;
@@ -102,8 +121,7 @@ int main(int argc, char** argv) {
   buildCmd->add_option("-j,--jobs", build.Jobs, "Pages rendered at once (default: one per core)")
       ->check(CLI::Range(1, 1024));
   buildCmd->add_flag("--watch", build.Watch, "Build again whenever a file of SRC changes");
-  buildCmd->add_flag("--strict", common.Strict,
-                     "A missing value or a malformed template is an error");
+  addRender(buildCmd, "A missing value, or a list where a value belongs, is an error");
   addCommon(buildCmd, false);
 
   std::string helpTopic;
@@ -131,7 +149,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (*renderCmd) return RunRender(common, render);
-  if (*checkCmd) return RunCheck(common, checkFiles);
+  if (*checkCmd) return RunCheck(common, checkFiles, checkData);
   if (*buildCmd) return RunBuild(common, build);
   if (liveOn || liveOff) serve.LiveReload = liveOn ? 1 : 0;
   serve.Cache = !noCache;

@@ -1,0 +1,279 @@
+// The escapers of values. Each one keeps the bytes it need not touch, UTF-8
+// sequences included, so that the browser reads back the value as it was.
+#include "Escapers.h"
+
+namespace vekstd {
+
+namespace {
+
+const char kHex[] = "0123456789ABCDEF";
+
+bool IsAlnum(unsigned char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+}
+
+void AppendHex2(std::string& Out, unsigned char c) {
+  Out += kHex[c >> 4];
+  Out += kHex[c & 15];
+}
+
+// U+2028 and U+2029 in UTF-8: E2 80 A8 and E2 80 A9.
+bool IsLineSeparatorAt(const std::string& S, size_t I) {
+  return I + 2 < S.size() && static_cast<unsigned char>(S[I]) == 0xE2 &&
+         static_cast<unsigned char>(S[I + 1]) == 0x80 &&
+         (static_cast<unsigned char>(S[I + 2]) == 0xA8 ||
+          static_cast<unsigned char>(S[I + 2]) == 0xA9);
+}
+
+}  // namespace
+
+const char* const kUnsafeUrl = "about:invalid#vek";
+
+void AppendHtml(std::string& Out, const std::string& S) {
+  // Runs without a special byte are appended whole.
+  size_t run = 0;
+  for (size_t i = 0; i < S.size(); ++i) {
+    const char* ref = nullptr;
+    switch (S[i]) {
+      case '&':
+        ref = "&amp;";
+        break;
+      case '<':
+        ref = "&lt;";
+        break;
+      case '>':
+        ref = "&gt;";
+        break;
+      case '"':
+        ref = "&quot;";
+        break;
+      case '\'':
+        ref = "&#39;";
+        break;
+      case '\r':
+        ref = "&#13;";  // else the browser reads a line break as LF
+        break;
+      default:
+        continue;
+    }
+    Out.append(S, run, i - run);
+    Out += ref;
+    run = i + 1;
+  }
+  Out.append(S, run, S.size() - run);
+}
+
+std::string EscapeHtml(const std::string& S) {
+  std::string out;
+  out.reserve(S.size());
+  AppendHtml(out, S);
+  return out;
+}
+
+std::string EscapeAttrUnquoted(const std::string& S) {
+  std::string out;
+  out.reserve(S.size());
+  for (const char ch : S) {
+    const unsigned char c = static_cast<unsigned char>(ch);
+    if (IsAlnum(c) || c >= 0x80 || c == '-' || c == '_' || c == '.') {
+      out += ch;
+    } else if (c == 0) {
+      out += "&#xFFFD;";  // what the browser makes of it anyway
+    } else {
+      out += "&#";
+      out += std::to_string(c);
+      out += ';';
+    }
+  }
+  return out;
+}
+
+std::string EscapeComment(const std::string& S) {
+  std::string out;
+  for (const char c : S) {
+    if (c == '-') {
+      out += "&#45;";
+    } else if (c == '!') {
+      out += "&#33;";
+    } else {
+      out += EscapeHtml(std::string(1, c));
+    }
+  }
+  return out;
+}
+
+std::string EscapeUrlComponent(const std::string& S) {
+  std::string out;
+  out.reserve(S.size());
+  for (const char ch : S) {
+    const unsigned char c = static_cast<unsigned char>(ch);
+    if (IsAlnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
+      out += ch;
+    } else {
+      out += '%';
+      AppendHex2(out, c);
+    }
+  }
+  return out;
+}
+
+std::string EscapeJsString(const std::string& S) {
+  std::string out;
+  out.reserve(S.size());
+  for (size_t i = 0; i < S.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(S[i]);
+    if (IsLineSeparatorAt(S, i)) {
+      out += static_cast<unsigned char>(S[i + 2]) == 0xA8 ? "\\u2028" : "\\u2029";
+      i += 2;
+      continue;
+    }
+    switch (c) {
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '/':
+        out += "\\/";
+        break;
+      case '\'':
+      case '"':
+      case '`':
+      case '<':
+      case '>':
+      case '&':
+      case '$':
+      case '=':
+      case 0x7F:
+        out += "\\x";
+        AppendHex2(out, c);
+        break;
+      default:
+        if (c < 0x20) {
+          out += "\\x";
+          AppendHex2(out, c);
+        } else {
+          out += static_cast<char>(c);
+        }
+    }
+  }
+  return out;
+}
+
+std::string EscapeCss(const std::string& S) {
+  std::string out;
+  out.reserve(S.size());
+  for (const char ch : S) {
+    const unsigned char c = static_cast<unsigned char>(ch);
+    if (IsAlnum(c) || c >= 0x80) {
+      out += ch;
+    } else if (c == 0) {
+      out += "\\FFFD ";
+    } else {
+      out += '\\';
+      AppendHex2(out, c);
+      out += ' ';
+    }
+  }
+  return out;
+}
+
+std::string JsonForScript(const nlohmann::json& V) {
+  const std::string dumped = V.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+  std::string out;
+  out.reserve(dumped.size());
+  // These bytes stand only inside JSON strings, where \u escapes mean them.
+  for (size_t i = 0; i < dumped.size(); ++i) {
+    const char c = dumped[i];
+    if (IsLineSeparatorAt(dumped, i)) {
+      out += static_cast<unsigned char>(dumped[i + 2]) == 0xA8 ? "\\u2028" : "\\u2029";
+      i += 2;
+    } else if (c == '<' || c == '>' || c == '&' || c == '\'' || c == '`') {
+      out += "\\u00";
+      AppendHex2(out, static_cast<unsigned char>(c));
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+bool SafeUrlScheme(const std::string& Url) {
+  std::string s;
+  for (const char c : Url) {
+    if (c != '\t' && c != '\n' && c != '\r') s += c;
+  }
+  size_t b = 0, e = s.size();
+  while (b < e && static_cast<unsigned char>(s[b]) <= 32) ++b;
+  while (e > b && static_cast<unsigned char>(s[e - 1]) <= 32) --e;
+  std::string scheme;
+  for (size_t i = b; i < e; ++i) {
+    const unsigned char c = static_cast<unsigned char>(s[i]);
+    if (c == ':') {
+      return scheme == "http" || scheme == "https" || scheme == "mailto" || scheme == "tel";
+    }
+    const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    if (!(letter || (i > b && ((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.'))))
+      return true;  // no scheme: a relative reference
+    scheme += static_cast<char>(letter && c <= 'Z' ? c + 32 : c);
+  }
+  return true;
+}
+
+void AppendEscaped(std::string& Out, const TEscape& E, const std::string& Text,
+                   const nlohmann::json& Json) {
+  if ((E.Inner == TInner::Html && E.Wrap == TWrap::None) ||
+      (E.Inner == TInner::None && E.Wrap == TWrap::Quoted)) {
+    if (E.KeepLeadingNewline && !Text.empty() && Text[0] == '\n') Out += '\n';
+    AppendHtml(Out, Text);
+    return;
+  }
+  Out += ApplyEscape(E, Text, Json);
+}
+
+std::string ApplyEscape(const TEscape& E, const std::string& Text, const nlohmann::json& Json) {
+  std::string inner;
+  switch (E.Inner) {
+    case TInner::None:
+      inner = Text;
+      break;
+    case TInner::Html:
+      inner = EscapeHtml(Text);
+      if (E.KeepLeadingNewline && !Text.empty() && Text[0] == '\n') inner.insert(0, 1, '\n');
+      break;
+    case TInner::Comment:
+      inner = EscapeComment(Text);
+      break;
+    case TInner::UrlStart:
+      inner = SafeUrlScheme(E.UrlPrefix + Text) ? Text : std::string(kUnsafeUrl);
+      break;
+    case TInner::UrlComponent:
+      inner = EscapeUrlComponent(Text);
+      break;
+    case TInner::JsString:
+      inner = EscapeJsString(Text);
+      break;
+    case TInner::JsValue:
+      inner = JsonForScript(Json);
+      break;
+    case TInner::Css:
+      inner = EscapeCss(Text);
+      break;
+    case TInner::Forbidden:
+      return "";
+  }
+  switch (E.Wrap) {
+    case TWrap::Quoted:
+      return EscapeHtml(inner);
+    case TWrap::Unquoted:
+      return EscapeAttrUnquoted(inner);
+    default:
+      return inner;
+  }
+}
+
+}  // namespace vekstd

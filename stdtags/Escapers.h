@@ -1,0 +1,52 @@
+// The escapers of values: one function per language a value can stand in,
+// and the one that applies a whole TEscape.
+#pragma once
+
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "HtmlContext.h"
+
+namespace vekstd {
+
+/// &, <, >, ", ' and CR as character references.
+std::string EscapeHtml(const std::string& S);
+/// For an unquoted attribute value (and the attr modifier): every ASCII byte
+/// but letters, digits, '-', '_' and '.' as a numeric character reference.
+std::string EscapeAttrUnquoted(const std::string& S);
+/// For the inside of an HTML comment: as EscapeHtml, and '-' and '!' too.
+std::string EscapeComment(const std::string& S);
+/// Percent-encoding of every byte but the unreserved ones (RFC 3986).
+std::string EscapeUrlComponent(const std::string& S);
+/// The inside of a JavaScript string literal (any quote, or a template
+/// literal): quotes, backslash, <, >, &, /, $, backtick, control bytes and
+/// U+2028/U+2029 as escapes.
+std::string EscapeJsString(const std::string& S);
+/// CSS: every ASCII byte but letters and digits as a hex escape.
+std::string EscapeCss(const std::string& S);
+/// V as JSON for a script: <, >, &, ' and U+2028/U+2029 as \u escapes, so
+/// that it can close neither the script element nor an attribute.
+std::string JsonForScript(const nlohmann::json& V);
+
+/// True when a browser would take Url to have the scheme http, https,
+/// mailto or tel, or none (a relative reference). The scheme is judged as
+/// browsers judge it: tabs and line breaks dropped anywhere, blanks and
+/// control bytes at both ends, letters folded.
+bool SafeUrlScheme(const std::string& Url);
+/// What stands in for a URL of any other scheme.
+extern const char* const kUnsafeUrl;
+
+/// Appends S to Out as EscapeHtml would give it.
+void AppendHtml(std::string& Out, const std::string& S);
+
+/// Appends Text escaped as ApplyEscape gives it to Out, without a copy on
+/// the common ways (element text, a quoted attribute).
+void AppendEscaped(std::string& Out, const TEscape& E, const std::string& Text,
+                   const nlohmann::json& Json);
+
+/// Escapes Value (the text of a value; Json is the value itself, for JSON
+/// contexts) as E says.
+std::string ApplyEscape(const TEscape& E, const std::string& Text, const nlohmann::json& Json);
+
+}  // namespace vekstd

@@ -1,0 +1,86 @@
+// The HTML context tokenizer: follows the literal text of a template byte by
+// byte, as a browser's tokenizer would, far enough to know where a value tag
+// stands (element text, an attribute value of some kind, a script, a style
+// sheet, a comment) and so how its value must be escaped.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace vekstd {
+
+/// How a value is escaped: first the inner escaper of the language it stands
+/// in, then the wrap for the attribute value it stands in (if any).
+enum class TInner : uint8_t {
+  None,          ///< nothing (the wrap alone, or raw)
+  Html,          ///< element text and RCDATA: character references
+  Comment,       ///< inside an HTML comment: references, '-' as well
+  UrlStart,      ///< a URL's start: an unsafe scheme becomes a placeholder
+  UrlComponent,  ///< percent-encoding of one component
+  JsString,      ///< inside a JavaScript string literal or comment
+  JsValue,       ///< a JavaScript expression: the value as JSON
+  Css,           ///< CSS hex escapes
+  Forbidden,     ///< no value may stand here: outputs nothing
+};
+enum class TWrap : uint8_t {
+  None,      ///< not inside an attribute value
+  Quoted,    ///< inside a quoted attribute value
+  Unquoted,  ///< an unquoted attribute value: every special byte a reference
+};
+
+struct TEscape {
+  bool operator==(const TEscape& O) const {
+    return Inner == O.Inner && Wrap == O.Wrap && UrlPrefix == O.UrlPrefix && Where == O.Where &&
+           RawIsRisky == O.RawIsRisky && KeepLeadingNewline == O.KeepLeadingNewline;
+  }
+  TInner Inner = TInner::Html;
+  TWrap Wrap = TWrap::None;
+  std::string UrlPrefix;  ///< literal text of the URL before the value (UrlStart)
+  /// A short name of the context, for messages ("a URL attribute", ...).
+  const char* Where = "element text";
+  /// Where a raw value is dangerous: script, style, event or URL attribute.
+  bool RawIsRisky = false;
+  /// Right after <textarea>, <pre> or <listing>, whose first line break the
+  /// browser drops: a value that begins with one gets one more.
+  bool KeepLeadingNewline = false;
+};
+
+/// The tokenizer's state after some literal text. Compared as a whole to see
+/// whether the branches of a condition end where they began.
+struct THtmlState {
+  uint8_t Mode = 0;     // the tokenizer state (THtmlMode in the source)
+  uint8_t Sub = 0;      // progress within it: dashes of a comment, an end tag's name
+  uint8_t Attr = 0;     // kind of the attribute being read
+  uint8_t Quote = 0;    // its quote byte, 0 when unquoted
+  uint8_t Js = 0;       // JavaScript state within a script or event attribute
+  uint8_t JsFlag = 0;   // a pending backslash, slash, star or dollar
+  uint8_t Css = 0;      // CSS state within a style sheet or style attribute
+  uint8_t CssFlag = 0;  // a pending backslash, slash or star
+  uint8_t Url = 0;      // the part of a URL attribute reached
+  uint8_t TplDepth = 0;
+  uint8_t Braces[8] = {};  // open braces per `${` level of template literals
+  bool EndTag = false;
+  bool EatsNewline = false;  // right after <textarea>, <pre> or <listing>
+  std::string TagName;       // lower case, at most 16 bytes kept
+  std::string AttrName;      // lower case, at most 32 bytes kept
+  std::string UrlPrefix;     // at most 64 bytes kept
+
+  bool operator==(const THtmlState& O) const;
+  bool operator!=(const THtmlState& O) const { return !(*this == O); }
+  /// The state as a string of bytes, for cache keys.
+  std::string Key() const;
+  /// A short description for messages ("element text", "a script", ...).
+  std::string Describe() const;
+};
+
+/// Advances State over the literal bytes [Begin, End). When the text itself
+/// makes a value before it unsafe (a ':' after a value at the start of a
+/// URL), sets Problem and returns the byte where it stands; else nullptr.
+const char* HtmlFeed(THtmlState& State, const char* Begin, const char* End, std::string& Problem);
+
+/// The escaping of a value standing at State, and State after the value.
+/// Sets Problem when no value may stand there (inside a tag, outside any
+/// attribute value, or in a URL of an unsafe scheme).
+TEscape HtmlValueAt(THtmlState& State, std::string& Problem);
+
+}  // namespace vekstd

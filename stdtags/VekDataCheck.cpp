@@ -1,0 +1,131 @@
+// VekCheckDataNames: the names templates use that the data lacks. Walks the
+// parsed template and its includes once each, with an explicit stack, over
+// the sets of values each scope may hold.
+#include <set>
+#include <string>
+
+#include "VekStdTags.h"
+#include "VekTemplate.h"
+
+using nlohmann::json;
+
+namespace {
+
+const size_t kMaxElements = 1000;  // elements of one list looked into
+
+const json* StepInto(const json* V, const std::string& Key) {
+  if (V->is_object()) {
+    const auto it = V->find(Key);
+    return it == V->end() ? nullptr : &*it;
+  }
+  if (V->is_array() && !Key.empty() && Key.size() < 19 &&
+      Key.find_first_not_of("0123456789") == std::string::npos) {
+    const auto index = std::stoull(Key);
+    return index < V->size() ? &(*V)[static_cast<size_t>(index)] : nullptr;
+  }
+  return nullptr;
+}
+
+using TScopeSet = std::vector<const json*>;
+
+// Every value Path may stand for, looked up from the innermost scope set out.
+TScopeSet Resolve(const std::vector<TScopeSet>& Scopes, const std::string& Path) {
+  if (Path == ".") return Scopes.back();
+  size_t dot = Path.find('.');
+  const std::string first = Path.substr(0, dot);
+  TScopeSet found;
+  for (auto it = Scopes.rbegin(); it != Scopes.rend() && found.empty(); ++it) {
+    for (const json* v : *it) {
+      if (const json* hit = StepInto(v, first)) found.push_back(hit);
+    }
+  }
+  while (!found.empty() && dot != std::string::npos) {
+    const size_t next = Path.find('.', dot + 1);
+    const std::string key =
+        Path.substr(dot + 1, next == std::string::npos ? std::string::npos : next - dot - 1);
+    TScopeSet deeper;
+    for (const json* v : found) {
+      if (const json* hit = StepInto(v, key)) deeper.push_back(hit);
+    }
+    found.swap(deeper);
+    dot = next;
+  }
+  return found;
+}
+
+}  // namespace
+
+std::vector<TVekTemplateIssue> VekCheckDataNames(const AnsiString& Text, const AnsiString& Name,
+                                                 const TVekTemplateRoot& Root, const json& Data,
+                                                 const AnsiString& TagBeg,
+                                                 const AnsiString& TagEnd) {
+  const auto top = vekstd::ParseTemplate(Text, Name, TagBeg, TagEnd);
+  std::vector<TVekTemplateIssue> issues;
+  std::set<std::string> visited{Name};
+  struct TFrame {
+    std::shared_ptr<const vekstd::TTemplate> T;
+    size_t Pos;
+    int IncludeAt;  // offset of the include tag in the top template, or -1
+    size_t ScopeDepth;
+    std::vector<int> Closes;  // the closing tags of the eaches open in T
+  };
+  std::vector<TScopeSet> scopes{{&Data}};
+  std::vector<TFrame> frames{{top, 0, -1, 1, {}}};
+  while (!frames.empty()) {
+    TFrame& f = frames.back();
+    if (f.Pos >= f.T->Nodes.size()) {
+      scopes.resize(f.ScopeDepth - (frames.size() > 1 ? 1 : 0));
+      frames.pop_back();
+      continue;
+    }
+    const auto& n = f.T->Nodes[f.Pos];
+    const int nodeIndex = static_cast<int>(f.Pos++);
+    while (!f.Closes.empty() && f.Closes.back() == nodeIndex) {
+      f.Closes.pop_back();
+      scopes.pop_back();
+    }
+    const bool usesName = n.Kind == vekstd::TNodeKind::Value || n.Kind == vekstd::TNodeKind::Each ||
+                          n.Kind == vekstd::TNodeKind::If || n.Kind == vekstd::TNodeKind::Unless;
+    if (usesName && !n.Path.empty() && n.Path[0] != '@') {
+      const TScopeSet values = Resolve(scopes, n.Path);
+      if (values.empty()) {
+        TVekTemplateIssue issue;
+        issue.Warning = true;
+        if (f.IncludeAt < 0) {
+          top->Position(n.Begin, issue.Line, issue.Column);
+          issue.Message = "no \"" + n.Path + "\" in the data";
+        } else {
+          top->Position(f.IncludeAt, issue.Line, issue.Column);
+          issue.Message = "no \"" + n.Path + "\" in the data (used at " + f.T->Where(n.Begin) + ")";
+        }
+        issues.push_back(std::move(issue));
+      }
+      if (n.Kind == vekstd::TNodeKind::Each && n.Close >= 0) {
+        TScopeSet elements;
+        for (const json* v : values) {
+          if (!v->is_array()) continue;
+          for (size_t i = 0; i < v->size() && i < kMaxElements; ++i) elements.push_back(&(*v)[i]);
+        }
+        // An each over an empty list: its names can be checked against nothing.
+        if (elements.empty()) {
+          f.Pos = static_cast<size_t>(n.Close) + 1;
+        } else {
+          scopes.push_back(std::move(elements));
+          f.Closes.push_back(n.Close);
+        }
+      }
+    } else if (n.Kind == vekstd::TNodeKind::Include && !n.Path.empty()) {
+      try {
+        const TVekTemplateFile file = Root.Locate(f.T->Name, n.Path);
+        if (!visited.insert(file.Path.string()).second || frames.size() > 16) continue;
+        auto t = vekstd::ParseTemplate(Root.Read(file), file.Name, TagBeg, TagEnd);
+        const int at = f.IncludeAt < 0 ? n.Begin : f.IncludeAt;
+        scopes.push_back({&f.T->IncludeOf(n).Args});
+        frames.push_back({std::move(t), 0, at, scopes.size(), {}});
+      } catch (const EVekTemplateError&) {
+        // Reported by the template check.
+      }
+    }
+  }
+  return issues;
+}
