@@ -5,6 +5,8 @@
 # `make pkginfo` loads the package module and prints what it holds.
 # `make windows` cross-builds the DLLs and programs for Windows (MinGW-w64)
 # into build-windows and runs their tests under Wine.
+# `make package` makes the Debian packages (CPack) in $(BUILD)/packages.
+# `make docs` builds the API reference (Doxygen) into $(BUILD)/docs/api/html.
 # `make bench` times the producer against its peers (docs/benchmarks.md);
 # `make bench-report` also counts instructions and peak memory and rewrites
 # the results in docs/benchmarks.md and docs/benchmarks.png.
@@ -103,3 +105,18 @@ bench-report: bench
 
 clean:
 	rm -rf $(BUILD) build-*
+
+# The API reference of the public headers; a Doxygen warning fails it.
+.PHONY: docs
+docs:
+	@scripts/install-deps.sh build docs
+	cmake -S . -B $(BUILD) -G $(GENERATOR) $(CMAKE_ARGS)
+	cmake --build $(BUILD) --target docs
+	@echo "API reference: $(BUILD)/docs/api/html/index.html"
+
+# The Debian packages: libraries, development files, vekpp (CPack).
+.PHONY: package
+package: build
+	@scripts/install-deps.sh package
+	rm -f $(BUILD)/packages/*.deb
+	cd $(BUILD) && cpack

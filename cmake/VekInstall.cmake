@@ -1,7 +1,9 @@
 # Installation: headers, the libraries, vekpp, a CMake package
 # (find_package(VekPageProducer), targets VekPageProducer::...) and
 # pkg-config files. Everything is relocatable: the installed tree may be
-# moved or installed with --prefix.
+# moved or installed with --prefix. Each file belongs to one component, a
+# Debian package of its own (cmake/VekPackaging.cmake): runtime (the shared
+# libraries), dev (headers, link names, CMake and pkg-config files), tool.
 include(CMakePackageConfigHelpers)
 
 set(_vek_libs VCL50 INET50 PVekPgPrd)
@@ -15,16 +17,17 @@ set(_vek_pcdir ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 # The libraries find each other in their own directory.
 set_target_properties(${_vek_libs} PROPERTIES INSTALL_RPATH "$ORIGIN")
 install(TARGETS ${_vek_libs} EXPORT VekPageProducerTargets
-  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
-  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
-  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
-  PUBLIC_HEADER DESTINATION ${_vek_incdir})
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT dev
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime
+  PUBLIC_HEADER DESTINATION ${_vek_incdir} COMPONENT dev)
 # Only the public headers: the component's and the host-layer headers a user
 # includes (directly or through them). The layer's internal headers (the
 # module-file readers' PlatformModule.h, the code page table) stay in the
 # source tree; tests/install/run.sh checks that every installed header finds
-# the headers it includes.
-set(_vek_public_headers
+# the headers it includes. The API reference (cmake/VekDocs.cmake) reads the
+# same list.
+set(VEK_PUBLIC_HEADERS
   AnsiString.h
   Component.h
   Encoding.h
@@ -38,15 +41,15 @@ set(_vek_public_headers
   Streams.h
   StringList.h
   TextRoutines.h)
-list(TRANSFORM _vek_public_headers PREPEND ${PROJECT_SOURCE_DIR}/platform/)
-list(APPEND _vek_public_headers ${PROJECT_SOURCE_DIR}/src/VekPgProd.h)
-install(FILES ${_vek_public_headers} DESTINATION ${_vek_incdir})
+list(TRANSFORM VEK_PUBLIC_HEADERS PREPEND ${PROJECT_SOURCE_DIR}/platform/)
+list(APPEND VEK_PUBLIC_HEADERS ${PROJECT_SOURCE_DIR}/src/VekPgProd.h)
+install(FILES ${VEK_PUBLIC_HEADERS} DESTINATION ${_vek_incdir} COMPONENT dev)
 if(VEK_BUILD_TOOLS)
-  install(TARGETS vekpp RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(TARGETS vekpp RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tool)
 endif()
 
 install(EXPORT VekPageProducerTargets NAMESPACE VekPageProducer::
-  DESTINATION ${_vek_cmakedir})
+  DESTINATION ${_vek_cmakedir} COMPONENT dev)
 set(VEK_HAS_STDTAGS ${VEK_BUILD_TOOLS})
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/VekPageProducerConfig.cmake.in
   ${PROJECT_BINARY_DIR}/VekPageProducerConfig.cmake
@@ -55,7 +58,7 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/VekPageProducerConfigVers
   COMPATIBILITY SameMajorVersion)
 install(FILES ${PROJECT_BINARY_DIR}/VekPageProducerConfig.cmake
   ${PROJECT_BINARY_DIR}/VekPageProducerConfigVersion.cmake
-  DESTINATION ${_vek_cmakedir})
+  DESTINATION ${_vek_cmakedir} COMPONENT dev)
 
 # pkg-config: the prefix is found from where the .pc file lies.
 file(RELATIVE_PATH VEK_PC_PREFIX "/p/${_vek_pcdir}" "/p")
@@ -66,5 +69,5 @@ if(VEK_BUILD_TOOLS)
 endif()
 foreach(_pc IN LISTS _vek_pcs)
   configure_file(${CMAKE_CURRENT_LIST_DIR}/${_pc}.pc.in ${PROJECT_BINARY_DIR}/${_pc}.pc @ONLY)
-  install(FILES ${PROJECT_BINARY_DIR}/${_pc}.pc DESTINATION ${_vek_pcdir})
+  install(FILES ${PROJECT_BINARY_DIR}/${_pc}.pc DESTINATION ${_vek_pcdir} COMPONENT dev)
 endforeach()

@@ -2,15 +2,19 @@
 // (dlopen, dlsym, dlclose, dladdr1, dlinfo, dl_iterate_phdr) and the resource
 // note read from a module's image in memory or from its file.
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <link.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <fstream>
 #include <limits>
+#include <set>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "Encoding.h"
 #include "Package.h"
@@ -21,14 +25,6 @@ namespace {
 
 using vek_encoding::kNoteOwner;  // with its NUL, as the note stores it
 using vek_encoding::kNoteType;
-
-// A run of bytes holding ELF notes, with the byte order they are written in.
-struct NoteRun {
-  const unsigned char* Data;
-  std::size_t Size;
-  std::size_t Align;  // 4, or 8 for a segment aligned so
-  bool BigEndian;
-};
 
 std::uint32_t Get32(const unsigned char* p, bool big) {
   return big ? std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 |
@@ -46,33 +42,56 @@ std::uint16_t Get16(const unsigned char* p, bool big) {
   return big ? std::uint16_t(p[0] << 8 | p[1]) : std::uint16_t(p[1] << 8 | p[0]);
 }
 
-std::size_t Padded(std::size_t n, std::size_t align) {
+std::uint64_t Padded(std::uint64_t n, std::uint64_t align) {
   return (n + align - 1) / align * align;
 }
 
-// Finds the package note in Run; true and its contents in Desc when found.
-// A run that does not hold well-formed notes ends the search in it.
-bool FindPackageNote(const NoteRun& Run, AnsiString& Desc) {
-  std::size_t pos = 0;
+// A run of bytes holding ELF notes: Size bytes, notes aligned to Align (4, or
+// 8 for a segment aligned so), written in the byte order Big says.
+struct NoteRun {
+  std::uint64_t Size;
+  std::uint64_t Align;
+  bool Big;
+};
+
+enum class TNoteWalk { Found, NotFound, OutOfSteps };
+
+// Walks the notes of Run looking for the package note; on Found, DescAt and
+// DescSize place its contents in the run. Fetch(Pos, Count, Out) copies
+// Count bytes (at most 12) of the run from Pos. Only each note's header and,
+// when it may be the package note, its name are fetched: the walk costs one
+// step per note, and StepsLeft caps the steps (OutOfSteps when spent). A
+// malformed note ends the walk.
+template <class TFetch>
+TNoteWalk WalkNotes(const NoteRun& Run, TFetch&& Fetch, std::uint64_t& StepsLeft,
+                    std::uint64_t& DescAt, std::uint64_t& DescSize) {
+  std::uint64_t pos = 0;
+  unsigned char h[12];
   while (Run.Size - pos >= 12) {
-    const unsigned char* h = Run.Data + pos;
-    const std::size_t nameSize = Get32(h, Run.BigEndian);
-    const std::size_t descSize = Get32(h + 4, Run.BigEndian);
-    const std::uint32_t type = Get32(h + 8, Run.BigEndian);
-    const std::size_t left = Run.Size - pos - 12;
-    if (nameSize > left || Padded(nameSize, Run.Align) > left) return false;
-    const std::size_t descAt = 12 + Padded(nameSize, Run.Align);
-    if (descSize > Run.Size - pos - descAt) return false;
-    if (type == kNoteType && nameSize == sizeof kNoteOwner &&
-        std::memcmp(h + 12, kNoteOwner, sizeof kNoteOwner) == 0) {
-      Desc.assign(reinterpret_cast<const char*>(h + descAt), descSize);
-      return true;
+    if (StepsLeft == 0) return TNoteWalk::OutOfSteps;
+    --StepsLeft;
+    Fetch(pos, 12, h);
+    const std::uint64_t nameSize = Get32(h, Run.Big);
+    const std::uint64_t descSize = Get32(h + 4, Run.Big);
+    const std::uint32_t type = Get32(h + 8, Run.Big);
+    const std::uint64_t left = Run.Size - pos - 12;
+    if (Padded(nameSize, Run.Align) > left) return TNoteWalk::NotFound;
+    const std::uint64_t descAt = 12 + Padded(nameSize, Run.Align);
+    if (descSize > Run.Size - pos - descAt) return TNoteWalk::NotFound;
+    if (type == kNoteType && nameSize == sizeof kNoteOwner) {
+      unsigned char name[sizeof kNoteOwner];
+      Fetch(pos + 12, sizeof name, name);
+      if (std::memcmp(name, kNoteOwner, sizeof name) == 0) {
+        DescAt = pos + descAt;
+        DescSize = descSize;
+        return TNoteWalk::Found;
+      }
     }
-    const std::size_t next = descAt + Padded(descSize, Run.Align);
-    if (next > Run.Size - pos) return false;
+    const std::uint64_t next = descAt + Padded(descSize, Run.Align);
+    if (next > Run.Size - pos) return TNoteWalk::NotFound;
     pos += next;
   }
-  return false;
+  return TNoteWalk::NotFound;
 }
 
 struct PhdrSearch {
@@ -91,34 +110,65 @@ int SearchLoadedObject(dl_phdr_info* info, size_t, void* data) {
   for (int i = 0; i < info->dlpi_phnum && !search->Found; ++i) {
     const ElfW(Phdr)& ph = info->dlpi_phdr[i];
     if (ph.p_type != PT_NOTE) continue;
-    const NoteRun run{reinterpret_cast<const unsigned char*>(info->dlpi_addr + ph.p_vaddr),
-                      ph.p_memsz, ph.p_align == 8 ? 8u : 4u,
+    // The module is mapped: its notes are read in place.
+    const auto* bytes = reinterpret_cast<const unsigned char*>(info->dlpi_addr + ph.p_vaddr);
+    std::uint64_t steps = std::numeric_limits<std::uint64_t>::max(), at = 0, size = 0;
+    const NoteRun run{ph.p_memsz, ph.p_align == 8 ? 8u : 4u,
                       __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__};
-    search->Found = FindPackageNote(run, search->Desc);
+    auto fetch = [bytes](std::uint64_t Pos, std::size_t Count, unsigned char* Out) {
+      std::memcpy(Out, bytes + Pos, Count);
+    };
+    if (WalkNotes(run, fetch, steps, at, size) == TNoteWalk::Found) {
+      search->Desc.assign(reinterpret_cast<const char*>(bytes + at), size);
+      search->Found = true;
+    }
   }
   return 1;
 }
 
-// The whole of a module file's program headers and notes, read with bounds
-// checked against the file's size.
+// A module file, read by exact positioned reads with bounds checked against
+// its size.
 class ElfFile {
  public:
-  explicit ElfFile(const AnsiString& Path) : FPath(Path), FIn(Path, std::ios::binary) {
-    if (!FIn) Fail("cannot be opened: " + AnsiString(std::strerror(errno)));
-    FIn.seekg(0, std::ios::end);
-    const std::streamoff size = FIn.tellg();
-    if (size < 0) Fail("cannot be read");
-    FSize = static_cast<std::uint64_t>(size);
+  explicit ElfFile(const AnsiString& Path) : FPath(Path) {
+    // Non-blocking, so that a named pipe cannot stall the open.
+    FFd = ::open(Path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (FFd < 0) Fail("cannot be opened: " + AnsiString(std::strerror(errno)));
+    struct stat st {};
+    if (::fstat(FFd, &st) != 0) Fail("cannot be read: " + AnsiString(std::strerror(errno)));
+    if (!S_ISREG(st.st_mode)) Fail("is not a regular file");
+    FSize = static_cast<std::uint64_t>(st.st_size);
   }
+  ~ElfFile() { ::close(FFd); }
+  ElfFile(const ElfFile&) = delete;
+  ElfFile& operator=(const ElfFile&) = delete;
 
-  AnsiString Read(std::uint64_t Offset, std::uint64_t Count, const char* What) {
+  std::uint64_t Size() const noexcept { return FSize; }
+
+  // Fails unless Count bytes from Offset lie inside the file.
+  void CheckInside(std::uint64_t Offset, std::uint64_t Count, const char* What) const {
     if (Offset > FSize || Count > FSize - Offset)
       Fail(AnsiString("is cut short: its ") + What + " lies past its end");
+  }
+
+  // Copies Count bytes from Offset, which must lie inside the file, to Out.
+  void ReadInto(std::uint64_t Offset, std::size_t Count, void* Out, const char* What) const {
+    CheckInside(Offset, Count, What);
+    auto* out = static_cast<char*>(Out);
+    while (Count > 0) {
+      const ssize_t n = ::pread(FFd, out, Count, static_cast<off_t>(Offset));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) Fail(AnsiString("cannot be read: its ") + What);
+      out += n;
+      Offset += static_cast<std::uint64_t>(n);
+      Count -= static_cast<std::size_t>(n);
+    }
+  }
+
+  AnsiString Read(std::uint64_t Offset, std::uint64_t Count, const char* What) const {
+    CheckInside(Offset, Count, What);
     AnsiString bytes(static_cast<std::size_t>(Count), '\0');
-    FIn.clear();
-    FIn.seekg(static_cast<std::streamoff>(Offset));
-    if (!FIn.read(bytes.data(), static_cast<std::streamsize>(Count)))
-      Fail(AnsiString("cannot be read: its ") + What);
+    ReadInto(Offset, bytes.size(), bytes.data(), What);
     return bytes;
   }
 
@@ -128,7 +178,7 @@ class ElfFile {
 
  private:
   AnsiString FPath;
-  std::ifstream FIn;
+  int FFd = -1;
   std::uint64_t FSize = 0;
 };
 
@@ -208,20 +258,51 @@ TResourceList FileResources(const AnsiString& Path) {
   const AnsiString table =
       file.Read(phoff, std::uint64_t(phentsize) * phnum, "program header table");
 
+  // The note segments, each distinct one once, in their order: a segment
+  // repeated in the table is walked once however often it appears.
+  struct Segment {
+    std::uint64_t Offset, Size, Align;
+    bool operator<(const Segment& o) const {
+      return std::tie(Offset, Size, Align) < std::tie(o.Offset, o.Size, o.Align);
+    }
+  };
+  std::vector<Segment> segments;
+  std::set<Segment> seen;
   for (std::uint16_t i = 0; i < phnum; ++i) {
     const auto* ph =
         reinterpret_cast<const unsigned char*>(table.data()) + std::size_t(i) * phentsize;
     if (Get32(ph, big) != PT_NOTE) continue;
-    const std::uint64_t offset = is64 ? Get64(ph + 8, big) : Get32(ph + 4, big);
-    const std::uint64_t size = is64 ? Get64(ph + 32, big) : Get32(ph + 16, big);
     const std::uint64_t align = is64 ? Get64(ph + 48, big) : Get32(ph + 28, big);
-    if (size > (std::uint64_t(1) << 30)) file.Fail("has a note segment too large to be real");
-    const AnsiString notes = file.Read(offset, size, "note segment");
-    AnsiString desc;
-    if (FindPackageNote({reinterpret_cast<const unsigned char*>(notes.data()), notes.size(),
-                         align == 8 ? 8u : 4u, big},
-                        desc))
-      return DecodeResourceContainer(desc, "\"" + Path + "\"");
+    const Segment segment{is64 ? Get64(ph + 8, big) : Get32(ph + 4, big),
+                          is64 ? Get64(ph + 32, big) : Get32(ph + 16, big), align == 8 ? 8u : 4u};
+    if (seen.insert(segment).second) segments.push_back(segment);
+  }
+
+  // A note takes 12 bytes at least, so segments that do not overlap hold no
+  // more notes than the file has room for: a walk longer than that means
+  // segments laid over each other again and again, and stops there. Each
+  // note costs one read of its header (and of its name when it may be the
+  // package note), so the reads are bounded by a small multiple of the size.
+  const std::uint64_t room = file.Size() / 12 + segments.size();
+  std::uint64_t stepsLeft = room;
+  for (const Segment& segment : segments) {
+    if (segment.Size > (std::uint64_t(1) << 30))
+      file.Fail("has a note segment too large to be real");
+    file.CheckInside(segment.Offset, segment.Size, "note segment");
+    auto fetch = [&](std::uint64_t Pos, std::size_t Count, unsigned char* Out) {
+      file.ReadInto(segment.Offset + Pos, Count, Out, "note segment");
+    };
+    std::uint64_t at = 0, size = 0;
+    switch (WalkNotes(NoteRun{segment.Size, segment.Align, big}, fetch, stepsLeft, at, size)) {
+      case TNoteWalk::Found:
+        return DecodeResourceContainer(file.Read(segment.Offset + at, size, "package note"),
+                                       "\"" + Path + "\"");
+      case TNoteWalk::OutOfSteps:
+        file.Fail("has note segments laid over each other: more than " + std::to_string(room) +
+                  " notes in " + std::to_string(file.Size()) + " bytes");
+      case TNoteWalk::NotFound:
+        break;
+    }
   }
   return {};
 }

@@ -15,7 +15,9 @@
 #include <cstdint>
 #include <cstring>
 #include <exception>
+#include <set>
 #include <string>
+#include <utility>
 
 #include "Encoding.h"
 #include "Package.h"
@@ -105,7 +107,7 @@ class ResourceReader {
     return AnsiString(static_cast<const char*>(data), SizeofResource(FModule, found));
   }
 
-  AnsiString Convert(const AnsiString& Raw, WORD Language) const {
+  AnsiString Convert(const AnsiString& Raw, WORD Language) {
     switch (FType) {
       case TResourceType::Bitmap:
         return BmpFile(Raw);
@@ -136,8 +138,11 @@ class ResourceReader {
   }
 
   // An icon group: u16 0, u16 1, u16 count, then per image 12 bytes of
-  // ICO directory entry and the u16 identifier of its RT_ICON resource.
-  AnsiString IcoFile(const AnsiString& Group, WORD Language) const {
+  // ICO directory entry and the u16 identifier of its RT_ICON resource. Each
+  // image may appear in one entry of one group only: a group naming the same
+  // image over and over would make an icon file thousands of times the size
+  // of the module, so the images copied stay within the module's size.
+  AnsiString IcoFile(const AnsiString& Group, WORD Language) {
     if (Group.size() < 6 || Get16(Group, 2) != 1) Fail("has an icon group that is malformed");
     const unsigned count = Get16(Group, 4);
     if (Group.size() < 6 + std::size_t(count) * 14) Fail("has an icon group cut short");
@@ -145,8 +150,11 @@ class ResourceReader {
     const std::size_t start = 6 + std::size_t(count) * 16;
     for (unsigned i = 0; i < count; ++i) {
       const std::size_t at = 6 + std::size_t(i) * 14;
+      const WORD id = Get16(Group, at + 12);
+      if (!FIconImages.insert({id, Language}).second)
+        Fail("has icon image " + std::to_string(id) + " in more than one icon group entry");
       const AnsiString image =
-          Raw(MAKEINTRESOURCEA(3 /* RT_ICON */), MAKEINTRESOURCEA(Get16(Group, at + 12)), Language);
+          Raw(MAKEINTRESOURCEA(3 /* RT_ICON */), MAKEINTRESOURCEA(id), Language);
       head += Group.substr(at, 8);
       PutU32(head, static_cast<std::uint32_t>(image.size()));
       PutU32(head, static_cast<std::uint32_t>(start + images.size()));
@@ -272,6 +280,7 @@ class ResourceReader {
   TResourceType FType = TResourceType::RCData;
   AnsiString FName;
   TResourceList FList;
+  std::set<std::pair<WORD, WORD>> FIconImages;  // the icon images used: identifier, language
   std::exception_ptr FFailure;
 };
 

@@ -1,5 +1,6 @@
 // Text routines: search, trimming, identifiers, ASCII letter-case
-// comparison, and upper-casing in the user's locale.
+// comparison, and upper-casing in the user's locale (on Windows, the user's
+// ANSI code page).
 #include "TextRoutines.h"
 
 #include "Encoding.h"
@@ -7,7 +8,11 @@
 #include <cstdlib>
 #include <cstring>
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+#include <windows.h>
+
+#include <string>
+#else
 #include <langinfo.h>
 #include <locale.h>
 #include <wctype.h>
@@ -60,14 +65,39 @@ struct UpperCaseRules {
   unsigned char ByteMap[256];   // single-byte locales, and ASCII in UTF-8 ones
   bool AsciiStaysAscii = true;  // every ASCII letter folds to an ASCII byte
   bool AsciiIsPlain = true;     // ASCII folds exactly as in the "C" locale
-#if !defined(_WIN32)
+#if defined(_WIN32)
+  bool MultiByte = false;  // a double-byte ANSI code page: folded by whole strings
+#else
   locale_t Locale = static_cast<locale_t>(0);
 #endif
 
   UpperCaseRules() {
     for (int b = 0; b < 256; ++b) ByteMap[b] = static_cast<unsigned char>(b);
     for (int b = 'a'; b <= 'z'; ++b) ByteMap[b] = static_cast<unsigned char>(b - 'a' + 'A');
-#if !defined(_WIN32)
+#if defined(_WIN32)
+    // The user's ANSI code page, folded as CharUpperBuffA folds it.
+    const UINT codePage = GetACP();
+    Name = "cp" + std::to_string(codePage);
+    CPINFO info{};
+    if (codePage == CP_UTF8) {
+      Utf8 = true;
+      for (int b = 0; b < 128; ++b) {
+        const char32_t u = Upper(static_cast<char32_t>(b));
+        if (u < 128)
+          ByteMap[b] = static_cast<unsigned char>(u);
+        else
+          AsciiStaysAscii = false;
+      }
+    } else if (GetCPInfo(CP_ACP, &info) && info.MaxCharSize == 1) {
+      for (int b = 1; b < 256; ++b) {
+        char c = static_cast<char>(b);
+        CharUpperBuffA(&c, 1);
+        ByteMap[b] = static_cast<unsigned char>(c);
+      }
+    } else {
+      MultiByte = true;
+    }
+#else
     const char* env = nullptr;
     for (const char* var : {"LC_ALL", "LC_CTYPE", "LANG"}) {
       const char* v = std::getenv(var);
@@ -108,7 +138,14 @@ struct UpperCaseRules {
   }
 
   char32_t Upper(char32_t cp) const {
-#if !defined(_WIN32)
+#if defined(_WIN32)
+    // One UTF-16 unit: the letters outside the Basic Multilingual Plane stay.
+    if (cp < 0x10000 && (cp < 0xD800 || cp > 0xDFFF)) {
+      WCHAR w = static_cast<WCHAR>(cp);
+      CharUpperBuffW(&w, 1);
+      return w;
+    }
+#else
     if (Locale != static_cast<locale_t>(0)) return static_cast<char32_t>(towupper_l(cp, Locale));
 #endif
     return cp < 128 ? ByteMap[cp] : cp;
@@ -120,12 +157,32 @@ const UpperCaseRules& Rules() {
   return rules;
 }
 
+#if defined(_WIN32)
+// S upper-cased by CharUpperBuffA in a double-byte code page, in pieces that
+// end at a character's end (a lead byte always has its trail byte with it).
+AnsiString UpperCaseMultiByte(const AnsiString& S) {
+  AnsiString out = S;
+  constexpr std::size_t kPiece = std::size_t(1) << 20;
+  for (std::size_t at = 0; at < out.size();) {
+    std::size_t end = at;
+    while (end < out.size() && end - at < kPiece)
+      end += IsDBCSLeadByte(static_cast<BYTE>(out[end])) && end + 1 < out.size() ? 2 : 1;
+    CharUpperBuffA(&out[at], static_cast<DWORD>(end - at));
+    at = end;
+  }
+  return out;
+}
+#endif
+
 }  // namespace
 
 AnsiString AnsiUpperCase(const AnsiString& S) {
   const UpperCaseRules& r = Rules();
   const auto* s = reinterpret_cast<const unsigned char*>(S.data());
   const std::size_t n = S.size();
+#if defined(_WIN32)
+  if (r.MultiByte) return UpperCaseMultiByte(S);
+#endif
   AnsiString out;
   out.reserve(n);
   if (!r.Utf8) {

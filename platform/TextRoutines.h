@@ -35,9 +35,11 @@ VCL50_API bool IsValidIdent(const AnsiString& S) noexcept;
 VCL50_API bool SameText(const AnsiString& A, const AnsiString& B) noexcept;
 
 /// S upper-cased by the user's locale, as the environment sets it (LC_ALL,
-/// then LC_CTYPE, then LANG; read once, at the first call). The process's
-/// global locale is neither read nor changed, so the routine is safe to call
-/// from several threads.
+/// then LC_CTYPE, then LANG; read once, at the first call). On Windows, by
+/// the user's ANSI code page, as CharUpperBuffA folds it ("cp1251": "петля"
+/// in that code page becomes "ПЕТЛЯ"). The process's global locale is
+/// neither read nor changed, so the routine is safe to call from several
+/// threads.
 ///
 /// In a UTF-8 locale every well-formed character is folded ("петля" becomes
 /// "ПЕТЛЯ"); bytes that are not valid UTF-8 are copied unchanged, never
@@ -47,7 +49,8 @@ VCL50_API bool SameText(const AnsiString& A, const AnsiString& B) noexcept;
 VCL50_API AnsiString AnsiUpperCase(const AnsiString& S);
 
 /// Name of the locale AnsiUpperCase uses ("C" when the environment names
-/// none or one that is not available) and whether it encodes text as UTF-8.
+/// none or one that is not available; on Windows "cp" and the ANSI code
+/// page's number) and whether it encodes text as UTF-8.
 VCL50_API const char* UpperCaseLocaleName() noexcept;
 VCL50_API bool UpperCaseLocaleIsUtf8() noexcept;
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the build needs and a fresh machine may lack, from Debian's
 # packages. Each argument names a group: build (default), sanitize, bench,
-# tool (the libraries of vekpp and the standard tags), browser (headless
+# tool (the libraries of vekpp and the standard tags), docs (Doxygen for the
+# API reference), package (the Debian packaging tools), browser (headless
 # Chromium for the browser tests, and playwright-core from npm, by the lock
 # file in tests/browser), load (the HTTP load generator), deploy (nginx for
 # the load-balancing example), site-bench (nginx, wrk and Hugo), windows
@@ -16,8 +17,11 @@ want=()
 for g in "${groups[@]}"; do
   case "$g" in
     build) want+=(cmake ninja-build g++ binutils libgtest-dev pkgconf
-                  nlohmann-json3-dev libcli11-dev libmicrohttpd-dev libcpp-httplib-dev) ;;
+                  nlohmann-json3-dev libcli11-dev libmicrohttpd-dev libcpp-httplib-dev groff-base) ;;
     tool) want+=(nlohmann-json3-dev libcli11-dev libmicrohttpd-dev) ;;
+    docs) want+=(doxygen) ;;
+    # dpkg-shlibdeps works out the packages' dependencies.
+    package) want+=(dpkg-dev file pkgconf) ;;
     browser) want+=(chromium) ;;
     load) want+=(wrk) ;;
     deploy) want+=(nginx curl) ;;

@@ -67,6 +67,10 @@ using TVekPairTagEvent =
     TEvent<void(TObject* Sender, const AnsiString& TagName, TStrings* TagParams,
                 const AnsiString& InnerText, AnsiString& RetText, int& RetState)>;
 
+/// The content producer that expands the tags of an HTML template through
+/// the application's handlers OnVekTag and OnVekPairTag (see the top of this
+/// header for the template's syntax and an example). One producer serves one
+/// expansion at a time; distinct producers may run on distinct threads.
 class VEKPGPROD_CLASS TVekPageProducer : public TCustomContentProducer {
  public:
   /// Creates a producer with the delimiters "<#" and "#>", an empty template
@@ -106,8 +110,10 @@ class VEKPGPROD_CLASS TVekPageProducer : public TCustomContentProducer {
   /// Expands the template again (through the virtual Content) and returns
   /// its lines. The list is owned by the producer; its contents are valid
   /// until the next read of HTMLResult or the next ContentFromStream.
+  ///@{
   VEKPGPROD_API TStrings* GetHTMLResult();
   TStrings* HTMLResult() { return GetHTMLResult(); }
+  ///@}
   /// Does nothing: HTMLResult cannot be set.
   VEKPGPROD_API void SetHTMLResult(TStrings* Value);
 
@@ -164,19 +170,27 @@ class VEKPGPROD_CLASS TVekPageProducer : public TCustomContentProducer {
   /// Stored unchanged; an empty one makes every expansion return "". A
   /// delimiter is searched for as its bytes before any NUL byte it holds.
   /// They are read at every tag, so a handler may change them mid-expansion.
+  ///@{
   const AnsiString& VekTagBeg() const noexcept { return FVekTagBeg; }
   VEKPGPROD_API void SetVekTagBeg(const AnsiString& Value);
   const AnsiString& VekTagEnd() const noexcept { return FVekTagEnd; }
   VEKPGPROD_API void SetVekTagEnd(const AnsiString& Value);
+  ///@}
 
+  /// The handlers (see TVekTagEvent and TVekPairTagEvent). Unset, a handler's
+  /// answer is empty: the tag, or the pair with its body, leaves no text.
+  ///@{
   const TVekTagEvent& OnVekTag() const noexcept { return FOnVekTag; }
   void SetOnVekTag(TVekTagEvent Value) { FOnVekTag = std::move(Value); }
   const TVekPairTagEvent& OnVekPairTag() const noexcept { return FOnVekPairTag; }
   void SetOnVekPairTag(TVekPairTagEvent Value) { FOnVekPairTag = std::move(Value); }
+  ///@}
 
   /// The name and parameters of the tag handled last (kept across calls).
+  ///@{
   const AnsiString& TagName() const noexcept { return FTagName; }
   const TStrings* TagParams() const noexcept { return &FTagParams; }
+  ///@}
 
  private:
   TStringList FResultList;

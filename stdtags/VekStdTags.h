@@ -162,7 +162,7 @@ VEKSTDTAGS_API std::vector<TVekTemplateIssue> VekCheckTemplate(
 
 /// Warnings of the names that the template Text (named Name in Root) and
 /// the templates it includes use and that Data lacks, such as a typo in
-/// <#user.nmae#>. A name counts as present when it is found in the data,
+/// `<#user.nmae#>`. A name counts as present when it is found in the data,
 /// in an element of a list that an enclosing each walks, or among an
 /// include's parameters. Each included file is looked at once; the findings
 /// in one stand at the include tag and name their own place.

@@ -24,7 +24,8 @@ const std::string& FailingInitModulePath() {
 }
 
 const std::vector<std::string>& HostLibraryFiles() {
-  static const std::vector<std::string> files{"libVCL50.so", "libINET50.so"};
+  // The names the loader maps them under: their SONAMEs.
+  static const std::vector<std::string> files{VEK_VCL50_SONAME, VEK_INET50_SONAME};
   return files;
 }
 

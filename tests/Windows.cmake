@@ -16,11 +16,32 @@ add_executable(vek_tests ${VEK_UNIT_TEST_SOURCES})
 target_link_libraries(vek_tests PRIVATE ${VEK_UNIT_TEST_LIBRARIES} gtest_main)
 add_test(NAME Windows.UnitTests COMMAND vek_tests)
 
+# Upper-casing follows the user's ANSI code page, which Wine takes from the
+# locale the environment names: Russian gives code page 1251, English 1252.
+add_executable(vek_locale_tests LocaleTest.cpp)
+target_link_libraries(vek_locale_tests PRIVATE PVekPgPrd vek_model gtest_main)
+add_test(NAME Windows.Locale.CodePage1251 COMMAND vek_locale_tests)
+set_tests_properties(Windows.Locale.CodePage1251 PROPERTIES
+  ENVIRONMENT "LC_ALL=ru_RU.UTF-8;LANG=ru_RU.UTF-8;VEK_EXPECT_CODEPAGE=1251")
+add_test(NAME Windows.Locale.CodePage1252 COMMAND vek_locale_tests)
+set_tests_properties(Windows.Locale.CodePage1252 PROPERTIES
+  ENVIRONMENT "LC_ALL=en_US.UTF-8;LANG=en_US.UTF-8;VEK_EXPECT_CODEPAGE=1252")
+
 # The package host (the same test source and fixture modules as on ELF
 # systems, with its Windows fixture): loads PVekPgPrd.dll by path, not linked
 # to it.
 include(${CMAKE_CURRENT_LIST_DIR}/PackageHostFixtures.cmake)
 set_target_properties(vek_fixture_noentries vek_fixture_failinginit PROPERTIES PREFIX "")
+
+# A module whose icon group names one image in every entry.
+enable_language(RC)
+add_library(vek_fixture_sharedicon SHARED fixtures/NoEntries.cpp fixtures/SharedIcon.rc)
+target_include_directories(vek_fixture_sharedicon PRIVATE ${PROJECT_SOURCE_DIR}/platform)
+set_target_properties(vek_fixture_sharedicon PROPERTIES PREFIX "")
+add_executable(vek_windows_resource_tests windows/IconGroupTest.cpp)
+target_link_libraries(vek_windows_resource_tests PRIVATE VCL50 gtest_main)
+add_dependencies(vek_windows_resource_tests vek_fixture_sharedicon)
+add_test(NAME Windows.Resources.IconGroups COMMAND vek_windows_resource_tests)
 
 add_executable(vek_windows_package_tests PackageTest.cpp PackageHostWindows.cpp)
 target_include_directories(vek_windows_package_tests PRIVATE ${PROJECT_SOURCE_DIR}/src)

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs the build tree BUILD into a fresh prefix, then builds and runs a
-# small program against it twice: through find_package and through
-# pkg-config; runs the installed vekpp too. Args: BUILD CXX [CXXFLAGS].
+# small program against it: through find_package, and through pkg-config
+# (run once with an rpath, once with LD_LIBRARY_PATH); the program includes
+# <vek/VekPgProd.h> with <prefix>/include alone on the include path. Runs the
+# installed vekpp too. Args: BUILD CXX [CXXFLAGS].
 set -euo pipefail
 build=$1 cxx=$2 flags=${3:-}
 here=$(cd "$(dirname "$0")" && pwd)
@@ -35,11 +37,24 @@ mv "$work/prefix" "$work/moved"
 pc=$(dirname "$(find "$work/moved" -name VekStdTags.pc)")
 export PKG_CONFIG_PATH=$pc
 libdir=$(pkg-config --variable=libdir VekPageProducer)
+# The include path is <prefix>/include alone, not <prefix>/include/vek.
+read -r -a cflags <<< "$(pkg-config --cflags VekPageProducer)"
+if [ ${#cflags[@]} -ne 1 ] || [ "$(realpath "${cflags[0]#-I}")" != "$(realpath "$work/moved/include")" ]; then
+  echo "pkg-config --cflags: ${cflags[*]}"
+  exit 1
+fi
+# The loader finds the libraries of a prefix that is not a system one through
+# an rpath given at link time, or through LD_LIBRARY_PATH.
 # shellcheck disable=SC2046,SC2086
 "$cxx" -std=c++17 $flags "$here/consumer/main.cpp" -o "$work/pc-consumer" \
   $(pkg-config --cflags --libs VekStdTags) -Wl,-rpath,"$libdir"
 out=$("$work/pc-consumer" "$work")
 [ "$out" = "$expected" ] || { echo "unexpected output: $out"; exit 1; }
+# shellcheck disable=SC2046,SC2086
+"$cxx" -std=c++17 $flags "$here/consumer/main.cpp" -o "$work/pc-consumer-plain" \
+  $(pkg-config --cflags --libs VekStdTags)
+out=$(LD_LIBRARY_PATH=$libdir "$work/pc-consumer-plain" "$work")
+[ "$out" = "$expected" ] || { echo "unexpected output with LD_LIBRARY_PATH: $out"; exit 1; }
 
 echo "== the installed vekpp"
 printf 'v=<#v#>' > "$work/v.html"

@@ -65,8 +65,17 @@ TEST(VekppRender, ErrorsAreReportedWithTheirExitStatus) {
     int status;
     std::string err;
   } cases[] = {
-      {{"render", "nothing.html"}, 2, "vekpp: \"nothing.html\": No such file"},
-      {{"render", "site/index.html", "--data", "none.json"}, 2, "vekpp: none.json: cannot be read"},
+      // A file named on the command line is named once, then why.
+      {{"render", "nothing.html"}, 2, "vekpp: nothing.html: No such file or directory\n"},
+      {{"check", "site/index.html", "nothing.html"},
+       2,
+       "vekpp: nothing.html: No such file or directory\n"},
+      {{"render", "site/index.html", "--data", "none.json"},
+       2,
+       "vekpp: none.json: No such file or directory\n"},
+      {{"render", "site/index.html", "-o", "nodir/out.html"},
+       2,
+       "vekpp: nodir/out.html: No such file or directory\n"},
       {{"render", "site/index.html", "--data", "bad.json"}, 2, "vekpp: bad.json: [json.exception"},
       {{"render", "site/index.html", "--set", "novalue"}, 2, "--set novalue: expected name=value"},
       {{"render", "site/index.html", "--set", "a..b=1"}, 2, "--set a..b=1: empty part"},
@@ -99,6 +108,7 @@ TEST(VekppRender, ErrorsAreReportedWithTheirExitStatus) {
       {{"render", "a.html", "b.html"}, 2, "The following argument was not expected: b.html"},
       {{}, 2, "A subcommand is required"},
       {{"frobnicate"}, 2, "A subcommand is required"},
+      {{"help", "frobnicate"}, 2, "vekpp: help: no command named frobnicate\n"},
   };
   for (const auto& c : cases) {
     const Result r = RunVekpp(c.args);
@@ -118,6 +128,22 @@ TEST(VekppRender, ErrorsAreReportedWithTheirExitStatus) {
   EXPECT_EQ(lenient.status, 0) << lenient.err;
   EXPECT_EQ(lenient.out, "ab");
   EXPECT_EQ(RunVekpp({"render", "--help"}).status, 0);
+}
+
+// The version, and help as a command: the list of commands or one command's
+// options, on standard output.
+TEST(VekppRender, VersionAndHelp) {
+  Result r = RunVekpp({"--version"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "vekpp " VEK_VERSION "\n");
+  r = RunVekpp({"help"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  for (const char* command : {"render", "check", "serve", "build", "help"})
+    EXPECT_NE(r.out.find(std::string("\n  ") + command + " "), std::string::npos) << r.out;
+  r = RunVekpp({"help", "serve"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("Usage: vekpp serve"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("--port"), std::string::npos) << r.out;
 }
 
 TEST(VekppRender, IncludesThroughLinksAndDeepChainsAreErrors) {
@@ -304,12 +330,13 @@ TEST(VekppServe, StartupErrors) {
   r = RunVekpp({"serve", "site", "--port", "70000"});
   EXPECT_EQ(r.status, 2);
 
-  // A port already taken.
+  // A port already taken: the message says why.
   Server first(kFixtures / "site", {"--quiet"});
   ASSERT_GT(first.Port(), 0);
   r = RunVekpp({"serve", "site", "--port", std::to_string(first.Port())});
   EXPECT_EQ(r.status, 2);
-  EXPECT_NE(r.err.find("cannot listen on 127.0.0.1 port " + std::to_string(first.Port())),
+  EXPECT_NE(r.err.find("cannot listen on 127.0.0.1 port " + std::to_string(first.Port()) +
+                       ": Address already in use\n"),
             std::string::npos)
       << r.err;
   EXPECT_EQ(first.Stop(), 0);

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -20,6 +21,7 @@
 #include <thread>
 #include <unordered_set>
 
+#include "Messages.h"
 #include "WorkerPool.h"
 
 using TClock = std::chrono::steady_clock;
@@ -514,11 +516,15 @@ THttpServer::THttpServer(const std::string& Address, int Port, const THttpLimits
       {MHD_OPTION_UNESCAPE_CALLBACK, reinterpret_cast<intptr_t>(&KeepEscapes), nullptr},
       {MHD_OPTION_END, 0, nullptr},
   };
+  errno = 0;
   impl->Daemon = MHD_start_daemon(flags, 0, nullptr, nullptr, &TImpl::OnAccess, impl,
                                   MHD_OPTION_ARRAY, options, MHD_OPTION_END);
   if (!impl->Daemon) {
+    const int error = errno;  // left by the bind or listen that failed
     impl->Pool.Stop();
-    throw std::runtime_error("cannot listen on " + Address + " port " + std::to_string(Port));
+    throw std::runtime_error(error != 0
+                                 ? ListenMessage(Address, Port, error)
+                                 : "cannot listen on " + Address + " port " + std::to_string(Port));
   }
   const MHD_DaemonInfo* info = MHD_get_daemon_info(impl->Daemon, MHD_DAEMON_INFO_BIND_PORT);
   impl->Port = info ? info->port : Port;

@@ -1,5 +1,6 @@
 // vekpp render and vekpp check.
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -8,6 +9,7 @@
 #include <stdexcept>
 
 #include "Commands.h"
+#include "Messages.h"
 #include "VekStdTags.h"
 
 namespace fs = std::filesystem;
@@ -33,8 +35,9 @@ std::shared_ptr<const json> LoadData(const std::string& Path,
                                      const std::vector<std::string>& Sets) {
   auto data = std::make_shared<json>(json::object());
   if (!Path.empty()) {
+    errno = 0;
     std::ifstream in(Path, std::ios::binary);
-    if (!in) throw std::runtime_error(Path + ": cannot be read");
+    if (!in) throw std::runtime_error(errno ? FileMessage(Path, errno) : Path + ": cannot be read");
     try {
       *data = json::parse(in);
     } catch (const json::exception& e) {
@@ -81,6 +84,10 @@ TVekStdTagsOptions TagOptions(const TCommonOptions& Common) {
 }
 
 int RunRender(const TCommonOptions& Common, const TRenderOptions& Options) {
+  if (const std::string problem = FileProblem(Options.Template); !problem.empty()) {
+    std::cerr << "vekpp: " << problem << "\n";
+    return 2;
+  }
   std::shared_ptr<const json> data;
   try {
     const std::string dataFile = Options.Data.empty()
@@ -121,11 +128,15 @@ int RunRender(const TCommonOptions& Common, const TRenderOptions& Options) {
     }
     return 0;
   }
+  errno = 0;
   std::ofstream out(Options.Output, std::ios::binary | std::ios::trunc);
   out.write(page.data(), static_cast<std::streamsize>(page.size()));
   out.close();
   if (!out) {
-    std::cerr << "vekpp: " << Options.Output << ": cannot be written\n";
+    std::cerr << "vekpp: "
+              << (errno ? FileMessage(Options.Output, errno)
+                        : Options.Output + ": cannot be written")
+              << "\n";
     return 2;
   }
   return 0;
@@ -144,6 +155,11 @@ int RunCheck(const TCommonOptions& Common, const std::vector<std::string>& Templ
     }
   }
   for (const auto& path : Templates) {
+    if (const std::string problem = FileProblem(path); !problem.empty()) {
+      std::cerr << "vekpp: " << problem << "\n";
+      status = 2;
+      continue;
+    }
     try {
       TVekTemplateRoot root(RootFor(Common, path));
       const TVekTemplateFile file = root.LocatePath(path);
@@ -163,6 +179,9 @@ int RunCheck(const TCommonOptions& Common, const std::vector<std::string>& Templ
                   << (issue.Warning ? "warning: " : "") << issue.Message << "\n";
         if (!issue.Warning && status == 0) status = 1;
       }
+    } catch (const EVekTemplateError& e) {
+      std::cerr << "vekpp: " << e.what() << "\n";  // names the file itself
+      status = 2;
     } catch (const std::exception& e) {
       std::cerr << "vekpp: " << path << ": " << e.what() << "\n";
       status = 2;

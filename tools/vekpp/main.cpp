@@ -10,6 +10,9 @@
 int main(int argc, char** argv) {
   CLI::App app{"Expands, checks and serves templates written with the standard tags.", "vekpp"};
   app.require_subcommand(1);
+  app.set_version_flag("--version", std::string("vekpp ") + VEK_VERSION,
+                       "Print the version and exit");
+  app.footer("Run `vekpp help COMMAND` or `vekpp COMMAND --help` for a command's options.");
 
   TCommonOptions common;
   // The options of a render: how tolerant, and its limits.
@@ -121,10 +124,29 @@ int main(int argc, char** argv) {
   addRender(buildCmd, "A missing value, or a list where a value belongs, is an error");
   addCommon(buildCmd, false);
 
+  std::string helpTopic;
+  CLI::App* helpCmd = app.add_subcommand("help", "Print this help, or a command's");
+  helpCmd->add_option("command", helpTopic, "The command to describe");
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     return app.exit(e) == 0 ? 0 : 2;
+  }
+  if (*helpCmd) {
+    if (helpTopic.empty()) {
+      // app.help() would describe the selected command, which is help itself.
+      std::cout << app.get_formatter()->make_help(&app, "vekpp", CLI::AppFormatMode::Normal);
+      return 0;
+    }
+    for (const CLI::App* command : {renderCmd, checkCmd, serveCmd, buildCmd}) {
+      if (command->get_name() == helpTopic) {
+        std::cout << command->help("vekpp");
+        return 0;
+      }
+    }
+    std::cerr << "vekpp: help: no command named " << helpTopic << "\n";
+    return 2;
   }
   if (*renderCmd) return RunRender(common, render);
   if (*checkCmd) return RunCheck(common, checkFiles, checkData);

@@ -1,8 +1,14 @@
 // Uses the component and the standard tags from an installed tree.
 #include <iostream>
 
-#include "VekPgProd.h"
-#include "VekStdTags.h"
+#include <vek/VekPgProd.h>
+#include <vek/VekStdTags.h>
+
+// Only <prefix>/include is on the include path: the headers' generic names
+// (Streams.h, Event.h, ...) stay out of the program's way.
+#if __has_include(<Streams.h>) || __has_include(<VekPgProd.h>)
+#error "the directory vek/ itself is on the include path"
+#endif
 
 int main(int argc, char** argv) {
   TVekPageProducer producer(nullptr);
