@@ -26,7 +26,10 @@ inline std::size_t OutputReservation(std::size_t size) {
   return size + size / 8;
 }
 
-/// The engines, by name: "vek", "ctemplate_warm", "ctemplate_cold",
+/// The engines, by name: "vek" (the producer's Execute on a text it has seen
+/// before), "vek_first" (Execute with no prepared texts kept: every text seen
+/// the first time), "vek_prepared" (Content of an unchanged HTMLDoc),
+/// "ctemplate_warm", "ctemplate_cold",
 /// "mustache_warm", "mustache_cold", "mstch_cold". Null for an unknown name.
 std::unique_ptr<Engine> MakeEngine(const std::string& name, const Workload& w);
 

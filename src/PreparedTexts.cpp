@@ -1,0 +1,111 @@
+// Prepared templates and their cache (see PreparedTexts.h).
+#include "PreparedTexts.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace vek {
+
+bool PreparedText::PrepareFor(const Delimiters& d) {
+  if (table && table->HoldsFor(d)) return true;
+  table.reset();
+  try {
+    auto built = std::make_shared<TagTable>();
+    built->Build(Visible(), 0, d);
+    table = std::move(built);
+    return true;
+  } catch (...) {  // no table: the text is scanned as before
+    return false;
+  }
+}
+
+std::size_t VisibleSize(const AnsiString& Data) {
+  const void* nul = std::memchr(Data.data(), 0, Data.size());
+  return nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - Data.data()) : Data.size();
+}
+
+namespace {
+
+std::uint64_t Word(const char* p) {
+  std::uint64_t w;
+  std::memcpy(&w, p, sizeof w);
+  return w;
+}
+
+std::uint64_t Mix(std::uint64_t h, std::uint64_t w) {
+  h ^= w + 0x9E3779B97F4A7C15ull + (h << 6) + (h >> 2);
+  return h * 0xBF58476D1CE4E5B9ull;
+}
+
+}  // namespace
+
+std::uint64_t SampleHash(const char* Data, std::size_t Size) {
+  std::uint64_t h = Mix(0x5EEDull, Size);
+  if (Size < 8) {
+    for (std::size_t i = 0; i < Size; ++i) h = Mix(h, static_cast<unsigned char>(Data[i]));
+    return h;
+  }
+  // Short texts whole; long ones by 64 words spread over them, and their ends.
+  constexpr std::size_t kWhole = 512, kSamples = 64;
+  if (Size <= kWhole) {
+    std::size_t i = 0;
+    for (; i + 8 <= Size; i += 8) h = Mix(h, Word(Data + i));
+    return Mix(h, Word(Data + Size - 8));
+  }
+  const std::size_t step = (Size - 8) / kSamples;
+  for (std::size_t k = 0; k < kSamples; ++k) h = Mix(h, Word(Data + k * step));
+  for (std::size_t i = 0; i < 64; i += 8) h = Mix(h, Word(Data + Size - 8 - i));
+  return h;
+}
+
+std::shared_ptr<PreparedText> PreparedTexts::Find(const BoundedText& t, const Delimiters& d) {
+  if (FMaxEntries == 0 || t.size > FMaxBytes || t.size == 0) return nullptr;
+  const std::uint64_t hash = SampleHash(t.data, t.size);
+  for (std::size_t i = 0; i < FEntries.size(); ++i) {
+    PreparedText& e = *FEntries[i].text;
+    if (e.hash != hash || e.size != t.size || std::memcmp(e.text.data(), t.data, t.size) != 0)
+      continue;
+    if (!e.PrepareFor(d)) return nullptr;
+    std::rotate(FEntries.begin(), FEntries.begin() + static_cast<std::ptrdiff_t>(i),
+                FEntries.begin() + static_cast<std::ptrdiff_t>(i) + 1);
+    return FEntries.front().text;
+  }
+  // Seen before? Then prepare it now; else remember it.
+  const auto seen = std::find_if(FSeen.begin(), FSeen.end(),
+                                 [&](const Seen& s) { return s.hash == hash && s.size == t.size; });
+  if (seen == FSeen.end()) {
+    if (FSeen.size() < kSeen)
+      FSeen.push_back({hash, t.size});
+    else
+      FSeen[FSeenNext++ % kSeen] = {hash, t.size};
+    return nullptr;
+  }
+  FSeen.erase(seen);
+  auto text = std::make_shared<PreparedText>();
+  text->text.assign(t.data, t.size);
+  text->size = t.size;
+  text->hash = hash;
+  if (!text->PrepareFor(d)) return nullptr;
+  const std::size_t bytes = text->text.capacity() + text->table->Bytes();
+  if (bytes > FMaxBytes) return text;  // used once, not kept
+  FEntries.insert(FEntries.begin(), Entry{text, bytes});
+  FBytes += bytes;
+  Evict();
+  return text;
+}
+
+void PreparedTexts::SetLimits(std::size_t Entries, std::size_t Bytes) {
+  FMaxEntries = Entries;
+  FMaxBytes = Bytes;
+  Evict();
+  if (FMaxEntries == 0) FSeen.clear();
+}
+
+void PreparedTexts::Evict() {
+  while (!FEntries.empty() && (FEntries.size() > FMaxEntries || FBytes > FMaxBytes)) {
+    FBytes -= FEntries.back().bytes;
+    FEntries.pop_back();
+  }
+}
+
+}  // namespace vek

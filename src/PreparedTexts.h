@@ -1,0 +1,103 @@
+// Prepared templates: a text with its tag table, kept for a producer's
+// HTMLDoc and, in a small bounded cache, for texts expanded again through
+// Execute. Internal to the component.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "AnsiString.h"
+#include "TagTable.h"
+#include "TemplateText.h"
+
+namespace vek {
+
+/// A text and, once it is prepared, its tag table. Shared: an expansion holds
+/// it while a handler may drop it from the producer (by changing HTMLDoc or
+/// by expanding other texts), and expansions nested in it may use it too.
+struct PreparedText {
+  AnsiString text;         // whole, as given
+  std::size_t size = 0;    // its bytes before the first NUL
+  std::uint64_t hash = 0;  // SampleHash of those bytes
+  unsigned uses = 0;       // expansions of it so far
+  // Built on the second expansion, for the delimiters of then. Never changed
+  // once built: an expansion running from it holds it while a nested one
+  // replaces it by a table for other delimiters.
+  std::shared_ptr<const TagTable> table;
+
+  BoundedText Visible() const { return BoundedText{text.data(), size}; }
+  /// The table if it holds for d, else null.
+  std::shared_ptr<const TagTable> TableFor(const Delimiters& d) const {
+    return table && table->HoldsFor(d) ? table : nullptr;
+  }
+  /// Builds the table for d unless it holds already; false (no table) when
+  /// building fails.
+  bool PrepareFor(const Delimiters& d);
+};
+
+/// The bytes of Data before its first NUL.
+std::size_t VisibleSize(const AnsiString& Data);
+
+/// A hash of the bytes: all of a short text, a spread sample of a long one,
+/// always with the length. Finds candidates; a byte comparison decides.
+std::uint64_t SampleHash(const char* Data, std::size_t Size);
+
+/// What a producer keeps between expansions.
+class PreparedTexts {
+ public:
+  /// The joined HTMLDoc made for the lines as they were at change count
+  /// Changes: the one kept when they have not changed since, else Join()'s
+  /// result, kept when not larger than kMaxDocBytes. Join may throw.
+  template <class JoinFn>
+  std::shared_ptr<PreparedText> Doc(unsigned long long Changes, JoinFn Join) {
+    if (FDoc && FDocChanges == Changes) return FDoc;
+    FDoc.reset();
+    auto doc = std::make_shared<PreparedText>();
+    doc->text = Join();
+    doc->size = VisibleSize(doc->text);
+    if (doc->text.size() <= kMaxDocBytes) {
+      FDoc = doc;
+      FDocChanges = Changes;
+    }
+    return doc;
+  }
+
+  /// The prepared text equal to the bytes t (with a table for d), or null.
+  /// A text is prepared the second time it is looked up; texts larger than
+  /// the cache's byte limit are never kept. May throw what allocation throws.
+  std::shared_ptr<PreparedText> Find(const BoundedText& t, const Delimiters& d);
+
+  /// The cache's bounds: at most Entries texts of at most Bytes bytes in all
+  /// (texts and tables). 0 keeps nothing.
+  void SetLimits(std::size_t Entries, std::size_t Bytes);
+  std::size_t MaxEntries() const { return FMaxEntries; }
+  std::size_t MaxBytes() const { return FMaxBytes; }
+
+  static constexpr std::size_t kMaxDocBytes = std::size_t(64) << 20;
+
+ private:
+  void Evict();
+
+  std::shared_ptr<PreparedText> FDoc;
+  unsigned long long FDocChanges = 0;
+
+  std::size_t FMaxEntries = 16, FMaxBytes = std::size_t(8) << 20;
+  std::size_t FBytes = 0;  // of the entries, when they were added
+  struct Entry {
+    std::shared_ptr<PreparedText> text;
+    std::size_t bytes;
+  };
+  std::vector<Entry> FEntries;  // most recently used first
+  // Texts seen once, by hash and size: the next sighting prepares them.
+  struct Seen {
+    std::uint64_t hash;
+    std::size_t size;
+  };
+  static constexpr std::size_t kSeen = 64;
+  std::vector<Seen> FSeen;
+  std::size_t FSeenNext = 0;
+};
+
+}  // namespace vek
