@@ -53,6 +53,15 @@ class NameTable {
   std::vector<Slot> FSlots;
 };
 
+// A stream that keeps nothing and counts what is written to it.
+class CountingStream : public TStream {
+ public:
+  long long bytes = 0;
+  std::int64_t Read(void*, std::int64_t) override { return 0; }
+  std::int64_t Write(const void*, std::int64_t Count) override { return bytes += Count, Count; }
+  std::int64_t Seek(std::int64_t, TSeekOrigin) override { return bytes; }
+};
+
 // What a benchmark's application would write: handlers that look values up,
 // format parameters, or loop over rows by expanding a pair's body again.
 //
@@ -90,6 +99,15 @@ class VekEngine : public Engine {
         FProducer.SetOnVekTag(TVekTagEvent(this, &VekEngine::OpenAll));
         break;
     }
+  }
+
+  long long RenderToSink() override {
+    CountingStream out;
+    if (FMode == VekMode::kPrepared)
+      FProducer.ContentTo(&out);
+    else
+      FProducer.ExecuteTo(FWork.vek, &out);
+    return out.bytes;
   }
 
   std::string Render() override {

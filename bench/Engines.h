@@ -18,6 +18,10 @@ class Engine {
   /// One expansion of the workload; the output is reserved as the producer
   /// reserves its own (OutputReservation).
   virtual std::string Render() = 0;
+  /// The same expansion written to a sink that only counts the bytes (the
+  /// producer's ExecuteTo); returns the count, or -1 for an engine that
+  /// writes only to strings.
+  virtual long long RenderToSink() { return -1; }
 };
 
 /// What the producer reserves for the output of a template of `size` bytes:
