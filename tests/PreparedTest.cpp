@@ -250,7 +250,9 @@ TEST(Prepared, StreamOutputComesInBoundedChunks) {
     EXPECT_EQ(out.DataString(), p.Execute(text));
     ASSERT_GT(out.writes.size(), 4u);
     for (std::size_t i = 0; i < out.writes.size(); ++i) {
-      if (out.writes[i] > 64 * 1024) EXPECT_EQ(out.writes[i], 200000) << "only a long answer";
+      if (out.writes[i] > 64 * 1024) {
+        EXPECT_EQ(out.writes[i], 200000) << "only a long answer";
+      }
     }
   }
   // Written as the expansion goes: what came before a failure stays.
