@@ -26,6 +26,15 @@ using vek::TagTable;
 
 namespace {
 
+// S = the n bytes at p. A string's assign is out of line; names mostly keep
+// or change their length by a byte or two, which inline calls manage.
+inline void AssignShort(AnsiString& S, const char* p, std::size_t n) {
+  if (n > S.capacity() || n > S.size() + 4) return void(S.assign(p, n));
+  if (n < S.size()) S.erase(n);
+  while (S.size() < n) S.push_back('\0');
+  if (n != 0) std::memcpy(&S[0], p, n);
+}
+
 // Whether Doc is the producer's tag name or one of its parameters, which the
 // loop overwrites at every tag (a handler expanding its own parameter).
 bool IsTagField(const TVekPageProducer& p, const AnsiString& Doc) {
@@ -41,8 +50,9 @@ bool IsTagField(const TVekPageProducer& p, const AnsiString& Doc) {
 // One expansion of one text.
 class TVekLoop {
  public:
-  TVekLoop(TVekPageProducer& P, const BoundedText& T, OutputSink& Out)
-      : p(P), t(T), sink(Out), delimiters(p.FVekTagBeg, p.FVekTagEnd), edits(p.FDelimiterEdits) {}
+  /// D: the producer's delimiters, prepared.
+  TVekLoop(TVekPageProducer& P, const BoundedText& T, const Delimiters& D, OutputSink& Out)
+      : p(P), t(T), sink(Out), delimiters(D), edits(p.FDelimiterEdits) {}
 
   /// Runs from Table (which holds for the present delimiters) when given.
   void Run(const TagTable* Table) {
@@ -78,13 +88,13 @@ class TVekLoop {
       sink.Put(data + pos, tag.open - pos);
       pos = tag.next;
       const std::string_view name = table->Text(tag.name);
-      p.FTagName.assign(name.data(), name.size());
+      AssignShort(p.FTagName, name.data(), name.size());
       if (tag.params != 0 || p.FTagParams.Count() != 0) {
         vek::ClearList(p.FTagParams);
         const TagTable::Piece* params = table->Params() + tag.firstParam;
         for (std::uint32_t i = 0; i < tag.params; ++i) {
           const std::string_view v = table->Text(params[i]);
-          value.assign(v.data(), v.size());
+          AssignShort(value, v.data(), v.size());
           vek::AddToList(p.FTagParams, value);
         }
       }
@@ -200,10 +210,9 @@ bool NoDelimiter(const TVekPageProducer& p) {
 
 // Expands a prepared text: from its table when it holds one for the present
 // delimiters, by scanning otherwise.
-void Expand(TVekPageProducer& p, const PreparedText& text, OutputSink& sink) {
-  const std::shared_ptr<const TagTable> table =
-      text.TableFor(Delimiters(p.VekTagBeg(), p.VekTagEnd()));
-  TVekLoop(p, text.Visible(), sink).Run(table.get());
+void Expand(TVekPageProducer& p, const PreparedText& text, const Delimiters& d, OutputSink& sink) {
+  const std::shared_ptr<const TagTable> table = text.TableFor(d);
+  TVekLoop(p, text.Visible(), d, sink).Run(table.get());
 }
 
 // Room for the template and an eighth more: answers a little longer than
@@ -220,7 +229,7 @@ void RunText(TVekPageProducer& p, vek::PreparedTexts& cache, const AnsiString& D
   const BoundedText t{Doc.data(), vek::VisibleSize(Doc)};
   const Delimiters d(p.VekTagBeg(), p.VekTagEnd());
   if (std::shared_ptr<PreparedText> prepared = cache.Find(t, d)) {
-    expand(t.size, [&](OutputSink& sink) { Expand(p, *prepared, sink); });
+    expand(t.size, [&](OutputSink& sink) { Expand(p, *prepared, d, sink); });
     return;
   }
   // Found nowhere: the loop reads Doc itself, which must then not be a field
@@ -228,11 +237,11 @@ void RunText(TVekPageProducer& p, vek::PreparedTexts& cache, const AnsiString& D
   if (IsTagField(p, Doc)) {
     const AnsiString copy(Doc);
     expand(t.size, [&](OutputSink& sink) {
-      TVekLoop(p, BoundedText{copy.data(), t.size}, sink).Run(nullptr);
+      TVekLoop(p, BoundedText{copy.data(), t.size}, d, sink).Run(nullptr);
     });
     return;
   }
-  expand(t.size, [&](OutputSink& sink) { TVekLoop(p, t, sink).Run(nullptr); });
+  expand(t.size, [&](OutputSink& sink) { TVekLoop(p, t, d, sink).Run(nullptr); });
 }
 
 // HTMLDoc's text, kept while the lines are unchanged, and prepared on its
@@ -243,8 +252,9 @@ void RunDocText(TVekPageProducer& p, vek::PreparedTexts& cache, const TStringLis
   const std::shared_ptr<PreparedText> doc =
       cache.Doc(lines.ChangeCount(), [&] { return lines.Text(); });
   if (doc->size == 0) return;
-  if (doc->uses++ > 0) doc->PrepareFor(Delimiters(p.VekTagBeg(), p.VekTagEnd()));
-  expand(doc->size, [&](OutputSink& sink) { Expand(p, *doc, sink); });
+  const Delimiters d(p.VekTagBeg(), p.VekTagEnd());
+  if (doc->uses++ > 0) doc->PrepareFor(d);
+  expand(doc->size, [&](OutputSink& sink) { Expand(p, *doc, d, sink); });
 }
 
 }  // namespace
