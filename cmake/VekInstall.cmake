@@ -27,6 +27,7 @@ install(TARGETS ${_vek_libs} EXPORT VekPageProducerTargets
 set(_vek_public_headers
   AnsiString.h
   Component.h
+  Encoding.h
   ContentProducer.h
   Event.h
   Export.h

@@ -39,8 +39,12 @@ inline bool IsQuote(unsigned char c) {
 //
 // The walk is the state machine Between / Word / Quoted, each state skipping
 // the bytes that keep it in one tight loop.
+//
+// Static: each unit gets its own copy, which the compiler treats as a local
+// function and inlines into the expansion loop's one call, as it does not
+// for an inline function shared between units.
 template <class List>
-void ParseTag(std::string_view TagText, AnsiString& Name, List* Params, AnsiString& Value) {
+static void ParseTag(std::string_view TagText, AnsiString& Name, List* Params, AnsiString& Value) {
   Name.clear();
   if (Params != nullptr) ClearList(*Params);
   const std::string_view text = TrimView(TagText);

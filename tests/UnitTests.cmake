@@ -4,6 +4,7 @@
 # linked as its object file, the same one the package module holds.
 set(VEK_UNIT_TEST_SOURCES
   PlatformTest.cpp
+  EncodingTest.cpp
   ScannerTest.cpp
   ParserTest.cpp
   ExecuteTest.cpp

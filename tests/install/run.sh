@@ -18,7 +18,7 @@ test ! -e "$work/prefix/include/vek/PlatformModule.h"
 test ! -e "$work/prefix/include/vek/FindBytes.h"
 # Every installed header finds the headers it includes beside it.
 for h in "$work/prefix/include/vek/"*.h; do
-  for inc in $(sed -n 's/^#include "\(.*\)"/\1/p' "$h"); do
+  for inc in $(sed -n 's/^#include "\([^"]*\)".*/\1/p' "$h"); do
     test -f "$work/prefix/include/vek/$inc" || { echo "$h includes $inc, not installed"; exit 1; }
   done
 done
