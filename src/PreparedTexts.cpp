@@ -74,12 +74,10 @@ std::shared_ptr<PreparedText> PreparedTexts::Find(const BoundedText& t, const De
   const auto seen = std::find_if(FSeen.begin(), FSeen.end(),
                                  [&](const Seen& s) { return s.hash == hash && s.size == t.size; });
   if (seen == FSeen.end()) {
-    if (FSeen.size() < kSeen)
-      FSeen.push_back({hash, t.size});
-    else
-      FSeen[FSeenNext++ % kSeen] = {hash, t.size};
+    Remember(hash, t.size, false);
     return nullptr;
   }
+  if (seen->scanOnly) return nullptr;
   FSeen.erase(seen);
   auto text = std::make_shared<PreparedText>();
   text->text.assign(t.data, t.size);
@@ -87,18 +85,28 @@ std::shared_ptr<PreparedText> PreparedTexts::Find(const BoundedText& t, const De
   text->hash = hash;
   if (!text->PrepareFor(d)) return nullptr;
   const std::size_t bytes = text->text.capacity() + text->table->Bytes();
-  if (bytes > FMaxBytes) return text;  // used once, not kept
+  if (bytes > FMaxBytes || t.size / kSparseBytesPerTag > text->table->Tags().size()) {
+    Remember(hash, t.size, true);
+    return text;  // used this once
+  }
   FEntries.insert(FEntries.begin(), Entry{text, bytes});
   FBytes += bytes;
   Evict();
   return text;
 }
 
+void PreparedTexts::Remember(std::uint64_t Hash, std::size_t Size, bool ScanOnly) {
+  if (FSeen.size() < kSeen)
+    FSeen.push_back({Hash, Size, ScanOnly});
+  else
+    FSeen[FSeenNext++ % kSeen] = {Hash, Size, ScanOnly};
+}
+
 void PreparedTexts::SetLimits(std::size_t Entries, std::size_t Bytes) {
   FMaxEntries = Entries;
   FMaxBytes = Bytes;
   Evict();
-  if (FMaxEntries == 0) FSeen.clear();
+  FSeen.clear();  // what was too large may fit now
 }
 
 void PreparedTexts::Evict() {

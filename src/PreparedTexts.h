@@ -44,6 +44,11 @@ std::size_t VisibleSize(const AnsiString& Data);
 /// always with the length. Finds candidates; a byte comparison decides.
 std::uint64_t SampleHash(const char* Data, std::size_t Size);
 
+/// A prepared text with fewer tags than one per this many bytes is not kept
+/// in the cache: comparing its bytes at every expansion costs more time than
+/// scanning them (measured with the benchmark's W1, one tag per KiB).
+constexpr std::size_t kSparseBytesPerTag = 256;
+
 /// What a producer keeps between expansions.
 class PreparedTexts {
  public:
@@ -90,11 +95,15 @@ class PreparedTexts {
     std::size_t bytes;
   };
   std::vector<Entry> FEntries;  // most recently used first
-  // Texts seen once, by hash and size: the next sighting prepares them.
+  // Texts seen once, by hash and size: the next sighting prepares them. And
+  // texts found not worth keeping: too large for the cache, or so sparse in
+  // tags that comparing their bytes costs more than scanning them.
   struct Seen {
     std::uint64_t hash;
     std::size_t size;
+    bool scanOnly;
   };
+  void Remember(std::uint64_t Hash, std::size_t Size, bool ScanOnly);
   static constexpr std::size_t kSeen = 64;
   std::vector<Seen> FSeen;
   std::size_t FSeenNext = 0;
