@@ -4,6 +4,7 @@
 // built when a pair found no closing tag), and scans otherwise.
 #include "Expansion.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string_view>
@@ -50,9 +51,12 @@ bool IsTagField(const TVekPageProducer& p, const AnsiString& Doc) {
 // One expansion of one text.
 class TVekLoop {
  public:
-  /// D: the producer's delimiters, prepared.
-  TVekLoop(TVekPageProducer& P, const BoundedText& T, const Delimiters& D, OutputSink& Out)
-      : p(P), t(T), sink(Out), delimiters(D), edits(p.FDelimiterEdits) {}
+  /// D: the producer's delimiters, prepared. T's bytes before NulFree hold
+  /// no NUL; the loop looks for one in the rest as it goes, and the text ends
+  /// there (T.size is the text's size when none is known to be NUL-free).
+  TVekLoop(TVekPageProducer& P, const BoundedText& T, std::size_t NulFree, const Delimiters& D,
+           OutputSink& Out)
+      : p(P), t(T), sink(Out), delimiters(D), edits(p.FDelimiterEdits), known(NulFree) {}
 
   /// Runs from Table (which holds for the present delimiters) when given.
   void Run(const TagTable* Table) {
@@ -81,11 +85,11 @@ class TVekLoop {
     if (table != nullptr) {
       const auto& tags = table->Tags();
       if (k == tags.size()) {
-        sink.Put(data + pos, table->Stop() - pos);
+        sink.Put(data + pos, table->Stop() - pos, t.size - table->Stop());
         return false;
       }
       const TagTable::Tag& tag = tags[k++];
-      sink.Put(data + pos, tag.open - pos);
+      sink.Put(data + pos, tag.open - pos, t.size - tag.open);
       pos = tag.next;
       const std::string_view name = table->Text(tag.name);
       AssignShort(p.FTagName, name.data(), name.size());
@@ -102,11 +106,17 @@ class TVekLoop {
       if (pos >= t.size) return false;
       TagHit hit;
       const ScanResult r = vek::FindTag(t, pos, delimiters, hit);
+      // What the result rests on must lie before a NUL; else the text ends
+      // there, and the search runs again within it.
+      const std::size_t rests = r == ScanResult::kTag        ? hit.next
+                                : r == ScanResult::kUnclosed ? hit.open + delimiters.beg.text.size()
+                                                             : t.size;
+      if (rests > known && !NulFreeTo(rests)) return true;
       if (r != ScanResult::kTag) {  // the rest, up to an unclosed opening delimiter
         sink.Put(data + pos, (r == ScanResult::kNoTag ? t.size : hit.open) - pos);
         return false;
       }
-      sink.Put(data + pos, hit.open - pos);
+      sink.Put(data + pos, hit.open - pos, t.size - hit.open);
       pos = hit.next;
       // The parser trims the tag's text itself.
       vek::ParseTag(std::string_view(data + hit.textBeg, hit.textEnd - hit.textBeg), p.FTagName,
@@ -133,6 +143,7 @@ class TVekLoop {
       names.For(p.FTagName);
       CheckDelimiters();
       if (table == nullptr) {
+        NulFreeTo(t.size);  // the matcher and the table read ahead
         // A pair mostly closes after a few tags. When it does not, the tags
         // after the opener are recorded once and the loop goes on from them,
         // so that later pairs, closed or never closed, cost no scan of their own.
@@ -183,12 +194,32 @@ class TVekLoop {
 
   // Tags a pair step scans for the closing tag before it records the rest.
   static constexpr std::size_t kScanTags = 64;
+  // Bytes looked at for a NUL at a time, ahead of the search: they are then
+  // at hand for the search and the copy, so that the text is read from
+  // memory once.
+  static constexpr std::size_t kNulAhead = 16 * 1024;
+
+  // Whether t's bytes up to End hold no NUL; when they do, t ends at the
+  // first one.
+  bool NulFreeTo(std::size_t End) {
+    while (known < End) {
+      const std::size_t to = std::min(t.size, std::max(End, known + kNulAhead));
+      const void* nul = std::memchr(t.data + known, 0, to - known);
+      if (nul != nullptr) {
+        t.size = known = static_cast<std::size_t>(static_cast<const char*>(nul) - t.data);
+        return false;
+      }
+      known = to;
+    }
+    return true;
+  }
 
   TVekPageProducer& p;
-  const BoundedText t;
+  BoundedText t;  // its size shrinks to the first NUL once that is found
   OutputSink& sink;
   Delimiters delimiters;
   unsigned long long edits;
+  std::size_t known;                // t's bytes before it hold no NUL
   const TagTable* table = nullptr;  // the loop runs from it when set
   std::unique_ptr<TagTable> own;    // built here after a failed match
   std::size_t k = 0;                // with a table: the index of the next tag
@@ -212,7 +243,8 @@ bool NoDelimiter(const TVekPageProducer& p) {
 // delimiters, by scanning otherwise.
 void Expand(TVekPageProducer& p, const PreparedText& text, const Delimiters& d, OutputSink& sink) {
   const std::shared_ptr<const TagTable> table = text.TableFor(d);
-  TVekLoop(p, text.Visible(), d, sink).Run(table.get());
+  const BoundedText t = text.Visible();
+  TVekLoop(p, t, t.size, d, sink).Run(table.get());
 }
 
 // Room for the template and an eighth more: answers a little longer than
@@ -226,7 +258,8 @@ void Reserve(AnsiString& out, std::size_t size) {
 template <class Expander>
 void RunText(TVekPageProducer& p, vek::PreparedTexts& cache, const AnsiString& Doc,
              Expander expand) {
-  const BoundedText t{Doc.data(), vek::VisibleSize(Doc)};
+  // The whole string: the loop finds the first NUL as it goes.
+  const BoundedText t{Doc.data(), Doc.size()};
   const Delimiters d(p.VekTagBeg(), p.VekTagEnd());
   if (std::shared_ptr<PreparedText> prepared = cache.Find(t, d)) {
     expand(t.size, [&](OutputSink& sink) { Expand(p, *prepared, d, sink); });
@@ -237,11 +270,11 @@ void RunText(TVekPageProducer& p, vek::PreparedTexts& cache, const AnsiString& D
   if (IsTagField(p, Doc)) {
     const AnsiString copy(Doc);
     expand(t.size, [&](OutputSink& sink) {
-      TVekLoop(p, BoundedText{copy.data(), t.size}, d, sink).Run(nullptr);
+      TVekLoop(p, BoundedText{copy.data(), t.size}, 0, d, sink).Run(nullptr);
     });
     return;
   }
-  expand(t.size, [&](OutputSink& sink) { TVekLoop(p, t, d, sink).Run(nullptr); });
+  expand(t.size, [&](OutputSink& sink) { TVekLoop(p, t, 0, d, sink).Run(nullptr); });
 }
 
 // HTMLDoc's text, kept while the lines are unchanged, and prepared on its

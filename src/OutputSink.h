@@ -33,8 +33,12 @@ class OutputSink {
     FOut.reserve(kChunk);
     FOut.resize(kChunk);
   }
-  void Put(const char* p, std::size_t n) {
-    if (n > FOut.size() - FUsed) return Grow(p, n);
+  /// Appends the n bytes at p. Readable: how many bytes after them may be
+  /// read too (a piece of the template has the rest of it behind): a long
+  /// piece then brings the margin along in the same copy, instead of zeros
+  /// written after it.
+  void Put(const char* p, std::size_t n, std::size_t Readable = 0) {
+    if (n > FOut.size() - FUsed) return Grow(p, n, Readable);
     char* d = &FOut[FUsed];
     FUsed += n;
     if (n > 32) {
@@ -74,11 +78,19 @@ class OutputSink {
     FUsed = 0;
     if (n != 0) FStream->WriteBuffer(FOut.data(), static_cast<std::int64_t>(n));
   }
-  void Grow(const char* p, std::size_t n) {
+  void Grow(const char* p, std::size_t n, std::size_t Readable) {
     if (FStream != nullptr) {  // the buffer is full: write it out
       Flush();
       if (n >= FOut.size()) return FStream->WriteBuffer(p, static_cast<std::int64_t>(n));
       return Put(p, n);
+    }
+    const std::size_t room = FOut.capacity() - FUsed;
+    if (n < room && Readable != 0) {
+      // The margin's bytes are never output: any bytes serve.
+      const std::size_t extra = std::min(std::min(kMargin, Readable), room - n);
+      FOut.replace(FUsed, FOut.size() - FUsed, p, n + extra);
+      FUsed += n;
+      return;
     }
     FOut.resize(FUsed);
     FOut.append(p, n);

@@ -63,7 +63,8 @@ std::shared_ptr<PreparedText> PreparedTexts::Find(const BoundedText& t, const De
   const std::uint64_t hash = SampleHash(t.data, t.size);
   for (std::size_t i = 0; i < FEntries.size(); ++i) {
     PreparedText& e = *FEntries[i].text;
-    if (e.hash != hash || e.size != t.size || std::memcmp(e.text.data(), t.data, t.size) != 0)
+    if (e.hash != hash || e.text.size() != t.size ||
+        std::memcmp(e.text.data(), t.data, t.size) != 0)
       continue;
     if (!e.PrepareFor(d)) return nullptr;
     std::rotate(FEntries.begin(), FEntries.begin() + static_cast<std::ptrdiff_t>(i),
@@ -81,7 +82,7 @@ std::shared_ptr<PreparedText> PreparedTexts::Find(const BoundedText& t, const De
   FSeen.erase(seen);
   auto text = std::make_shared<PreparedText>();
   text->text.assign(t.data, t.size);
-  text->size = t.size;
+  text->size = VisibleSize(text->text);
   text->hash = hash;
   if (!text->PrepareFor(d)) return nullptr;
   const std::size_t bytes = text->text.capacity() + text->table->Bytes();

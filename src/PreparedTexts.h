@@ -20,7 +20,7 @@ namespace vek {
 struct PreparedText {
   AnsiString text;         // whole, as given
   std::size_t size = 0;    // its bytes before the first NUL
-  std::uint64_t hash = 0;  // SampleHash of those bytes
+  std::uint64_t hash = 0;  // SampleHash of the whole text
   unsigned uses = 0;       // expansions of it so far
   // Built on the second expansion, for the delimiters of then. Never changed
   // once built: an expansion running from it holds it while a nested one
@@ -69,7 +69,8 @@ class PreparedTexts {
     return doc;
   }
 
-  /// The prepared text equal to the bytes t (with a table for d), or null.
+  /// The prepared text whose bytes are t's (NULs included), with a table for
+  /// d, or null.
   /// A text is prepared the second time it is looked up; texts larger than
   /// the cache's byte limit are never kept. May throw what allocation throws.
   std::shared_ptr<PreparedText> Find(const BoundedText& t, const Delimiters& d);
