@@ -33,7 +33,12 @@ inline void AssignShort(AnsiString& S, const char* p, std::size_t n) {
   if (n > S.capacity() || n > S.size() + 4) return void(S.assign(p, n));
   if (n < S.size()) S.erase(n);
   while (S.size() < n) S.push_back('\0');
-  if (n != 0) std::memcpy(&S[0], p, n);
+  char* d = &S[0];
+  if (n <= 16) {  // short: bytes one by one, without a call
+    for (std::size_t i = 0; i < n; ++i) d[i] = p[i];
+  } else {
+    std::memcpy(d, p, n);
+  }
 }
 
 // Whether Doc is the producer's tag name or one of its parameters, which the
