@@ -31,7 +31,9 @@ void TagTable::Build(const BoundedText& t, std::size_t From, const Delimiters& d
   FTags.clear();
   FParams.clear();
   FPool.clear();
-  FIds.clear();
+  FNames.clear();
+  FSlots.assign(64, 0);
+  FUpper.clear();
   FByIdStart.clear();
   FByIdTags.clear();
   FLevels.clear();
@@ -63,7 +65,7 @@ void TagTable::Build(const BoundedText& t, std::size_t From, const Delimiters& d
     // Templates repeat names: the last one's id serves again without hashing.
     if (lastId < 0 || Text(last) != Text(tag.name)) {
       UpperInto(name, upper);
-      lastId = FIds.try_emplace(upper, static_cast<int>(FIds.size())).first->second;
+      lastId = Intern(upper);
     }
     last = tag.name;
     tag.id = lastId;
@@ -71,7 +73,7 @@ void TagTable::Build(const BoundedText& t, std::size_t From, const Delimiters& d
     p = hit.next;
   }
   // The tags of each id, by counting.
-  FByIdStart.assign(FIds.size() + 1, 0);
+  FByIdStart.assign(FNames.size() + 1, 0);
   for (const Tag& tag : FTags) ++FByIdStart[static_cast<std::size_t>(tag.id) + 1];
   for (std::size_t i = 1; i < FByIdStart.size(); ++i) FByIdStart[i] += FByIdStart[i - 1];
   FByIdTags.resize(FTags.size());
@@ -87,11 +89,56 @@ void TagTable::Build(const BoundedText& t, std::size_t From, const Delimiters& d
 }
 
 std::size_t TagTable::Bytes() const {
-  std::size_t ids = 0;
-  for (const auto& [name, id] : FIds) ids += name.capacity() + sizeof id + 32;
-  ids += (FByIdStart.capacity() + FByIdTags.capacity()) * sizeof(std::uint32_t);
+  std::size_t ids = FNames.capacity() * sizeof(Name) + FUpper.capacity();
+  ids += (FSlots.capacity() + FByIdStart.capacity() + FByIdTags.capacity()) * sizeof(std::uint32_t);
   return sizeof *this + FTags.capacity() * sizeof(Tag) + FParams.capacity() * sizeof(Piece) +
          FPool.capacity() + ids;
+}
+
+std::uint64_t TagTable::HashName(std::string_view Upper) {
+  std::uint64_t h = 14695981039346656037ull;  // FNV-1a
+  for (const char c : Upper) h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+  return h ^ (h >> 32);
+}
+
+int TagTable::IdOf(std::string_view Upper) const {
+  return FSlots.empty() ? -1 : IdOf(Upper, HashName(Upper));
+}
+
+int TagTable::IdOf(std::string_view Upper, std::uint64_t h) const {
+  const std::size_t mask = FSlots.size() - 1;
+  for (std::size_t i = h & mask;; i = (i + 1) & mask) {
+    const std::uint32_t slot = FSlots[i];
+    if (slot == 0) return -1;
+    const Name& n = FNames[slot - 1];
+    if (n.hash == h && std::string_view(FUpper.data() + n.off, n.len) == Upper)
+      return static_cast<int>(slot - 1);
+  }
+}
+
+int TagTable::Intern(std::string_view Upper) {
+  const std::uint64_t h = HashName(Upper);
+  const int known = IdOf(Upper, h);
+  if (known >= 0) return known;
+  if (FNames.size() >= std::numeric_limits<std::uint32_t>::max() / 4)
+    throw std::length_error("tag table: too many names");
+  if (2 * (FNames.size() + 1) > FSlots.size()) {  // grow: twice the slots
+    std::vector<std::uint32_t> slots(FSlots.size() * 2, 0);
+    const std::size_t mask = slots.size() - 1;
+    for (std::size_t id = 0; id < FNames.size(); ++id) {
+      std::size_t i = FNames[id].hash & mask;
+      while (slots[i] != 0) i = (i + 1) & mask;
+      slots[i] = static_cast<std::uint32_t>(id + 1);
+    }
+    FSlots.swap(slots);
+  }
+  FNames.push_back({FUpper.size(), Upper.size(), h});
+  FUpper.append(Upper.data(), Upper.size());
+  const std::size_t mask = FSlots.size() - 1;
+  std::size_t i = h & mask;
+  while (FSlots[i] != 0) i = (i + 1) & mask;
+  FSlots[i] = static_cast<std::uint32_t>(FNames.size());
+  return static_cast<int>(FNames.size() - 1);
 }
 
 std::size_t TagTable::Match(std::size_t K, int Open, int Close) const {

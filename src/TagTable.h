@@ -53,10 +53,7 @@ class TagTable {
   std::size_t Bytes() const;
 
   /// The id of an upper-cased name, or -1 when no tag has it.
-  int IdOf(const AnsiString& Upper) const {
-    const auto it = FIds.find(Upper);
-    return it == FIds.end() ? -1 : it->second;
-  }
+  int IdOf(std::string_view Upper) const;
 
   /// The pair opened just before tag K whose opener and closer have the ids
   /// Open and Close (-1: no tag has it): the index of its closing tag, or
@@ -88,7 +85,20 @@ class TagTable {
   std::vector<Tag> FTags;
   std::vector<Piece> FParams;
   AnsiString FPool;
-  std::unordered_map<AnsiString, int> FIds;
+  // The upper-cased names, interned: their bytes in FUpper, found by hash in
+  // FSlots (open addressing, at most half full; an id + 1, or 0 when empty).
+  // Flat, so that a template of many distinct names costs no allocation per
+  // name.
+  struct Name {
+    std::size_t off, len;
+    std::uint64_t hash;
+  };
+  static std::uint64_t HashName(std::string_view Upper);
+  int IdOf(std::string_view Upper, std::uint64_t Hash) const;  // FSlots not empty
+  int Intern(std::string_view Upper);
+  std::vector<Name> FNames;
+  std::vector<std::uint32_t> FSlots;
+  AnsiString FUpper;
   std::vector<std::uint32_t> FByIdStart, FByIdTags;  // tag indexes per id, in order
   // Filled as pairs are matched; an expansion and the ones nested in it may
   // share a table, and none holds a reference across a handler call.
