@@ -252,7 +252,7 @@ bool NoDelimiter(const TVekPageProducer& p) {
 // Expands a prepared text: from its table when it holds one for the present
 // delimiters, by scanning otherwise.
 void Expand(TVekPageProducer& p, const PreparedText& text, const Delimiters& d, OutputSink& sink) {
-  const std::shared_ptr<const TagTable> table = text.TableFor(d);
+  const vek::Ref<const vek::SharedTable> table = text.TableFor(d);
   const BoundedText t = text.Visible();
   TVekLoop(p, t, t.size, d, sink).Run(table.get());
 }
@@ -271,7 +271,7 @@ void RunText(TVekPageProducer& p, vek::PreparedTexts& cache, const AnsiString& D
   // The whole string: the loop finds the first NUL as it goes.
   const BoundedText t{Doc.data(), Doc.size()};
   const Delimiters d(p.VekTagBeg(), p.VekTagEnd());
-  if (std::shared_ptr<PreparedText> prepared = cache.Find(t, d)) {
+  if (const vek::Ref<PreparedText> prepared = cache.Find(t, d)) {
     expand(t.size, [&](OutputSink& sink) { Expand(p, *prepared, d, sink); });
     return;
   }
@@ -292,8 +292,7 @@ void RunText(TVekPageProducer& p, vek::PreparedTexts& cache, const AnsiString& D
 template <class Expander>
 void RunDocText(TVekPageProducer& p, vek::PreparedTexts& cache, const TStringList& lines,
                 Expander expand) {
-  const std::shared_ptr<PreparedText> doc =
-      cache.Doc(lines.ChangeCount(), [&] { return lines.Text(); });
+  const vek::Ref<PreparedText> doc = cache.Doc(lines.ChangeCount(), [&] { return lines.Text(); });
   if (doc->size == 0) return;
   const Delimiters d(p.VekTagBeg(), p.VekTagEnd());
   if (doc->uses++ > 0) doc->PrepareFor(d);

@@ -10,9 +10,9 @@ bool PreparedText::PrepareFor(const Delimiters& d) {
   if (table && table->HoldsFor(d)) return true;
   table.reset();
   try {
-    auto built = std::make_shared<TagTable>();
+    auto built = Ref<SharedTable>::Make();
     built->Build(Visible(), 0, d);
-    table = std::move(built);
+    table = Ref<const SharedTable>(built.get());
     return true;
   } catch (...) {  // no table: the text is scanned as before
     return false;
@@ -58,15 +58,15 @@ std::uint64_t SampleHash(const char* Data, std::size_t Size) {
   return h;
 }
 
-std::shared_ptr<PreparedText> PreparedTexts::Find(const BoundedText& t, const Delimiters& d) {
-  if (FMaxEntries == 0 || t.size > FMaxBytes || t.size == 0) return nullptr;
+Ref<PreparedText> PreparedTexts::Find(const BoundedText& t, const Delimiters& d) {
+  if (FMaxEntries == 0 || t.size > FMaxBytes || t.size == 0) return {};
   const std::uint64_t hash = SampleHash(t.data, t.size);
   for (std::size_t i = 0; i < FEntries.size(); ++i) {
     PreparedText& e = *FEntries[i].text;
     if (e.hash != hash || e.text.size() != t.size ||
         std::memcmp(e.text.data(), t.data, t.size) != 0)
       continue;
-    if (!e.PrepareFor(d)) return nullptr;
+    if (!e.PrepareFor(d)) return {};
     std::rotate(FEntries.begin(), FEntries.begin() + static_cast<std::ptrdiff_t>(i),
                 FEntries.begin() + static_cast<std::ptrdiff_t>(i) + 1);
     return FEntries.front().text;
@@ -76,15 +76,15 @@ std::shared_ptr<PreparedText> PreparedTexts::Find(const BoundedText& t, const De
                                  [&](const Seen& s) { return s.hash == hash && s.size == t.size; });
   if (seen == FSeen.end()) {
     Remember(hash, t.size, false);
-    return nullptr;
+    return {};
   }
-  if (seen->scanOnly) return nullptr;
+  if (seen->scanOnly) return {};
   FSeen.erase(seen);
-  auto text = std::make_shared<PreparedText>();
+  auto text = Ref<PreparedText>::Make();
   text->text.assign(t.data, t.size);
   text->size = VisibleSize(text->text);
   text->hash = hash;
-  if (!text->PrepareFor(d)) return nullptr;
+  if (!text->PrepareFor(d)) return {};
   const std::size_t bytes = text->text.capacity() + text->table->Bytes();
   if (bytes > FMaxBytes || t.size / kSparseBytesPerTag > text->table->Tags().size()) {
     Remember(hash, t.size, true);

@@ -5,7 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
+#include <utility>
 #include <vector>
 
 #include "AnsiString.h"
@@ -13,6 +13,47 @@
 #include "TemplateText.h"
 
 namespace vek {
+
+/// A counted reference to an object that one thread uses at a time (a
+/// producer's prepared texts and tables): the count needs no atomic
+/// operations, which std::shared_ptr pays at every copy. T has a member
+/// `mutable unsigned refs`, 0 when made.
+template <class T>
+class Ref {
+ public:
+  Ref() = default;
+  explicit Ref(T* Object) : FObject(Object) {
+    if (FObject) ++FObject->refs;
+  }
+  Ref(const Ref& Other) : Ref(Other.FObject) {}
+  Ref(Ref&& Other) noexcept : FObject(Other.FObject) { Other.FObject = nullptr; }
+  Ref& operator=(Ref Other) noexcept {
+    std::swap(FObject, Other.FObject);
+    return *this;
+  }
+  ~Ref() {
+    if (FObject && --FObject->refs == 0) delete FObject;
+  }
+  /// A new T made from Args.
+  template <class... Args>
+  static Ref Make(Args&&... A) {
+    return Ref(new T(std::forward<Args>(A)...));
+  }
+  T* get() const { return FObject; }
+  T& operator*() const { return *FObject; }
+  T* operator->() const { return FObject; }
+  explicit operator bool() const { return FObject != nullptr; }
+  void reset() { Ref().swap(*this); }
+  void swap(Ref& Other) noexcept { std::swap(FObject, Other.FObject); }
+
+ private:
+  T* FObject = nullptr;
+};
+
+/// A tag table held by counted references.
+struct SharedTable : TagTable {
+  mutable unsigned refs = 0;
+};
 
 /// A text and, once it is prepared, its tag table. Shared: an expansion holds
 /// it while a handler may drop it from the producer (by changing HTMLDoc or
@@ -25,12 +66,13 @@ struct PreparedText {
   // Built on the second expansion, for the delimiters of then. Never changed
   // once built: an expansion running from it holds it while a nested one
   // replaces it by a table for other delimiters.
-  std::shared_ptr<const TagTable> table;
+  Ref<const SharedTable> table;
+  mutable unsigned refs = 0;
 
   BoundedText Visible() const { return BoundedText{text.data(), size}; }
   /// The table if it holds for d, else null.
-  std::shared_ptr<const TagTable> TableFor(const Delimiters& d) const {
-    return table && table->HoldsFor(d) ? table : nullptr;
+  Ref<const SharedTable> TableFor(const Delimiters& d) const {
+    return table && table->HoldsFor(d) ? table : Ref<const SharedTable>();
   }
   /// Builds the table for d unless it holds already; false (no table) when
   /// building fails.
@@ -56,10 +98,10 @@ class PreparedTexts {
   /// Changes: the one kept when they have not changed since, else Join()'s
   /// result, kept when not larger than kMaxDocBytes. Join may throw.
   template <class JoinFn>
-  std::shared_ptr<PreparedText> Doc(unsigned long long Changes, JoinFn Join) {
+  Ref<PreparedText> Doc(unsigned long long Changes, JoinFn Join) {
     if (FDoc && FDocChanges == Changes) return FDoc;
     FDoc.reset();
-    auto doc = std::make_shared<PreparedText>();
+    auto doc = Ref<PreparedText>::Make();
     doc->text = Join();
     doc->size = VisibleSize(doc->text);
     if (doc->text.size() <= kMaxDocBytes) {
@@ -73,7 +115,7 @@ class PreparedTexts {
   /// d, or null.
   /// A text is prepared the second time it is looked up; texts larger than
   /// the cache's byte limit are never kept. May throw what allocation throws.
-  std::shared_ptr<PreparedText> Find(const BoundedText& t, const Delimiters& d);
+  Ref<PreparedText> Find(const BoundedText& t, const Delimiters& d);
 
   /// The cache's bounds: at most Entries texts of at most Bytes bytes in all
   /// (texts and tables). 0 keeps nothing.
@@ -86,13 +128,13 @@ class PreparedTexts {
  private:
   void Evict();
 
-  std::shared_ptr<PreparedText> FDoc;
+  Ref<PreparedText> FDoc;
   unsigned long long FDocChanges = 0;
 
   std::size_t FMaxEntries = 16, FMaxBytes = std::size_t(8) << 20;
   std::size_t FBytes = 0;  // of the entries, when they were added
   struct Entry {
-    std::shared_ptr<PreparedText> text;
+    Ref<PreparedText> text;
     std::size_t bytes;
   };
   std::vector<Entry> FEntries;  // most recently used first
