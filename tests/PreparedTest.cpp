@@ -119,6 +119,37 @@ TEST(Prepared, RepeatedTextsExpandAsTheModelThroughEveryEntryPoint) {
   }
 }
 
+// Pairs whose closing tag lies further than the pair step scans (64 tags):
+// the rest of the text is recorded in a table, and the loop goes on from it,
+// also when a handler then changes the delimiters, and when the names come
+// in their thousands.
+TEST(Prepared, PairsFarApartAndManyDistinctNamesExpandAsTheModel) {
+  std::string far = "<#p#>";
+  for (int i = 0; i < 100; ++i)
+    far += "<#a" + std::to_string(i % 7) + " k=" + std::to_string(i) + "#>.";
+  far += "<#/p#> <#pq#>";  // pq is never closed
+  for (int i = 0; i < 100; ++i) far += "<#b#><#p#>x<#/p#>";
+  far += "<#sq#>[[p]]y[[/p]] [[ang]]<#p#>z<#/P#>";
+  std::string distinct = "<#pnever#>";
+  for (int i = 0; i < 3000; ++i) {
+    const std::string n = "p" + std::to_string(i);
+    distinct += "<#" + n + "#>b" + std::to_string(i) + "<#/" + n + "#>";
+  }
+  std::string rows;
+  for (int i = 0; i < 500; ++i) rows += "<li><#prow#>cell</li>";
+  rows += "<#/prow#>";
+  for (const std::string* text : {&far, &distinct, &rows}) {
+    Scripted s;
+    for (int round = 0; round < 3; ++round) {
+      s.Reset();
+      const std::string want = s.m.Execute(*text);
+      s.Reset();
+      EXPECT_EQ(s.c.Execute(*text), want) << text->substr(0, 40) << " round " << round;
+      EXPECT_EQ(s.c.TagName(), s.m.TagName);
+    }
+  }
+}
+
 TEST(Prepared, HTMLDocFollowsEveryKindOfChange) {
   Scripted s;
   auto same = [&](const char* what) {
