@@ -112,8 +112,9 @@ class VEKPGPROD_CLASS TVekPageProducer : public TCustomContentProducer {
   // ---- Output to a stream ---------------------------------------------------
   // The same expansions as Content and Execute, written to Out in chunks as
   // they go, so that an expansion holds its template and a buffer of at most
-  // 64 KiB instead of the whole output. Out stays the caller's; the bytes go
-  // to its position through WriteBuffer. An exception from a handler or from
+  // 64 KiB instead of the whole output (a piece longer than the buffer, such
+  // as a long answer, is written as it stands). Out stays the caller's; the
+  // bytes go to its position through WriteBuffer. An exception from a handler or from
   // Out (EWriteError on a short write) propagates, and what was written
   // before it stays written. An empty template or delimiter writes nothing.
   // Throw std::invalid_argument for a null Out or Doc.
@@ -130,8 +131,10 @@ class VEKPGPROD_CLASS TVekPageProducer : public TCustomContentProducer {
   /// is kept with its tags found and parsed, and recognised by its bytes the
   /// next times, so that it is not scanned again. At most Entries texts of at
   /// most Bytes bytes in all are kept, the least recently used dropped first;
-  /// 0 keeps none. By default 16 texts and 8 MiB. HTMLDoc is kept apart (up
-  /// to 64 MiB), prepared on its second expansion while it is unchanged.
+  /// 0 keeps none. By default 16 texts and 8 MiB. Texts with fewer than one
+  /// tag per 256 bytes are scanned every time (comparing their bytes costs
+  /// more). HTMLDoc is kept apart (up to 64 MiB), prepared on its second
+  /// expansion while it is unchanged.
   VEKPGPROD_API void SetPreparedTextLimits(unsigned Entries, unsigned long long Bytes);
 
   /// Expands the template again (through the virtual Content) and returns
