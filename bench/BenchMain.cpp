@@ -76,7 +76,10 @@ int main(int argc, char** argv) {
     all.push_back(std::make_unique<Workload>(std::move(w)));
     return *all.back();
   };
-  std::vector<std::string> everyone = {"vek"};
+  // The producer three ways: HTMLDoc prepared, a text seen before through
+  // Execute, every text seen the first time.
+  const std::vector<std::string> vek = {"vek_prepared", "vek", "vek_first"};
+  std::vector<std::string> everyone = vek;
   for (const std::string& p : bench::PeerEngineNames()) everyone.push_back(p);
 
   Register(keep(bench::MakeLookup("W1", kMiB, 1024)), everyone, true);
@@ -85,10 +88,22 @@ int main(int argc, char** argv) {
   Register(keep(bench::MakeLoop(10000)), everyone, true);
   for (const auto& w : {bench::MakeUnclosedPairs(kMiB), bench::MakeUnclosedDelimiters(kMiB),
                         bench::MakeOneByteDelimiters(kMiB), bench::MakeHugeTag(kMiB)})
-    Register(keep(w), {"vek"}, false);
+    Register(keep(w), {"vek", "vek_first"}, false);
+  // The two pair findings at three sizes each (1, 2, 4 times), to show them
+  // linear; W2 at the smallest of those sizes to compare with.
+  for (std::size_t times : {1, 2, 4}) {
+    const std::string x = times == 1 ? "" : "x" + std::to_string(times);
+    bench::Workload e = bench::MakeDistinctPairs(10000 * times);
+    e.name += x;
+    Register(keep(std::move(e)), {"vek", "vek_first"}, false);
+    bench::Workload f = bench::MakeUnclosedRows(kMiB / 4 * times);
+    f.name += x;
+    Register(keep(std::move(f)), {"vek", "vek_first"}, false);
+  }
+  Register(keep(bench::MakeLookup("W2_256KiB", kMiB / 4, 32)), {"vek", "vek_first"}, false);
   for (std::size_t mib : {4, 16}) {
-    Register(keep(bench::MakeLookup("W2_" + std::to_string(mib) + "MiB", mib * kMiB, 32)), {"vek"},
-             true);
+    Register(keep(bench::MakeLookup("W2_" + std::to_string(mib) + "MiB", mib * kMiB, 32)),
+             {"vek", "vek_first"}, true);
   }
 
   if (argc == 2 && std::strcmp(argv[1], "--check") == 0) {

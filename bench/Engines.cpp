@@ -53,13 +53,33 @@ class NameTable {
   std::vector<Slot> FSlots;
 };
 
+// A stream that keeps nothing and counts what is written to it.
+class CountingStream : public TStream {
+ public:
+  long long bytes = 0;
+  std::int64_t Read(void*, std::int64_t) override { return 0; }
+  std::int64_t Write(const void*, std::int64_t Count) override { return bytes += Count, Count; }
+  std::int64_t Seek(std::int64_t, TSeekOrigin) override { return bytes; }
+};
+
 // What a benchmark's application would write: handlers that look values up,
 // format parameters, or loop over rows by expanding a pair's body again.
+//
+// How the template reaches the producer:
+enum class VekMode {
+  kSeenBefore,  // Execute of the same text at every render: prepared from the second on
+  kFirstSeen,   // Execute with the cache of prepared texts off: scanned at every render
+  kPrepared,    // Content of HTMLDoc, one line holding the text: prepared, never checked
+};
+
 class VekEngine : public Engine {
  public:
-  explicit VekEngine(const Workload& w) : FWork(w), FValues(w.values), FProducer(nullptr) {
+  VekEngine(const Workload& w, VekMode mode)
+      : FWork(w), FMode(mode), FValues(w.values), FProducer(nullptr) {
     FProducer.SetVekTagBeg(w.beg);
     FProducer.SetVekTagEnd(w.end);
+    if (mode == VekMode::kFirstSeen) FProducer.SetPreparedTextLimits(0, 0);
+    if (mode == VekMode::kPrepared) FProducer.HTMLDoc()->Add(w.vek);
     switch (w.handler) {
       case HandlerKind::kLookup:
       case HandlerKind::kOpenPair:
@@ -75,10 +95,28 @@ class VekEngine : public Engine {
       case HandlerKind::kCount:
         FProducer.SetOnVekTag(TVekTagEvent(this, &VekEngine::Count));
         break;
+      case HandlerKind::kPairs:
+        FProducer.SetOnVekTag(TVekTagEvent(this, &VekEngine::OpenAll));
+        break;
     }
   }
 
-  std::string Render() override { return FProducer.Execute(FWork.vek); }
+  long long RenderToSink() override {
+    CountingStream out;
+    if (FMode == VekMode::kPrepared)
+      FProducer.ContentTo(&out);
+    else
+      FProducer.ExecuteTo(FWork.vek, &out);
+    return out.bytes;
+  }
+
+  std::string Render() override {
+    if (FMode != VekMode::kPrepared) return FProducer.Execute(FWork.vek);
+    // HTMLDoc's text ends in the CR LF after its one line: cut off again.
+    std::string out = FProducer.Content();
+    if (out.size() >= 2 && out.compare(out.size() - 2, 2, "\r\n") == 0) out.resize(out.size() - 2);
+    return out;
+  }
 
  private:
   void Lookup(TObject*, const AnsiString& Name, TStrings*, AnsiString& Text, int& State) {
@@ -130,11 +168,16 @@ class VekEngine : public Engine {
     FRow = nullptr;
   }
 
+  void OpenAll(TObject*, const AnsiString& Name, TStrings*, AnsiString&, int& State) {
+    if (Name.empty() || Name[0] != '/') State = rsPairTag;
+  }
+
   void Count(TObject*, const AnsiString&, TStrings* Params, AnsiString& Text, int&) {
     Text = std::to_string(Params->Count());
   }
 
   const Workload& FWork;
+  VekMode FMode;
   NameTable FValues;
   TVekPageProducer FProducer;
   const Row* FRow = nullptr;
@@ -252,7 +295,9 @@ class MstchEngine : public Engine {
 }  // namespace
 
 std::unique_ptr<Engine> MakeEngine(const std::string& name, const Workload& w) {
-  if (name == "vek") return std::make_unique<VekEngine>(w);
+  if (name == "vek") return std::make_unique<VekEngine>(w, VekMode::kSeenBefore);
+  if (name == "vek_first") return std::make_unique<VekEngine>(w, VekMode::kFirstSeen);
+  if (name == "vek_prepared") return std::make_unique<VekEngine>(w, VekMode::kPrepared);
   if (name == "ctemplate_warm") return std::make_unique<CtemplateEngine>(w, true);
   if (name == "ctemplate_cold") return std::make_unique<CtemplateEngine>(w, false);
   if (name == "mustache_warm") return std::make_unique<MustacheEngine>(w, true);

@@ -18,6 +18,10 @@ class Engine {
   /// One expansion of the workload; the output is reserved as the producer
   /// reserves its own (OutputReservation).
   virtual std::string Render() = 0;
+  /// The same expansion written to a sink that only counts the bytes (the
+  /// producer's ExecuteTo); returns the count, or -1 for an engine that
+  /// writes only to strings.
+  virtual long long RenderToSink() { return -1; }
 };
 
 /// What the producer reserves for the output of a template of `size` bytes:
@@ -26,7 +30,10 @@ inline std::size_t OutputReservation(std::size_t size) {
   return size + size / 8;
 }
 
-/// The engines, by name: "vek", "ctemplate_warm", "ctemplate_cold",
+/// The engines, by name: "vek" (the producer's Execute on a text it has seen
+/// before), "vek_first" (Execute with no prepared texts kept: every text seen
+/// the first time), "vek_prepared" (Content of an unchanged HTMLDoc),
+/// "ctemplate_warm", "ctemplate_cold",
 /// "mustache_warm", "mustache_cold", "mstch_cold". Null for an unknown name.
 std::unique_ptr<Engine> MakeEngine(const std::string& name, const Workload& w);
 

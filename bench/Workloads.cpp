@@ -265,4 +265,30 @@ Workload MakeHugeTag(std::size_t size) {
   return w;
 }
 
+Workload MakeDistinctPairs(std::size_t pairs) {
+  Workload w;
+  w.name = "W5e";
+  w.handler = HandlerKind::kPairs;
+  w.vek = "<#never#>";
+  for (std::size_t i = 0; i < pairs; ++i) {
+    const std::string n = "a" + std::to_string(i);
+    w.vek += "<#" + n + "#>b<#/" + n + "#>";
+  }
+  w.tags = 1 + pairs;  // the closing tags reach no handler
+  return w;            // every pair vanishes: the output is empty
+}
+
+Workload MakeUnclosedRows(std::size_t size) {
+  Workload w;
+  w.name = "W5f";
+  w.handler = HandlerKind::kOpenPair;
+  w.values["row"] = "";
+  while (w.vek.size() < size) {
+    w.vek += "<li><#row#>cell</li>";
+    w.expected += "<li>cell</li>";
+    ++w.tags;
+  }
+  return w;
+}
+
 }  // namespace bench

@@ -18,6 +18,7 @@ enum class HandlerKind {
   kRows,      // pair tag "rows" expanded once per row; id, name, price fields
   kOpenPair,  // like kLookup, and every tag answers rsPairTag
   kCount,     // answers the number of parameters
+  kPairs,     // every tag whose name does not begin with "/" opens a pair; no pair handler
 };
 
 struct Row {
@@ -53,6 +54,12 @@ Workload MakeUnclosedDelimiters(std::size_t size);
 Workload MakeOneByteDelimiters(std::size_t size);
 /// W5d: one tag of about `size` bytes with blank-separated parameters.
 Workload MakeHugeTag(std::size_t size);
+/// W5e: «<#never#>», an opener never closed, then `pairs` closed pairs of
+/// distinct names «<#a17#>b<#/a17#>»; every opener answers rsPairTag.
+Workload MakeDistinctPairs(std::size_t pairs);
+/// W5f: «<li><#row#>cell</li>» repeated to about `size` bytes, «row»
+/// answering rsPairTag and never closed: an opener about every 20 bytes.
+Workload MakeUnclosedRows(std::size_t size);
 
 /// W2 for the producer only: the template and the values, without the
 /// expected output or the peers' templates (for measuring memory).

@@ -1,7 +1,11 @@
 // Differential fuzzing of the expansion: the same template, delimiters and
 // scripted handlers run through the component and through the plain model;
 // the outputs, the handler calls and the tag fields afterwards must agree
-// byte for byte.
+// byte for byte. One input runs a sequence of expansions on one producer, so
+// that texts come again (the component prepares them the second time and
+// takes them from its cache after), HTMLDoc is expanded unchanged and
+// changed, and delimiters, handlers and the cache's limits change between
+// them as the handlers change HTMLDoc and delimiters during them.
 //
 // Input layout (every input is valid; missing bytes read as zeros):
 //   flags     bit 0: the template is made of tokens (below), not raw bytes
@@ -12,7 +16,15 @@
 //   delims    palette index, or two strings of up to 3 bytes each
 //   actions   count, then 4 bytes per action: text, state, effect, argument
 //   pool      count, then short strings the actions refer to
+//   steps     count (up to 7), then 2 bytes per step: operation, argument.
+//             Bits 0-2: entry point (Execute, ContentFromString, SetHTMLDoc
+//             and Content, Content of HTMLDoc as it is, Execute of a list,
+//             ExecuteTo a stream, ContentTo a stream, HTMLResult); bit 3:
+//             the text from the pool, not the template; bits 4-6: a change
+//             first (none, delimiters, OnVekTag on/off, OnVekPairTag on/off,
+//             the cache's limits, HTMLDoc's lines from the pool)
 //   template  the rest
+// The entry point of the flags runs first, then the steps.
 // In token mode a byte below 32 stands for a piece of tag syntax (the
 // delimiters, names, quotes, line breaks, NUL); other bytes are themselves.
 #include <climits>
@@ -70,8 +82,8 @@ struct Record {
 
 // How a run ended.
 struct Outcome {
-  std::string output;
-  int thrown = -1;  // the ScriptError's code, or -1
+  std::string output;  // of every expansion, each followed by its exception code
+  int thrown = -1;     // the ScriptError's code of the last one, or -1
   std::vector<Record> log;
   std::string tagName, beg, end;
   Params tagParams;
@@ -99,12 +111,32 @@ struct ComponentSide {
     return p.ContentFromStream(&s);
   }
   std::string Content() { return p.Content(); }
+  std::string ExecuteTo(const std::string& d) {
+    TStringStream out;
+    p.ExecuteTo(d, &out);
+    return out.DataString();
+  }
+  std::string ContentTo() {
+    TStringStream out;
+    p.ContentTo(&out);
+    return out.DataString();
+  }
+  void SetLimits(unsigned entries, unsigned long long bytes) {
+    p.SetPreparedTextLimits(entries, bytes);
+  }
   Params HTMLResult() { return Lines(p.HTMLResult()); }
   void SetHTMLDoc(const Params& lines) {
     TStringList l;
     for (const auto& s : lines) l.Add(s);
     p.SetHTMLDoc(&l);
   }
+  void Unbind(bool tag) {
+    if (tag)
+      p.SetOnVekTag(TVekTagEvent());
+    else
+      p.SetOnVekPairTag(TVekPairTagEvent());
+  }
+  bool Bound(bool tag) const { return tag ? bool(p.OnVekTag()) : bool(p.OnVekPairTag()); }
   void SetDelimiters(const std::string& b, const std::string& e) {
     p.SetVekTagBeg(b);
     p.SetVekTagEnd(e);
@@ -150,8 +182,18 @@ struct ModelSide {
   std::string ExecuteList(Params* l) { return p.ExecuteLines(*l); }
   std::string FromStream(const std::string& bytes) { return p.ContentFromStream(bytes); }
   std::string Content() { return p.Content(); }
+  std::string ExecuteTo(const std::string& d) { return p.Execute(d); }
+  std::string ContentTo() { return p.Content(); }
+  void SetLimits(unsigned, unsigned long long) {}  // the model keeps nothing
   Params HTMLResult() { return p.HTMLResult(); }
   void SetHTMLDoc(const Params& lines) { p.HTMLDoc = lines; }
+  void Unbind(bool tag) {
+    if (tag)
+      p.OnVekTag = nullptr;
+    else
+      p.OnVekPairTag = nullptr;
+  }
+  bool Bound(bool tag) const { return tag ? bool(p.OnVekTag) : bool(p.OnVekPairTag); }
   void SetDelimiters(const std::string& b, const std::string& e) {
     p.VekTagBeg = b;
     p.VekTagEnd = e;
@@ -235,30 +277,81 @@ class Runner {
     state = kStates[a.state % (sizeof kStates / sizeof *kStates)];
   }
 
-  Outcome Run(int entry, const std::string& doc) {
-    Outcome o;
+  // One expansion through entry point Entry (see the input layout).
+  void Step(int Entry, const std::string& Doc, Outcome& o) {
+    FNested = 0;
+    FCalls = 0;
+    std::string out;
+    o.thrown = -1;
     try {
-      switch (entry) {
+      switch (Entry) {
         case 0:
-          o.output = side.Execute(doc);
+          out = side.Execute(Doc);
           break;
         case 1:
-          o.output = side.FromString(doc);
+          out = side.FromString(Doc);
           break;
         case 2:
-          side.SetHTMLDoc({doc});
-          o.output = side.Content();
+          side.SetHTMLDoc({Doc});
+          out = side.Content();
           break;
-        default: {
+        case 3:
+          out = side.Content();
+          break;
+        case 4: {
           typename Side::List list;
-          Side::Add(&list, doc);
-          o.output = side.ExecuteList(&list);
+          Side::Add(&list, Doc);
+          out = side.ExecuteList(&list);
           break;
         }
+        case 5:
+          out = side.ExecuteTo(Doc);
+          break;
+        case 6:
+          out = side.ContentTo();
+          break;
+        default:
+          for (const auto& line : side.HTMLResult()) out += line + "|";
+          break;
       }
     } catch (const ScriptError& e) {
       o.thrown = e.code;
+      out.clear();  // a stream keeps what was written before: not compared
     }
+    o.output += out + "#" + std::to_string(o.thrown) + "\n";
+  }
+
+  // A change between two expansions (see the input layout).
+  template <class BindFn>
+  void Change(int What, std::uint8_t Arg, BindFn Bind) {
+    switch (What) {
+      case 3:
+        SetDelimiters(Arg);
+        break;
+      case 4:
+      case 5: {
+        const bool tag = What == 4;
+        if (side.Bound(tag))
+          side.Unbind(tag);
+        else
+          Bind(tag);
+        break;
+      }
+      case 6: {
+        static const std::pair<unsigned, unsigned long long> limits[] = {
+            {0, 0}, {16, 8u << 20}, {1, 64}, {2, 1u << 20}};
+        side.SetLimits(limits[Arg % 4].first, limits[Arg % 4].second);
+        break;
+      }
+      case 7:
+        side.SetHTMLDoc({FScript.Pool(Arg), FScript.Pool(static_cast<std::uint8_t>(Arg + 1))});
+        break;
+      default:
+        break;
+    }
+  }
+
+  Outcome Finish(Outcome o) {
     o.log = FLog;
     o.tagName = side.TagName();
     o.tagParams = side.TagParams();
@@ -451,6 +544,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
     script.actions.push_back(a);
   }
   for (int n = in.Byte() % 5; n > 0; --n) script.pool.push_back(in.Short(12));
+  struct StepOp {
+    std::uint8_t op, arg;
+  };
+  std::vector<StepOp> steps;
+  for (int n = in.Byte() % 8; n > 0; --n) {
+    const std::uint8_t op = in.Byte();
+    steps.push_back({op, in.Byte()});
+  }
   const std::string doc = Template(in.Rest(), flags & 1, beg, end);
   const int entry = (flags >> 1) & 3;
   const bool tag = !(flags & 8), pair = !(flags & 16);
@@ -461,7 +562,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
   model.side.Bind(model, tag, pair);
   component.side.SetDelimiters(beg, end);
   model.side.SetDelimiters(beg, end);
-  const Outcome c = component.Run(entry, doc), m = model.Run(entry, doc);
+  Outcome co, mo;
+  // The flags' entry point, as Step numbers them.
+  static const int kFirst[] = {0, 1, 2, 4};
+  component.Step(kFirst[entry], doc, co);
+  model.Step(kFirst[entry], doc, mo);
+  for (const StepOp& s : steps) {
+    const std::string text = s.op & 8 ? script.Pool(s.arg) : doc;
+    const int what = (s.op >> 4) & 7;
+    component.Change(what, s.arg, [&](bool t) { component.side.Bind(component, t, !t); });
+    model.Change(what, s.arg, [&](bool t) { model.side.Bind(model, t, !t); });
+    component.Step(s.op & 7, text, co);
+    model.Step(s.op & 7, text, mo);
+  }
+  const Outcome c = component.Finish(co), m = model.Finish(mo);
   if (std::getenv("VEK_FUZZ_VERBOSE") != nullptr) {
     std::fprintf(stderr, "template %s with %s %s\noutput %s thrown %d\n", Escape(doc).c_str(),
                  Escape(beg).c_str(), Escape(end).c_str(), Escape(c.output).c_str(), c.thrown);

@@ -17,8 +17,9 @@ def write(target, name, data):
         f.write(data)
 
 
-def expand(flags, delims, actions, pool, template):
-    """delims: palette index, or (beg, end) bytes (sets the custom flag)."""
+def expand(flags, delims, actions, pool, template, steps=()):
+    """delims: palette index, or (beg, end) bytes (sets the custom flag);
+    steps: (operation, argument) pairs run after the first expansion."""
     out = bytearray()
     if isinstance(delims, tuple):
         flags |= 0x20
@@ -33,6 +34,9 @@ def expand(flags, delims, actions, pool, template):
     out.append(len(pool))
     for p in pool:
         out += bytes([len(p)]) + p
+    out.append(len(steps))
+    for op, arg in steps:
+        out += bytes([op, arg])
     return bytes(out + template)
 
 
@@ -65,6 +69,23 @@ write("expand", "high-bytes", expand(0, 12, [PAIR, BODY], [],
 write("expand", "states", expand(0, 0, [(0, 6, 0, 0), (0, 7, 0, 0), (0, 8, 0, 0),
                                         (0, 9, 0, 0), (0, 10, 0, 0)], [],
                                  b"<#a#>1<#b#>2<#c#>3<#d#>4<#e#>5"))
+
+# Sequences on one producer. Step operations: bits 0-2 the entry point
+# (0 Execute, 1 ContentFromString, 2 SetHTMLDoc and Content, 3 Content,
+# 4 Execute of a list, 5 ExecuteTo, 6 ContentTo, 7 HTMLResult), bit 3 the
+# text from the pool, bits 4-6 a change first (3 delimiters, 4 and 5
+# OnVekTag and OnVekPairTag on/off, 6 the cache's limits, 7 HTMLDoc).
+AGAIN = [(0, 0), (1, 0), (5, 0), (0, 0)]
+write("expand", "again", expand(0, 0, [PAIR, BODY, NAME], [],
+                                b"a<#x#>b<#y k='1 2'#><#/x#>c<#x#>open<#z#>", AGAIN))
+write("expand", "doc-again", expand(4, 0, [PAIR, BODY, NAME, (3, 0, 28, 1)], [b"<#n#>", b"m"],
+                                    b"<#p#><#x#>in<#/x#><#q#>", [(3, 0), (6, 0), (3, 0), (0x73, 0)]))
+write("expand", "delimiters-again", expand(0, 0, [(3, 0, 18, 1), PAIR, BODY], [],
+                                           b"<#a#>[[b]]<#x#>c<#/x#>", [(0, 0), (0x30, 1), (0, 0),
+                                                                        (0x30, 0), (0, 0)]))
+write("expand", "limits", expand(0, 0, [PAIR, BODY, NAME], [b"<#x#>p<#/x#>"],
+                                 b"<#x#>1<#/x#><#y#>", [(0x60, 2), (0, 0), (8, 0), (0, 0),
+                                                        (0x60, 0), (0, 0), (0x40, 0), (0, 0)]))
 
 write("expand", "own-name", expand(0, 1, [(3, 0, 24, 1), NAME, NAME], [],
                                    b"{'<#a#>long enough for the heap<#c#>'}d{e}"))

@@ -134,12 +134,14 @@ const AnsiString& TStringList::Get(int Index) const {
 }
 
 void TStringList::Put(int Index, const AnsiString& S) {
+  ++FChanges;
   if (FSorted) throw std::logic_error("Operation not allowed on sorted list");
   CheckIndex(Index);
   FItems[static_cast<std::size_t>(Index)] = S;
 }
 
 void TStringList::Insert(int Index, const AnsiString& S) {
+  ++FChanges;
   if (FSorted) throw std::logic_error("Operation not allowed on sorted list");
   if (Index < 0 || Index > Count())
     throw std::out_of_range("List index out of bounds (" + std::to_string(Index) + ")");
@@ -149,11 +151,13 @@ void TStringList::Insert(int Index, const AnsiString& S) {
 }
 
 void TStringList::Delete(int Index) {
+  ++FChanges;
   CheckIndex(Index);
   FItems.erase(FItems.begin() + Index);
 }
 
 int TStringList::Add(const AnsiString& S) {
+  ++FChanges;
   if (FItems.size() >= static_cast<std::size_t>(INT_MAX))
     throw std::length_error("List capacity exceeded");
   if (!FSorted) {
@@ -167,6 +171,7 @@ int TStringList::Add(const AnsiString& S) {
 }
 
 void TStringList::SetSorted(bool Value) {
+  ++FChanges;
   if (Value && !FSorted) std::sort(FItems.begin(), FItems.end());
   FSorted = Value;
 }

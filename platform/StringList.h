@@ -107,8 +107,17 @@ class VCL50_API TStringList : public TStrings {
   void Put(int Index, const AnsiString& S) override;
   void Insert(int Index, const AnsiString& S) override;
   void Delete(int Index) override;
-  void Clear() noexcept override { FItems.clear(); }
+  void Clear() noexcept override {
+    ++FChanges;
+    FItems.clear();
+  }
   int Add(const AnsiString& S) override;
+
+  /// Counts the calls that may have changed the lines or their order (Put,
+  /// Insert, Delete, Clear, Add, SetSorted, and so Assign, SetText and
+  /// LoadFromStream): whoever keeps something derived from the lines compares
+  /// it to tell whether they may have changed since. It never decreases.
+  unsigned long long ChangeCount() const noexcept { return FChanges; }
 
   bool Sorted() const noexcept { return FSorted; }
   /// Sorting orders the lines by their bytes; a sorted list keeps that order
@@ -119,4 +128,5 @@ class VCL50_API TStringList : public TStrings {
  private:
   std::vector<AnsiString> FItems;
   bool FSorted = false;
+  unsigned long long FChanges = 0;
 };

@@ -1,115 +1,350 @@
 // The expansion loop: copies literal text, hands every tag to OnVekTag and
-// every pair body to OnVekPairTag (see Expansion.h).
+// every pair body to OnVekPairTag (see Expansion.h). It runs from a tag table
+// where one holds for the present delimiters (a prepared text, or the table
+// built when a pair found no closing tag), and scans otherwise.
 #include "Expansion.h"
 
+#include <algorithm>
 #include <cstring>
+#include <memory>
 #include <string_view>
 
+#include "OutputSink.h"
+#include "PairMatcher.h"
+#include "PreparedTexts.h"
 #include "TagParser.h"
+#include "TagTable.h"
+#include "TemplateText.h"
 
 using vek::BoundedText;
 using vek::Delimiters;
 using vek::OutputSink;
 using vek::PairEnd;
-using vek::PairIndex;
+using vek::PreparedText;
 using vek::ScanResult;
 using vek::TagHit;
-using vek::UpperPairNames;
+using vek::TagTable;
 
-AnsiString TVekExpansion::Run(TVekPageProducer& p, const AnsiString& Doc) {
-  if (p.FVekTagBeg.empty() || p.FVekTagEnd.empty() || Doc.empty()) return AnsiString();
+namespace {
 
-  // The loop overwrites the tag name and parameters at every tag; a template
-  // that is one of them (a handler expanding its own parameter) is copied first.
-  bool aliased = &Doc == &p.FTagName;
-  for (int i = 0; i < p.FTagParams.Count() && !aliased; ++i) aliased = &Doc == &p.FTagParams[i];
-  if (aliased) return Run(p, AnsiString(Doc));
+// S = the n bytes at p. A string's assign is out of line; names mostly keep
+// or change their length by a byte or two, which inline calls manage.
+inline void AssignShort(AnsiString& S, const char* p, std::size_t n) {
+  if (n > S.capacity() || n > S.size() + 4) return void(S.assign(p, n));
+  if (n < S.size()) S.erase(n);
+  while (S.size() < n) S.push_back('\0');
+  char* d = &S[0];
+  if (n <= 16) {  // short: bytes one by one, without a call
+    for (std::size_t i = 0; i < n; ++i) d[i] = p[i];
+  } else {
+    std::memcpy(d, p, n);
+  }
+}
 
-  const char* data = Doc.data();
-  const void* nul = std::memchr(data, 0, Doc.size());
-  const BoundedText t{
-      data, nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - data) : Doc.size()};
-  AnsiString out;
-  // Room for the template and an eighth more: answers a little longer than
-  // their tags then cost no reallocation, which would copy the whole output
-  // and, for large outputs, map fresh memory at every expansion.
-  out.reserve(t.size + t.size / 8);
-  OutputSink sink(out);
-  std::optional<PairIndex> index;  // built when a pair finds no closing tag
-  UpperPairNames pairNames;
-  // The delimiters are read at every tag, since a handler may change them;
-  // they are prepared again only when they did change.
-  Delimiters delimiters(p.FVekTagBeg, p.FVekTagEnd);
-  unsigned long long edits = p.FDelimiterEdits;
-  // Scratch that serves tag after tag, so that short names, parameters and
-  // answers cost no allocation. RetText is "" on every entry all the same.
-  AnsiString value, retText;
-  std::size_t pos = 0;
-  while (pos < t.size) {
-    if (p.FDelimiterEdits != edits) {
-      delimiters = Delimiters(p.FVekTagBeg, p.FVekTagEnd);
-      edits = p.FDelimiterEdits;
+// Whether Doc is the producer's tag name or one of its parameters, which the
+// loop overwrites at every tag (a handler expanding its own parameter).
+bool IsTagField(const TVekPageProducer& p, const AnsiString& Doc) {
+  if (&Doc == &p.TagName()) return true;
+  const TStrings* params = p.TagParams();
+  for (int i = 0; i < params->Count(); ++i)
+    if (&Doc == &params->Get(i)) return true;
+  return false;
+}
+
+}  // namespace
+
+// One expansion of one text.
+class TVekLoop {
+ public:
+  /// D: the producer's delimiters, prepared. T's bytes before NulFree hold
+  /// no NUL; the loop looks for one in the rest as it goes, and the text ends
+  /// there (T.size is the text's size when none is known to be NUL-free).
+  TVekLoop(TVekPageProducer& P, const BoundedText& T, std::size_t NulFree, const Delimiters& D,
+           OutputSink& Out)
+      : p(P), t(T), sink(Out), delimiters(D), edits(p.FDelimiterEdits), known(NulFree) {}
+
+  /// Runs from Table (which holds for the present delimiters) when given.
+  void Run(const TagTable* Table) {
+    table = Table;
+    k = 0;
+    pos = table != nullptr ? table->From() : 0;
+    while (Step()) {
     }
-    TagHit hit;
-    const ScanResult r = vek::FindTag(t, pos, delimiters, hit);
-    if (r != ScanResult::kTag) {  // the rest, up to an unclosed opening delimiter
-      sink.Put(data + pos, (r == ScanResult::kNoTag ? t.size : hit.open) - pos);
-      break;
+    sink.Finish();
+  }
+
+ private:
+  // Takes the delimiters again when a handler changed them; a table made
+  // with others no longer holds, and the loop goes on by scanning.
+  void CheckDelimiters() {
+    if (p.FDelimiterEdits == edits) return;
+    delimiters = Delimiters(p.FVekTagBeg, p.FVekTagEnd);
+    edits = p.FDelimiterEdits;
+    if (table != nullptr && !table->HoldsFor(delimiters)) table = nullptr;
+  }
+
+  // One tag; false when the expansion ends. Inlined into Run's loop: a call
+  // per tag costs saving and restoring registers at every tag.
+#if defined(__GNUC__)
+  __attribute__((always_inline))
+#endif
+  bool
+  Step() {
+    CheckDelimiters();
+    const char* data = t.data;
+    if (table != nullptr) {
+      const auto& tags = table->Tags();
+      if (k == tags.size()) {
+        sink.Put(data + pos, table->Stop() - pos, t.size - table->Stop());
+        return false;
+      }
+      const TagTable::Tag& tag = tags[k++];
+      sink.Put(data + pos, tag.open - pos, t.size - tag.open);
+      pos = tag.next;
+      const std::string_view name = table->Text(tag.name);
+      AssignShort(p.FTagName, name.data(), name.size());
+      if (tag.params != 0 || p.FTagParams.Count() != 0) {
+        vek::ClearList(p.FTagParams);
+        const TagTable::Piece* params = table->Params() + tag.firstParam;
+        for (std::uint32_t i = 0; i < tag.params; ++i) {
+          const std::string_view v = table->Text(params[i]);
+          AssignShort(value, v.data(), v.size());
+          vek::AddToList(p.FTagParams, value);
+        }
+      }
+    } else {
+      if (pos >= t.size) return false;
+      TagHit hit;
+      const ScanResult r = vek::FindTag(t, pos, delimiters, hit);
+      // What the result rests on must lie before a NUL; else the text ends
+      // there, and the search runs again within it.
+      const std::size_t rests = r == ScanResult::kTag        ? hit.next
+                                : r == ScanResult::kUnclosed ? hit.open + delimiters.beg.text.size()
+                                                             : t.size;
+      if (rests > known && !NulFreeTo(rests)) return true;
+      if (r != ScanResult::kTag) {  // the rest, up to an unclosed opening delimiter
+        sink.Put(data + pos, (r == ScanResult::kNoTag ? t.size : hit.open) - pos);
+        return false;
+      }
+      sink.Put(data + pos, hit.open - pos, t.size - hit.open);
+      pos = hit.next;
+      // The parser trims the tag's text itself.
+      vek::ParseTag(std::string_view(data + hit.textBeg, hit.textEnd - hit.textBeg), p.FTagName,
+                    &p.FTagParams, value);
     }
-    sink.Put(data + pos, hit.open - pos);
-    pos = hit.next;
-    // The parser trims the tag's text itself.
-    vek::ParseTag(std::string_view(data + hit.textBeg, hit.textEnd - hit.textBeg), p.FTagName,
-                  &p.FTagParams, value);
 
     retText.clear();
     int retState = rsContinue;
     if (p.FOnVekTag) p.FOnVekTag(&p, p.FTagName, &p.FTagParams, retText, retState);
     sink.Put(retText);
-    if (retState == rsStop) break;
-    if (retState == rsPairTag && PairStep(p, t, pos, index, pairNames, sink)) break;
+    if (retState == rsStop) return false;
+    if (retState == rsPairTag && PairStep()) return false;
+    return true;
   }
-  sink.Finish();
+
+  // The pair step, after OnVekTag answered rsPairTag for the tag just before
+  // pos; true when the expansion stops.
+  bool PairStep() {
+    AnsiString body;
+    bool matched = true;  // false: the match is the table's to answer
+    try {
+      // The name is read now: a re-entrant expansion in OnVekTag may have
+      // changed it, and the delimiters too.
+      names.For(p.FTagName);
+      CheckDelimiters();
+      if (table == nullptr) {
+        NulFreeTo(t.size);  // the matcher and the table read ahead
+        // A pair mostly closes after a few tags. When it does not, the tags
+        // after the opener are recorded once and the loop goes on from them,
+        // so that later pairs, closed or never closed, cost no scan of their own.
+        PairEnd m;
+        if (vek::FindPairEnd(t, pos, delimiters, names.open, names.close, m, kScanTags)) {
+          body.assign(t.data + pos, m.bodyEnd - pos);
+          pos = m.next;
+        } else {
+          matched = false;
+          if (!own) own = std::make_unique<TagTable>();
+          idsTable = nullptr;  // own may have been built before, for other delimiters
+          own->Build(t, pos, delimiters);
+          table = own.get();
+          k = 0;
+        }
+      } else {
+        matched = false;
+      }
+      if (!matched) {
+        if (idsTable != table || idsNames != names.changes) {
+          openId = table->IdOf(names.open);
+          closeId = table->IdOf(names.close);
+          idsTable = table;
+          idsNames = names.changes;
+        }
+        const std::size_t c = table->Match(k, openId, closeId);
+        if (c != vek::npos) {
+          const TagTable::Tag& closer = table->Tags()[c];
+          body.assign(t.data + pos, closer.open - pos);
+          pos = closer.next;
+          k = c + 1;
+        }
+      }
+    } catch (...) {
+      // A failure while matching is an empty body; pos moved only on success.
+      body.clear();
+    }
+    // An empty body fires nothing: without a match the loop goes on right
+    // after the opening tag; with an empty pair it goes on after the closing tag.
+    if (body.empty()) return false;
+
+    AnsiString text;
+    int state = rsContinue;
+    if (p.FOnVekPairTag) p.FOnVekPairTag(&p, p.FTagName, &p.FTagParams, body, text, state);
+    sink.Put(text);
+    return state == rsStop;
+  }
+
+  // Tags a pair step scans for the closing tag before it records the rest.
+  static constexpr std::size_t kScanTags = 64;
+  // Bytes looked at for a NUL at a time, ahead of the search: they are then
+  // at hand for the search and the copy, so that the text is read from
+  // memory once.
+  static constexpr std::size_t kNulAhead = 16 * 1024;
+
+  // Whether t's bytes up to End hold no NUL; when they do, t ends at the
+  // first one.
+  bool NulFreeTo(std::size_t End) {
+    while (known < End) {
+      const std::size_t to = std::min(t.size, std::max(End, known + kNulAhead));
+      const void* nul = std::memchr(t.data + known, 0, to - known);
+      if (nul != nullptr) {
+        t.size = known = static_cast<std::size_t>(static_cast<const char*>(nul) - t.data);
+        return false;
+      }
+      known = to;
+    }
+    return true;
+  }
+
+  TVekPageProducer& p;
+  BoundedText t;  // its size shrinks to the first NUL once that is found
+  OutputSink& sink;
+  Delimiters delimiters;
+  unsigned long long edits;
+  std::size_t known;                // t's bytes before it hold no NUL
+  const TagTable* table = nullptr;  // the loop runs from it when set
+  std::unique_ptr<TagTable> own;    // built here after a failed match
+  std::size_t k = 0;                // with a table: the index of the next tag
+  std::size_t pos = 0;
+  vek::UpperPairNames names;
+  const TagTable* idsTable = nullptr;  // the table and names openId and closeId are for
+  unsigned long long idsNames = 0;
+  int openId = -1, closeId = -1;
+  // Scratch that serves tag after tag, so that short names, parameters and
+  // answers cost no allocation. RetText is "" on every entry all the same.
+  AnsiString value, retText;
+};
+
+namespace {
+
+bool NoDelimiter(const TVekPageProducer& p) {
+  return p.VekTagBeg().empty() || p.VekTagEnd().empty();
+}
+
+// Expands a prepared text: from its table when it holds one for the present
+// delimiters, by scanning otherwise.
+void Expand(TVekPageProducer& p, const PreparedText& text, const Delimiters& d, OutputSink& sink) {
+  const vek::Ref<const vek::SharedTable> table = text.TableFor(d);
+  const BoundedText t = text.Visible();
+  TVekLoop(p, t, t.size, d, sink).Run(table.get());
+}
+
+// Room for the template and an eighth more: answers a little longer than
+// their tags then cost no reallocation, which would copy the whole output
+// and, for large outputs, map fresh memory at every expansion.
+void Reserve(AnsiString& out, std::size_t size) {
+  out.reserve(size + size / 8);
+}
+
+// Expands Doc through expand(size of its visible bytes, body writing to a sink).
+template <class Expander>
+void RunText(TVekPageProducer& p, vek::PreparedTexts& cache, const AnsiString& Doc,
+             Expander expand) {
+  // The whole string: the loop finds the first NUL as it goes.
+  const BoundedText t{Doc.data(), Doc.size()};
+  const Delimiters d(p.VekTagBeg(), p.VekTagEnd());
+  if (const vek::Ref<PreparedText> prepared = cache.Find(t, d)) {
+    expand(t.size, [&](OutputSink& sink) { Expand(p, *prepared, d, sink); });
+    return;
+  }
+  // Found nowhere: the loop reads Doc itself, which must then not be a field
+  // the loop overwrites.
+  if (IsTagField(p, Doc)) {
+    const AnsiString copy(Doc);
+    expand(t.size, [&](OutputSink& sink) {
+      TVekLoop(p, BoundedText{copy.data(), t.size}, 0, d, sink).Run(nullptr);
+    });
+    return;
+  }
+  expand(t.size, [&](OutputSink& sink) { TVekLoop(p, t, 0, d, sink).Run(nullptr); });
+}
+
+// HTMLDoc's text, kept while the lines are unchanged, and prepared on its
+// second expansion for the delimiters of then.
+template <class Expander>
+void RunDocText(TVekPageProducer& p, vek::PreparedTexts& cache, const TStringList& lines,
+                Expander expand) {
+  const vek::Ref<PreparedText> doc = cache.Doc(lines.ChangeCount(), [&] { return lines.Text(); });
+  if (doc->size == 0) return;
+  const Delimiters d(p.VekTagBeg(), p.VekTagEnd());
+  if (doc->uses++ > 0) doc->PrepareFor(d);
+  expand(doc->size, [&](OutputSink& sink) { Expand(p, *doc, d, sink); });
+}
+
+}  // namespace
+
+namespace {
+
+struct ToString {
+  AnsiString& out;
+  template <class Body>
+  void operator()(std::size_t size, Body body) {
+    Reserve(out, size);
+    OutputSink sink(out);
+    body(sink);
+  }
+};
+
+struct ToStream {
+  TStream& stream;
+  template <class Body>
+  void operator()(std::size_t, Body body) {
+    AnsiString buffer;
+    OutputSink sink(buffer, stream);
+    body(sink);
+  }
+};
+
+}  // namespace
+
+AnsiString TVekExpansion::Run(TVekPageProducer& p, const AnsiString& Doc) {
+  AnsiString out;
+  if (NoDelimiter(p) || Doc.empty()) return out;
+  RunText(p, *p.FPrepared, Doc, ToString{out});
   return out;
 }
 
-bool TVekExpansion::PairStep(TVekPageProducer& p, const BoundedText& t, std::size_t& pos,
-                             std::optional<PairIndex>& index, UpperPairNames& names,
-                             OutputSink& out) {
-  AnsiString body;
-  try {
-    // The name is read now: a re-entrant expansion in OnVekTag may have changed it.
-    names.For(p.FTagName);
-    const AnsiString& open = names.open;
-    const AnsiString& close = names.close;
-    const Delimiters d(p.FVekTagBeg, p.FVekTagEnd);
-    PairEnd m;
-    std::size_t k = 0;
-    bool found;
-    if (index && index->Covers(d, pos, k)) {
-      found = index->Match(k, open, close, m);
-    } else {
-      found = vek::FindPairEnd(t, pos, d, open, close, m);
-      if (!found) {  // that scan ran to the end
-        if (!index) index.emplace();
-        index->Build(t, pos, d);
-      }
-    }
-    if (found) {
-      body.assign(t.data + pos, m.bodyEnd - pos);
-      pos = m.next;
-    }
-  } catch (...) {
-    // A failure while matching is an empty body; pos moved only on success.
-    body.clear();
-  }
-  // An empty body fires nothing: without a match the loop goes on right after
-  // the opening tag; with an empty pair it goes on after the closing tag.
-  if (body.empty()) return false;
+void TVekExpansion::Run(TVekPageProducer& p, const AnsiString& Doc, TStream& Out) {
+  if (NoDelimiter(p) || Doc.empty()) return;
+  RunText(p, *p.FPrepared, Doc, ToStream{Out});
+}
 
-  AnsiString retText;
-  int retState = rsContinue;
-  if (p.FOnVekPairTag) p.FOnVekPairTag(&p, p.FTagName, &p.FTagParams, body, retText, retState);
-  out.Put(retText);
-  return retState == rsStop;
+AnsiString TVekExpansion::RunDoc(TVekPageProducer& p) {
+  AnsiString out;
+  if (NoDelimiter(p)) return out;
+  RunDocText(p, *p.FPrepared, p.FHTMLDoc, ToString{out});
+  return out;
+}
+
+void TVekExpansion::RunDoc(TVekPageProducer& p, TStream& Out) {
+  if (NoDelimiter(p)) return;
+  RunDocText(p, *p.FPrepared, p.FHTMLDoc, ToStream{Out});
 }

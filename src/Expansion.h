@@ -2,23 +2,16 @@
 // to its fields. Internal to the component.
 #pragma once
 
-#include <cstddef>
-#include <optional>
-
-#include "OutputSink.h"
-#include "PairMatcher.h"
-#include "TemplateText.h"
 #include "VekPgProd.h"
 
 struct TVekExpansion {
   /// Expands Doc with p's delimiters and handlers (see
-  /// TVekPageProducer::Execute). Exceptions from handlers propagate.
+  /// TVekPageProducer::Execute), into a string or, with Out, to a stream.
+  /// Exceptions from handlers and from Out propagate.
   static AnsiString Run(TVekPageProducer& p, const AnsiString& Doc);
-
- private:
-  /// The pair step, after OnVekTag answered rsPairTag for the tag just
-  /// before pos; true when the expansion stops.
-  static bool PairStep(TVekPageProducer& p, const vek::BoundedText& t, std::size_t& pos,
-                       std::optional<vek::PairIndex>& index, vek::UpperPairNames& names,
-                       vek::OutputSink& out);
+  static void Run(TVekPageProducer& p, const AnsiString& Doc, TStream& Out);
+  /// The same for p's HTMLDoc, prepared once it is expanded a second time
+  /// unchanged.
+  static AnsiString RunDoc(TVekPageProducer& p);
+  static void RunDoc(TVekPageProducer& p, TStream& Out);
 };

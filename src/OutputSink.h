@@ -1,5 +1,6 @@
-// The output of an expansion, appended to piece by piece. Internal to the
-// component; inline, since the expansion loop writes through it at every tag.
+// The output of an expansion, appended to piece by piece: into a string, or
+// through a bounded buffer into a stream. Internal to the component; inline,
+// since the expansion loop writes through it at every tag.
 #pragma once
 
 #include <algorithm>
@@ -7,6 +8,7 @@
 #include <cstring>
 
 #include "AnsiString.h"
+#include "Streams.h"
 
 namespace vek {
 
@@ -14,14 +16,29 @@ namespace vek {
 /// string's append is out of line: the sink keeps a few hundred zero bytes
 /// past the written part inside the string's reserved buffer and copies short
 /// pieces there. Finish() cuts that margin off again.
+///
+/// With a stream, Out is only a buffer: whenever a piece does not fit in it,
+/// what it holds is written to the stream (WriteBuffer: a short write throws
+/// EWriteError), so that the sink holds at most kChunk bytes.
 class OutputSink {
  public:
+  static constexpr std::size_t kChunk = 64 * 1024;
+
   /// Out is empty, with its buffer reserved; it must outlive the sink.
   explicit OutputSink(AnsiString& Out) : FOut(Out), FUsed(0) {
     FOut.resize(std::min(kMargin, FOut.capacity()));
   }
-  void Put(const char* p, std::size_t n) {
-    if (n > FOut.size() - FUsed) return Grow(p, n);
+  /// Writes to Stream through Out, an empty string used as the buffer.
+  OutputSink(AnsiString& Out, TStream& Stream) : FOut(Out), FUsed(0), FStream(&Stream) {
+    FOut.reserve(kChunk);
+    FOut.resize(kChunk);
+  }
+  /// Appends the n bytes at p. Readable: how many bytes after them may be
+  /// read too (a piece of the template has the rest of it behind): a long
+  /// piece then brings the margin along in the same copy, instead of zeros
+  /// written after it.
+  void Put(const char* p, std::size_t n, std::size_t Readable = 0) {
+    if (n > FOut.size() - FUsed) return Grow(p, n, Readable);
     char* d = &FOut[FUsed];
     FUsed += n;
     if (n > 32) {
@@ -39,7 +56,11 @@ class OutputSink {
     }
   }
   void Put(const AnsiString& s) { Put(s.data(), s.size()); }
-  void Finish() { FOut.resize(FUsed); }
+  /// Ends the output: cuts the margin off, or writes the rest to the stream.
+  void Finish() {
+    if (FStream != nullptr) return Flush();
+    FOut.resize(FUsed);
+  }
 
  private:
   static constexpr std::size_t kMargin = 512;
@@ -52,7 +73,25 @@ class OutputSink {
     std::memcpy(d, head, K);
     std::memcpy(d + n - K, tail, K);
   }
-  void Grow(const char* p, std::size_t n) {
+  void Flush() {
+    const std::size_t n = FUsed;
+    FUsed = 0;
+    if (n != 0) FStream->WriteBuffer(FOut.data(), static_cast<std::int64_t>(n));
+  }
+  void Grow(const char* p, std::size_t n, std::size_t Readable) {
+    if (FStream != nullptr) {  // the buffer is full: write it out
+      Flush();
+      if (n >= FOut.size()) return FStream->WriteBuffer(p, static_cast<std::int64_t>(n));
+      return Put(p, n);
+    }
+    const std::size_t room = FOut.capacity() - FUsed;
+    if (n < room && Readable != 0) {
+      // The margin's bytes are never output: any bytes serve.
+      const std::size_t extra = std::min(std::min(kMargin, Readable), room - n);
+      FOut.replace(FUsed, FOut.size() - FUsed, p, n + extra);
+      FUsed += n;
+      return;
+    }
     FOut.resize(FUsed);
     FOut.append(p, n);
     FUsed = FOut.size();
@@ -61,6 +100,7 @@ class OutputSink {
   }
   AnsiString& FOut;
   std::size_t FUsed;
+  TStream* FStream = nullptr;
 };
 
 }  // namespace vek

@@ -1,4 +1,4 @@
-// The pair matcher and its index (see PairMatcher.h).
+// The pair matcher (see PairMatcher.h).
 #include "PairMatcher.h"
 
 #include "TagParser.h"
@@ -47,10 +47,10 @@ void UpperInto(const AnsiString& Name, AnsiString& Upper) {
 
 template <class Text>
 bool FindPairEnd(const Text& t, std::size_t Pos, const Delimiters& d, const AnsiString& Open,
-                 const AnsiString& Close, PairEnd& End) {
+                 const AnsiString& Close, PairEnd& End, std::size_t MaxTags) {
   long long depth = 1;
   AnsiString name;
-  for (std::size_t p = Pos; t.HasMore(p);) {
+  for (std::size_t p = Pos, n = 0; t.HasMore(p) && n < MaxTags; ++n) {
     TagHit hit;
     if (FindTag(t, p, d, hit) != ScanResult::kTag) break;
     ParseName(hit.Text(t.data), name);
@@ -69,80 +69,10 @@ bool FindPairEnd(const Text& t, std::size_t Pos, const Delimiters& d, const Ansi
 }
 
 template bool FindPairEnd<BoundedText>(const BoundedText&, std::size_t, const Delimiters&,
-                                       const AnsiString&, const AnsiString&, PairEnd&);
+                                       const AnsiString&, const AnsiString&, PairEnd&, std::size_t);
 template bool FindPairEnd<NulTerminatedText>(const NulTerminatedText&, std::size_t,
                                              const Delimiters&, const AnsiString&,
-                                             const AnsiString&, PairEnd&);
-
-void PairIndex::Build(const BoundedText& t, std::size_t From, const Delimiters& d) {
-  FBuilt = false;
-  FTags.clear();
-  FIds.clear();
-  FLevels.clear();
-  AnsiString name, upper;
-  for (std::size_t p = From; t.HasMore(p);) {
-    TagHit hit;
-    if (FindTag(t, p, d, hit) != ScanResult::kTag) break;
-    ParseName(hit.Text(t.data), name);
-    UpperInto(name, upper);
-    auto id = FIds.find(upper);
-    if (id == FIds.end()) id = FIds.emplace(upper, int(FIds.size())).first;
-    FTags.push_back({hit.open, hit.next, id->second});
-    p = hit.next;
-  }
-  FBeg.assign(d.beg.text.data(), d.beg.text.size());
-  FEnd.assign(d.end.text.data(), d.end.text.size());
-  FFrom = From;
-  FHint = 0;
-  FLastOpen.clear();
-  FBuilt = true;
-}
-
-bool PairIndex::Match(std::size_t K, const AnsiString& Open, const AnsiString& Close,
-                      PairEnd& End) {
-  if (FLastOpen.empty() || FLastOpen != Open) {  // a repeated opener reuses its names' ids
-    FLastOpen.clear();
-    FLastOpenId = IdOf(Open);
-    FLastCloseId = IdOf(Close);
-    FLastOpen = Open;
-  }
-  const int open = FLastOpenId, close = FLastCloseId;
-  if (close < 0) return false;
-  const Levels& lv = LevelsOf(open, close);
-  // The first opener or closer at or after tag K, and the level before it.
-  const std::size_t first =
-      static_cast<std::size_t>(std::lower_bound(lv.tag.begin(), lv.tag.end(), K) - lv.tag.begin());
-  if (first == lv.tag.size()) return false;
-  const long long before = lv.after[first] - lv.delta(FTags[lv.tag[first]].id, open);
-  // Levels move by one, so the pair closes at the first tag whose level
-  // after it is one below the level before `first`.
-  const auto found = lv.at.find(before - 1);
-  if (found == lv.at.end()) return false;
-  const auto it = std::lower_bound(found->second.begin(), found->second.end(), first);
-  if (it == found->second.end()) return false;
-  const Tag& tag = FTags[lv.tag[*it]];
-  End.bodyEnd = tag.open;
-  End.next = tag.next;
-  return true;
-}
-
-const PairIndex::Levels& PairIndex::LevelsOf(int Open, int Close) {
-  const unsigned long long key =
-      (static_cast<unsigned long long>(static_cast<unsigned>(Open)) << 32) |
-      static_cast<unsigned>(Close);
-  const auto cached = FLevels.find(key);
-  if (cached != FLevels.end()) return cached->second;
-  Levels lv;
-  long long level = 0;
-  for (std::size_t i = 0; i < FTags.size(); ++i) {
-    if (FTags[i].id != Open && FTags[i].id != Close) continue;
-    level += Levels::delta(FTags[i].id, Open);
-    lv.at[level].push_back(lv.tag.size());
-    lv.tag.push_back(i);
-    lv.after.push_back(level);
-  }
-  return FLevels.emplace(key, std::move(lv)).first->second;
-}
+                                             const AnsiString&, PairEnd&, std::size_t);
 
 void UpperPairNames::For(const AnsiString& Name) {
   if (valid && Name == name) return;
@@ -150,6 +80,7 @@ void UpperPairNames::For(const AnsiString& Name) {
   name = Name;
   UpperInto(Name, open);
   close = "/" + open;
+  ++changes;
   valid = true;
 }
 

@@ -9,6 +9,7 @@
 
 #include "Expansion.h"
 #include "PairMatcher.h"
+#include "PreparedTexts.h"
 #include "Properties.h"
 #include "TagParser.h"
 #include "TemplateText.h"
@@ -33,7 +34,10 @@ int AdvancedPos(int Pos, std::size_t By, const char* Operation) {
 }  // namespace
 
 TVekPageProducer::TVekPageProducer(TComponent* Owner)
-    : TCustomContentProducer(Owner), FVekTagBeg("<#"), FVekTagEnd("#>") {}
+    : TCustomContentProducer(Owner),
+      FVekTagBeg("<#"),
+      FVekTagEnd("#>"),
+      FPrepared(std::make_unique<vek::PreparedTexts>()) {}
 
 TVekPageProducer::~TVekPageProducer() = default;
 
@@ -47,7 +51,28 @@ AnsiString TVekPageProducer::Execute(TStrings* Doc) {
 }
 
 AnsiString TVekPageProducer::Content() {
-  return Execute(FHTMLDoc.Text());
+  return TVekExpansion::RunDoc(*this);
+}
+
+void TVekPageProducer::ContentTo(TStream* Out) {
+  if (Out == nullptr) throw std::invalid_argument("ContentTo: Out is null");
+  TVekExpansion::RunDoc(*this, *Out);
+}
+
+void TVekPageProducer::ExecuteTo(const AnsiString& Doc, TStream* Out) {
+  if (Out == nullptr) throw std::invalid_argument("ExecuteTo: Out is null");
+  TVekExpansion::Run(*this, Doc, *Out);
+}
+
+void TVekPageProducer::ExecuteTo(TStrings* Doc, TStream* Out) {
+  if (Doc == nullptr) throw std::invalid_argument("ExecuteTo: Doc is null");
+  if (Out == nullptr) throw std::invalid_argument("ExecuteTo: Out is null");
+  TVekExpansion::Run(*this, Doc->Text(), *Out);
+}
+
+void TVekPageProducer::SetPreparedTextLimits(unsigned Entries, unsigned long long Bytes) {
+  const unsigned long long most = static_cast<std::size_t>(-1);
+  FPrepared->SetLimits(Entries, static_cast<std::size_t>(Bytes < most ? Bytes : most));
 }
 
 AnsiString TVekPageProducer::ContentFromStream(TStream* Stream) {

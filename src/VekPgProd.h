@@ -23,6 +23,9 @@
 // (TextRoutines.h) includes those headers itself.
 #pragma once
 
+#include <cstddef>
+#include <memory>
+
 #include "AnsiString.h"
 #include "Component.h"
 #include "ContentProducer.h"
@@ -44,6 +47,9 @@
 #define VEKPGPROD_CLASS VEK_TYPEINFO_VISIBLE
 
 struct TComponentClassInfo;  // the class reference type, declared in Package.h
+namespace vek {
+class PreparedTexts;  // the producer's prepared templates, internal
+}
 
 /// What a handler asks the expansion to do next (its RetState answer).
 /// Any other value is the same as rsContinue.
@@ -106,6 +112,34 @@ class VEKPGPROD_CLASS TVekPageProducer : public TCustomContentProducer {
   /// delimiter without a closing one ends the output just before it.
   /// Handlers must not modify Doc while it is being expanded.
   VEKPGPROD_API AnsiString Execute(const AnsiString& Doc);
+
+  // ---- Output to a stream ---------------------------------------------------
+  // The same expansions as Content and Execute, written to Out in chunks as
+  // they go, so that an expansion holds its template and a buffer of at most
+  // 64 KiB instead of the whole output (a piece longer than the buffer, such
+  // as a long answer, is written as it stands). Out stays the caller's; the
+  // bytes go to its position through WriteBuffer. An exception from a handler or from
+  // Out (EWriteError on a short write) propagates, and what was written
+  // before it stays written. An empty template or delimiter writes nothing.
+  // Throw std::invalid_argument for a null Out or Doc.
+
+  /// Expands HTMLDoc to Out (not through the virtual Content).
+  VEKPGPROD_API void ContentTo(TStream* Out);
+  /// Expands Doc to Out, as Execute(Doc) does.
+  VEKPGPROD_API void ExecuteTo(const AnsiString& Doc, TStream* Out);
+  /// Expands the lines of Doc to Out, as Execute(Doc) does.
+  VEKPGPROD_API void ExecuteTo(TStrings* Doc, TStream* Out);
+
+  /// Bounds the producer's cache of prepared texts: a text that Execute (or
+  /// ContentFromString, ContentFromStream, ExecuteTo) expands a second time
+  /// is kept with its tags found and parsed, and recognised by its bytes the
+  /// next times, so that it is not scanned again. At most Entries texts of at
+  /// most Bytes bytes in all are kept, the least recently used dropped first;
+  /// 0 keeps none. By default 16 texts and 8 MiB. Texts with fewer than one
+  /// tag per 256 bytes are scanned every time (comparing their bytes costs
+  /// more). HTMLDoc is kept apart (up to 64 MiB), prepared on its second
+  /// expansion while it is unchanged.
+  VEKPGPROD_API void SetPreparedTextLimits(unsigned Entries, unsigned long long Bytes);
 
   /// Expands the template again (through the virtual Content) and returns
   /// its lines. The list is owned by the producer; its contents are valid
@@ -202,8 +236,10 @@ class VEKPGPROD_CLASS TVekPageProducer : public TCustomContentProducer {
   AnsiString FTagName;
   TStringList FTagParams;
   unsigned long long FDelimiterEdits = 0;  // counts changes of the delimiters
+  std::unique_ptr<vek::PreparedTexts> FPrepared;
 
   friend struct TVekExpansion;  // the expansion loop, in the source file
+  friend class TVekLoop;
 };
 
 // The unit's entries in the package module.

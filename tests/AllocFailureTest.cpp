@@ -152,8 +152,13 @@ std::set<std::string> DegradedOutputs(Producers& s) {
   return outs;
 }
 
-void FailEveryAllocation(bool Sticky) {
+// Prepared: kDoc and the texts of its pair bodies are prepared before (the
+// producer keeps them); otherwise the producer keeps no prepared texts, and
+// every expansion scans.
+void FailEveryAllocation(bool Sticky, bool Prepared) {
   Producers s;
+  if (!Prepared) s.p.SetPreparedTextLimits(0, 0);
+  for (int i = 0; i < 3; ++i) s.p.Execute(kDoc), s.p.Execute("<#z#>");
   const std::string expected = s.p.Execute(kDoc);
   ASSERT_EQ(expected, s.m.Execute(kDoc));
   const std::set<std::string> degraded = DegradedOutputs(s);
@@ -189,20 +194,23 @@ void FailEveryAllocation(bool Sticky) {
     EXPECT_EQ(gLive, live) << "blocks leaked";
     EXPECT_EQ(s.p.Execute(kDoc), expected) << "the producer works again";
   }
-  EXPECT_GT(n, 30) << "the expansion should allocate";
+  EXPECT_GT(n, Prepared ? 10 : 30) << "the expansion should allocate";
   EXPECT_GT(swallowed, 0) << "some failures should come in the pair matcher";
-  std::printf("%s failure: %lld allocations of an expansion failed in turn, %lld in the matcher\n",
-              Sticky ? "sticky" : "one-shot", n, swallowed);
+  std::printf(
+      "%s failure%s: %lld allocations of an expansion failed in turn, %lld in the matcher\n",
+      Sticky ? "sticky" : "one-shot", Prepared ? " (prepared)" : "", n, swallowed);
 }
 
 }  // namespace
 
 TEST(AllocationFailure, EachAllocationFailingOnce) {
-  FailEveryAllocation(false);
+  FailEveryAllocation(false, false);
+  FailEveryAllocation(false, true);
 }
 
 TEST(AllocationFailure, EachAllocationFailingFromThenOn) {
-  FailEveryAllocation(true);
+  FailEveryAllocation(true, false);
+  FailEveryAllocation(true, true);
 }
 
 TEST(AllocationFailure, TheHooksSeeTheComponentsAllocations) {

@@ -11,5 +11,6 @@ set(VEK_UNIT_TEST_SOURCES
   PairTest.cpp
   EntryPointsTest.cpp
   FormStreamingTest.cpp
-  FindBytesTest.cpp)
+  FindBytesTest.cpp
+  PreparedTest.cpp)
 set(VEK_UNIT_TEST_LIBRARIES PVekPgPrd VekFindBytes vek_model)
