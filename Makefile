@@ -1,4 +1,6 @@
-# Quick start: `make demo` runs the examples, `make test` runs every test,
+# Quick start: `make demo` runs the examples, `make test` runs every test
+# (both install the packages they need first on a fresh machine; `make deps`
+# installs them again),
 # `make serve` serves the example site on http://127.0.0.1:8080/,
 # `make pkginfo` loads the package module and prints what it holds.
 # `make windows` cross-builds the DLLs and programs for Windows (MinGW-w64)
@@ -21,10 +23,17 @@ BENCH_MIN_TIME ?= 0.2
 
 all: build
 
+# `make deps` installs the build's packages. The other targets install them
+# only for a build directory that has not had them yet, or when the installer
+# changed since: a stamp file in the build directory remembers it.
 deps:
 	@scripts/install-deps.sh build
 
-configure: deps
+$(BUILD)/.deps-installed: scripts/install-deps.sh
+	@scripts/install-deps.sh build
+	@mkdir -p $(BUILD) && touch $@
+
+configure: $(BUILD)/.deps-installed
 	cmake -S . -B $(BUILD) -G $(GENERATOR) $(CMAKE_ARGS)
 
 build: configure
@@ -58,8 +67,11 @@ fuzz:
 # The Windows cross build: VCL50.dll, INET50.dll, PVekPgPrd.dll (with its
 # Windows resources), the example and the tests as .exe; the tests run under
 # Wine in a prefix of their own inside the build tree.
-windows:
+$(WINDOWS_BUILD)/.deps-installed: scripts/install-deps.sh
 	@scripts/install-deps.sh windows
+	@mkdir -p $(WINDOWS_BUILD) && touch $@
+
+windows: $(WINDOWS_BUILD)/.deps-installed
 	cmake -S . -B $(WINDOWS_BUILD) -G $(GENERATOR) $(CMAKE_ARGS) \
 	  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
 	  "-DCMAKE_CROSSCOMPILING_EMULATOR=$(CURDIR)/scripts/wine-run.sh;$(CURDIR)/$(WINDOWS_BUILD)/wine"
@@ -67,8 +79,11 @@ windows:
 	ctest --test-dir $(WINDOWS_BUILD) --output-on-failure -j $(JOBS)
 
 # The benchmarks build apart, optimised, with the peers' packages.
-bench-build:
+$(BENCH_BUILD)/.deps-installed: scripts/install-deps.sh
 	@scripts/install-deps.sh build bench
+	@mkdir -p $(BENCH_BUILD) && touch $@
+
+bench-build: $(BENCH_BUILD)/.deps-installed
 	cmake -S . -B $(BENCH_BUILD) -G $(GENERATOR) -DCMAKE_BUILD_TYPE=Release \
 	  -DVEK_BUILD_BENCH=ON -DVEK_BUILD_TESTS=OFF -DVEK_BUILD_EXAMPLES=OFF
 	cmake --build $(BENCH_BUILD) -j $(JOBS)

@@ -19,9 +19,28 @@ install(TARGETS ${_vek_libs} EXPORT VekPageProducerTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
   PUBLIC_HEADER DESTINATION ${_vek_incdir})
-file(GLOB _vek_platform_headers ${PROJECT_SOURCE_DIR}/platform/*.h)
-install(FILES ${_vek_platform_headers} ${PROJECT_SOURCE_DIR}/src/VekPgProd.h
-  DESTINATION ${_vek_incdir})
+# Only the public headers: the component's and the host-layer headers a user
+# includes (directly or through them). The layer's internal headers (the
+# module-file readers' PlatformModule.h, the code page table) stay in the
+# source tree; tests/install/run.sh checks that every installed header finds
+# the headers it includes.
+set(_vek_public_headers
+  AnsiString.h
+  Component.h
+  Encoding.h
+  ContentProducer.h
+  Event.h
+  Export.h
+  FormStreaming.h
+  Package.h
+  PackageResources.h
+  Properties.h
+  Streams.h
+  StringList.h
+  TextRoutines.h)
+list(TRANSFORM _vek_public_headers PREPEND ${PROJECT_SOURCE_DIR}/platform/)
+list(APPEND _vek_public_headers ${PROJECT_SOURCE_DIR}/src/VekPgProd.h)
+install(FILES ${_vek_public_headers} DESTINATION ${_vek_incdir})
 if(VEK_BUILD_TOOLS)
   install(TARGETS vekpp RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()

@@ -1,5 +1,6 @@
 // The package entries of the module: its package information table, handed to
 // the host's package loader on load and unload.
+#include "Package.h"
 #include "Pvekpgprd.h"
 
 namespace {

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "CodePage1251.h"
+#include "Encoding.h"
 
 namespace {
 
@@ -33,14 +34,8 @@ struct Error : std::runtime_error {
   throw Error(where + ": " + why);
 }
 
-void Put16(Bytes& b, unsigned v) {
-  b += char(v & 0xFF);
-  b += char(v >> 8 & 0xFF);
-}
-void Put32(Bytes& b, std::uint32_t v) {
-  Put16(b, v & 0xFFFF);
-  Put16(b, v >> 16);
-}
+using vek_encoding::PutU16;
+using vek_encoding::PutU32;
 void Pad4(Bytes& b) {
   while (b.size() % 4 != 0) b += '\0';
 }
@@ -113,33 +108,24 @@ void Version(const std::string& s, unsigned out[4], const std::string& where) {
   if (n != 4) Fail(where, "a version has four numbers");
 }
 
-// UTF-8 text in code page CodePage (1251, or 65001 kept as it is).
+// UTF-8 text in code page CodePage (1251, or 65001 kept as it is). Text that
+// is not well-formed UTF-8 (overlong forms and surrogates included) is an
+// error, as the module's reader would refuse it.
 Bytes Encode(const std::string& utf8, unsigned codePage, const std::string& where) {
-  if (codePage == 65001) return utf8;
-  if (codePage != 1251) Fail(where, "code page " + std::to_string(codePage) + " is not known");
+  if (codePage != vek_encoding::kCodePageUtf8 && codePage != vek_encoding::kCodePageCyrillic)
+    Fail(where, "code page " + std::to_string(codePage) + " is not known");
   Bytes out;
   for (size_t i = 0; i < utf8.size();) {
-    const auto c = static_cast<unsigned char>(utf8[i]);
-    long cp;
-    size_t n;
-    if (c < 0x80) {
-      cp = c, n = 1;
-    } else if ((c & 0xE0) == 0xC0) {
-      cp = c & 0x1F, n = 2;
-    } else if ((c & 0xF0) == 0xE0) {
-      cp = c & 0x0F, n = 3;
+    char32_t cp;
+    const size_t n = vek_encoding::DecodeUtf8(utf8, i, cp);
+    if (n == 0) Fail(where, "text that is not UTF-8");
+    if (codePage == vek_encoding::kCodePageUtf8) {
+      out.append(utf8, i, n);
     } else {
-      Fail(where, "text that is not UTF-8 or has no place in code page 1251");
+      const int byte = vek_cp1251::FromUnicode(long(cp));
+      if (byte < 0) Fail(where, "a character that code page 1251 does not have");
+      out += static_cast<char>(byte);
     }
-    if (n > utf8.size() - i) Fail(where, "text that is not UTF-8");
-    for (size_t k = 1; k < n; ++k) {
-      const auto d = static_cast<unsigned char>(utf8[i + k]);
-      if ((d & 0xC0) != 0x80) Fail(where, "text that is not UTF-8");
-      cp = cp << 6 | (d & 0x3F);
-    }
-    const int byte = vek_cp1251::FromUnicode(cp);
-    if (byte < 0) Fail(where, "a character that code page 1251 does not have");
-    out += static_cast<char>(byte);
     i += n;
   }
   return out;
@@ -197,17 +183,17 @@ Bytes Dib(const PixelMap& m, bool icon) {
   const std::uint32_t imageSize =
       std::uint32_t(rowBytes * m.Height + (icon ? maskBytes * m.Height : 0));
   Bytes b;
-  Put32(b, 40);
-  Put32(b, std::uint32_t(m.Width));
-  Put32(b, std::uint32_t(icon ? 2 * m.Height : m.Height));
-  Put16(b, 1);  // planes
-  Put16(b, 4);  // bits per pixel
-  Put32(b, 0);  // uncompressed
-  Put32(b, imageSize);
-  Put32(b, 2835);  // 72 dots per inch, in dots per metre
-  Put32(b, 2835);
-  Put32(b, 16);  // colours used
-  Put32(b, 0);   // all important
+  PutU32(b, 40);
+  PutU32(b, std::uint32_t(m.Width));
+  PutU32(b, std::uint32_t(icon ? 2 * m.Height : m.Height));
+  PutU16(b, 1);  // planes
+  PutU16(b, 4);  // bits per pixel
+  PutU32(b, 0);  // uncompressed
+  PutU32(b, imageSize);
+  PutU32(b, 2835);  // 72 dots per inch, in dots per metre
+  PutU32(b, 2835);
+  PutU32(b, 16);  // colours used
+  PutU32(b, 0);   // all important
   for (const auto& rgb : kPalette) {
     b += char(rgb[2]), b += char(rgb[1]), b += char(rgb[0]), b += '\0';
   }
@@ -235,9 +221,9 @@ Bytes Dib(const PixelMap& m, bool icon) {
 Bytes Bmp(const PixelMap& m) {
   const Bytes dib = Dib(m, false);
   Bytes b = "BM";
-  Put32(b, std::uint32_t(14 + dib.size()));
-  Put32(b, 0);
-  Put32(b, 14 + 40 + 16 * 4);  // where the pixels start
+  PutU32(b, std::uint32_t(14 + dib.size()));
+  PutU32(b, 0);
+  PutU32(b, 14 + 40 + 16 * 4);  // where the pixels start
   return b + dib;
 }
 
@@ -245,30 +231,32 @@ Bytes Ico(const PixelMap& m) {
   if (m.Width > 255 || m.Height > 255) throw Error("an icon is at most 255 pixels wide and high");
   const Bytes dib = Dib(m, true);
   Bytes b;
-  Put16(b, 0);
-  Put16(b, 1);  // an icon
-  Put16(b, 1);  // one image
+  PutU16(b, 0);
+  PutU16(b, 1);  // an icon
+  PutU16(b, 1);  // one image
   b += char(m.Width), b += char(m.Height), b += char(16), b += '\0';
-  Put16(b, 1);  // planes
-  Put16(b, 4);  // bits per pixel
-  Put32(b, std::uint32_t(dib.size()));
-  Put32(b, 6 + 16);  // where the image starts
+  PutU16(b, 1);  // planes
+  PutU16(b, 4);  // bits per pixel
+  PutU32(b, std::uint32_t(dib.size()));
+  PutU32(b, 6 + 16);  // where the image starts
   return b + dib;
 }
 
 // ---- Compiling -----------------------------------------------------------------------
 
+constexpr unsigned kLanguageNeutral = 0;
+
 struct Resource {
-  unsigned Type;
+  TResourceType Type;
   std::string Name;
   unsigned Language;
   Bytes Data;
 };
 
 void PutNames(Bytes& b, const std::vector<std::string>& names) {
-  Put16(b, unsigned(names.size()));
+  PutU16(b, unsigned(names.size()));
   for (const std::string& n : names) {
-    Put16(b, unsigned(n.size()));
+    PutU16(b, unsigned(n.size()));
     b += n;
   }
 }
@@ -307,9 +295,9 @@ Compiled Compile(const std::string& script) {
     } else if (key == "PACKAGE") {
       for (size_t i = 1; i < w.size(); ++i) {
         if (w[i] == "designtime") {
-          flags |= 1;
+          flags |= vek_encoding::kPackageDesignTime;
         } else if (w[i] == "runtime") {
-          flags |= 2;
+          flags |= vek_encoding::kPackageRunTime;
         } else {
           Fail(where, "PACKAGE takes designtime and/or runtime");
         }
@@ -321,7 +309,8 @@ Compiled Compile(const std::string& script) {
       const PixelMap map = ReadPixelMap(dir + w[2]);
       const bool icon = key == "ICON";
       const Bytes data = icon ? Ico(map) : Bmp(map);
-      out.Resources.push_back({icon ? 14u : 2u, w[1], 0, data});
+      out.Resources.push_back(
+          {icon ? TResourceType::Icon : TResourceType::Bitmap, w[1], kLanguageNeutral, data});
       out.Images.emplace_back(w[1] + (icon ? ".ico" : ".bmp"), data);
     } else if (key == "FILEVERSION" || key == "PRODUCTVERSION") {
       need(2);
@@ -344,40 +333,42 @@ Compiled Compile(const std::string& script) {
   if (units.empty()) throw Error(script + ": no UNITS");
 
   Bytes info;
-  Put32(info, flags);
+  PutU32(info, flags);
   PutNames(info, required);
   PutNames(info, units);
-  out.Resources.insert(out.Resources.begin(),
-                       {{10, "DESCRIPTION", 0, description}, {10, "PACKAGEINFO", 0, info}});
+  out.Resources.insert(
+      out.Resources.begin(),
+      {{TResourceType::RCData, vek_encoding::kDescriptionName, kLanguageNeutral, description},
+       {TResourceType::RCData, vek_encoding::kPackageInfoName, kLanguageNeutral, info}});
   if (haveVersion || !strings.empty()) {
-    Bytes v = "VVI1";
-    for (unsigned n : fileVersion) Put16(v, n);
-    for (unsigned n : productVersion) Put16(v, n);
-    Put16(v, language);
-    Put16(v, codePage);
-    Put16(v, unsigned(strings.size()));
+    Bytes v = vek_encoding::kVersionMagic;
+    for (unsigned n : fileVersion) PutU16(v, n);
+    for (unsigned n : productVersion) PutU16(v, n);
+    PutU16(v, language);
+    PutU16(v, codePage);
+    PutU16(v, unsigned(strings.size()));
     for (const Text& t : strings) {
       const Bytes value = Encode(t.Utf8, codePage, t.Where);
       if (value.size() > 0xFFFF || t.Key.size() > 0xFFFF) Fail(t.Where, "text too long");
-      Put16(v, unsigned(t.Key.size()));
+      PutU16(v, unsigned(t.Key.size()));
       v += t.Key;
-      Put16(v, unsigned(value.size()));
+      PutU16(v, unsigned(value.size()));
       v += value;
     }
-    out.Resources.push_back({16, "1", language, v});
+    out.Resources.push_back({TResourceType::Version, vek_encoding::kVersionName, language, v});
   }
   return out;
 }
 
 Bytes Container(const std::vector<Resource>& resources) {
-  Bytes b = "VRS1";
-  Put32(b, std::uint32_t(resources.size()));
+  Bytes b = vek_encoding::kContainerMagic;
+  PutU32(b, std::uint32_t(resources.size()));
   for (const Resource& r : resources) {
-    Put16(b, r.Type);
-    Put16(b, r.Language);
-    Put16(b, unsigned(r.Name.size()));
-    Put16(b, 0);
-    Put32(b, std::uint32_t(r.Data.size()));
+    PutU16(b, static_cast<std::uint16_t>(r.Type));
+    PutU16(b, r.Language);
+    PutU16(b, unsigned(r.Name.size()));
+    PutU16(b, 0);
+    PutU32(b, std::uint32_t(r.Data.size()));
     b += r.Name;
     Pad4(b);
     b += r.Data;
@@ -394,10 +385,10 @@ std::string NoteSource(const Bytes& desc, const std::string& script) {
     << "// The package's resources, as an ELF note mapped with the module.\n"
     << "asm(\".pushsection .note.vek.package, \\\"a\\\", %note\\n\"\n"
     << "    \".balign 4\\n\"\n"
-    << "    \".long 11\\n\"\n"
+    << "    \".long " << sizeof vek_encoding::kNoteOwner << "\\n\"\n"
     << "    \".long " << desc.size() << "\\n\"\n"
-    << "    \".long 1\\n\"\n"
-    << "    \".asciz \\\"VekPackage\\\"\\n\"\n"
+    << "    \".long " << vek_encoding::kNoteType << "\\n\"\n"
+    << "    \".asciz \\\"" << vek_encoding::kNoteOwner << "\\\"\\n\"\n"
     << "    \".balign 4\\n\"";
   for (size_t i = 0; i < desc.size(); ++i) {
     if (i % 16 == 0) s << "\n    \".byte ";

@@ -1,3 +1,5 @@
+// The object model: component ownership (owners destroy what they own),
+// names, lookup of owned components and published methods.
 #include "Component.h"
 
 #include <algorithm>

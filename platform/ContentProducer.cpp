@@ -1,3 +1,4 @@
+// The content-producer base class: its default content and construction.
 #include "ContentProducer.h"
 
 TCustomContentProducer::TCustomContentProducer(TComponent* AOwner) : TComponent(AOwner) {}

@@ -1,3 +1,5 @@
+// Reading the package resource container, package information and version
+// records, and converting version strings from their code page to UTF-8.
 #include "PackageResources.h"
 #include "TextRoutines.h"
 
@@ -5,6 +7,7 @@
 #include <string>
 
 #include "CodePage1251.h"
+#include "PackageHost.h"
 #include "PlatformModule.h"
 
 namespace {
@@ -14,15 +17,8 @@ class Reader {
  public:
   Reader(const AnsiString& Data, AnsiString What) : FData(Data), FWhat(std::move(What)) {}
 
-  std::uint16_t U16() {
-    const unsigned char* p = Take(2);
-    return static_cast<std::uint16_t>(p[0] | p[1] << 8);
-  }
-  std::uint32_t U32() {
-    const unsigned char* p = Take(4);
-    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
-           std::uint32_t(p[3]) << 24;
-  }
+  std::uint16_t U16() { return vek_encoding::GetU16(Take(2)); }
+  std::uint32_t U32() { return vek_encoding::GetU32(Take(4)); }
   AnsiString Bytes(std::size_t Count) {
     return AnsiString(reinterpret_cast<const char*>(Take(Count)), Count);
   }
@@ -49,46 +45,6 @@ class Reader {
   std::size_t FPos = 0;
 };
 
-void AppendUtf8(AnsiString& out, long cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | cp >> 6);
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xE0 | cp >> 12);
-    out += static_cast<char>(0x80 | (cp >> 6 & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
-// Length of the well-formed UTF-8 sequence at s[i], or 0.
-std::size_t Utf8Sequence(const AnsiString& s, std::size_t i) {
-  const auto at = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-  const unsigned char c = at(i);
-  if (c < 0x80) return 1;
-  std::size_t n;
-  unsigned char lo = 0x80, hi = 0xBF;
-  if (c >= 0xC2 && c <= 0xDF) {
-    n = 2;
-  } else if (c >= 0xE0 && c <= 0xEF) {
-    n = 3;
-    if (c == 0xE0) lo = 0xA0;
-    if (c == 0xED) hi = 0x9F;  // no surrogates
-  } else if (c >= 0xF0 && c <= 0xF4) {
-    n = 4;
-    if (c == 0xF0) lo = 0x90;
-    if (c == 0xF4) hi = 0x8F;
-  } else {
-    return 0;
-  }
-  if (n > s.size() - i) return 0;
-  if (at(i + 1) < lo || at(i + 1) > hi) return 0;
-  for (std::size_t k = 2; k < n; ++k)
-    if (at(i + k) < 0x80 || at(i + k) > 0xBF) return 0;
-  return n;
-}
-
 std::vector<AnsiString> NameList(Reader& r) {
   std::vector<AnsiString> names(r.U16());
   for (AnsiString& name : names) name = r.Bytes(r.U16());
@@ -99,7 +55,8 @@ std::vector<AnsiString> NameList(Reader& r) {
 
 TResourceList DecodeResourceContainer(const AnsiString& Data, const AnsiString& Origin) {
   Reader r(Data, "the resources of " + Origin);
-  if (r.Bytes(4) != "VRS1") r.Fail("no resource container");
+  if (r.Bytes(vek_encoding::kMagicSize) != vek_encoding::kContainerMagic)
+    r.Fail("no resource container");
   const std::uint32_t count = r.U32();
   TResourceList list;
   for (std::uint32_t i = 0; i < count; ++i) {
@@ -131,17 +88,22 @@ const TResource* FindModuleResource(const TResourceList& List, TResourceType Typ
 }
 
 TPackageContents DecodePackageContents(const TResourceList& List) {
-  const TResource* description = FindModuleResource(List, TResourceType::RCData, "DESCRIPTION");
-  const TResource* info = FindModuleResource(List, TResourceType::RCData, "PACKAGEINFO");
+  const TResource* description =
+      FindModuleResource(List, TResourceType::RCData, vek_encoding::kDescriptionName);
+  const TResource* info =
+      FindModuleResource(List, TResourceType::RCData, vek_encoding::kPackageInfoName);
   if (description == nullptr) throw EPackageError("the module has no DESCRIPTION resource");
   if (info == nullptr) throw EPackageError("the module has no PACKAGEINFO resource");
   TPackageContents contents;
   contents.Description = description->Data;
   Reader r(info->Data, "the PACKAGEINFO resource");
   const std::uint32_t flags = r.U32();
-  if ((flags & ~3u) != 0) r.Fail("unknown package flags " + std::to_string(flags));
-  contents.DesignTime = (flags & 1) != 0;
-  contents.RunTime = (flags & 2) != 0;
+  using vek_encoding::kPackageDesignTime;
+  using vek_encoding::kPackageRunTime;
+  if ((flags & ~(kPackageDesignTime | kPackageRunTime)) != 0)
+    r.Fail("unknown package flags " + std::to_string(flags));
+  contents.DesignTime = (flags & kPackageDesignTime) != 0;
+  contents.RunTime = (flags & kPackageRunTime) != 0;
   contents.Requires = NameList(r);
   contents.Units = NameList(r);
   if (!r.AtEnd()) r.Fail("bytes follow the unit list");
@@ -156,7 +118,8 @@ const TVersionInfo::Entry* TVersionInfo::Find(const AnsiString& Key) const {
 
 TVersionInfo DecodeVersionInfo(const AnsiString& Data) {
   Reader r(Data, "the version resource");
-  if (r.Bytes(4) != "VVI1") r.Fail("no version information");
+  if (r.Bytes(vek_encoding::kMagicSize) != vek_encoding::kVersionMagic)
+    r.Fail("no version information");
   TVersionInfo v;
   for (auto& n : v.FileVersion) n = r.U16();
   for (auto& n : v.ProductVersion) n = r.U16();
@@ -184,19 +147,20 @@ AnsiString CodePageToUtf8(const AnsiString& Text, unsigned CodePage) {
     const auto c = static_cast<unsigned char>(Text[i]);
     const AnsiString where = " at byte " + std::to_string(i);
     switch (CodePage) {
-      case 1251: {
+      case vek_encoding::kCodePageCyrillic: {
         const long cp = vek_cp1251::ToUnicode(c);
         if (cp < 0) throw EPackageError("code page 1251 does not define the byte 0x98" + where);
-        AppendUtf8(out, cp);
+        vek_encoding::AppendUtf8(out, static_cast<char32_t>(cp));
         ++i;
         break;
       }
-      case 20127:
+      case vek_encoding::kCodePageAscii:
         if (c >= 0x80) throw EPackageError("a byte above 127 in US-ASCII text" + where);
         out += Text[i++];
         break;
-      case 65001: {
-        const std::size_t n = Utf8Sequence(Text, i);
+      case vek_encoding::kCodePageUtf8: {
+        char32_t cp;
+        const std::size_t n = vek_encoding::DecodeUtf8(Text, i, cp);
         if (n == 0) throw EPackageError("ill-formed UTF-8" + where);
         out.append(Text, i, n);
         i += n;
@@ -207,4 +171,11 @@ AnsiString CodePageToUtf8(const AnsiString& Text, unsigned CodePage) {
     }
   }
   return out;
+}
+
+TResourceList PackageResources(TPackageHandle Handle) {
+  vek_package::Guard guard(
+      vek_package::HostState().Lock);  // so that the module stays while it is read
+  const vek_package::LoadedModule& module = vek_package::ModuleOf(Handle, "PackageResources");
+  return vek_platform::ModuleResources(module.Os, module.Path);
 }

@@ -24,15 +24,9 @@
 #include <vector>
 
 #include "AnsiString.h"
+#include "Encoding.h"  // TResourceType and the format constants
 #include "Export.h"
 #include "Package.h"
-
-enum class TResourceType : std::uint16_t {
-  Bitmap = 2,    ///< a BMP file
-  RCData = 10,   ///< raw bytes
-  Icon = 14,     ///< an ICO file
-  Version = 16,  ///< version information, see TVersionInfo
-};
 
 /// Language of resources that have none (language neutral).
 constexpr std::uint16_t kLanguageNeutral = 0;

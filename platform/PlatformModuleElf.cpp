@@ -12,14 +12,15 @@
 #include <limits>
 #include <string>
 
+#include "Encoding.h"
 #include "Package.h"
 #include "PlatformModule.h"
 
 namespace vek_platform {
 namespace {
 
-constexpr char kNoteOwner[] = "VekPackage";  // with its NUL, as the note stores it
-constexpr std::uint32_t kNoteType = 1;
+using vek_encoding::kNoteOwner;  // with its NUL, as the note stores it
+using vek_encoding::kNoteType;
 
 // A run of bytes holding ELF notes, with the byte order they are written in.
 struct NoteRun {

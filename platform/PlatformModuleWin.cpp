@@ -17,6 +17,7 @@
 #include <exception>
 #include <string>
 
+#include "Encoding.h"
 #include "Package.h"
 #include "PlatformModule.h"
 
@@ -38,23 +39,15 @@ bool HasDirectory(const AnsiString& Path) {
   return Path.find_first_of("/\\") != AnsiString::npos;
 }
 
-void Put16(AnsiString& Out, unsigned Value) {
-  Out += static_cast<char>(Value & 0xFF);
-  Out += static_cast<char>(Value >> 8 & 0xFF);
-}
+using vek_encoding::PutU16;
+using vek_encoding::PutU32;
 
-void Put32(AnsiString& Out, std::uint32_t Value) {
-  Put16(Out, Value & 0xFFFF);
-  Put16(Out, Value >> 16);
-}
-
+// The numbers stored low byte first at Data[At] (the caller checks the bounds).
 std::uint16_t Get16(const AnsiString& Data, std::size_t At) {
-  const auto* p = reinterpret_cast<const unsigned char*>(Data.data()) + At;
-  return static_cast<std::uint16_t>(p[0] | p[1] << 8);
+  return vek_encoding::GetU16(reinterpret_cast<const unsigned char*>(Data.data()) + At);
 }
-
 std::uint32_t Get32(const AnsiString& Data, std::size_t At) {
-  return std::uint32_t(Get16(Data, At)) | std::uint32_t(Get16(Data, At + 2)) << 16;
+  return vek_encoding::GetU32(reinterpret_cast<const unsigned char*>(Data.data()) + At);
 }
 
 // Reads a module's resources and converts them; Origin names the module in
@@ -136,9 +129,9 @@ class ResourceReader {
     const std::uint64_t offset = 14 + std::uint64_t(headerSize) + std::uint64_t(colours) * 4;
     if (offset > 14 + Dib.size()) Fail("has a bitmap whose palette is cut short");
     AnsiString file = "BM";
-    Put32(file, static_cast<std::uint32_t>(14 + Dib.size()));
-    Put32(file, 0);
-    Put32(file, static_cast<std::uint32_t>(offset));
+    PutU32(file, static_cast<std::uint32_t>(14 + Dib.size()));
+    PutU32(file, 0);
+    PutU32(file, static_cast<std::uint32_t>(offset));
     return file + Dib;
   }
 
@@ -155,8 +148,8 @@ class ResourceReader {
       const AnsiString image =
           Raw(MAKEINTRESOURCEA(3 /* RT_ICON */), MAKEINTRESOURCEA(Get16(Group, at + 12)), Language);
       head += Group.substr(at, 8);
-      Put32(head, static_cast<std::uint32_t>(image.size()));
-      Put32(head, static_cast<std::uint32_t>(start + images.size()));
+      PutU32(head, static_cast<std::uint32_t>(image.size()));
+      PutU32(head, static_cast<std::uint32_t>(start + images.size()));
       images += image;
     }
     return head + images;
@@ -221,14 +214,14 @@ class ResourceReader {
     if (root.Key != L"VS_VERSION_INFO" || root.ValueSize < 52 ||
         Get32(Data, root.ValueAt) != 0xFEEF04BDu)
       Fail("has a version resource without its fixed part");
-    AnsiString record = "VVI1";
+    AnsiString record = vek_encoding::kVersionMagic;
     for (const std::size_t field : {8, 16}) {  // file, then product version
       const std::uint32_t ms = Get32(Data, root.ValueAt + field);
       const std::uint32_t ls = Get32(Data, root.ValueAt + field + 4);
-      Put16(record, ms >> 16);
-      Put16(record, ms & 0xFFFF);
-      Put16(record, ls >> 16);
-      Put16(record, ls & 0xFFFF);
+      PutU16(record, ms >> 16);
+      PutU16(record, ms & 0xFFFF);
+      PutU16(record, ls >> 16);
+      PutU16(record, ls & 0xFFFF);
     }
     unsigned language = 0, codePage = 0, count = 0;
     AnsiString strings;
@@ -254,9 +247,9 @@ class ResourceReader {
             }
             const AnsiString key = Narrow(entry.Key, 20127);
             const AnsiString bytes = Narrow(value, codePage);
-            Put16(strings, static_cast<unsigned>(key.size()));
+            PutU16(strings, static_cast<unsigned>(key.size()));
             strings += key;
-            Put16(strings, static_cast<unsigned>(bytes.size()));
+            PutU16(strings, static_cast<unsigned>(bytes.size()));
             strings += bytes;
             ++count;
             s = (entry.End + 3) & ~std::size_t(3);
@@ -266,9 +259,9 @@ class ResourceReader {
       }
       at = (block.End + 3) & ~std::size_t(3);
     }
-    Put16(record, language);
-    Put16(record, codePage);
-    Put16(record, count);
+    PutU16(record, language);
+    PutU16(record, codePage);
+    PutU16(record, count);
     return record + strings;
   }
 

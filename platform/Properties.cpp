@@ -1,3 +1,4 @@
+// Published properties: the typed property list a component declares.
 #include "Properties.h"
 
 #include <cstring>

@@ -1,3 +1,5 @@
+// Byte streams: reading and writing through TStream, and the memory,
+// string and file streams.
 #include "Streams.h"
 
 #include <algorithm>

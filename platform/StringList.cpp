@@ -1,3 +1,5 @@
+// String lists: TStrings' text, name=value and search operations and the
+// TStringList that stores them.
 #include "StringList.h"
 
 #include <algorithm>

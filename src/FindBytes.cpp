@@ -1,3 +1,5 @@
+// The delimiter search (see FindBytes.h): the plain search, the rarely taken
+// candidate checks and the long stretches with 16- or 32-byte vectors.
 #include "FindBytes.h"
 
 #include <cstring>

@@ -17,7 +17,10 @@
 //   // page == "<p>Hi Ann</p>"
 //
 // Including this header alone gives everything needed to use the component:
-// the producer, the string lists, the streams and the handler types.
+// the producer, the string lists, the streams and the handler types. Code
+// that loads packages (Package.h), reads or writes forms (FormStreaming.h),
+// declares properties (Properties.h) or uses the text routines
+// (TextRoutines.h) includes those headers itself.
 #pragma once
 
 #include "AnsiString.h"
@@ -25,12 +28,8 @@
 #include "ContentProducer.h"
 #include "Event.h"
 #include "Export.h"
-#include "FormStreaming.h"
-#include "Package.h"
-#include "Properties.h"
 #include "Streams.h"
 #include "StringList.h"
-#include "TextRoutines.h"
 
 #if defined(PVEKPGPRD_BUILDING)
 #define VEKPGPROD_API VEK_DLL_EXPORT
@@ -43,6 +42,8 @@
 // to other modules where the platform does it that way (see Export.h). The
 // module's link step keeps the rest, its virtual table included, inside.
 #define VEKPGPROD_CLASS VEK_TYPEINFO_VISIBLE
+
+struct TComponentClassInfo;  // the class reference type, declared in Package.h
 
 /// What a handler asks the expansion to do next (its RetState answer).
 /// Any other value is the same as rsContinue.

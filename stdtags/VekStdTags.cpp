@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "Escapers.h"
+#include "TextRoutines.h"
 #include "VekTemplate.h"
 
 using nlohmann::json;

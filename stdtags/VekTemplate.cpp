@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <stdexcept>
 
+#include "TextRoutines.h"
 #include "VekStdTags.h"
 
 namespace vekstd {

@@ -6,6 +6,7 @@
 #include <random>
 
 #include "TestSupport.h"
+#include "TextRoutines.h"
 
 TEST(Locale, AnsiUpperCaseFollowsTheEnvironmentsLocale) {
   const char* expectUtf8 = std::getenv("VEK_EXPECT_UTF8");

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "VekModel.h"
 #include "VekPgProd.h"
 
 // One call of a handler as the tests see it.
@@ -51,35 +52,25 @@ struct ScriptedProducer {
     });
   }
   std::string Run(const std::string& doc) { return producer.Execute(doc); }
-};
 
-// The expansion written plainly from the producer's public steps, with int
-// positions and no index: what Execute must match byte for byte.
-inline std::string NaiveExecute(TVekPageProducer& p, const std::string& doc) {
-  if (p.VekTagBeg().empty() || p.VekTagEnd().empty() || doc.empty()) return "";
-  std::string out;
-  int pos = 0;
-  const int len = static_cast<int>(doc.size());
-  AnsiString name;
-  TStringList params;
-  while (pos < len) {
-    AnsiString tag;
-    if (!p.ExtractNextTag(doc.c_str(), pos, &out, &tag)) break;
-    TVekPageProducer::ExtractTagParams(tag, name, &params);
-    AnsiString ret;
-    int state = rsContinue;
-    if (p.OnVekTag()) p.OnVekTag()(&p, name, &params, ret, state);
-    out += ret;
-    if (state == rsStop) break;
-    if (state != rsPairTag) continue;
-    AnsiString body;
-    p.ExtractInnerText(name, doc.c_str(), pos, body);
-    if (body.empty()) continue;
-    ret.clear();
-    state = rsContinue;
-    if (p.OnVekPairTag()) p.OnVekPairTag()(&p, name, &params, body, ret, state);
-    out += ret;
-    if (state == rsStop) break;
+  // The same expansion done by the model (tests/model), with the producer's
+  // delimiters and the same tables; its calls are recorded alike.
+  std::string RunModel(const std::string& doc) {
+    vekmodel::Producer m;
+    m.VekTagBeg = producer.VekTagBeg();
+    m.VekTagEnd = producer.VekTagEnd();
+    m.OnVekTag = [this](vekmodel::Producer&, const std::string& name, vekmodel::Params* params,
+                        std::string& ret, int& st) {
+      calls.push_back({name, *params, "", false});
+      if (auto it = text.find(name); it != text.end()) ret = it->second;
+      if (auto it = state.find(name); it != state.end()) st = it->second;
+    };
+    m.OnVekPairTag = [this](vekmodel::Producer&, const std::string& name, vekmodel::Params* params,
+                            const std::string& inner, std::string& ret, int& st) {
+      calls.push_back({name, *params, inner, true});
+      ret = pairOpen + inner + pairClose;
+      st = pairState;
+    };
+    return m.Execute(doc);
   }
-  return out;
-}
+};

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "TestSupport.h"
+#include "TextRoutines.h"
 
 namespace {
 

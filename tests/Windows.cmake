@@ -11,29 +11,18 @@ add_subdirectory(${VEK_GTEST_SOURCE} ${PROJECT_BINARY_DIR}/googletest EXCLUDE_FR
 # Its sources are not held to this project's warning options.
 set_target_properties(gtest gtest_main PROPERTIES COMPILE_OPTIONS "")
 
-add_executable(vek_tests
-  PlatformTest.cpp
-  ScannerTest.cpp
-  ParserTest.cpp
-  ExecuteTest.cpp
-  PairTest.cpp
-  EntryPointsTest.cpp
-  FormStreamingTest.cpp
-  FindBytesTest.cpp
-  ${PROJECT_SOURCE_DIR}/src/FindBytes.cpp)
-target_link_libraries(vek_tests PRIVATE PVekPgPrd gtest_main)
+include(${CMAKE_CURRENT_LIST_DIR}/UnitTests.cmake)
+add_executable(vek_tests ${VEK_UNIT_TEST_SOURCES})
+target_link_libraries(vek_tests PRIVATE ${VEK_UNIT_TEST_LIBRARIES} gtest_main)
 add_test(NAME Windows.UnitTests COMMAND vek_tests)
 
-# The package host: loads PVekPgPrd.dll by path, not linked to it. The
-# fixture DLLs are one without package entries and a package whose unit fails
-# to initialise (its exception crosses from the fixture into VCL50.dll).
-add_library(vek_fixture_noentries SHARED fixtures/NoEntries.cpp)
-target_include_directories(vek_fixture_noentries PRIVATE ${PROJECT_SOURCE_DIR}/platform)
-add_library(vek_fixture_failinginit SHARED fixtures/FailingInit.cpp)
-target_link_libraries(vek_fixture_failinginit PRIVATE VCL50)
+# The package host (the same test source and fixture modules as on ELF
+# systems, with its Windows fixture): loads PVekPgPrd.dll by path, not linked
+# to it.
+include(${CMAKE_CURRENT_LIST_DIR}/PackageHostFixtures.cmake)
 set_target_properties(vek_fixture_noentries vek_fixture_failinginit PROPERTIES PREFIX "")
 
-add_executable(vek_windows_package_tests WindowsPackageTest.cpp)
+add_executable(vek_windows_package_tests PackageTest.cpp PackageHostWindows.cpp)
 target_include_directories(vek_windows_package_tests PRIVATE ${PROJECT_SOURCE_DIR}/src)
 target_link_libraries(vek_windows_package_tests PRIVATE VCL50 INET50 gtest_main)
 add_dependencies(vek_windows_package_tests PVekPgPrd vek_fixture_noentries

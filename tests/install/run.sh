@@ -14,6 +14,14 @@ cmake --install "$build" --prefix "$work/prefix" > "$work/install.log"
 test -f "$work/prefix/include/vek/VekPgProd.h"
 test -f "$work/prefix/include/vek/VekStdTags.h"
 test ! -e "$work/prefix/include/vek/TagScan.h"
+test ! -e "$work/prefix/include/vek/PlatformModule.h"
+test ! -e "$work/prefix/include/vek/FindBytes.h"
+# Every installed header finds the headers it includes beside it.
+for h in "$work/prefix/include/vek/"*.h; do
+  for inc in $(sed -n 's/^#include "\([^"]*\)".*/\1/p' "$h"); do
+    test -f "$work/prefix/include/vek/$inc" || { echo "$h includes $inc, not installed"; exit 1; }
+  done
+done
 
 echo "== find_package(VekPageProducer)"
 cmake -S "$here/consumer" -B "$work/cmake" -G Ninja -DCMAKE_PREFIX_PATH="$work/prefix" \
