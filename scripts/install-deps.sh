@@ -14,8 +14,9 @@ want=()
 for g in "${groups[@]}"; do
   case "$g" in
     build) want+=(cmake ninja-build g++ binutils libgtest-dev pkgconf
-                  nlohmann-json3-dev libcli11-dev libcpp-httplib-dev) ;;
-    tool) want+=(nlohmann-json3-dev libcli11-dev libcpp-httplib-dev) ;;
+                  nlohmann-json3-dev libcli11-dev libcpp-httplib-dev libyaml-cpp-dev
+                  libtoml11-dev) ;;
+    tool) want+=(nlohmann-json3-dev libcli11-dev libcpp-httplib-dev libyaml-cpp-dev libtoml11-dev) ;;
     browser) want+=(chromium) ;;
     load) want+=(wrk) ;;
     # GoogleTest for the cross build is compiled from Debian's source package.

@@ -27,7 +27,7 @@ std::string EscapeJsString(const std::string& S);
 std::string EscapeCss(const std::string& S);
 /// V as JSON for a script: <, >, &, ' and U+2028/U+2029 as \u escapes, so
 /// that it can close neither the script element nor an attribute.
-std::string JsonForScript(const nlohmann::json& V);
+std::string JsonForScript(const nlohmann::ordered_json& V);
 
 /// True when a browser would take Url to have the scheme http, https,
 /// mailto or tel, or none (a relative reference). The scheme is judged as
@@ -39,6 +39,6 @@ extern const char* const kUnsafeUrl;
 
 /// Escapes Value (the text of a value; Json is the value itself, for JSON
 /// contexts) as E says.
-std::string ApplyEscape(const TEscape& E, const std::string& Text, const nlohmann::json& Json);
+std::string ApplyEscape(const TEscape& E, const std::string& Text, const nlohmann::ordered_json& Json);
 
 }  // namespace vekstd

@@ -7,7 +7,7 @@
 #include "VekStdTags.h"
 #include "VekTemplate.h"
 
-using nlohmann::json;
+using json = TVekData;
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "TextRoutines.h"
 #include "VekTemplate.h"
 
-using nlohmann::json;
+using json = TVekData;
 namespace fs = std::filesystem;
 
 AnsiString VekHtmlEscape(const AnsiString& S) {

@@ -26,7 +26,7 @@
 //
 //   TVekTemplateRoot root("site");
 //   TVekPageProducer producer(nullptr);
-//   TVekStdTags tags(&producer, root, std::make_shared<nlohmann::json>(data));
+//   TVekStdTags tags(&producer, root, std::make_shared<TVekData>(data));
 //   AnsiString page = tags.Render("index.html");
 //
 // A template is parsed once, with the producer's own scanner and its rules
@@ -50,6 +50,11 @@
 #include <nlohmann/json.hpp>
 
 #include "VekPgProd.h"
+
+/// The data a template is rendered with: a JSON tree whose objects keep
+/// their members in the order they were read (so that each over an object
+/// walks them in the data's order).
+using TVekData = nlohmann::ordered_json;
 
 namespace vekstd {
 struct TTemplate;
@@ -168,7 +173,7 @@ VEKSTDTAGS_API std::vector<TVekTemplateIssue> VekCheckTemplate(
 /// in one stand at the include tag and name their own place.
 VEKSTDTAGS_API std::vector<TVekTemplateIssue> VekCheckDataNames(
     const AnsiString& Text, const AnsiString& Name, const TVekTemplateRoot& Root,
-    const nlohmann::json& Data, const AnsiString& TagBeg = "<#", const AnsiString& TagEnd = "#>");
+    const TVekData& Data, const AnsiString& TagBeg = "<#", const AnsiString& TagEnd = "#>");
 
 /// Parsed templates by file, kept while the file is unchanged (its stamp);
 /// at most 4096 of them. Safe to share between threads.
@@ -229,7 +234,7 @@ class VEKSTDTAGS_API TVekStdTags {
   /// owned and must outlive this object; Data (not null) is shared and only
   /// read. Throws std::invalid_argument for a null Producer or Data.
   TVekStdTags(TVekPageProducer* Producer, const TVekTemplateRoot& Root,
-              std::shared_ptr<const nlohmann::json> Data, TVekStdTagsOptions Options = {});
+              std::shared_ptr<const TVekData> Data, TVekStdTagsOptions Options = {});
   /// Unsets the producer's handler.
   ~TVekStdTags();
   TVekStdTags(const TVekStdTags&) = delete;
@@ -267,7 +272,7 @@ class VEKSTDTAGS_API TVekStdTags {
 
   TVekPageProducer* FProducer;
   const TVekTemplateRoot& FRoot;
-  std::shared_ptr<const nlohmann::json> FData;
+  std::shared_ptr<const TVekData> FData;
   TVekStdTagsOptions FOptions;
   TPage FLoaded;  // what Load returned last
 };

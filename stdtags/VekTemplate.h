@@ -10,6 +10,8 @@
 #include <nlohmann/json.hpp>
 
 #include "HtmlContext.h"
+#include "Modifiers.h"
+#include "TagExpr.h"
 #include "VekPgProd.h"
 
 namespace vekstd {
@@ -20,26 +22,35 @@ enum class TNodeKind : uint8_t {
   Each,   ///< the opening tag of a pair whose closing tag was found
   If,
   Unless,
-  Else,     ///< the else of an if or unless
+  Block,    ///< a named block of a layout or of a template extending one
+  Elif,     ///< an elif of an if
+  Else,     ///< the else of an if, unless or each
   Close,    ///< the closing tag of a pair
   Include,  ///< an include tag
-  Ignored,  ///< a tag that outputs nothing (only in a template with findings)
+  Extends,  ///< the layout this template fills, as its first tag
+  Super,    ///< the parent layout's content of the enclosing block
+  Ignored,  ///< a tag that outputs nothing: a comment, or a faulty tag
 };
-
-/// Value modifiers, as written after the name.
-enum class TModifier : uint8_t { None, Raw, Html, Attr, Url, Js, Css, Json };
 
 struct TNode {
   TNodeKind Kind = TNodeKind::Text;
   TModifier Modifier = TModifier::None;
   int Begin = 0;        ///< offset of the text, or of the tag's opening delimiter
   int End = 0;          ///< offset just past it
-  int Close = -1;       ///< a pair's closing tag
-  int Else = -1;        ///< the else of an if or unless, or -1
-  AnsiString Path;      ///< a value's or a pair's data path; an include's file
-  nlohmann::json Args;  ///< an include's further parameters, as an object
+  int Close = -1;       ///< a pair's closing tag (also set on its elif and else)
+  int Else = -1;        ///< the next branch (elif or else) of an if, unless or each
+  AnsiString Path;      ///< a value's or each's data path; an include's or extends'
+                        ///< file; a block's name
+  TData Args;           ///< an include's further parameters, as an object
   TEscape Escape;       ///< a value's escaping
-  int State = -1;       ///< an include's HTML state (index into States)
+  int State = -1;       ///< an include's or block's HTML state (index into States)
+  std::vector<TCondOp> Cond;    ///< the condition of if, elif and unless
+  std::vector<TModStep> Mods;   ///< a value's modifiers, in order
+  bool Range = false;           ///< an each over From..To
+  TCondOp From, To;             ///< a range's bounds: literals or paths
+  bool Standalone = false;      ///< a tag that vanishes with a line of its own
+  bool TrimBefore = false;      ///< written <#- : blanks before it are dropped
+  bool TrimAfter = false;       ///< written -#> : blanks after it are dropped
 };
 
 /// A finding, at a byte offset of the text.
@@ -59,6 +70,12 @@ struct TTemplate {
   std::vector<int> FirstAtDepth;
   THtmlState StartState, EndState;
   std::vector<int> LineStarts;
+  int Extends = -1;  ///< the extends node, or -1
+  /// The blocks of this template by name, each with its node.
+  std::vector<std::pair<AnsiString, int>> Blocks;
+
+  /// The node of the block Name, or -1.
+  int FindBlock(const AnsiString& Name) const;
 
   /// "name:line:col" of a byte offset; columns count bytes from 1.
   std::string Where(int Offset) const;
@@ -78,5 +95,12 @@ struct TTemplate {
 std::shared_ptr<const TTemplate> ParseTemplate(AnsiString Text, const AnsiString& Name,
                                                const AnsiString& Beg, const AnsiString& End,
                                                const THtmlState& Start = THtmlState());
+
+/// A copy of T (a template that extends a layout) whose blocks outside any
+/// other block start in the HTML state that the block of the same name
+/// starts in within the layout Parent, with its escaping and findings made
+/// again from there. Parent's blocks give the states; blocks it lacks keep
+/// their own.
+std::shared_ptr<const TTemplate> PlaceBlocks(const TTemplate& T, const TTemplate& Parent);
 
 }  // namespace vekstd

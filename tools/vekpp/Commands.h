@@ -46,7 +46,7 @@ std::string DefaultDataFile(const std::string& Root);
 /// Reads the JSON file Path ("" for an empty object) and applies the
 /// name=value settings, dotted names making nested objects. Throws
 /// std::runtime_error with a message naming the file or the setting.
-std::shared_ptr<const nlohmann::json> LoadData(const std::string& Path,
+std::shared_ptr<const TVekData> LoadData(const std::string& Path,
                                                const std::vector<std::string>& Sets);
 
 /// The options of the standard tags that Common asks for, with a template

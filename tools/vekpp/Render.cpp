@@ -11,7 +11,7 @@
 #include "VekStdTags.h"
 
 namespace fs = std::filesystem;
-using nlohmann::json;
+using json = TVekData;
 
 namespace {
 

@@ -29,7 +29,7 @@ namespace {
 
 // What one worker thread owns: a producer and the standard tags bound to it.
 struct TWorker {
-  TWorker(const TVekTemplateRoot& Root, std::shared_ptr<const nlohmann::json> Data,
+  TWorker(const TVekTemplateRoot& Root, std::shared_ptr<const TVekData> Data,
           const TVekStdTagsOptions& Options)
       : Producer(new TVekPageProducer(&Owner)), Tags(Producer, Root, std::move(Data), Options) {}
   TComponent Owner{nullptr};  // frees the producer
@@ -286,7 +286,7 @@ class TSite {
 }  // namespace
 
 int RunServe(const TCommonOptions& Common, const TServeOptions& Options) {
-  std::shared_ptr<const nlohmann::json> data;
+  std::shared_ptr<const TVekData> data;
   std::unique_ptr<TVekTemplateRoot> root;
   try {
     data = LoadData(Options.Data.empty() ? DefaultDataFile(Options.Dir) : Options.Data, {});
