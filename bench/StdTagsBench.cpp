@@ -1,0 +1,236 @@
+// The standard tags: the hostile templates that once cost quadratic or
+// exponential time, at 1x, 2x and 4x their size, and a catalogue page (each
+// over 10,000 items, values in text and attributes) beside the producer's
+// raw W2 throughput.
+//
+//   vek_stdtags_bench [Google Benchmark flags]   time everything
+//   vek_stdtags_bench --scaling                  the growth per doubling of
+//                                                each case; exit 1 above 2.2x
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Engines.h"
+#include "VekStdTags.h"
+#include "Workloads.h"
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+namespace {
+
+std::string Repeat(const std::string& S, int N) {
+  std::string out;
+  out.reserve(S.size() * static_cast<size_t>(N));
+  for (int i = 0; i < N; ++i) out += S;
+  return out;
+}
+
+// The catalogue page: one list item per element, values in element text, in
+// quoted attributes and in a URL's path.
+const char* const kCatalogue =
+    "<!DOCTYPE html>\n<html><head><title><#title#></title></head><body>\n<ul class=\"items\">\n"
+    "<#each items#><li id=\"item-<#id#>\" data-price=\"<#price#>\"><a href=\"/item/<#id#>\" "
+    "title=\"<#name#>\"><#name#></a> <span class=\"price\"><#price#></span><#if sale#> "
+    "<em>sale</em><#/if#></li>\n<#/each#></ul>\n</body></html>\n";
+
+// A directory of templates for the whole run: the include fan-out (17 files,
+// each including the next one 4 times) and the catalogue page.
+class Site {
+ public:
+  Site() {
+    char tmpl[] = "/tmp/vek-stdtags-bench-XXXXXX";
+    dir_ = mkdtemp(tmpl);
+    for (int i = 0; i < 17; ++i) {
+      const std::string next = "f" + std::to_string(i + 1) + ".html";
+      std::ofstream(dir_ / ("f" + std::to_string(i) + ".html"))
+          << (i == 16 ? "leaf " + Repeat("x", 90)
+                      : Repeat("<#include file=\"" + next + "\"#>\n", 4) + "<p>level</p>\n");
+    }
+    std::ofstream(dir_ / "catalogue.html") << kCatalogue;
+  }
+  ~Site() {
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+  const fs::path& Dir() const { return dir_; }
+
+ private:
+  fs::path dir_;
+};
+
+const Site& TheSite() {
+  static const Site site;
+  return site;
+}
+
+// One render of Text, leniently or not, with the given limits; returns the
+// page or the error's message, so that both are work done.
+std::string RenderOnce(const std::string& Text, const json& Data, TVekStdTagsOptions Options) {
+  static const auto shared = std::make_shared<TVekTemplateCache>();
+  TVekTemplateRoot root(TheSite().Dir());
+  TVekPageProducer producer(nullptr);
+  Options.Cache = shared;
+  TVekStdTags tags(&producer, root, std::make_shared<json>(Data), Options);
+  try {
+    return tags.RenderText(Text, "page.html");
+  } catch (const EVekTemplateError& e) {
+    return e.what();
+  }
+}
+
+const json& TruthData() {
+  static const json data = json::parse(R"({"a": true, "x": [1]})");
+  return data;
+}
+
+// A hostile case at a scale: something to run, of a size that grows with it.
+struct Case {
+  const char* name;
+  std::function<std::string(int scale)> run;
+};
+
+std::vector<Case> Cases() {
+  TVekStdTagsOptions lenient;
+  lenient.Lenient = true;
+  TVekStdTagsOptions deep;
+  deep.MaxDepth = 1 << 24;
+  return {
+      {"if_over_unclosed_eaches_lenient",
+       [=](int s) {
+         return RenderOnce("<#if a#>" + Repeat("<#each x#>y", 10000 * s) + "<#/if#>", TruthData(),
+                           lenient);
+       }},
+      {"if_over_unclosed_eaches_refused",
+       [=](int s) {
+         return RenderOnce("<#if a#>" + Repeat("<#each x#>y", 10000 * s) + "<#/if#>", TruthData(),
+                           {});
+       }},
+      {"unclosed_ifs_check",
+       [=](int s) {
+         return std::to_string(
+             VekCheckTemplate(Repeat("<#if a#>x", 5000 * s), "p.html", nullptr).size());
+       }},
+      {"unclosed_ifs_lenient",
+       [=](int s) { return RenderOnce(Repeat("<#if a#>x", 5000 * s), TruthData(), lenient); }},
+      {"nested_ifs_rendered",
+       [=](int s) {
+         const int n = 6000 * s;
+         return RenderOnce(Repeat("<#if a#>", n) + "z" + Repeat("<#/if#>", n), TruthData(), deep);
+       }},
+      {"nested_ifs_refused",
+       [=](int s) {
+         const int n = 25000 * s;
+         return RenderOnce(Repeat("<#if a#>", n) + "z" + Repeat("<#/if#>", n), TruthData(), {});
+       }},
+      {"include_fanout_to_the_limit",
+       [=](int s) {
+         TVekStdTagsOptions o;
+         o.MaxIncludes = 10000LL * s;
+         return RenderOnce("<#include file=f2.html#>", TruthData(), o);
+       }},
+  };
+}
+
+json CatalogueData(int Items) {
+  json items = json::array();
+  for (int i = 0; i < Items; ++i) {
+    items.push_back(
+        {{"id", i},
+         {"name", "Item " + std::to_string(i) + " <" + std::to_string(i % 7) + "> & co"},
+         {"price", std::to_string(i % 100) + ".50"},
+         {"sale", i % 3 == 0}});
+  }
+  return {{"title", "Catalogue"}, {"items", items}};
+}
+
+void BM_Catalogue(benchmark::State& State) {
+  const auto data = std::make_shared<json>(CatalogueData(10000));
+  TVekTemplateRoot root(TheSite().Dir());
+  TVekPageProducer producer(nullptr);
+  TVekStdTags tags(&producer, root, data);
+  size_t bytes = 0;
+  for (auto _ : State) {
+    std::string page = tags.Render("catalogue.html");  // parsed once, then cached
+    bytes = page.size();
+    benchmark::DoNotOptimize(page.data());
+  }
+  State.SetBytesProcessed(static_cast<int64_t>(State.iterations() * bytes));
+  State.SetItemsProcessed(static_cast<int64_t>(State.iterations() * 10000));
+}
+
+// The producer alone on W2 (1 MiB, a tag every 32 bytes), for comparison.
+void BM_RawW2(benchmark::State& State) {
+  const bench::Workload w = bench::MakeLookup("W2", size_t(1) << 20, 32);
+  const auto engine = bench::MakeEngine("vek", w);
+  for (auto _ : State) {
+    std::string out = engine->Render();
+    benchmark::DoNotOptimize(out.data());
+  }
+  State.SetBytesProcessed(static_cast<int64_t>(State.iterations() * w.expected.size()));
+}
+
+void BM_Case(benchmark::State& State, Case C) {
+  for (auto _ : State) {
+    std::string out = C.run(static_cast<int>(State.range(0)));
+    benchmark::DoNotOptimize(out.data());
+  }
+}
+
+// The best of a few runs, in seconds.
+double Seconds(const std::function<std::string(int)>& Run, int Scale) {
+  double best = 1e9;
+  for (int i = 0; i < 5; ++i) {
+    const auto t0 = std::chrono::steady_clock::now();
+    const std::string out = Run(Scale);
+    const std::chrono::duration<double> d = std::chrono::steady_clock::now() - t0;
+    best = std::min(best, d.count());
+  }
+  return best;
+}
+
+int Scaling() {
+  int failed = 0;
+  std::printf("%-34s %10s %10s %10s %8s %8s\n", "case", "1x ms", "2x ms", "4x ms", "2x/1x",
+              "4x/2x");
+  for (const Case& c : Cases()) {
+    const double t1 = Seconds(c.run, 1), t2 = Seconds(c.run, 2), t4 = Seconds(c.run, 4);
+    const double r1 = t2 / t1, r2 = t4 / t2;
+    const bool ok = r1 <= 2.2 && r2 <= 2.2;
+    failed += ok ? 0 : 1;
+    std::printf("%-34s %10.2f %10.2f %10.2f %8.2f %8.2f%s\n", c.name, t1 * 1e3, t2 * 1e3, t4 * 1e3,
+                r1, r2, ok ? "" : "  ABOVE 2.2");
+  }
+  return failed == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 2 && std::strcmp(argv[1], "--scaling") == 0) return Scaling();
+  for (const Case& c : Cases()) {
+    benchmark::RegisterBenchmark((std::string("stdtags/") + c.name).c_str(), BM_Case, c)
+        ->Arg(1)
+        ->Arg(2)
+        ->Arg(4)
+        ->Unit(benchmark::kMillisecond);
+  }
+  benchmark::RegisterBenchmark("stdtags/catalogue_10000_items", BM_Catalogue)
+      ->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("W2/vek", BM_RawW2)->Unit(benchmark::kMillisecond);
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
