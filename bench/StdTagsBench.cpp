@@ -25,7 +25,7 @@
 #include "Workloads.h"
 
 namespace fs = std::filesystem;
-using nlohmann::json;
+using json = TVekData;
 
 namespace {
 
