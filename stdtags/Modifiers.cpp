@@ -4,6 +4,7 @@
 // ASCII letters only.
 #include "Modifiers.h"
 
+#include <cmath>
 #include <cstdio>
 #include <ctime>
 
@@ -66,8 +67,12 @@ bool FormatNumber(const TData& V, const TModStep& S, std::string& Out) {
     }
     digits = s;
   } else {
+    // Halves round away from zero, as people round prices: 0.125 to 0.13.
+    double d = num.get<double>();
+    const double scale = std::pow(10.0, static_cast<double>(S.N));
+    if (std::fabs(d * scale) < 1e15) d = std::round(d * scale) / scale;
     char buf[400];
-    std::snprintf(buf, sizeof buf, "%.*f", static_cast<int>(S.N), num.get<double>());
+    std::snprintf(buf, sizeof buf, "%.*f", static_cast<int>(S.N), d);
     std::string s = buf;
     if (!s.empty() && s[0] == '-') {
       sign = "-";
@@ -198,8 +203,8 @@ bool HasDefault(const std::vector<TModStep>& Steps) {
 bool ParseModifiers(const std::vector<TToken>& Tokens, size_t From, std::vector<TModStep>& Steps,
                     TModifier& Escape, std::string& Error, int& ErrorAt) {
   static const std::pair<const char*, TModifier> escapes[] = {
-      {"raw", TModifier::Raw}, {"html", TModifier::Html}, {"attr", TModifier::Attr},
-      {"url", TModifier::Url}, {"js", TModifier::Js},     {"css", TModifier::Css},
+      {"raw", TModifier::Raw},  {"html", TModifier::Html}, {"attr", TModifier::Attr},
+      {"url", TModifier::Url},  {"js", TModifier::Js},     {"css", TModifier::Css},
       {"json", TModifier::Json}};
   struct TSpec {
     const char* Name;
@@ -207,12 +212,12 @@ bool ParseModifiers(const std::vector<TToken>& Tokens, size_t From, std::vector<
     int Value;  // 0: none, 1: required, 2: optional
   };
   static const TSpec specs[] = {
-      {"default", TModStep::Default, 1},   {"upper", TModStep::Upper, 0},
-      {"lower", TModStep::Lower, 0},       {"capitalize", TModStep::Capitalize, 0},
-      {"trim", TModStep::Trim, 0},         {"truncate", TModStep::Truncate, 1},
-      {"replace", TModStep::Replace, 1},   {"join", TModStep::Join, 1},
-      {"length", TModStep::Length, 0},     {"number", TModStep::Number, 2},
-      {"date", TModStep::Date, 1},         {"group", TModStep::Number, 2},
+      {"default", TModStep::Default, 1}, {"upper", TModStep::Upper, 0},
+      {"lower", TModStep::Lower, 0},     {"capitalize", TModStep::Capitalize, 0},
+      {"trim", TModStep::Trim, 0},       {"truncate", TModStep::Truncate, 1},
+      {"replace", TModStep::Replace, 1}, {"join", TModStep::Join, 1},
+      {"length", TModStep::Length, 0},   {"number", TModStep::Number, 2},
+      {"date", TModStep::Date, 1},       {"group", TModStep::Number, 2},
       {"point", TModStep::Number, 1}};
   auto fail = [&](const std::string& Message, int At) {
     Error = Message;
@@ -295,7 +300,8 @@ void ApplyModifiers(const std::vector<TModStep>& Steps, const TData* V, TData& O
   std::string text;
   for (const TModStep& s : Steps) {
     if (s.Kind == TModStep::Default) {
-      if (missing || Out.is_null() || (Out.is_string() && Out.get_ref<const std::string&>().empty()))
+      if (missing || Out.is_null() ||
+          (Out.is_string() && Out.get_ref<const std::string&>().empty()))
         Out = s.A;
       missing = false;
       continue;

@@ -30,9 +30,9 @@ struct TModStep {
     Date
   };
   TKind Kind = Default;
-  std::string A, B;   ///< default, replace (from, to), join, date; number: group
-  std::string C;      ///< number: the decimal point
-  long long N = 0;    ///< truncate, number: the count
+  std::string A, B;  ///< default, replace (from, to), join, date; number: group
+  std::string C;     ///< number: the decimal point
+  long long N = 0;   ///< truncate, number: the count
 };
 
 /// Reads the modifiers in Tokens[From...]: words, or word=value where value

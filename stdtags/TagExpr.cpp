@@ -47,8 +47,7 @@ const char* TypeName(const TData* V) {
 
 }  // namespace
 
-bool Tokenize(const std::string& Text, std::vector<TToken>& Out, std::string& Error,
-              int& ErrorAt) {
+bool Tokenize(const std::string& Text, std::vector<TToken>& Out, std::string& Error, int& ErrorAt) {
   size_t i = 0;
   const size_t n = Text.size();
   while (i < n) {
@@ -80,8 +79,7 @@ bool Tokenize(const std::string& Text, std::vector<TToken>& Out, std::string& Er
       i += t.Text.size();
     } else {
       size_t j = i;
-      while (j < n && !Blank(Text[j]) && !OpByte(Text[j]) && Text[j] != '"' && Text[j] != '\'')
-        ++j;
+      while (j < n && !Blank(Text[j]) && !OpByte(Text[j]) && Text[j] != '"' && Text[j] != '\'') ++j;
       t.Text = Text.substr(i, j - i);
       i = j;
     }
@@ -202,9 +200,9 @@ bool ParseCondition(const std::vector<TToken>& Tokens, size_t From, std::vector<
     if (binary == TCondOp::OpPath) {
       if (t.Kind == TToken::Op && t.Text == "=")
         return fail("\"=\" is no comparison: write \"==\"", t.Offset);
-      return fail("an operator (and, or, ==, !=, <, <=, >, >=) is expected before \"" + t.Text +
-                      "\"",
-                  t.Offset);
+      return fail(
+          "an operator (and, or, ==, !=, <, <=, >, >=) is expected before \"" + t.Text + "\"",
+          t.Offset);
     }
     const int prec = Precedence(binary);
     while (!ops.empty() && !ops.back().Paren && Precedence(ops.back().Kind) >= prec) {

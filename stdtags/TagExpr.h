@@ -41,7 +41,19 @@ bool WordLiteral(const std::string& Word, TData& Out);
 
 /// One step of a condition in postfix order.
 struct TCondOp {
-  enum TKind : uint8_t { OpPath, OpLiteral, OpNot, OpAnd, OpOr, OpEq, OpNe, OpLt, OpLe, OpGt, OpGe };
+  enum TKind : uint8_t {
+    OpPath,
+    OpLiteral,
+    OpNot,
+    OpAnd,
+    OpOr,
+    OpEq,
+    OpNe,
+    OpLt,
+    OpLe,
+    OpGt,
+    OpGe
+  };
   TKind Kind = OpPath;
   std::string Path;  ///< a Path's dotted path
   TData Literal;     ///< a Literal's value

@@ -141,8 +141,8 @@ class TVekStdTags::TRenderer {
     bool OwnsTemplate = false;  // the frame of a whole template
     int IncludedAt = -1;        // offset of the include tag in the frame below
     std::filesystem::path Path;
-    int Level = -1;     // the layout chain's template this walks, -1 for an include
-    int Block = -1;     // the block node whose definition this walks, or -1
+    int Level = -1;  // the layout chain's template this walks, -1 for an include
+    int Block = -1;  // the block node whose definition this walks, or -1
     int BlockLevel = -1;
   };
 
@@ -372,8 +372,7 @@ class TVekStdTags::TRenderer {
     } else {
       json scratch;
       const json* list = Require(N.Path, scratch);
-      if (list && !list->is_null() && !list->is_array() && !list->is_object() &&
-          FOptions.Strict)
+      if (list && !list->is_null() && !list->is_array() && !list->is_object() && FOptions.Strict)
         Fail("\"" + N.Path + "\" is neither a list nor an object");
       if (list && (list->is_array() || list->is_object()) && !list->empty()) {
         frame.Loop = 1;
@@ -401,8 +400,9 @@ class TVekStdTags::TRenderer {
     return vekstd::EvalCondition(
         N.Cond, [&](const std::string& Path) { return Require(Path, scratch); },
         [&](const std::string& Types) {
-          if (FOptions.Strict) Fail("cannot order " + Types + " in " + FTags.FOptions.TagBeg +
-                                    "..." + FTags.FOptions.TagEnd);
+          if (FOptions.Strict)
+            Fail("cannot order " + Types + " in " + FTags.FOptions.TagBeg + "..." +
+                 FTags.FOptions.TagEnd);
         });
   }
 

@@ -103,8 +103,8 @@ const TNodeKind kPairKinds[kPairs] = {TNodeKind::Each, TNodeKind::If, TNodeKind:
 // Names that look like control tags of other template languages: taken for
 // a mistake rather than for a value of that name.
 bool LooksLikeControl(const AnsiString& Name) {
-  static const char* const names[] = {"elsif",     "elseif", "endif",    "endeach", "endunless",
-                                      "endfor",    "for",    "foreach",  "endblock", "end"};
+  static const char* const names[] = {"elsif",  "elseif", "endif",   "endeach",  "endunless",
+                                      "endfor", "for",    "foreach", "endblock", "end"};
   for (const char* n : names) {
     if (Name == n) return true;
   }
@@ -117,9 +117,8 @@ bool IsBlankByte(char C) {
 
 // Tags that vanish together with a line holding nothing else but blanks.
 bool StandaloneName(const AnsiString& Name) {
-  static const char* const names[] = {"each",  "if",    "elif",    "else",   "unless",
-                                      "block", "extends", "/each", "/if",    "/unless",
-                                      "/block"};
+  static const char* const names[] = {"each",    "if",    "elif", "else",    "unless", "block",
+                                      "extends", "/each", "/if",  "/unless", "/block"};
   for (const char* n : names) {
     if (Name == n) return true;
   }
@@ -150,8 +149,9 @@ class TStructure {
           if (outside) {
             for (int k = n.Begin; k < n.End; ++k) {
               if (!IsBlankByte(base[k])) {
-                Warn(k, "text outside any block of a template that extends a layout is never "
-                        "output");
+                Warn(k,
+                     "text outside any block of a template that extends a layout is never "
+                     "output");
                 break;
               }
             }
@@ -173,21 +173,28 @@ class TStructure {
           } else if (n.Kind == TNodeKind::Include) {
             n.State = static_cast<int>(T.States.size());
             T.States.push_back(state);
+          } else if (!FBlocks.empty()) {
+            Super(n, state);
           }
           break;
-        case TNodeKind::Block:
+        case TNodeKind::Block: {
+          const TNode* parent = nullptr;
           if (FParent && blocks == 0) {
             const int at = FParent->FindBlock(n.Path);
             if (at >= 0) {
-              const TNode& p = FParent->Nodes[static_cast<size_t>(at)];
-              state = FParent->States[static_cast<size_t>(p.State)];
+              parent = &FParent->Nodes[static_cast<size_t>(at)];
+              state = FParent->States[static_cast<size_t>(parent->State)];
             }
           }
+          // A block's states where it begins and where it ends.
           n.State = static_cast<int>(T.States.size());
           T.States.push_back(state);
+          T.States.push_back(state);
+          FBlocks.push_back({static_cast<int>(i), parent});
           ++blocks;
           Open(i, state);
           break;
+        }
         case TNodeKind::Each:
         case TNodeKind::If:
         case TNodeKind::Unless:
@@ -207,10 +214,23 @@ class TStructure {
             TLevel& l = FLevels.back();
             const TNode& open = T.Nodes[static_cast<size_t>(l.Node)];
             // A loop's body and a condition without else may be passed over.
-            const bool loops = open.Kind == TNodeKind::Each || open.Kind == TNodeKind::Block;
-            if (loops || !l.SawElse) Meet(l, l.AtOpen);
+            if (open.Kind != TNodeKind::Block && (open.Kind == TNodeKind::Each || !l.SawElse))
+              Meet(l, l.AtOpen);
             Meet(l, state);
-            if (open.Kind == TNodeKind::Block) --blocks;
+            if (open.Kind == TNodeKind::Block) {
+              --blocks;
+              T.States[static_cast<size_t>(open.State) + 1] = state;
+              const TNode* parent = FBlocks.back().Parent;
+              const THtmlState& end =
+                  parent ? FParent->States[static_cast<size_t>(parent->State) + 1] : state;
+              if (state != end) {
+                Error(open.Begin,
+                      T.TagAt(open) + " ends in " + state.Describe() + " but in the layout in " +
+                          end.Describe() +
+                          ": what follows it there would be escaped for the wrong place");
+              }
+              FBlocks.pop_back();
+            }
             FLevels.pop_back();
           }
           break;
@@ -230,6 +250,21 @@ class TStructure {
 
   void Error(int Offset, const std::string& Message) { T.Errors.push_back({Offset, Message}); }
   void Warn(int Offset, const std::string& Message) { T.Warnings.push_back({Offset, Message}); }
+
+  // <#super#> stands for the layout's definition of the enclosing block: it
+  // must stand where that begins, and leaves the state where that ends.
+  void Super(const TNode& N, THtmlState& State) {
+    if (!FParent) return;
+    const int def = FParent->FindBlock(T.Nodes[static_cast<size_t>(FBlocks.back().Node)].Path);
+    if (def < 0) return;
+    const TNode& p = FParent->Nodes[static_cast<size_t>(def)];
+    const THtmlState& begin = FParent->States[static_cast<size_t>(p.State)];
+    if (State != begin) {
+      Error(N.Begin, T.TagAt(N) + " stands in " + State.Describe() +
+                         " but the layout's block begins in " + begin.Describe());
+    }
+    State = FParent->States[static_cast<size_t>(p.State) + 1];
+  }
 
   void Open(size_t I, const THtmlState& State) {
     FLevels.push_back({static_cast<int>(I), State, THtmlState()});
@@ -263,7 +298,8 @@ class TStructure {
         e.Inner = TInner::None;
         e.Wrap = TWrap::None;
         if (e.RawIsRisky) {
-          Warn(N.Begin, T.TagAt(N) + " stands in " + e.Where + ": a raw value there can run script");
+          Warn(N.Begin,
+               T.TagAt(N) + " stands in " + e.Where + ": a raw value there can run script");
         }
         break;
       case TModifier::Html:
@@ -293,9 +329,14 @@ class TStructure {
     N.Escape = e;
   }
 
+  struct TBlock {
+    int Node;
+    const TNode* Parent;  // the layout's block of the same name, if placed by it
+  };
   TTemplate& T;
   const TTemplate* FParent;
   std::vector<TLevel> FLevels;
+  std::vector<TBlock> FBlocks;  // the blocks open
 };
 
 class TParser {
@@ -399,8 +440,9 @@ class TParser {
   void ElseOutside(int Node, const std::string& Why) {
     const TNode& n = T.Nodes[static_cast<size_t>(Node)];
     const char* what = FElif.count(Node) ? "elif" : "else";
-    Error(n.Begin, Tag(what) + " outside " + Tag("if") + (FElif.count(Node) ? "" : ", " +
-                   Tag("unless") + " or " + Tag("each")) + Why);
+    Error(n.Begin, Tag(what) + " outside " + Tag("if") +
+                       (FElif.count(Node) ? "" : ", " + Tag("unless") + " or " + Tag("each")) +
+                       Why);
   }
 
   void Close(int Closer) {
@@ -474,8 +516,8 @@ class TParser {
         const int node = AddNode(TNodeKind::Ignored, literalEnd, pos);
         T.Nodes[static_cast<size_t>(node)].Standalone = true;
         if (close == AnsiString::npos || close >= static_cast<size_t>(visible)) {
-          Error(literalEnd, "a comment " + Tag("-- ...") + " without its closing \"--" + FEnd +
-                                "\"");
+          Error(literalEnd,
+                "a comment " + Tag("-- ...") + " without its closing \"--" + FEnd + "\"");
           T.Nodes[static_cast<size_t>(node)].End = visible;
           break;
         }
@@ -527,12 +569,10 @@ class TParser {
     int at = 0;
     const bool tokenized = Tokenize(raw, tokens, problem, at);
     // The tokens after the name, when the name is a plain word.
-    const bool plain = tokenized && !tokens.empty() && tokens[0].Kind == TToken::Word &&
-                       tokens[0].Text == name;
+    const bool plain =
+        tokenized && !tokens.empty() && tokens[0].Kind == TToken::Word && tokens[0].Text == name;
     for (auto& t : tokens) t.Offset += rawBase;
-    auto syntax = [&](const std::string& Message, int Offset) {
-      TagError(node, Offset, Message);
-    };
+    auto syntax = [&](const std::string& Message, int Offset) { TagError(node, Offset, Message); };
     n.Standalone = StandaloneName(name);
     if (!name.empty() && name != "extends") FSawTag = true;
 
@@ -611,14 +651,13 @@ class TParser {
       n.Args = TData::object();
       if (n.Path.empty()) {
         Error(Begin, Tag(name) + " needs the file to " + (include ? "include" : "extend") +
-                         ", as in " + Tag(name + " file=\"" + (include ? "part" : "_layout") +
-                                          ".html\""));
+                         ", as in " +
+                         Tag(name + " file=\"" + (include ? "part" : "_layout") + ".html\""));
       }
       for (int i = 0; i < params.Count(); ++i) {
         const AnsiString key = params.Names(i);
         if (key.empty() && !n.Path.empty()) {
-          Error(Begin,
-                Tag(name) + " takes name=value parameters only, not \"" + params[i] + "\"");
+          Error(Begin, Tag(name) + " takes name=value parameters only, not \"" + params[i] + "\"");
         } else if (key != "file") {
           if (!include) {
             Error(Begin, Tag("extends") + " takes the file only");

@@ -35,22 +35,22 @@ enum class TNodeKind : uint8_t {
 struct TNode {
   TNodeKind Kind = TNodeKind::Text;
   TModifier Modifier = TModifier::None;
-  int Begin = 0;        ///< offset of the text, or of the tag's opening delimiter
-  int End = 0;          ///< offset just past it
-  int Close = -1;       ///< a pair's closing tag (also set on its elif and else)
-  int Else = -1;        ///< the next branch (elif or else) of an if, unless or each
-  AnsiString Path;      ///< a value's or each's data path; an include's or extends'
-                        ///< file; a block's name
-  TData Args;           ///< an include's further parameters, as an object
-  TEscape Escape;       ///< a value's escaping
-  int State = -1;       ///< an include's or block's HTML state (index into States)
-  std::vector<TCondOp> Cond;    ///< the condition of if, elif and unless
-  std::vector<TModStep> Mods;   ///< a value's modifiers, in order
-  bool Range = false;           ///< an each over From..To
-  TCondOp From, To;             ///< a range's bounds: literals or paths
-  bool Standalone = false;      ///< a tag that vanishes with a line of its own
-  bool TrimBefore = false;      ///< written <#- : blanks before it are dropped
-  bool TrimAfter = false;       ///< written -#> : blanks after it are dropped
+  int Begin = 0;               ///< offset of the text, or of the tag's opening delimiter
+  int End = 0;                 ///< offset just past it
+  int Close = -1;              ///< a pair's closing tag (also set on its elif and else)
+  int Else = -1;               ///< the next branch (elif or else) of an if, unless or each
+  AnsiString Path;             ///< a value's or each's data path; an include's or extends'
+                               ///< file; a block's name
+  TData Args;                  ///< an include's further parameters, as an object
+  TEscape Escape;              ///< a value's escaping
+  int State = -1;              ///< an include's or block's HTML state (index into States)
+  std::vector<TCondOp> Cond;   ///< the condition of if, elif and unless
+  std::vector<TModStep> Mods;  ///< a value's modifiers, in order
+  bool Range = false;          ///< an each over From..To
+  TCondOp From, To;            ///< a range's bounds: literals or paths
+  bool Standalone = false;     ///< a tag that vanishes with a line of its own
+  bool TrimBefore = false;     ///< written <#- : blanks before it are dropped
+  bool TrimAfter = false;      ///< written -#> : blanks after it are dropped
 };
 
 /// A finding, at a byte offset of the text.

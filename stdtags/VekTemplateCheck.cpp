@@ -1,5 +1,5 @@
 // VekCheckTemplate: the findings of the parser that rendering uses, the
-// nesting limit, and whether every include can be found.
+// nesting limit, and whether every include and layout can be found.
 #include <algorithm>
 #include <string>
 
@@ -28,11 +28,12 @@ std::vector<TVekTemplateIssue> VekCheckTemplate(const AnsiString& Text, const An
   }
   if (Root) {
     for (const auto& n : t->Nodes) {
-      if (n.Kind != vekstd::TNodeKind::Include || n.Path.empty()) continue;
+      const bool include = n.Kind == vekstd::TNodeKind::Include;
+      if ((!include && n.Kind != vekstd::TNodeKind::Extends) || n.Path.empty()) continue;
       try {
         Root->Locate(Name, n.Path);
       } catch (const EVekPathError& e) {
-        add(n.Begin, std::string("include: ") + e.what(), false);
+        add(n.Begin, std::string(include ? "include: " : "extends: ") + e.what(), false);
       }
     }
   }

@@ -102,7 +102,10 @@ TEST(StdTagsLimits, ReportedFaultsEndCleanly) {
       // elif and comparisons are part of the language now.
       {"an elif", "<#if missing#>A<#elif n#>B<#else#>C<#/if#>", {}, "B", ""},
       {"a comparison", "<#if n > 2#>x<#/if#>", {}, "x", ""},
-      {"a malformed comparison", "<#if n > #>x<#/if#>", {}, "",
+      {"a malformed comparison",
+       "<#if n > #>x<#/if#>",
+       {},
+       "",
        "page.html:1:9: <#if n > #>: the condition ends where a value is expected"},
       {"an unclosed tag", "ab<#name", {}, "", "page.html:1:3: \"<#\" without a closing \"#>\""},
       {"an unclosed tag, leniently", "ab<#name", lenient, "ab", ""},
