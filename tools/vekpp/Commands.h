@@ -3,6 +3,7 @@
 // could not run (a file that cannot be read, a port that cannot be bound).
 #pragma once
 
+#include <istream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,29 +26,34 @@ struct TCommonOptions {
 
 struct TRenderOptions {
   std::string Template;
-  std::string Data;               ///< JSON file; "" for none
+  std::vector<std::string> Data;  ///< data files, merged in order; "-" for standard input
   std::vector<std::string> Sets;  ///< name=value
   std::string Output;             ///< "" or "-" for standard output
 };
 
 struct TServeOptions {
   std::string Dir;
-  std::string Data;  ///< JSON file; "" for DIR/_data.json, if any
+  std::vector<std::string> Data;  ///< data files; none for DIR/_data.json (or .yaml, .toml)
   int Port = 8080;
   std::string Bind = "127.0.0.1";
   int Threads = 8;
   bool Quiet = false;
 };
 
-/// The data file of a template root when none is named: Root/_data.json if
-/// it exists, else "".
+/// The data file of a template root when none is named: the first of
+/// Root/_data.json, _data.yaml, _data.yml and _data.toml that exists, else "".
 std::string DefaultDataFile(const std::string& Root);
 
-/// Reads the JSON file Path ("" for an empty object) and applies the
-/// name=value settings, dotted names making nested objects. Throws
-/// std::runtime_error with a message naming the file or the setting.
-std::shared_ptr<const TVekData> LoadData(const std::string& Path,
-                                               const std::vector<std::string>& Sets);
+/// Reads the data files Paths in order, each by its extension (.yaml and
+/// .yml as YAML, .toml as TOML, anything else as JSON; "-" reads JSON from
+/// Stdin, once), merging each into what came before (objects member by
+/// member, anything else replaced), then applies the PATH=VALUE settings:
+/// VALUE as JSON when it parses, else as a string; PATH dotted, with list
+/// elements as "items.0" or "items[0]", missing objects made on the way.
+/// Throws std::runtime_error with a message naming the file or the setting.
+std::shared_ptr<const TVekData> LoadData(const std::vector<std::string>& Paths,
+                                         const std::vector<std::string>& Sets,
+                                         std::istream* Stdin = nullptr);
 
 /// The options of the standard tags that Common asks for, with a template
 /// cache to share between the binders made from them.

@@ -289,7 +289,9 @@ int RunServe(const TCommonOptions& Common, const TServeOptions& Options) {
   std::shared_ptr<const TVekData> data;
   std::unique_ptr<TVekTemplateRoot> root;
   try {
-    data = LoadData(Options.Data.empty() ? DefaultDataFile(Options.Dir) : Options.Data, {});
+    data = LoadData(Options.Data.empty() ? std::vector<std::string>{DefaultDataFile(Options.Dir)}
+                                         : Options.Data,
+                    {});
     root = std::make_unique<TVekTemplateRoot>(Options.Dir);
   } catch (const std::exception& e) {
     std::cerr << "vekpp: " << e.what() << "\n";

@@ -44,10 +44,17 @@ int main(int argc, char** argv) {
   TRenderOptions render;
   CLI::App* renderCmd =
       app.add_subcommand("render", "Expand a template and write the page (exit 1 on a fault)");
-  renderCmd->add_option("template", render.Template, "Template file")->required();
-  renderCmd->add_option("--data", render.Data,
-                        "JSON file with the data (default: _data.json of the root, if any)");
-  renderCmd->add_option("--set", render.Sets, "name=value: a string at a dotted name (repeatable)")
+  renderCmd->add_option("template", render.Template, "Template file, or - for standard input")
+      ->required();
+  renderCmd
+      ->add_option("--data", render.Data,
+                   "Data file: .json, .yaml, .yml or .toml; - for JSON from standard input; "
+                   "several merge in order (default: _data.json, .yaml or .toml of the root)")
+      ->allow_extra_args(false);
+  renderCmd
+      ->add_option("--set", render.Sets,
+                   "path=value: the value (JSON when it parses, else a string) at a path such as "
+                   "a.b or items[0].name (repeatable)")
       ->allow_extra_args(false);
   renderCmd->add_option("-o,--output", render.Output, "Output file (default: standard output)");
   addRender(renderCmd, "A missing value, or a list where a value belongs, is an error");
@@ -66,8 +73,11 @@ int main(int argc, char** argv) {
   CLI::App* serveCmd = app.add_subcommand(
       "serve", "Serve DIR over HTTP: /path answers DIR/path.html expanded, / answers index.html");
   serveCmd->add_option("dir", serve.Dir, "Directory of the site")->required();
-  serveCmd->add_option("--data", serve.Data,
-                       "JSON file with the data (default: DIR/_data.json, if any)");
+  serveCmd
+      ->add_option("--data", serve.Data,
+                   "Data file: .json, .yaml, .yml or .toml; several merge in order (default: "
+                   "DIR/_data.json, .yaml or .toml)")
+      ->allow_extra_args(false);
   serveCmd->add_option("--port", serve.Port, "Port (0: any free one)")
       ->capture_default_str()
       ->check(CLI::Range(0, 65535));
