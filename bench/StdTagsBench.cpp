@@ -6,12 +6,16 @@
 //   vek_stdtags_bench [Google Benchmark flags]   time everything
 //   vek_stdtags_bench --scaling                  the growth per doubling of
 //                                                each case; exit 1 above 2.2x
+//   vek_stdtags_bench --once CASE SCALE          one run of one case, for
+//                                                counting instructions:
+//     valgrind --tool=callgrind vek_stdtags_bench --once nested_ifs_refused 4
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -187,14 +191,17 @@ void BM_Case(benchmark::State& State, Case C) {
   }
 }
 
-// The best of a few runs, in seconds.
-double Seconds(const std::function<std::string(int)>& Run, int Scale) {
-  double best = 1e9;
-  for (int i = 0; i < 5; ++i) {
-    const auto t0 = std::chrono::steady_clock::now();
-    const std::string out = Run(Scale);
-    const std::chrono::duration<double> d = std::chrono::steady_clock::now() - t0;
-    best = std::min(best, d.count());
+// The best of several runs at each scale, in seconds; the scales take turns,
+// so that a busy machine slows them alike.
+std::vector<double> Seconds(const std::function<std::string(int)>& Run) {
+  std::vector<double> best(3, 1e9);
+  for (int rep = 0; rep < 9; ++rep) {
+    for (int i = 0; i < 3; ++i) {
+      const auto t0 = std::chrono::steady_clock::now();
+      const std::string out = Run(1 << i);
+      const std::chrono::duration<double> d = std::chrono::steady_clock::now() - t0;
+      best[static_cast<size_t>(i)] = std::min(best[static_cast<size_t>(i)], d.count());
+    }
   }
   return best;
 }
@@ -204,7 +211,8 @@ int Scaling() {
   std::printf("%-34s %10s %10s %10s %8s %8s\n", "case", "1x ms", "2x ms", "4x ms", "2x/1x",
               "4x/2x");
   for (const Case& c : Cases()) {
-    const double t1 = Seconds(c.run, 1), t2 = Seconds(c.run, 2), t4 = Seconds(c.run, 4);
+    const std::vector<double> t = Seconds(c.run);
+    const double t1 = t[0], t2 = t[1], t4 = t[2];
     const double r1 = t2 / t1, r2 = t4 / t2;
     const bool ok = r1 <= 2.2 && r2 <= 2.2;
     failed += ok ? 0 : 1;
@@ -218,6 +226,13 @@ int Scaling() {
 
 int main(int argc, char** argv) {
   if (argc == 2 && std::strcmp(argv[1], "--scaling") == 0) return Scaling();
+  if (argc == 4 && std::strcmp(argv[1], "--once") == 0) {
+    for (const Case& c : Cases()) {
+      if (c.name == std::string(argv[2])) return c.run(std::atoi(argv[3])).empty() ? 1 : 0;
+    }
+    std::fprintf(stderr, "no case %s\n", argv[2]);
+    return 2;
+  }
   for (const Case& c : Cases()) {
     benchmark::RegisterBenchmark((std::string("stdtags/") + c.name).c_str(), BM_Case, c)
         ->Arg(1)

@@ -29,6 +29,10 @@ enum class TWrap : uint8_t {
 };
 
 struct TEscape {
+  bool operator==(const TEscape& O) const {
+    return Inner == O.Inner && Wrap == O.Wrap && UrlPrefix == O.UrlPrefix && Where == O.Where &&
+           RawIsRisky == O.RawIsRisky && KeepLeadingNewline == O.KeepLeadingNewline;
+  }
   TInner Inner = TInner::Html;
   TWrap Wrap = TWrap::None;
   std::string UrlPrefix;  ///< literal text of the URL before the value (UrlStart)

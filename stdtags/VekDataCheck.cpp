@@ -87,15 +87,16 @@ std::vector<TVekTemplateIssue> VekCheckDataNames(const AnsiString& Text, const A
     // The names the node uses: a value's (unless it has a default), an
     // each's list or a range's ends, the names in a condition.
     std::vector<std::string> names;
-    if (n.Kind == vekstd::TNodeKind::Value && !vekstd::HasDefault(n.Mods)) {
+    const vekstd::TDetails& d = f.T->DetailsOf(n);
+    if (n.Kind == vekstd::TNodeKind::Value && !vekstd::HasDefault(d.Mods)) {
       names.push_back(n.Path);
     } else if (n.Kind == vekstd::TNodeKind::Each) {
-      if (!n.Range) names.push_back(n.Path);
-      for (const auto* end : {&n.From, &n.To}) {
-        if (n.Range && end->Kind == vekstd::TCondOp::OpPath) names.push_back(end->Path);
+      if (!d.Range) names.push_back(n.Path);
+      for (const auto* end : {&d.From, &d.To}) {
+        if (d.Range && end->Kind == vekstd::TCondOp::OpPath) names.push_back(end->Path);
       }
     }
-    for (const auto& op : n.Cond) {
+    for (const auto& op : d.Cond) {
       if (op.Kind == vekstd::TCondOp::OpPath) names.push_back(op.Path);
     }
     TScopeSet values;
@@ -115,7 +116,7 @@ std::vector<TVekTemplateIssue> VekCheckDataNames(const AnsiString& Text, const A
         issues.push_back(std::move(issue));
       }
     }
-    if (n.Kind == vekstd::TNodeKind::Each && n.Close >= 0 && !n.Range) {
+    if (n.Kind == vekstd::TNodeKind::Each && n.Close >= 0 && !d.Range) {
       TScopeSet elements;
       for (const json* v : values) {
         if (!v->is_array() && !v->is_object()) continue;
@@ -136,7 +137,7 @@ std::vector<TVekTemplateIssue> VekCheckDataNames(const AnsiString& Text, const A
         if (!visited.insert(file.Path.string()).second || frames.size() > 16) continue;
         auto t = vekstd::ParseTemplate(Root.Read(file), file.Name, TagBeg, TagEnd);
         const int at = f.IncludeAt < 0 ? n.Begin : f.IncludeAt;
-        scopes.push_back({&n.Args});
+        scopes.push_back({&f.T->IncludeOf(n).Args});
         frames.push_back({std::move(t), 0, at, scopes.size(), {}});
       } catch (const EVekTemplateError&) {
         // Reported by the template check.

@@ -64,7 +64,7 @@ class TVekStdTags::TRenderer {
     root.Template = Page.Template;
     root.T = Page.Template.get();
     root.Pos = FirstNode;
-    root.Path = Page.Path;
+    root.Path = &Page.Path;
     root.OwnsTemplate = true;
     root.Level = 0;
     FChain.push_back(Page.Template);
@@ -73,7 +73,7 @@ class TVekStdTags::TRenderer {
       Layouts();
       root.T = FChain.back().get();
       root.Template = FChain.back();
-      root.Path = FChainPaths.back();
+      root.Path = &FChainPaths.back();
       root.Level = static_cast<int>(FChain.size() - 1);
       root.Pos = 0;
     }
@@ -138,9 +138,10 @@ class TVekStdTags::TRenderer {
     long long Next = 0, Last = 0;
     int BodyBegin = 0;
     bool PushedScope = false;
-    bool OwnsTemplate = false;  // the frame of a whole template
-    int IncludedAt = -1;        // offset of the include tag in the frame below
-    std::filesystem::path Path;
+    bool OwnsTemplate = false;                    // the frame of a whole template
+    int IncludedAt = -1;                          // offset of the include tag in the frame below
+    const std::filesystem::path* Path = nullptr;  // the template's file
+    std::shared_ptr<const std::filesystem::path> OwnPath;  // held by an include's frame
     int Level = -1;  // the layout chain's template this walks, -1 for an include
     int Block = -1;  // the block node whose definition this walks, or -1
     int BlockLevel = -1;
@@ -311,12 +312,14 @@ class TVekStdTags::TRenderer {
 
   void Value(const TNode& N) {
     json scratch, modified;
-    const json* v = vekstd::HasDefault(N.Mods) ? Lookup(N.Path, scratch) : Require(N.Path, scratch);
-    if (!N.Mods.empty()) {
-      vekstd::ApplyModifiers(N.Mods, v, modified);
+    const auto& mods = Current().T->DetailsOf(N).Mods;
+    const json* v = vekstd::HasDefault(mods) ? Lookup(N.Path, scratch) : Require(N.Path, scratch);
+    if (!mods.empty()) {
+      vekstd::ApplyModifiers(mods, v, modified);
       v = modified.is_null() ? nullptr : &modified;
     }
-    const bool asJson = N.Escape.Inner == vekstd::TInner::JsValue;
+    const vekstd::TEscape& escape = Current().T->EscapeOf(N);
+    const bool asJson = escape.Inner == vekstd::TInner::JsValue;
     if (!v) {
       if (asJson) Append("null", 4);  // keeps the script's syntax
       return;
@@ -333,7 +336,7 @@ class TVekStdTags::TRenderer {
     } else if (v->is_null() && !asJson) {
       return;
     }
-    const std::string out = vekstd::ApplyEscape(N.Escape, text, *v);
+    const std::string out = vekstd::ApplyEscape(escape, text, *v);
     Append(out.data(), out.size());
   }
 
@@ -358,8 +361,9 @@ class TVekStdTags::TRenderer {
     frame.BodyBegin = body;
     frame.PushedScope = true;
     TScope scope{nullptr, 0, 0, nullptr, json()};
-    if (N.Range) {
-      const long long from = Bound(N.From), last = Bound(N.To);
+    const vekstd::TDetails& d = Current().T->DetailsOf(N);
+    if (d.Range) {
+      const long long from = Bound(d.From), last = Bound(d.To);
       if (last >= from) {
         if (static_cast<long double>(last) - static_cast<long double>(from) >= kMaxRange)
           Fail("a range of more than " + std::to_string(kMaxRange) + " numbers");
@@ -395,10 +399,11 @@ class TVekStdTags::TRenderer {
   }
 
   bool Holds(const TNode& N) {
-    if (N.Cond.empty()) return false;  // a faulty condition, rendered leniently
+    const auto& cond = Current().T->DetailsOf(N).Cond;
+    if (cond.empty()) return false;  // a faulty condition, rendered leniently
     json scratch;
     return vekstd::EvalCondition(
-        N.Cond, [&](const std::string& Path) { return Require(Path, scratch); },
+        cond, [&](const std::string& Path) { return Require(Path, scratch); },
         [&](const std::string& Types) {
           if (FOptions.Strict)
             Fail("cannot order " + Types + " in " + FTags.FOptions.TagBeg + "..." +
@@ -475,7 +480,7 @@ class TVekStdTags::TRenderer {
     frame.T = t;
     frame.Pos = Def + 1;
     frame.Stop = d.Close;
-    frame.Path = FChainPaths[static_cast<size_t>(Level)];
+    frame.Path = &FChainPaths[static_cast<size_t>(Level)];
     frame.Level = Level;
     frame.Block = Def;
     frame.BlockLevel = Level;
@@ -507,7 +512,7 @@ class TVekStdTags::TRenderer {
       return s + file.Name;
     };
     for (const TFrame* fr : chain) {
-      if (fr->Path == file.Path) Fail("include cycle: " + names());
+      if (*fr->Path == file.Path) Fail("include cycle: " + names());
     }
     if (static_cast<int>(chain.size()) > FOptions.MaxIncludeDepth) {
       Fail("includes nested deeper than " + std::to_string(FOptions.MaxIncludeDepth) + ": " +
@@ -516,7 +521,7 @@ class TVekStdTags::TRenderer {
     std::shared_ptr<const TTemplate> t;
     try {
       t = FOptions.Cache->Get(FTags.FRoot, file, FOptions.TagBeg, FOptions.TagEnd,
-                              from.T->States[static_cast<size_t>(N.State)]);
+                              from.T->IncludeOf(N).State);
       FTags.Refuse(*t);
     } catch (const EVekPathError& e) {
       Fail(std::string("include: ") + e.what());
@@ -534,11 +539,13 @@ class TVekStdTags::TRenderer {
     frame.Stop = static_cast<int>(frame.T->Nodes.size());
     frame.OwnsTemplate = true;
     frame.IncludedAt = N.Begin;
-    frame.Path = file.Path;
-    const bool args = !N.Args.empty();
+    frame.OwnPath = std::make_shared<const std::filesystem::path>(file.Path);
+    frame.Path = frame.OwnPath.get();
+    const json& argsValue = from.T->IncludeOf(N).Args;
+    const bool args = !argsValue.empty();
     frame.PushedScope = args;
     Push(std::move(frame));
-    if (args) FScopes.push_back({&N.Args, -1, 0, nullptr, json()});
+    if (args) FScopes.push_back({&argsValue, -1, 0, nullptr, json()});
   }
 
   TVekStdTags& FTags;

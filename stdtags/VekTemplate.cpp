@@ -134,7 +134,7 @@ class TStructure {
   TStructure(TTemplate& T, const TTemplate* Parent) : T(T), FParent(Parent) {}
 
   void Run() {
-    T.States.clear();
+    T.Escapes.clear();
     T.FirstAtDepth.clear();
     THtmlState state = T.StartState;
     std::string problem;
@@ -171,8 +171,7 @@ class TStructure {
           if (n.Kind == TNodeKind::Value) {
             Value(n, state);
           } else if (n.Kind == TNodeKind::Include) {
-            n.State = static_cast<int>(T.States.size());
-            T.States.push_back(state);
+            T.Includes[static_cast<size_t>(n.Extra)].State = state;
           } else if (!FBlocks.empty()) {
             Super(n, state);
           }
@@ -183,13 +182,10 @@ class TStructure {
             const int at = FParent->FindBlock(n.Path);
             if (at >= 0) {
               parent = &FParent->Nodes[static_cast<size_t>(at)];
-              state = FParent->States[static_cast<size_t>(parent->State)];
+              state = FParent->BlockOf(*parent).Begin;
             }
           }
-          // A block's states where it begins and where it ends.
-          n.State = static_cast<int>(T.States.size());
-          T.States.push_back(state);
-          T.States.push_back(state);
+          T.BlockStates[static_cast<size_t>(n.Extra)].Begin = state;
           FBlocks.push_back({static_cast<int>(i), parent});
           ++blocks;
           Open(i, state);
@@ -206,7 +202,7 @@ class TStructure {
             TLevel& l = FLevels.back();
             Meet(l, state);
             if (n.Kind == TNodeKind::Else) l.SawElse = true;
-            state = l.AtOpen;
+            state = FKept[static_cast<size_t>(l.AtOpen)];
           }
           break;
         case TNodeKind::Close:
@@ -215,14 +211,13 @@ class TStructure {
             const TNode& open = T.Nodes[static_cast<size_t>(l.Node)];
             // A loop's body and a condition without else may be passed over.
             if (open.Kind != TNodeKind::Block && (open.Kind == TNodeKind::Each || !l.SawElse))
-              Meet(l, l.AtOpen);
+              Meet(l, FKept[static_cast<size_t>(l.AtOpen)]);
             Meet(l, state);
             if (open.Kind == TNodeKind::Block) {
               --blocks;
-              T.States[static_cast<size_t>(open.State) + 1] = state;
+              T.BlockStates[static_cast<size_t>(open.Extra)].End = state;
               const TNode* parent = FBlocks.back().Parent;
-              const THtmlState& end =
-                  parent ? FParent->States[static_cast<size_t>(parent->State) + 1] : state;
+              const THtmlState& end = parent ? FParent->BlockOf(*parent).End : state;
               if (state != end) {
                 Error(open.Begin,
                       T.TagAt(open) + " ends in " + state.Describe() + " but in the layout in " +
@@ -242,11 +237,18 @@ class TStructure {
   }
 
  private:
+  // States are kept once per run of equal ones (FKept): deep nesting in one
+  // place keeps one.
   struct TLevel {
     int Node;
-    THtmlState AtOpen, End;
-    bool HaveEnd = false, SawElse = false, Told = false;
+    int AtOpen, End;  // in FKept; End is -1 until one way through has ended
+    bool SawElse = false, Told = false;
   };
+
+  int Keep(const THtmlState& S) {
+    if (FKept.empty() || FKept.back() != S) FKept.push_back(S);
+    return static_cast<int>(FKept.size() - 1);
+  }
 
   void Error(int Offset, const std::string& Message) { T.Errors.push_back({Offset, Message}); }
   void Warn(int Offset, const std::string& Message) { T.Warnings.push_back({Offset, Message}); }
@@ -258,29 +260,28 @@ class TStructure {
     const int def = FParent->FindBlock(T.Nodes[static_cast<size_t>(FBlocks.back().Node)].Path);
     if (def < 0) return;
     const TNode& p = FParent->Nodes[static_cast<size_t>(def)];
-    const THtmlState& begin = FParent->States[static_cast<size_t>(p.State)];
+    const THtmlState& begin = FParent->BlockOf(p).Begin;
     if (State != begin) {
       Error(N.Begin, T.TagAt(N) + " stands in " + State.Describe() +
                          " but the layout's block begins in " + begin.Describe());
     }
-    State = FParent->States[static_cast<size_t>(p.State) + 1];
+    State = FParent->BlockOf(p).End;
   }
 
   void Open(size_t I, const THtmlState& State) {
-    FLevels.push_back({static_cast<int>(I), State, THtmlState()});
+    FLevels.push_back({static_cast<int>(I), Keep(State), -1});
     if (FLevels.size() > T.FirstAtDepth.size()) T.FirstAtDepth.push_back(static_cast<int>(I));
   }
 
   // One way through a pair ends in State: all ways must end alike.
   void Meet(TLevel& L, const THtmlState& State) {
-    if (!L.HaveEnd) {
-      L.End = State;
-      L.HaveEnd = true;
-    } else if (State != L.End && !L.Told) {
+    if (L.End < 0) {
+      L.End = Keep(State);
+    } else if (State != FKept[static_cast<size_t>(L.End)] && !L.Told) {
       L.Told = true;
       const TNode& open = T.Nodes[static_cast<size_t>(L.Node)];
-      Error(open.Begin, "the HTML context is " + L.End.Describe() + " on one way through " +
-                            T.TagAt(open) + " and " + State.Describe() +
+      Error(open.Begin, "the HTML context is " + FKept[static_cast<size_t>(L.End)].Describe() +
+                            " on one way through " + T.TagAt(open) + " and " + State.Describe() +
                             " on another: values after it cannot be escaped for both");
     }
   }
@@ -292,7 +293,7 @@ class TStructure {
     switch (N.Modifier) {
       case TModifier::None:
         if (!problem.empty()) Error(N.Begin, T.TagAt(N) + ": " + problem);
-        N.Escape = e;
+        Keep(N, std::move(e));
         return;
       case TModifier::Raw:
         e.Inner = TInner::None;
@@ -326,7 +327,13 @@ class TStructure {
     if (N.Modifier != TModifier::Raw && N.Modifier != TModifier::Html &&
         N.Modifier != TModifier::Attr)
       e.Wrap = wrap;
-    N.Escape = e;
+    Keep(N, std::move(e));
+  }
+
+  // Values mostly share their escaping with the value before.
+  void Keep(TNode& N, TEscape E) {
+    if (T.Escapes.empty() || !(T.Escapes.back() == E)) T.Escapes.push_back(std::move(E));
+    N.Extra = static_cast<int>(T.Escapes.size() - 1);
   }
 
   struct TBlock {
@@ -336,6 +343,7 @@ class TStructure {
   TTemplate& T;
   const TTemplate* FParent;
   std::vector<TLevel> FLevels;
+  std::vector<THtmlState> FKept;
   std::vector<TBlock> FBlocks;  // the blocks open
 };
 
@@ -485,6 +493,14 @@ class TParser {
   void Scan() {
     const char* text = T.Text.c_str();
     const int visible = static_cast<int>(StrLen(text));
+    // At most one node per tag and one per text between tags: reserved (up
+    // to 4M nodes) so that the list is not copied as it grows; pages never
+    // written to are never taken from the system.
+    const size_t most = std::min<size_t>(
+        static_cast<size_t>(visible) / (FBeg.size() + FEnd.size()) * 2 + 1, size_t(4) << 20);
+    T.Nodes.reserve(most);
+    FOpenState.reserve(most);
+    FNextElse.reserve(most);
     int pos = 0;
     AnsiString before, tagText, name;
     TStringList params;
@@ -600,6 +616,8 @@ class TParser {
                          (n.Kind == TNodeKind::Each ? " or " + Tag("each 1..10") : ""));
       } else if (n.Kind == TNodeKind::Block) {
         n.Path = tokens[1].Text;
+        n.Extra = static_cast<int>(T.BlockStates.size());
+        T.BlockStates.emplace_back();
         ++FOpenBlocks;
         if (FBlockNames.count(n.Path)) {
           Error(Begin, "a second " + Tag("block " + n.Path) + ": a name names one block");
@@ -648,7 +666,10 @@ class TParser {
       const bool include = name == "include";
       n.Kind = include ? TNodeKind::Include : TNodeKind::Extends;
       n.Path = params.Values("file");
-      n.Args = TData::object();
+      n.Extra = static_cast<int>(T.Includes.size());
+      T.Includes.emplace_back();
+      TData& args = T.Includes.back().Args;
+      args = TData::object();
       if (n.Path.empty()) {
         Error(Begin, Tag(name) + " needs the file to " + (include ? "include" : "extend") +
                          ", as in " +
@@ -663,7 +684,7 @@ class TParser {
             Error(Begin, Tag("extends") + " takes the file only");
             break;
           }
-          n.Args[key] = params.ValueFromIndex(i);
+          args[key] = params.ValueFromIndex(i);
         }
       }
       if (!include) {
@@ -704,22 +725,33 @@ class TParser {
       n.Path = NormalizePath(name);
       if (n.Path.empty()) {
         syntax("\"" + name + "\" is not a name", tokens[0].Offset);
-      } else if (!ParseModifiers(tokens, 1, n.Mods, n.Modifier, problem, at)) {
-        syntax(problem, at);
+      } else if (tokens.size() > 1) {
+        TDetails& d = DetailsFor(node);
+        if (!ParseModifiers(tokens, 1, d.Mods, n.Modifier, problem, at)) syntax(problem, at);
       }
     }
     // A tag holding a further opening delimiter: only that finding is told.
     if (nested && T.Errors.size() > errorsBefore + 1) T.Errors.resize(errorsBefore + 1);
   }
 
-  void Condition(int Node, const std::vector<TToken>& Tokens, bool Plain) {
+  // The details of a node, made on first use.
+  TDetails& DetailsFor(int Node) {
     TNode& n = T.Nodes[static_cast<size_t>(Node)];
+    if (n.Lang < 0) {
+      n.Lang = static_cast<int>(T.Details.size());
+      T.Details.emplace_back();
+    }
+    return T.Details[static_cast<size_t>(n.Lang)];
+  }
+
+  void Condition(int Node, const std::vector<TToken>& Tokens, bool Plain) {
     std::string problem;
     int at = 0;
+    TDetails& d = DetailsFor(Node);
     if (!Plain) {
       TagError(Node, 0, "the tag's name is not a plain word");
-    } else if (!ParseCondition(Tokens, 1, n.Cond, problem, at)) {
-      n.Cond.clear();
+    } else if (!ParseCondition(Tokens, 1, d.Cond, problem, at)) {
+      d.Cond.clear();
       TagError(Node, at, problem);
     }
   }
@@ -735,9 +767,10 @@ class TParser {
       if (n.Path.empty()) TagError(Node, Token.Offset, "\"" + w + "\" is not a name");
       return;
     }
-    n.Range = true;
+    TDetails& d = DetailsFor(Node);
+    d.Range = true;
     const std::string sides[2] = {w.substr(0, dots), w.substr(dots + 2)};
-    TCondOp* ends[2] = {&n.From, &n.To};
+    TCondOp* ends[2] = {&d.From, &d.To};
     for (int i = 0; i < 2; ++i) {
       TCondOp& op = *ends[i];
       if (WordLiteral(sides[i], op.Literal)) {
@@ -847,6 +880,11 @@ std::string TTemplate::Where(int Offset) const {
   int line = 0, column = 0;
   Position(Offset, line, column);
   return Name + ":" + std::to_string(line) + ":" + std::to_string(column);
+}
+
+const TDetails& TTemplate::DetailsOf(const TNode& Node) const {
+  static const TDetails none;
+  return Node.Lang < 0 ? none : Details[static_cast<size_t>(Node.Lang)];
 }
 
 int TTemplate::FindBlock(const AnsiString& Name) const {

@@ -35,22 +35,37 @@ enum class TNodeKind : uint8_t {
 struct TNode {
   TNodeKind Kind = TNodeKind::Text;
   TModifier Modifier = TModifier::None;
-  int Begin = 0;               ///< offset of the text, or of the tag's opening delimiter
-  int End = 0;                 ///< offset just past it
-  int Close = -1;              ///< a pair's closing tag (also set on its elif and else)
-  int Else = -1;               ///< the next branch (elif or else) of an if, unless or each
-  AnsiString Path;             ///< a value's or each's data path; an include's or extends'
-                               ///< file; a block's name
-  TData Args;                  ///< an include's further parameters, as an object
-  TEscape Escape;              ///< a value's escaping
-  int State = -1;              ///< an include's or block's HTML state (index into States)
+  bool Standalone = false;  ///< a tag that vanishes with a line of its own
+  bool TrimBefore = false;  ///< written <#- : blanks before it are dropped
+  bool TrimAfter = false;   ///< written -#> : blanks after it are dropped
+  int Begin = 0;            ///< offset of the text, or of the tag's opening delimiter
+  int End = 0;              ///< offset just past it
+  int Close = -1;           ///< a pair's closing tag (also set on its elif and else)
+  int Else = -1;            ///< the next branch (elif or else) of an if, unless or each
+  int Extra = -1;           ///< a value's escaping (Escapes), an include's details (Includes), a
+                            ///< block's states (BlockStates)
+  int Lang = -1;            ///< a condition, a value's modifiers, a range (Details), or -1
+  AnsiString Path;          ///< a value's or each's data path; an include's or extends' file; a
+                            ///< block's name
+};
+
+/// What an include tag says besides its file, and where it stands.
+struct TIncludeAt {
+  TData Args;        ///< the further parameters, as an object
+  THtmlState State;  ///< the HTML state the included template starts in
+};
+
+/// The HTML states where a block begins and where it ends.
+struct TBlockAt {
+  THtmlState Begin, End;
+};
+
+/// The language's further details of a tag.
+struct TDetails {
   std::vector<TCondOp> Cond;   ///< the condition of if, elif and unless
   std::vector<TModStep> Mods;  ///< a value's modifiers, in order
   bool Range = false;          ///< an each over From..To
   TCondOp From, To;            ///< a range's bounds: literals or paths
-  bool Standalone = false;     ///< a tag that vanishes with a line of its own
-  bool TrimBefore = false;     ///< written <#- : blanks before it are dropped
-  bool TrimAfter = false;      ///< written -#> : blanks after it are dropped
 };
 
 /// A finding, at a byte offset of the text.
@@ -63,7 +78,10 @@ struct TTemplate {
   AnsiString Name;  ///< for messages: relative to the template root
   AnsiString Text;
   std::vector<TNode> Nodes;
-  std::vector<THtmlState> States;  ///< where includes stand
+  std::vector<TEscape> Escapes;  ///< of the values (equal neighbours shared)
+  std::vector<TIncludeAt> Includes;
+  std::vector<TBlockAt> BlockStates;
+  std::vector<TDetails> Details;
   std::vector<TFinding> Errors;    ///< what a loud render refuses; in text order
   std::vector<TFinding> Warnings;  ///< what check reports besides
   /// FirstAtDepth[d] is the first pair nested d + 1 deep.
@@ -76,6 +94,17 @@ struct TTemplate {
 
   /// The node of the block Name, or -1.
   int FindBlock(const AnsiString& Name) const;
+  const TEscape& EscapeOf(const TNode& Value) const {
+    return Escapes[static_cast<size_t>(Value.Extra)];
+  }
+  const TIncludeAt& IncludeOf(const TNode& Include) const {
+    return Includes[static_cast<size_t>(Include.Extra)];
+  }
+  const TBlockAt& BlockOf(const TNode& Block) const {
+    return BlockStates[static_cast<size_t>(Block.Extra)];
+  }
+  /// The details of a node; empty ones for a node without.
+  const TDetails& DetailsOf(const TNode& Node) const;
 
   /// "name:line:col" of a byte offset; columns count bytes from 1.
   std::string Where(int Offset) const;
