@@ -172,7 +172,8 @@ std::string EscapeCss(const std::string& S) {
 }
 
 std::string JsonForScript(const nlohmann::ordered_json& V) {
-  const std::string dumped = V.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+  const std::string dumped =
+      V.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
   std::string out;
   out.reserve(dumped.size());
   // These bytes stand only inside JSON strings, where \u escapes mean them.
@@ -213,7 +214,8 @@ bool SafeUrlScheme(const std::string& Url) {
   return true;
 }
 
-std::string ApplyEscape(const TEscape& E, const std::string& Text, const nlohmann::ordered_json& Json) {
+std::string ApplyEscape(const TEscape& E, const std::string& Text,
+                        const nlohmann::ordered_json& Json) {
   std::string inner;
   switch (E.Inner) {
     case TInner::None:

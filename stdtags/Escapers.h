@@ -39,6 +39,7 @@ extern const char* const kUnsafeUrl;
 
 /// Escapes Value (the text of a value; Json is the value itself, for JSON
 /// contexts) as E says.
-std::string ApplyEscape(const TEscape& E, const std::string& Text, const nlohmann::ordered_json& Json);
+std::string ApplyEscape(const TEscape& E, const std::string& Text,
+                        const nlohmann::ordered_json& Json);
 
 }  // namespace vekstd

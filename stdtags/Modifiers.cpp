@@ -4,8 +4,10 @@
 // ASCII letters only.
 #include "Modifiers.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 namespace vekstd {
@@ -18,13 +20,6 @@ bool IsBlank(unsigned char C) {
 
 bool Continuation(unsigned char C) {
   return (C & 0xC0) == 0x80;
-}
-
-std::string Trimmed(const std::string& S) {
-  size_t b = 0, e = S.size();
-  while (b < e && IsBlank(static_cast<unsigned char>(S[b]))) ++b;
-  while (e > b && IsBlank(static_cast<unsigned char>(S[e - 1]))) --e;
-  return S.substr(b, e - b);
 }
 
 long long CodePoints(const std::string& S) {
@@ -52,42 +47,85 @@ std::string Group(const std::string& Digits, const std::string& Sep) {
   return out;
 }
 
-// V formatted with Decimals digits after the point, or false when V is not
-// a number (nor a string holding one).
-bool FormatNumber(const TData& V, const TModStep& S, std::string& Out) {
-  TData num = V;
-  if (V.is_string() && !WordLiteral(V.get_ref<const std::string&>(), num)) return false;
-  if (!num.is_number()) return false;
-  std::string sign, digits, frac;
-  if (num.is_number_integer() && S.N == 0) {
-    std::string s = num.dump();
-    if (s[0] == '-') {
+// A number written as JSON writes one, read without the locale: a whole
+// number into Int (IsInt), else into Real. False when Text is no number.
+bool ReadNumber(const std::string& Text, long long& Int, double& Real, bool& IsInt) {
+  const char* b = Text.data();
+  const char* e = b + Text.size();
+  if (b == e || !(*b == '-' || (*b >= '0' && *b <= '9'))) return false;
+  auto r = std::from_chars(b, e, Int);
+  if (r.ec == std::errc() && r.ptr == e) {
+    IsInt = true;
+    return true;
+  }
+  r = std::from_chars(b, e, Real, std::chars_format::general);
+  IsInt = false;
+  return r.ec == std::errc() && r.ptr == e;
+}
+
+// Text with Decimals digits after the point, or false when the value is
+// not a number (nor text holding one).
+bool FormatNumber(const TData* V, const std::string* Text, const TModStep& S, std::string& Out) {
+  long long whole = 0;
+  double real = 0;
+  bool isInt = false;
+  std::string digits, frac, sign;
+  if (V && V->is_number_integer()) {
+    digits = V->dump();  // exact, unsigned 64-bit numbers too
+    isInt = true;
+  } else if (V && V->is_number_float()) {
+    real = V->get<double>();
+  } else if (!Text || !ReadNumber(*Text, whole, real, isInt)) {
+    return false;
+  } else if (isInt) {
+    digits = std::to_string(whole);
+  }
+  if (isInt && S.N == 0) {
+    if (digits[0] == '-') {
       sign = "-";
-      s.erase(0, 1);
+      digits.erase(0, 1);
     }
-    digits = s;
   } else {
+    if (isInt) real = std::stod(digits);
     // Halves round away from zero, as people round prices: 0.125 to 0.13.
-    double d = num.get<double>();
-    const double scale = std::pow(10.0, static_cast<double>(S.N));
-    if (std::fabs(d * scale) < 1e15) d = std::round(d * scale) / scale;
+    static const double kScale[21] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,
+                                      1e7,  1e8,  1e9,  1e10, 1e11, 1e12, 1e13,
+                                      1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20};
+    const double scale = kScale[S.N];
+    if (S.N <= 15 && std::fabs(real * scale) < 1e15) {
+      // Exact in a 64-bit integer: the digits are written from it.
+      const long long scaled = std::llround(real * scale);
+      const unsigned long long mag =
+          scaled < 0 ? 0ULL - static_cast<unsigned long long>(scaled) : scaled;
+      const unsigned long long unit = static_cast<unsigned long long>(scale);
+      digits = std::to_string(mag / unit);
+      if (S.N > 0) {
+        frac = std::to_string(mag % unit);
+        frac.insert(0, static_cast<size_t>(S.N) - frac.size(), '0');
+      }
+      Out = (scaled < 0 ? "-" : "") + Group(digits, S.B);
+      if (!frac.empty()) Out += S.C + frac;
+      return true;
+    }
     char buf[400];
-    std::snprintf(buf, sizeof buf, "%.*f", static_cast<int>(S.N), d);
-    std::string s = buf;
-    if (!s.empty() && s[0] == '-') {
+    std::snprintf(buf, sizeof buf, "%.*f", static_cast<int>(S.N), real);
+    const char* p = buf;
+    if (*p == '-') {
       sign = "-";
-      s.erase(0, 1);
+      ++p;
     }
     // Whatever the C locale's decimal point, the digits are read back.
-    size_t i = 0;
-    while (i < s.size() && s[i] >= '0' && s[i] <= '9') ++i;
-    digits = s.substr(0, i);
-    if (S.N > 0 && s.size() >= static_cast<size_t>(S.N)) frac = s.substr(s.size() - S.N);
+    const char* q = p;
+    while (*q >= '0' && *q <= '9') ++q;
+    digits.assign(p, q);
+    const size_t len = std::strlen(buf);
+    if (S.N > 0 && len >= static_cast<size_t>(S.N)) frac.assign(buf + len - S.N);
     if (digits.find_first_not_of('0') == std::string::npos &&
         frac.find_first_not_of('0') == std::string::npos)
       sign.clear();  // no "-0.00"
   }
-  Out = sign + Group(digits, S.B) + (frac.empty() ? "" : S.C + frac);
+  Out = sign + Group(digits, S.B);
+  if (!frac.empty()) Out += S.C + frac;
   return true;
 }
 
@@ -294,46 +332,87 @@ bool ParseModifiers(const std::vector<TToken>& Tokens, size_t From, std::vector<
   return true;
 }
 
-void ApplyModifiers(const std::vector<TModStep>& Steps, const TData* V, TData& Out) {
-  Out = V ? *V : TData();
-  bool missing = !V;
-  std::string text;
+void ApplyModifiers(const std::vector<TModStep>& Steps, const TData* V, TModResult& R) {
+  R.IsText = false;
+  R.Value = V;
+  std::string& text = R.Text;
   for (const TModStep& s : Steps) {
-    if (s.Kind == TModStep::Default) {
-      if (missing || Out.is_null() ||
-          (Out.is_string() && Out.get_ref<const std::string&>().empty()))
-        Out = s.A;
-      missing = false;
-      continue;
-    }
-    if (s.Kind == TModStep::Length) {
-      if (Out.is_string()) {
-        Out = CodePoints(Out.get_ref<const std::string&>());
-      } else if (Out.is_array() || Out.is_object()) {
-        Out = Out.size();
-      } else if (Out.is_null()) {
-        Out = 0;
-      } else {
-        ValueText(Out, text);
-        Out = CodePoints(text);
+    const TData* cur = R.IsText ? nullptr : R.Value;
+    switch (s.Kind) {
+      case TModStep::Default: {
+        const bool empty =
+            R.IsText ? text.empty()
+                     : !cur || cur->is_null() ||
+                           (cur->is_string() && cur->get_ref<const std::string&>().empty());
+        if (empty) {
+          text = s.A;
+          R.IsText = true;
+        }
+        continue;
       }
-      missing = false;
-      continue;
-    }
-    if (s.Kind == TModStep::Join) {
-      if (!Out.is_array() && !Out.is_object()) continue;
-      std::string joined, item;
-      bool first = true;
-      for (const auto& e : Out) {
-        if (!ValueText(e, item)) item = e.dump();
-        if (!first) joined += s.A;
-        joined += item;
-        first = false;
+      case TModStep::Length: {
+        long long n = 0;
+        if (R.IsText) {
+          n = CodePoints(text);
+        } else if (!cur || cur->is_null()) {
+          n = 0;
+        } else if (cur->is_array() || cur->is_object()) {
+          n = static_cast<long long>(cur->size());
+        } else {
+          ValueText(*cur, text);
+          n = CodePoints(text);
+        }
+        R.Own = n;
+        R.Value = &R.Own;
+        R.IsText = false;
+        continue;
       }
-      Out = std::move(joined);
-      continue;
+      case TModStep::Join: {
+        if (!cur || !cur->is_structured()) continue;
+        std::string joined, item;
+        bool first = true;
+        for (const auto& e : *cur) {
+          if (!ValueText(e, item)) item = e.dump();
+          if (!first) joined += s.A;
+          joined += item;
+          first = false;
+        }
+        text = std::move(joined);
+        R.IsText = true;
+        continue;
+      }
+      case TModStep::Number: {
+        std::string out;
+        if (FormatNumber(cur,
+                         R.IsText ? &text
+                                  : (cur && cur->is_string() ? &cur->get_ref<const std::string&>()
+                                                             : nullptr),
+                         s, out)) {
+          text = std::move(out);
+          R.IsText = true;
+        }
+        continue;
+      }
+      case TModStep::Date: {
+        const std::string* in =
+            R.IsText ? &text
+                     : (cur && cur->is_string() ? &cur->get_ref<const std::string&>() : nullptr);
+        std::tm tm;
+        if (!in || !ParseIsoDate(*in, tm)) continue;
+        char buf[512];
+        const size_t n = s.A.empty() ? 0 : std::strftime(buf, sizeof buf, s.A.c_str(), &tm);
+        text.assign(buf, n);
+        R.IsText = true;
+        continue;
+      }
+      default:
+        break;
     }
-    if (missing || Out.is_null() || !ValueText(Out, text)) continue;
+    // The steps on text: a missing value, null, a list or an object passes.
+    if (!R.IsText) {
+      if (!cur || cur->is_null() || !ValueText(*cur, text)) continue;
+      R.IsText = true;
+    }
     switch (s.Kind) {
       case TModStep::Upper:
         for (char& c : text) {
@@ -349,9 +428,15 @@ void ApplyModifiers(const std::vector<TModStep>& Steps, const TData* V, TData& O
         if (!text.empty() && text[0] >= 'a' && text[0] <= 'z')
           text[0] = static_cast<char>(text[0] - 'a' + 'A');
         break;
-      case TModStep::Trim:
-        text = Trimmed(text);
+      case TModStep::Trim: {
+        size_t e = text.size();
+        while (e > 0 && IsBlank(static_cast<unsigned char>(text[e - 1]))) --e;
+        text.resize(e);
+        size_t b = 0;
+        while (b < text.size() && IsBlank(static_cast<unsigned char>(text[b]))) ++b;
+        text.erase(0, b);
         break;
+      }
       case TModStep::Truncate: {
         long long seen = 0;
         size_t i = 0;
@@ -365,6 +450,7 @@ void ApplyModifiers(const std::vector<TModStep>& Steps, const TData* V, TData& O
         break;
       }
       case TModStep::Replace: {
+        if (text.find(s.A) == std::string::npos) break;
         std::string out;
         size_t from = 0;
         for (size_t at; (at = text.find(s.A, from)) != std::string::npos; from = at + s.A.size())
@@ -373,23 +459,10 @@ void ApplyModifiers(const std::vector<TModStep>& Steps, const TData* V, TData& O
         text = std::move(out);
         break;
       }
-      case TModStep::Number:
-        if (!FormatNumber(Out, s, text)) continue;
-        break;
-      case TModStep::Date: {
-        std::tm tm;
-        if (!Out.is_string() || !ParseIsoDate(text, tm)) continue;
-        char buf[512];
-        const size_t n = s.A.empty() ? 0 : std::strftime(buf, sizeof buf, s.A.c_str(), &tm);
-        text.assign(buf, n);
-        break;
-      }
       default:
         break;
     }
-    Out = text;
   }
-  if (missing) Out = TData();
 }
 
 }  // namespace vekstd

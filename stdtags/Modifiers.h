@@ -49,8 +49,18 @@ bool HasDefault(const std::vector<TModStep>& Steps);
 /// true or false; "" for null. Lists and objects give false (no text).
 bool ValueText(const TData& V, std::string& Text);
 
-/// Applies Steps in order to V (nullptr for a missing value) into Out (null
-/// for a missing one). Costs time linear in the value and the output.
-void ApplyModifiers(const std::vector<TModStep>& Steps, const TData* V, TData& Out);
+/// What modifiers made of a value: text, or a value (V itself when no step
+/// changed it into text, or one of Own's).
+struct TModResult {
+  bool IsText = false;
+  std::string Text;
+  const TData* Value = nullptr;  ///< when not text: nullptr for a missing value
+  TData Own;
+};
+
+/// Applies Steps in order to V (nullptr for a missing value) into R. Costs
+/// time linear in the value and the output; copies V only where a step
+/// changes it.
+void ApplyModifiers(const std::vector<TModStep>& Steps, const TData* V, TModResult& R);
 
 }  // namespace vekstd

@@ -276,9 +276,10 @@ bool Compare(TCondOp::TKind Op, const TData* A, const TData* B, bool& Mixed) {
 
 bool EvalCondition(const std::vector<TCondOp>& Ops,
                    const std::function<const TData*(const std::string&)>& Lookup,
-                   const std::function<void(const std::string&)>& Mixed) {
-  std::vector<const TData*> stack;
-  stack.reserve(Ops.size());
+                   const std::function<void(const std::string&)>& Mixed,
+                   std::vector<const TData*>& Stack) {
+  std::vector<const TData*>& stack = Stack;
+  stack.clear();
   for (const TCondOp& op : Ops) {
     switch (op.Kind) {
       case TCondOp::OpPath:

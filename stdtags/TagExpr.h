@@ -80,8 +80,10 @@ bool Truthy(const TData* V);
 /// Evaluates the postfix condition Ops, looking paths up with Lookup
 /// (nullptr for a missing value). Lookup may throw; so may Mixed, called
 /// for an ordering of mixed types with a description of both.
+/// Stack is scratch space, kept by the caller between calls.
 bool EvalCondition(const std::vector<TCondOp>& Ops,
                    const std::function<const TData*(const std::string&)>& Lookup,
-                   const std::function<void(const std::string&)>& Mixed);
+                   const std::function<void(const std::string&)>& Mixed,
+                   std::vector<const TData*>& Stack);
 
 }  // namespace vekstd

@@ -311,20 +311,25 @@ class TVekStdTags::TRenderer {
   }
 
   void Value(const TNode& N) {
-    json scratch, modified;
+    json scratch;
     const auto& mods = Current().T->DetailsOf(N).Mods;
     const json* v = vekstd::HasDefault(mods) ? Lookup(N.Path, scratch) : Require(N.Path, scratch);
-    if (!mods.empty()) {
-      vekstd::ApplyModifiers(mods, v, modified);
-      v = modified.is_null() ? nullptr : &modified;
-    }
     const vekstd::TEscape& escape = Current().T->EscapeOf(N);
     const bool asJson = escape.Inner == vekstd::TInner::JsValue;
+    std::string& text = FModified.Text;
+    if (!mods.empty()) {
+      vekstd::ApplyModifiers(mods, v, FModified);
+      if (FModified.IsText) {
+        const std::string out = vekstd::ApplyEscape(escape, text, asJson ? json(text) : json());
+        Append(out.data(), out.size());
+        return;
+      }
+      v = FModified.Value;
+    }
     if (!v) {
       if (asJson) Append("null", 4);  // keeps the script's syntax
       return;
     }
-    std::string text;
     if (!vekstd::ValueText(*v, text)) {
       if (!asJson) {
         if (FOptions.Strict) {
@@ -401,14 +406,22 @@ class TVekStdTags::TRenderer {
   bool Holds(const TNode& N) {
     const auto& cond = Current().T->DetailsOf(N).Cond;
     if (cond.empty()) return false;  // a faulty condition, rendered leniently
-    json scratch;
+    // Each @name looked up gets its own scratch value; reserved so that none
+    // moves while the condition is evaluated.
+    FCondScratch.clear();
+    FCondScratch.reserve(cond.size());
     return vekstd::EvalCondition(
-        cond, [&](const std::string& Path) { return Require(Path, scratch); },
+        cond,
+        [&](const std::string& Path) {
+          FCondScratch.emplace_back();
+          return Require(Path, FCondScratch.back());
+        },
         [&](const std::string& Types) {
           if (FOptions.Strict)
             Fail("cannot order " + Types + " in " + FTags.FOptions.TagBeg + "..." +
                  FTags.FOptions.TagEnd);
-        });
+        },
+        FCondStack);
   }
 
   void Condition(const TNode& N) {
@@ -556,7 +569,10 @@ class TVekStdTags::TRenderer {
   std::vector<std::shared_ptr<const TTemplate>> FChain;
   std::vector<std::filesystem::path> FChainPaths;
   AnsiString FOut;
-  const TNode* FAt = nullptr;  // the node being rendered, for messages
+  const TNode* FAt = nullptr;           // the node being rendered, for messages
+  vekstd::TModResult FModified;         // a value's modifiers' work, its buffers reused
+  std::vector<const json*> FCondStack;  // a condition's operands, reused
+  std::vector<json> FCondScratch;       // the @names a condition looked up
   long long FIncludes = 0;
 };
 

@@ -187,7 +187,9 @@ TEST(StdTagsLanguage, Modifiers) {
        "1234.50 1,234.50 1235 3.0"},
       {"<#total number=2 group=\".\" point=\",\"#> <#big number=0 group=\" \"#>",
        "1.234,50 12 345 678 901 234 567 890"},
-      {"[<#neg number=2#>][<#word number=2#>]", "[0.00][hello world]"},
+      {"[<#neg number=2#>][<#word number=2#>][<#price number=20#>][<#n number=3#>]",
+       "[0.00][hello world][7.50000000000000000000][3.000]"},
+      {"<#tags length number=1#> <#title length truncate=1#>", "2.0 1…"},
       {"[<#name trim truncate=3#>][<#word truncate=20#>][<#jp truncate=2#>][<#jp truncate=0#>]",
        "[zoë…][hello world][日本…][…]"},
       {"<#dashed replace=\"-| \"#> <#title replace=\"&|and\"#> <#word replace=\"o|<\"#>",
@@ -240,6 +242,9 @@ TEST(StdTagsLanguage, Loops) {
       {"<#each -1..1#><#.#>,<#/each#>|<#each 1..n#><#.#><#/each#>", "-1,0,1,|123"},
       {"<#each 3..1#>x<#else#>empty<#/each#>", "empty"},
       {"<#each tags#><#if @last#>!<#else#><#.#>,<#/if#><#/each#>", "a,!"},
+      // Two loop names in one condition are two values.
+      {"<#each tags#><#if @number == @count#>last<#elif @index < @count#>-<#/if#><#/each#>",
+       "-last"},
   });
   Expect({
       {"<#each a b#>x<#/each#>", "error: page.html:1:1: <#each#> takes one name"},
