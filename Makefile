@@ -54,7 +54,7 @@ pkginfo: configure
 	$(BUILD)/bin/vek_pkginfo $(BUILD)/lib/libPVekPgPrd.so
 
 test: build
-	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS) -LE huge
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS) -LE 'huge|serve-load'
 
 # Templates larger than 2.5 GiB (about 5.2 GB of memory, run one at a time).
 test-huge: build

@@ -2,7 +2,9 @@
 # Installs what the build needs and a fresh machine may lack, from Debian's
 # packages. Each argument names a group: build (default), sanitize, bench,
 # tool (the libraries of vekpp and the standard tags), browser (headless
-# Chromium for the browser test), load (the HTTP load generator), windows
+# Chromium for the browser tests, and playwright-core from npm, by the lock
+# file in tests/browser), load (the HTTP load generator), deploy (nginx for
+# the load-balancing example), site-bench (nginx, wrk and Hugo), windows
 # (the MinGW-w64 cross compiler, Wine to run its programs, icoutils to read
 # the resources of the DLL).
 set -euo pipefail
@@ -14,11 +16,14 @@ want=()
 for g in "${groups[@]}"; do
   case "$g" in
     build) want+=(cmake ninja-build g++ binutils libgtest-dev pkgconf
-                  nlohmann-json3-dev libcli11-dev libcpp-httplib-dev libyaml-cpp-dev
-                  libtoml11-dev) ;;
-    tool) want+=(nlohmann-json3-dev libcli11-dev libcpp-httplib-dev libyaml-cpp-dev libtoml11-dev) ;;
+                  nlohmann-json3-dev libcli11-dev libmicrohttpd-dev libcpp-httplib-dev
+                  libyaml-cpp-dev libtoml11-dev) ;;
+    tool) want+=(nlohmann-json3-dev libcli11-dev libmicrohttpd-dev libyaml-cpp-dev
+                 libtoml11-dev) ;;
     browser) want+=(chromium) ;;
     load) want+=(wrk) ;;
+    deploy) want+=(nginx curl) ;;
+    site-bench) want+=(nginx wrk hugo) ;;
     # GoogleTest for the cross build is compiled from Debian's source package.
     windows) want+=(cmake ninja-build g++ googletest python3 g++-mingw-w64-x86-64
                     binutils-mingw-w64-x86-64 wine64 icoutils) ;;
@@ -28,6 +33,15 @@ for g in "${groups[@]}"; do
                   valgrind gnuplot-nox python3) ;;
     *) echo "install-deps: unknown group '$g'" >&2; exit 2 ;;
   esac
+done
+
+# npm packages, as the committed lock file names them.
+npm_dirs=()
+for g in "${groups[@]}"; do
+  [ "$g" = browser ] && npm_dirs+=("$(dirname "$0")/../tests/browser")
+done
+for d in "${npm_dirs[@]+"${npm_dirs[@]}"}"; do
+  [ -d "$d/node_modules" ] || (cd "$d" && npm ci --no-audit --no-fund --loglevel=error)
 done
 
 missing=()
@@ -41,4 +55,17 @@ SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -qq
-$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+# nginx is installed for the tests and benchmarks, which start their own:
+# no service is started by the package (policy-rc.d refuses it for this
+# install only).
+policy=/usr/sbin/policy-rc.d
+made_policy=""
+if [ ! -e "$policy" ]; then
+  printf '#!/bin/sh\nexit 101\n' | $SUDO tee "$policy" > /dev/null
+  $SUDO chmod +x "$policy"
+  made_policy=1
+fi
+status=0
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" || status=$?
+[ -z "$made_policy" ] || $SUDO rm -f "$policy"
+exit $status

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Throughput of `vekpp serve` on the example page, measured by wrk on
 # loopback for a bounded time. Args: [BUILD_DIR] [SECONDS] [CONNECTIONS].
-# Needs wrk (scripts/install-deps.sh load) and a built vekpp.
+# Needs wrk (scripts/install-deps.sh load) and a built vekpp. For vekpp
+# against nginx, see bench/site/serve-vs-nginx.sh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build} seconds=${2:-10} connections=${3:-8}
@@ -10,7 +11,7 @@ vekpp=$build/bin/vekpp
 command -v wrk > /dev/null || scripts/install-deps.sh load
 
 log=$(mktemp)
-"$vekpp" serve examples/site --port 0 --threads 8 2> "$log" &
+"$vekpp" serve examples/site --port 0 --no-live-reload 2> "$log" &
 server=$!
 trap 'kill $server 2> /dev/null || true; rm -f "$log"' EXIT
 url=""

@@ -29,33 +29,44 @@ bool IsLineSeparatorAt(const std::string& S, size_t I) {
 
 const char* const kUnsafeUrl = "about:invalid#vek";
 
+void AppendHtml(std::string& Out, const std::string& S) {
+  // Runs without a special byte are appended whole.
+  size_t run = 0;
+  for (size_t i = 0; i < S.size(); ++i) {
+    const char* ref = nullptr;
+    switch (S[i]) {
+      case '&':
+        ref = "&amp;";
+        break;
+      case '<':
+        ref = "&lt;";
+        break;
+      case '>':
+        ref = "&gt;";
+        break;
+      case '"':
+        ref = "&quot;";
+        break;
+      case '\'':
+        ref = "&#39;";
+        break;
+      case '\r':
+        ref = "&#13;";  // else the browser reads a line break as LF
+        break;
+      default:
+        continue;
+    }
+    Out.append(S, run, i - run);
+    Out += ref;
+    run = i + 1;
+  }
+  Out.append(S, run, S.size() - run);
+}
+
 std::string EscapeHtml(const std::string& S) {
   std::string out;
   out.reserve(S.size());
-  for (const char c : S) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      case '\'':
-        out += "&#39;";
-        break;
-      case '\r':
-        out += "&#13;";  // else the browser reads a line break as LF
-        break;
-      default:
-        out += c;
-    }
-  }
+  AppendHtml(out, S);
   return out;
 }
 
@@ -212,6 +223,17 @@ bool SafeUrlScheme(const std::string& Url) {
     scheme += static_cast<char>(letter && c <= 'Z' ? c + 32 : c);
   }
   return true;
+}
+
+void AppendEscaped(std::string& Out, const TEscape& E, const std::string& Text,
+                   const nlohmann::ordered_json& Json) {
+  if ((E.Inner == TInner::Html && E.Wrap == TWrap::None) ||
+      (E.Inner == TInner::None && E.Wrap == TWrap::Quoted)) {
+    if (E.KeepLeadingNewline && !Text.empty() && Text[0] == '\n') Out += '\n';
+    AppendHtml(Out, Text);
+    return;
+  }
+  Out += ApplyEscape(E, Text, Json);
 }
 
 std::string ApplyEscape(const TEscape& E, const std::string& Text,

@@ -37,6 +37,14 @@ bool SafeUrlScheme(const std::string& Url);
 /// What stands in for a URL of any other scheme.
 extern const char* const kUnsafeUrl;
 
+/// Appends S to Out as EscapeHtml would give it.
+void AppendHtml(std::string& Out, const std::string& S);
+
+/// Appends Text escaped as ApplyEscape gives it to Out, without a copy on
+/// the common ways (element text, a quoted attribute).
+void AppendEscaped(std::string& Out, const TEscape& E, const std::string& Text,
+                   const nlohmann::ordered_json& Json);
+
 /// Escapes Value (the text of a value; Json is the value itself, for JSON
 /// contexts) as E says.
 std::string ApplyEscape(const TEscape& E, const std::string& Text,

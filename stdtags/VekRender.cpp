@@ -208,11 +208,15 @@ class TVekStdTags::TRenderer {
   }
 
   void Append(const char* Bytes, size_t N) {
-    if (FOut.size() + N > static_cast<unsigned long long>(FOptions.MaxOutput)) {
-      Fail("the page grows beyond " + std::to_string(FOptions.MaxOutput) +
-           " bytes (the limit --max-output)");
-    }
+    if (FOut.size() + N > static_cast<unsigned long long>(FOptions.MaxOutput)) TooLarge();
     FOut.append(Bytes, N);
+  }
+  void CheckSize() const {
+    if (FOut.size() > static_cast<unsigned long long>(FOptions.MaxOutput)) TooLarge();
+  }
+  [[noreturn]] void TooLarge() const {
+    Fail("the page grows beyond " + std::to_string(FOptions.MaxOutput) +
+         " bytes (the limit --max-output)");
   }
 
   void Push(TFrame Frame) {
@@ -311,17 +315,17 @@ class TVekStdTags::TRenderer {
   }
 
   void Value(const TNode& N) {
+    static const json kNull;
     json scratch;
     const auto& mods = Current().T->DetailsOf(N).Mods;
     const json* v = vekstd::HasDefault(mods) ? Lookup(N.Path, scratch) : Require(N.Path, scratch);
     const vekstd::TEscape& escape = Current().T->EscapeOf(N);
     const bool asJson = escape.Inner == vekstd::TInner::JsValue;
-    std::string& text = FModified.Text;
     if (!mods.empty()) {
       vekstd::ApplyModifiers(mods, v, FModified);
       if (FModified.IsText) {
-        const std::string out = vekstd::ApplyEscape(escape, text, asJson ? json(text) : json());
-        Append(out.data(), out.size());
+        vekstd::AppendEscaped(FOut, escape, FModified.Text, asJson ? json(FModified.Text) : kNull);
+        CheckSize();
         return;
       }
       v = FModified.Value;
@@ -330,19 +334,37 @@ class TVekStdTags::TRenderer {
       if (asJson) Append("null", 4);  // keeps the script's syntax
       return;
     }
-    if (!vekstd::ValueText(*v, text)) {
-      if (!asJson) {
-        if (FOptions.Strict) {
-          Fail("\"" + N.Path + "\" is " + (v->is_array() ? "a list" : "an object") +
-               ", not a value");
+    std::string scratchText;
+    const std::string* text = &scratchText;
+    switch (v->type()) {
+      case json::value_t::string:
+        text = &v->get_ref<const json::string_t&>();
+        break;
+      case json::value_t::boolean:
+        scratchText = v->get<bool>() ? "true" : "false";
+        break;
+      case json::value_t::number_integer:
+      case json::value_t::number_unsigned:
+      case json::value_t::number_float:
+        scratchText = v->dump();
+        break;
+      case json::value_t::array:
+      case json::value_t::object:
+        if (!asJson) {
+          if (FOptions.Strict) {
+            Fail("\"" + N.Path + "\" is " + (v->is_array() ? "a list" : "an object") +
+                 ", not a value");
+          }
+          return;
         }
-        return;
-      }
-    } else if (v->is_null() && !asJson) {
-      return;
+        break;
+      default:
+        if (!asJson) return;  // null
+        break;
     }
-    const std::string out = vekstd::ApplyEscape(escape, text, *v);
-    Append(out.data(), out.size());
+    // Escaped straight into the page, then measured against the limit.
+    vekstd::AppendEscaped(FOut, escape, *text, *v);
+    CheckSize();
   }
 
   // The bounds of a range, by their literals or names.

@@ -31,7 +31,7 @@ class EngineReference {
  public:
   EngineReference() {
     producer_.SetOnVekTag(
-        [this](TObject*, const AnsiString& Name, TStrings*, AnsiString& Text, int& State) {
+        [](TObject*, const AnsiString& Name, TStrings*, AnsiString& Text, int& State) {
           if (IsPair(Name)) {
             State = rsPairTag;
           } else if (Name == "v") {
@@ -108,5 +108,37 @@ TEST(StdTagsEngine, LenientRenderingIsTheProducersExpansion) {
     }
   }
   EXPECT_GT(sound, 30);  // some of them are sound templates
+  fs::remove_all(dir);
+}
+
+TEST(StdTagsEngine, AnyTemplateRendersOrIsRefusedWithAPlace) {
+  // Tags mixed with the HTML, JavaScript and CSS that move the context.
+  static const char* const kTokens[] = {
+      "<#if a#>",  "<#/if#>",   "<#each x#>", "<#/each#>", "<#else#>", "<#v#>", "<#v raw#>",
+      "<#v url#>", "<#x#>",     "<a href=\"", "<a href=",  "\"",       "'",     ">",
+      "<script>",  "</script>", "<style>",    "</style>",  "<!--",     "-->",   " onclick='",
+      "`",         "${",        "}",          "/*",        "*/",       "//",    "\n",
+      ":",         "/",         "?",          "<title>",   "</title>", "<",     "<#"};
+  char tmpl[] = "/tmp/vek-engine-XXXXXX";
+  const fs::path dir = mkdtemp(tmpl);
+  TVekTemplateRoot root(dir);
+  std::mt19937 random(1210);
+  for (int i = 0; i < 3000; ++i) {
+    std::string t;
+    const int n = 1 + static_cast<int>(random() % 20);
+    for (int k = 0; k < n; ++k) t += kTokens[random() % (sizeof kTokens / sizeof *kTokens)];
+    for (const bool lenient : {false, true}) {
+      TVekStdTagsOptions o;
+      o.Lenient = lenient;
+      TVekPageProducer producer(nullptr);
+      TVekStdTags tags(&producer, root, std::make_shared<json>(kData), o);
+      try {
+        tags.RenderText(t, "t.html");
+      } catch (const EVekTemplateError& e) {
+        EXPECT_EQ(std::string(e.what()).rfind("t.html:", 0), 0u) << t << "\n" << e.what();
+        EXPECT_FALSE(lenient) << t << "\n" << e.what();
+      }
+    }
+  }
   fs::remove_all(dir);
 }

@@ -3,6 +3,7 @@
 // could not run (a file that cannot be read, a port that cannot be bound).
 #pragma once
 
+#include <filesystem>
 #include <istream>
 #include <memory>
 #include <string>
@@ -10,6 +11,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "HttpServer.h"
 #include "VekStdTags.h"
 
 /// Options that every command shares.
@@ -33,16 +35,29 @@ struct TRenderOptions {
 
 struct TServeOptions {
   std::string Dir;
-  std::vector<std::string> Data;  ///< data files; none for DIR/_data.json (or .yaml, .toml)
+  std::string Data;  ///< data file; "" for DIR/_data.json (or .yaml, .yml, .toml), if any
   int Port = 8080;
   std::string Bind = "127.0.0.1";
-  int Threads = 8;
   bool Quiet = false;
+  int LiveReload = -1;  ///< 1 on, 0 off, -1 on when bound to loopback
+  bool Cache = true;    ///< keep rendered pages while the site does not change
+  THttpLimits Limits;
+};
+
+struct TBuildOptions {
+  std::string Src;
+  std::string Out;
+  std::string Data;   ///< data file; "" for SRC/_data.json (or .yaml, .yml, .toml), if any
+  unsigned Jobs = 0;  ///< 0: one per core
+  bool Watch = false;
 };
 
 /// The data file of a template root when none is named: the first of
 /// Root/_data.json, _data.yaml, _data.yml and _data.toml that exists, else "".
 std::string DefaultDataFile(const std::string& Root);
+/// As DefaultDataFile, but Root/_data.json when none exists (for a site
+/// whose data file may appear later).
+std::string DefaultDataFileOrJson(const std::filesystem::path& Root);
 
 /// Reads the data files Paths in order, each by its extension (.yaml and
 /// .yml as YAML, .toml as TOML, anything else as JSON; "-" reads JSON from
@@ -65,3 +80,5 @@ int RunRender(const TCommonOptions& Common, const TRenderOptions& Options);
 int RunCheck(const TCommonOptions& Common, const std::vector<std::string>& Templates,
              const std::string& DataFile);
 int RunServe(const TCommonOptions& Common, const TServeOptions& Options);
+/// Renders every page of a site into a folder and copies its other files.
+int RunBuild(const TCommonOptions& Common, const TBuildOptions& Options);

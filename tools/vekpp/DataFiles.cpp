@@ -317,6 +317,11 @@ std::string DefaultDataFile(const std::string& Root) {
   return std::string();
 }
 
+std::string DefaultDataFileOrJson(const std::filesystem::path& Root) {
+  const std::string found = DefaultDataFile(Root.string());
+  return found.empty() ? (Root / "_data.json").string() : found;
+}
+
 std::shared_ptr<const json> LoadData(const std::vector<std::string>& Paths,
                                      const std::vector<std::string>& Sets, std::istream* Stdin) {
   auto data = std::make_shared<json>(json::object());

@@ -1,7 +1,9 @@
 // vekpp: expands templates with the standard tags, checks them, serves them.
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <iostream>
+#include <thread>
 
 #include "Commands.h"
 
@@ -66,28 +68,67 @@ int main(int argc, char** argv) {
       "check", "Report what render refuses in templates (exit 1 when any is found), and warnings");
   checkCmd->add_option("templates", checkFiles, "Template files")->required();
   checkCmd->add_option("--data", checkData,
-                       "JSON file: warn of names the templates use that it lacks");
+                       "Data file (.json, .yaml, .yml or .toml): warn of names the templates use "
+                       "that it lacks");
   addCommon(checkCmd, true);
 
   TServeOptions serve;
+  serve.Limits.Workers = std::max(2u, std::thread::hardware_concurrency());
   CLI::App* serveCmd = app.add_subcommand(
       "serve", "Serve DIR over HTTP: /path answers DIR/path.html expanded, / answers index.html");
   serveCmd->add_option("dir", serve.Dir, "Directory of the site")->required();
-  serveCmd
-      ->add_option("--data", serve.Data,
-                   "Data file: .json, .yaml, .yml or .toml; several merge in order (default: "
-                   "DIR/_data.json, .yaml or .toml)")
-      ->allow_extra_args(false);
+  serveCmd->add_option("--data", serve.Data,
+                       "Data file (.json, .yaml, .yml or .toml), read again when it changes "
+                       "(default: DIR/_data.json, .yaml or .toml, if any)");
   serveCmd->add_option("--port", serve.Port, "Port (0: any free one)")
       ->capture_default_str()
       ->check(CLI::Range(0, 65535));
   serveCmd->add_option("--bind", serve.Bind, "Address to listen on")->capture_default_str();
-  serveCmd->add_option("--threads", serve.Threads, "Worker threads")
+  serveCmd->add_option("--threads", serve.Limits.Workers, "Threads that render pages")
       ->capture_default_str()
       ->check(CLI::Range(1, 256));
+  serveCmd->add_option("--io-threads", serve.Limits.IoThreads, "Threads that handle connections")
+      ->capture_default_str()
+      ->check(CLI::Range(1, 64));
+  serveCmd->add_option("--max-connections", serve.Limits.MaxConnections, "Connections in total")
+      ->capture_default_str()
+      ->check(CLI::Range(1, 1000000));
+  serveCmd
+      ->add_option("--max-per-client", serve.Limits.MaxPerClient,
+                   "Connections from one address (raise it behind a proxy)")
+      ->capture_default_str()
+      ->check(CLI::Range(1, 1000000));
+  serveCmd
+      ->add_option("--request-timeout", serve.Limits.RequestSeconds,
+                   "Seconds in which a whole request must arrive")
+      ->capture_default_str()
+      ->check(CLI::Range(1, 3600));
+  bool liveOn = false, liveOff = false;
+  serveCmd->add_flag("--live-reload,--watch", liveOn,
+                     "Reload open pages when a file of the site changes "
+                     "(the default when bound to loopback)");
+  serveCmd->add_flag("--no-live-reload", liveOff, "No live reload")->excludes("--live-reload");
+  bool noCache = false;
+  serveCmd->add_flag("--no-cache", noCache,
+                     "Render every page for every request (by default a rendered page is kept "
+                     "until a file of the site or the data changes)");
   serveCmd->add_flag("--quiet", serve.Quiet, "No log line per request");
   addRender(serveCmd, "A missing value, or a list where a value belongs, is an error (500)");
   addCommon(serveCmd, false);
+
+  TBuildOptions build;
+  CLI::App* buildCmd = app.add_subcommand(
+      "build", "Render every page of SRC into OUT and copy its other files (exit 1 on a fault)");
+  buildCmd->add_option("src", build.Src, "Directory of the site")->required();
+  buildCmd->add_option("-o,--output", build.Out, "Directory to write the site to")->required();
+  buildCmd->add_option("--data", build.Data,
+                       "Data file (.json, .yaml, .yml or .toml; default: SRC/_data.json, .yaml or "
+                       ".toml, if any)");
+  buildCmd->add_option("-j,--jobs", build.Jobs, "Pages rendered at once (default: one per core)")
+      ->check(CLI::Range(1, 1024));
+  buildCmd->add_flag("--watch", build.Watch, "Build again whenever a file of SRC changes");
+  addRender(buildCmd, "A missing value, or a list where a value belongs, is an error");
+  addCommon(buildCmd, false);
 
   try {
     app.parse(argc, argv);
@@ -96,5 +137,8 @@ int main(int argc, char** argv) {
   }
   if (*renderCmd) return RunRender(common, render);
   if (*checkCmd) return RunCheck(common, checkFiles, checkData);
+  if (*buildCmd) return RunBuild(common, build);
+  if (liveOn || liveOff) serve.LiveReload = liveOn ? 1 : 0;
+  serve.Cache = !noCache;
   return RunServe(common, serve);
 }

@@ -1,0 +1,332 @@
+// vekpp serve against hostile and unusual requests, sent byte for byte on
+// loopback: ranges, header and body limits, compressed bodies, redirects,
+// limits per client and the request deadline; validators, data and
+// template changes, the custom 404 page and the live-reload stream.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <random>
+
+#include "VekppHarness.h"
+
+using namespace vekpp_test;
+
+namespace {
+
+constexpr size_t kBig = 1 << 20;
+
+// A site with pages, a directory, a 1 MiB file of known bytes and a custom
+// 404 page.
+struct TestSite {
+  TestSite() {
+    const fs::path d = dir.path;
+    std::ofstream(d / "index.html") << "<html><body><h1><#title#></h1></body></html>";
+    std::ofstream(d / "_data.json") << R"({"title": "first"})";
+    std::ofstream(d / "_404.html") << "<p>custom missing: <#title#></p>";
+    std::ofstream(d / "style.css") << "body { color: red; }\n";
+    fs::create_directory(d / "docs");
+    std::ofstream(d / "docs" / "index.html") << "docs index";
+    fs::create_directory(d / "a b");
+    std::mt19937 gen(7);
+    big.resize(kBig);
+    for (auto& c : big) c = static_cast<char>(gen());
+    std::ofstream(d / "big.bin", std::ios::binary).write(big.data(), kBig);
+  }
+  fs::path Path() const { return dir.path; }
+  TempDir dir;
+  std::string big;
+};
+
+std::string Get(const std::string& Target, const std::string& Extra = "") {
+  return "GET " + Target + " HTTP/1.1\r\nHost: x\r\n" + Extra + "Connection: close\r\n\r\n";
+}
+
+std::string Ranges(int Count) {
+  std::string r = "Range: bytes=";
+  for (int i = 0; i < Count; ++i)
+    r += (i ? "," : "") + std::to_string(i * 3) + "-" + std::to_string(i * 3 + 1);
+  return r + "\r\n";
+}
+
+}  // namespace
+
+TEST(VekppServeLimits, HostileRequestsGetTheirStatusAndMemoryStaysLow) {
+  TestSite site;
+  Server server(site.Path(), {"--quiet"});
+  ASSERT_GT(server.Port(), 0) << server.Log();
+  RssWatch rss(server.Pid());
+  const int port = server.Port();
+
+  const struct {
+    const char* what;
+    std::string request;
+    int status;
+    std::string header, value;  // a header the answer must have ("" for none)
+    long bodySize;              // -1: not checked
+  } cases[] = {
+      {"1,000 ranges: the whole file once", Get("/big.bin", Ranges(1000)), 200, "", "", kBig},
+      {"2,000 ranges: beyond the header limit", Get("/big.bin", Ranges(2000)), 431, "", "", -1},
+      {"9 ranges: the whole file", Get("/big.bin", Ranges(9)), 200, "", "", kBig},
+      {"overlapping ranges: the whole file", Get("/big.bin", "Range: bytes=0-99,50-150\r\n"), 200,
+       "", "", kBig},
+      {"touching ranges: the whole file", Get("/big.bin", "Range: bytes=0-99,100-150\r\n"), 200, "",
+       "", kBig},
+      {"malformed range: the whole file", Get("/big.bin", "Range: bytes=x-1\r\n"), 200, "", "",
+       kBig},
+      {"one range", Get("/big.bin", "Range: bytes=100-199\r\n"), 206, "Content-Range",
+       "bytes 100-199/1048576", 100},
+      {"last bytes", Get("/big.bin", "Range: bytes=-10\r\n"), 206, "Content-Range",
+       "bytes 1048566-1048575/1048576", 10},
+      {"three ranges", Get("/big.bin", "Range: bytes=0-9, 500-509,1048570-\r\n"), 206,
+       "Content-Type", "multipart/byteranges; boundary=", -1},
+      {"beyond the end", Get("/big.bin", "Range: bytes=2000000-\r\n"), 416, "Content-Range",
+       "bytes */1048576", -1},
+      {"65 headers",
+       Get("/",
+           [] {
+             std::string h;
+             for (int i = 0; i < 65; ++i) h += "X-" + std::to_string(i) + ": 1\r\n";
+             return h;
+           }()),
+       431, "", "", -1},
+      {"a 20 KB header", Get("/", "X-Big: " + std::string(20000, 'a') + "\r\n"), 431, "", "", -1},
+      {"a target of 20 KB", Get("/" + std::string(20000, 'a')), 414, "", "", -1},
+      {"a body announced too large",
+       "GET / HTTP/1.1\r\nHost: x\r\nContent-Length: 300000000\r\nConnection: close\r\n\r\n", 413,
+       "", "", -1},
+      {"a gzip body",
+       "GET / HTTP/1.1\r\nHost: x\r\nContent-Encoding: gzip\r\nContent-Length: "
+       "204800\r\nConnection: close\r\n\r\n" +
+           std::string(204800, '\x1f'),
+       415, "", "", -1},
+      {"a small body is read and dropped",
+       "GET / HTTP/1.1\r\nHost: x\r\nContent-Length: 5\r\nConnection: close\r\n\r\nhello", 200, "",
+       "", -1},
+      {"POST without a body: 405 at once",
+       "POST / HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", 405, "Allow", "GET, HEAD", -1},
+      {"DELETE", "DELETE / HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", 405, "", "", -1},
+      {"//docs: redirect to the checked name", Get("//docs"), 301, "Location", "/docs/", -1},
+      {"/./docs", Get("/./docs"), 301, "Location", "/docs/", -1},
+      {"/docs", Get("/docs?x=//evil"), 301, "Location", "/docs/", -1},
+      {"a name with a blank", Get("/a%20b"), 301, "Location", "/a%20b/", -1},
+      {"//docs//", Get("//docs//"), 200, "", "", 10},
+      {"a bad escape", Get("/%zz"), 400, "", "", -1},
+      {"a NUL byte", Get("/index%00.css"), 400, "", "", -1},
+      {"leaving the site", Get("/docs/../../etc/passwd"), 403, "", "", -1},
+      {"a hidden name", Get("/_data.json"), 404, "", "", -1},
+  };
+  for (const auto& c : cases) {
+    const Answer a = Exchange(port, c.request, "", 3000);
+    EXPECT_EQ(a.Status, c.status) << c.what << "\n" << a.Head;
+    if (!c.header.empty()) {
+      EXPECT_NE(a.Header(c.header).find(c.value), std::string::npos)
+          << c.what << ": " << c.header << ": " << a.Header(c.header);
+    }
+    if (c.bodySize >= 0) {
+      EXPECT_EQ(static_cast<long>(a.Body.size()), c.bodySize) << c.what;
+    }
+  }
+  // The parts hold the file's bytes.
+  EXPECT_EQ(Exchange(port, Get("/big.bin", "Range: bytes=100-199\r\n")).Body,
+            site.big.substr(100, 100));
+  const Answer multi = Exchange(port, Get("/big.bin", "Range: bytes=0-9, 500-509,1048570-\r\n"));
+  for (const auto& [range, offset, length] : {std::tuple<std::string, size_t, size_t>{"0-9", 0, 10},
+                                              {"500-509", 500, 10},
+                                              {"1048570-1048575", 1048570, 6}}) {
+    const std::string part = "Content-Range: bytes " + range + "/1048576\r\n\r\n";
+    const size_t at = multi.Body.find(part);
+    ASSERT_NE(at, std::string::npos) << range << "\n" << multi.Body.substr(0, 500);
+    EXPECT_EQ(multi.Body.substr(at + part.size(), length), site.big.substr(offset, length));
+  }
+
+  // 100,000 header lines of 8 KB: 431 once the first 16 KiB are in.
+  const std::string line = "X-Flood: " + std::string(8192, 'f') + "\r\n";
+  Answer flood = ExchangeWith(port, [&](int S) {
+    const std::string start = "GET / HTTP/1.1\r\nHost: x\r\n";
+    if (!SendAll(S, start.data(), start.size())) return;
+    for (int i = 0; i < 100000; ++i) {
+      if (!SendAll(S, line.data(), line.size())) return;
+    }
+  });
+  EXPECT_EQ(flood.Status, 431);
+
+  // A chunked body of 300 MB is counted, not kept: 413 at its end.
+  const std::string chunk = "100000\r\n" + std::string(0x100000, 'c') + "\r\n";
+  Answer chunked = ExchangeWith(
+      port,
+      [&](int S) {
+        const std::string start =
+            "GET / HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\nConnection: close\r\n\r\n";
+        if (!SendAll(S, start.data(), start.size())) return;
+        for (int i = 0; i < 300; ++i) {
+          if (!SendAll(S, chunk.data(), chunk.size())) return;
+        }
+        SendAll(S, "0\r\n\r\n", 5);
+      },
+      "", 20000);
+  EXPECT_EQ(chunked.Status, 413);
+
+  const long maxKb = rss.Stop();
+  EXPECT_GT(maxKb, 0);
+  EXPECT_LT(maxKb, 100 * 1024) << "VmRSS reached " << maxKb << " KiB";
+  EXPECT_EQ(server.Stop(), 0);
+}
+
+TEST(VekppServeLimits, ConnectionsPerClientAndTheRequestDeadline) {
+  TestSite site;
+  Server server(site.Path(), {"--quiet", "--max-per-client", "8", "--request-timeout", "1"});
+  ASSERT_GT(server.Port(), 0) << server.Log();
+  const int port = server.Port();
+  // Eight idle connections from one address; the ninth is closed at once,
+  // while another address is answered.
+  std::vector<int> idle;
+  for (int i = 0; i < 8; ++i) idle.push_back(Connect(port, "127.0.0.7"));
+  for (int s : idle) ASSERT_GE(s, 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  const Answer ninth = Exchange(port, Get("/"), "127.0.0.7", 2000);
+  EXPECT_EQ(ninth.Status, -1) << ninth.Head;
+  EXPECT_EQ(Exchange(port, Get("/"), "127.0.0.8").Status, 200);
+
+  // A client that sends a header line every 300 ms is cut off by the
+  // deadline (1 s here), long before its 40 lines are sent.
+  const int slow = Connect(port, "127.0.0.9");
+  ASSERT_GE(slow, 0);
+  const std::string start = "GET / HTTP/1.1\r\nHost: x\r\n";
+  SendAll(slow, start.data(), start.size());
+  int sent = 0;
+  for (; sent < 40; ++sent) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const std::string h = "X-Slow-" + std::to_string(sent) + ": 1\r\n";
+    if (!SendAll(slow, h.data(), h.size())) break;
+  }
+  EXPECT_LT(sent, 40);
+  close(slow);
+  // The idle ones are cut off too, which frees the address.
+  for (int s : idle) {
+    char c;
+    timeval tv{5, 0};
+    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    EXPECT_LE(recv(s, &c, 1, 0), 0);
+    close(s);
+  }
+  EXPECT_EQ(Exchange(port, Get("/"), "127.0.0.7").Status, 200);
+  EXPECT_EQ(server.Stop(), 0);
+}
+
+TEST(VekppServeSite, ValidatorsChangesAndTheCustom404) {
+  TestSite site;
+  Server server(site.Path(), {"--quiet"});
+  ASSERT_GT(server.Port(), 0) << server.Log();
+  const int port = server.Port();
+
+  // A file: ETag and Last-Modified, each answered 304.
+  const Answer css = Exchange(port, Get("/style.css"));
+  ASSERT_EQ(css.Status, 200);
+  const std::string etag = css.Header("ETag"), modified = css.Header("Last-Modified");
+  ASSERT_FALSE(etag.empty());
+  ASSERT_FALSE(modified.empty());
+  EXPECT_EQ(Exchange(port, Get("/style.css", "If-None-Match: " + etag + "\r\n")).Status, 304);
+  EXPECT_EQ(Exchange(port, Get("/style.css", "If-None-Match: \"other\", " + etag + "\r\n")).Status,
+            304);
+  EXPECT_EQ(Exchange(port, Get("/style.css", "If-None-Match: \"other\"\r\n")).Status, 200);
+  EXPECT_EQ(Exchange(port, Get("/style.css", "If-Modified-Since: " + modified + "\r\n")).Status,
+            304);
+  EXPECT_EQ(
+      Exchange(port, Get("/style.css", "If-Modified-Since: Thu, 01 Jan 1998 00:00:00 GMT\r\n"))
+          .Status,
+      200);
+
+  // A page: an ETag of its bytes.
+  Answer page = Exchange(port, Get("/"));
+  ASSERT_EQ(page.Status, 200);
+  EXPECT_NE(page.Body.find("<h1>first</h1>"), std::string::npos) << page.Body;
+  const std::string pageTag = page.Header("ETag");
+  EXPECT_EQ(Exchange(port, Get("/", "If-None-Match: " + pageTag + "\r\n")).Status, 304);
+
+  // The data file is read again when it changes; so is the template.
+  std::ofstream(site.Path() / "_data.json") << R"({"title": "second"})";
+  page = Exchange(port, Get("/", "If-None-Match: " + pageTag + "\r\n"));
+  EXPECT_EQ(page.Status, 200);
+  EXPECT_NE(page.Body.find("<h1>second</h1>"), std::string::npos) << page.Body;
+  std::ofstream(site.Path() / "index.html") << "<p>edited <#title#></p>";
+  EXPECT_NE(Exchange(port, Get("/")).Body.find("<p>edited second</p>"), std::string::npos);
+  // A data file that cannot be parsed: 500 naming it, until it is mended.
+  std::ofstream(site.Path() / "_data.json") << R"({"title": )";
+  page = Exchange(port, Get("/"));
+  EXPECT_EQ(page.Status, 500);
+  EXPECT_NE(page.Body.find("_data.json"), std::string::npos) << page.Body;
+  std::ofstream(site.Path() / "_data.json") << R"({"title": "third"})";
+  EXPECT_NE(Exchange(port, Get("/")).Body.find("<p>edited third</p>"), std::string::npos);
+  // Rendered pages are kept while nothing changes: an edit of an included
+  // partial, asked for at once, is seen all the same (many times over, so
+  // that a kept page that outlives its files would show).
+  for (int i = 0; i < 20; ++i) {
+    const std::string want = "part " + std::to_string(i);
+    std::ofstream(site.Path() / "_part.html") << want;
+    if (i == 0) std::ofstream(site.Path() / "index.html") << "<#include file=\"_part.html\"#>";
+    EXPECT_EQ(Exchange(port, Get("/")).Body, want);
+    EXPECT_EQ(Exchange(port, Get("/")).Body, want);
+  }
+
+  // A page in new directories is found at once, and its edits seen.
+  EXPECT_EQ(Exchange(port, Get("/new/deeper/page")).Status, 404);
+  fs::create_directories(site.Path() / "new" / "deeper");
+  std::ofstream(site.Path() / "new" / "deeper" / "page.html") << "new page";
+  EXPECT_EQ(Exchange(port, Get("/new/deeper/page")).Body, "new page");
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  std::ofstream(site.Path() / "new" / "deeper" / "page.html") << "new page, edited";
+  EXPECT_EQ(Exchange(port, Get("/new/deeper/page")).Body, "new page, edited");
+
+  // The custom 404 page, for a missing page, file or hidden name alike.
+  for (const std::string target : {"/missing", "/missing.css", "/_404.html", "/.hidden"}) {
+    const Answer a = Exchange(port, Get(target));
+    EXPECT_EQ(a.Status, 404) << target;
+    EXPECT_NE(a.Body.find("custom missing: third"), std::string::npos) << target << a.Body;
+  }
+  EXPECT_EQ(server.Stop(), 0);
+}
+
+TEST(VekppServeSite, LiveReloadStreamAndScript) {
+  TestSite site;
+  Server server(site.Path(), {"--live-reload"});
+  ASSERT_GT(server.Port(), 0) << server.Log();
+  const int port = server.Port();
+  EXPECT_NE(Exchange(port, Get("/")).Body.find("new EventSource(\"/_vekpp/live\")"),
+            std::string::npos);
+  EXPECT_EQ(Exchange(port, Get("/style.css")).Body.find("EventSource"), std::string::npos);
+
+  // Two followers; a change of a file reaches both.
+  int followers[2];
+  for (int& s : followers) {
+    s = Connect(port);
+    ASSERT_GE(s, 0);
+    const std::string req = Get("/_vekpp/live");
+    SendAll(s, req.data(), req.size());
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  std::ofstream(site.Path() / "style.css") << "body { color: blue; }\n";
+  for (int s : followers) {
+    std::string got;
+    timeval tv{5, 0};
+    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    char buf[4096];
+    ssize_t n;
+    while (got.find("event: reload") == std::string::npos &&
+           (n = recv(s, buf, sizeof buf, 0)) > 0) {
+      got.append(buf, static_cast<size_t>(n));
+    }
+    EXPECT_NE(got.find("text/event-stream"), std::string::npos) << got;
+    EXPECT_NE(got.find("event: reload"), std::string::npos) << got;
+  }
+  // Stopping ends the streams: the server does not wait for them.
+  EXPECT_EQ(server.Stop(SIGTERM), 0);
+  for (int s : followers) close(s);
+  EXPECT_NE(server.Log().find("vekpp: stopped"), std::string::npos);
+
+  // Off, the page has no script and the stream is not there.
+  Server off(site.Path(), {"--no-live-reload"});
+  ASSERT_GT(off.Port(), 0);
+  EXPECT_EQ(Exchange(off.Port(), Get("/")).Body.find("EventSource"), std::string::npos);
+  EXPECT_EQ(Exchange(off.Port(), Get("/_vekpp/live")).Status, 404);
+  EXPECT_EQ(off.Stop(), 0);
+}
