@@ -60,7 +60,18 @@ AnsiString TVekStdTags::Load(const AnsiString& Name) {
   FLoaded = {};
   const TVekTemplateFile file = FRoot.Locate("", Name);
   FLoaded = Parse(file);
-  return FLoaded.Template->Text;
+  // The producer copies the text before the first tag as it is: hand it that
+  // text as the parsed template outputs it (a line of block tags dropped,
+  // nothing at all before the extends of a layout's page).
+  const vekstd::TTemplate& t = *FLoaded.Template;
+  if (t.Nodes.empty() || t.Nodes[0].Kind != vekstd::TNodeKind::Text || t.Nodes.size() == 1)
+    return t.Text;
+  const vekstd::TNode& lead = t.Nodes[0];
+  const size_t tag = static_cast<size_t>(t.Nodes[1].Begin);
+  AnsiString text;
+  if (t.Extends < 0) text = t.Text.substr(static_cast<size_t>(lead.Begin), lead.End - lead.Begin);
+  text.append(t.Text, tag, AnsiString::npos);
+  return text;
 }
 
 AnsiString TVekStdTags::Render(const AnsiString& Name) {

@@ -22,6 +22,13 @@
 //   <#include file="part.html" title="Menu"#>
 //                                     the same, with <#title#> set inside it
 //
+// and the rest of the template language (docs/template-language.md): elif
+// and conditions with comparisons (<#if role == "admin" and n > 2#>),
+// modifiers (<#price number=2 group#>, <#name trim upper#>), @number, @count
+// and @key, else in each, ranges (<#each 1..5#>), comments <#-- ... --#>,
+// lines of block tags that vanish, <#- and -#>, and layouts (<#extends
+// file="_layout.html"#>, <#block NAME#>...<#/block#>, <#super#>).
+//
 // A value is falsy when it is missing, null, false, 0, "", [] or {}.
 //
 //   TVekTemplateRoot root("site");
@@ -243,8 +250,10 @@ class VEKSTDTAGS_API TVekStdTags {
   /// Reads and parses the template Name (relative to the root), or takes it
   /// from the cache, and returns its text: expanded by any entry point of the
   /// producer (ContentFromString, as a web dispatcher does), it gives the
-  /// page. The producer copies the text before the first tag; its handler
-  /// renders the rest from the parsed template and stops the expansion.
+  /// page. The producer copies the text before the first tag (returned as
+  /// the template outputs it: without a line of block tags, and empty before
+  /// an extends); its handler renders the rest from the parsed template and
+  /// stops the expansion.
   /// Expanding other text than the last one loaded is an error, as far as it
   /// is noticed (its first tag must be the loaded template's).
   /// Throws EVekPathError, and EVekTemplateError for a malformed template

@@ -345,6 +345,18 @@ TEST(StdTagsLanguage, Layouts) {
            "of the attribute title (at render)"},
       },
       &site);
+  // Through the producer's entry point, as a server expands a page, the text
+  // before the first tag comes out as the parsed template gives it.
+  site.Write("lead.html", "  <#if yes#>\nA\n<#/if#>\n");
+  site.Write("page.html", "stray\n<#extends file=\"_base.html\"#>");
+  TVekTemplateRoot root(site.Dir());
+  for (const char* name : {"lead.html", "page.html"}) {
+    TVekPageProducer producer(nullptr);
+    TVekStdTags tags(&producer, root, std::make_shared<json>(kData));
+    const std::string rendered = tags.Render(name);
+    TCustomContentProducer* content = &producer;
+    EXPECT_EQ(content->ContentFromString(tags.Load(name)), rendered) << name;
+  }
   // Text outside the blocks of a template that extends a layout is a warning.
   const auto issues = Check("<#extends file=\"_base.html\"#>\nstray <#n#>\n", &site);
   ASSERT_EQ(issues.size(), 2u) << ::testing::PrintToString(issues);
