@@ -244,12 +244,12 @@ bool ParseModifiers(const std::vector<TToken>& Tokens, size_t From, std::vector<
       {"raw", TModifier::Raw},  {"html", TModifier::Html}, {"attr", TModifier::Attr},
       {"url", TModifier::Url},  {"js", TModifier::Js},     {"css", TModifier::Css},
       {"json", TModifier::Json}};
-  struct TSpec {
+  struct TKnown {
     const char* Name;
     TModStep::TKind Kind;
     int Value;  // 0: none, 1: required, 2: optional
   };
-  static const TSpec specs[] = {
+  static const TKnown known[] = {
       {"default", TModStep::Default, 1}, {"upper", TModStep::Upper, 0},
       {"lower", TModStep::Lower, 0},     {"capitalize", TModStep::Capitalize, 0},
       {"trim", TModStep::Trim, 0},       {"truncate", TModStep::Truncate, 1},
@@ -286,19 +286,19 @@ bool ParseModifiers(const std::vector<TToken>& Tokens, size_t From, std::vector<
       Escape = escape;
       continue;
     }
-    const TSpec* spec = nullptr;
-    for (const auto& s : specs) {
-      if (t.Text == s.Name) spec = &s;
+    const TKnown* info = nullptr;
+    for (const auto& s : known) {
+      if (t.Text == s.Name) info = &s;
     }
-    if (!spec) {
+    if (!info) {
       return fail("unknown modifier \"" + t.Text +
                       "\" (known: default, upper, lower, capitalize, trim, truncate, replace, "
                       "join, length, number, group, point, date, and the escapings raw, html, "
                       "attr, url, js, css, json)",
                   t.Offset);
     }
-    if (spec->Value == 0 && hasValue) return fail(t.Text + " takes no value", t.Offset);
-    if (spec->Value == 1 && !hasValue) return fail(t.Text + " needs a value", t.Offset);
+    if (info->Value == 0 && hasValue) return fail(t.Text + " takes no value", t.Offset);
+    if (info->Value == 1 && !hasValue) return fail(t.Text + " needs a value", t.Offset);
     const std::string name = t.Text;
     if (name == "group" || name == "point") {
       if (Steps.empty() || Steps.back().Kind != TModStep::Number)
@@ -311,7 +311,7 @@ bool ParseModifiers(const std::vector<TToken>& Tokens, size_t From, std::vector<
       continue;
     }
     TModStep step;
-    step.Kind = spec->Kind;
+    step.Kind = info->Kind;
     step.A = value;
     if (step.Kind == TModStep::Truncate || step.Kind == TModStep::Number) {
       step.N = hasValue ? Count(value) : 0;

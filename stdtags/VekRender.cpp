@@ -89,6 +89,10 @@ class TVekStdTags::TRenderer {
       }
       const TNode& n = f.T->Nodes[static_cast<size_t>(f.Pos++)];
       FAt = &n;
+      if (++FSteps > FOptions.MaxSteps) {
+        Fail("the page takes more than " + std::to_string(FOptions.MaxSteps) +
+             " steps (the limit --max-steps)");
+      }
       switch (n.Kind) {
         case TNodeKind::Text:
           Append(f.T->Text.data() + n.Begin, static_cast<size_t>(n.End - n.Begin));
@@ -596,6 +600,7 @@ class TVekStdTags::TRenderer {
   std::vector<const json*> FCondStack;  // a condition's operands, reused
   std::vector<json> FCondScratch;       // the @names a condition looked up
   long long FIncludes = 0;
+  long long FSteps = 0;  // nodes visited
 };
 
 AnsiString TVekStdTags::Walk(const TPage& Page, int FirstNode) {

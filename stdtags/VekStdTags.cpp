@@ -29,6 +29,12 @@ TVekStdTags::TVekStdTags(TVekPageProducer* Producer, const TVekTemplateRoot& Roo
                                 int& RetState) { Tag(Name, RetText, RetState); });
 }
 
+TVekStdTags::TVekStdTags(TVekPageProducer* Producer, const TVekTemplateRoot& Root,
+                         std::shared_ptr<const nlohmann::json> Data, TVekStdTagsOptions Options)
+    : TVekStdTags(Producer, Root,
+                  Data ? std::make_shared<const json>(*Data) : std::shared_ptr<const json>(),
+                  std::move(Options)) {}
+
 TVekStdTags::~TVekStdTags() {
   FProducer->SetOnVekTag(nullptr);
 }

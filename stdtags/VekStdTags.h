@@ -228,6 +228,9 @@ struct TVekStdTagsOptions {
   long long MaxIncludes = 10000;
   long long MaxOutput = 256LL << 20;
   int MaxDepth = 256;
+  /// The most tags and texts one render may visit: loops within loops over
+  /// data with empty bodies output nothing and would otherwise run on.
+  long long MaxSteps = 100000000;
   /// Where parsed templates are kept; null for a cache of this binder's own.
   std::shared_ptr<TVekTemplateCache> Cache;
 };
@@ -242,6 +245,10 @@ class VEKSTDTAGS_API TVekStdTags {
   /// read. Throws std::invalid_argument for a null Producer or Data.
   TVekStdTags(TVekPageProducer* Producer, const TVekTemplateRoot& Root,
               std::shared_ptr<const TVekData> Data, TVekStdTagsOptions Options = {});
+  /// The same for data held as nlohmann::json, copied into a TVekData (its
+  /// objects keep nlohmann::json's order: sorted by name).
+  TVekStdTags(TVekPageProducer* Producer, const TVekTemplateRoot& Root,
+              std::shared_ptr<const nlohmann::json> Data, TVekStdTagsOptions Options = {});
   /// Unsets the producer's handler.
   ~TVekStdTags();
   TVekStdTags(const TVekStdTags&) = delete;

@@ -260,6 +260,24 @@ TEST(StdTagsLanguage, Loops) {
   });
 }
 
+TEST(StdTagsLanguage, LoopsWithinLoopsAreBoundedByTheStepLimit) {
+  // Empty bodies output nothing: the output limit cannot stop them.
+  TVekTemplateRoot root(fs::temp_directory_path());
+  TVekPageProducer producer(nullptr);
+  TVekStdTagsOptions o;
+  o.MaxSteps = 100000;
+  TVekStdTags tags(&producer, root, std::make_shared<json>(json{{"n", 1000000}}), o);
+  try {
+    tags.RenderText("<#each 1..n#>\n  <#each 1..n#><#/each#><#/each#>", "page.html");
+    ADD_FAILURE() << "no limit";
+  } catch (const EVekTemplateError& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "page.html:2:3: the page takes more than 100000 steps (the limit --max-steps)");
+  }
+  EXPECT_EQ(tags.RenderText("<#each 1..3#><#each 1..3#>.<#/each#><#/each#>", "page.html"),
+            ".........");
+}
+
 TEST(StdTagsLanguage, Comments) {
   Expect({
       {"a<#-- note --#>b", "ab"},

@@ -23,6 +23,7 @@ struct TCommonOptions {
   bool Lenient = false;
   long long MaxIncludes = 10000;
   long long MaxOutput = 256LL << 20;
+  long long MaxSteps = 100000000;
   int MaxDepth = 256;
 };
 

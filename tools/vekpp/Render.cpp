@@ -32,6 +32,7 @@ TVekStdTagsOptions TagOptions(const TCommonOptions& Common) {
   o.TagEnd = Common.TagEnd;
   o.MaxIncludes = Common.MaxIncludes;
   o.MaxOutput = Common.MaxOutput;
+  o.MaxSteps = Common.MaxSteps;
   o.MaxDepth = Common.MaxDepth;
   o.Cache = std::make_shared<TVekTemplateCache>();
   return o;

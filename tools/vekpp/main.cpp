@@ -24,6 +24,11 @@ int main(int argc, char** argv) {
     Command->add_option("--max-output", common.MaxOutput, "Most bytes of one page")
         ->capture_default_str()
         ->check(CLI::Range(0LL, 1LL << 46));
+    Command
+        ->add_option("--max-steps", common.MaxSteps,
+                     "Most tags and texts one page may visit (loops within loops)")
+        ->capture_default_str()
+        ->check(CLI::Range(0LL, 1LL << 50));
   };
   auto addCommon = [&common](CLI::App* Command, bool WithRoot) {
     Command->add_option("--tag-begin", common.TagBeg, "Opening delimiter of a tag")
