@@ -360,7 +360,7 @@ TEST(StdTagsLanguage, Layouts) {
            "error: page.html:1:22: a second <#block a#>"},
           {"<#extends file=\"_attr.html\"#><#block u#>\"><b><#/block#>",
            "error: page.html:1:30: <#block u#> ends in element text but in the layout in the value "
-           "of the attribute title (at render)"},
+           "of the attribute title"},
       },
       &site);
   // Through the producer's entry point, as a server expands a page, the text
@@ -375,6 +375,9 @@ TEST(StdTagsLanguage, Layouts) {
     TCustomContentProducer* content = &producer;
     EXPECT_EQ(content->ContentFromString(tags.Load(name)), rendered) << name;
   }
+  // check follows the layouts: a cycle is told at the extends.
+  EXPECT_EQ(Check("<#extends file=\"a.html\"#>", &site),
+            std::vector<std::string>{"1:1: extends: layout cycle through a.html"});
   // Text outside the blocks of a template that extends a layout is a warning.
   const auto issues = Check("<#extends file=\"_base.html\"#>\nstray <#n#>\n", &site);
   ASSERT_EQ(issues.size(), 2u) << ::testing::PrintToString(issues);
