@@ -138,8 +138,8 @@ class TVekStdTags::TRenderer {
     // An each: a list or object walked element by element, or a range.
     int Loop = 0;  // 0: none, 1: list or object, 2: range
     json::const_iterator It, ItEnd;
-    bool Object = false;  // walks an object's members
-    long long Next = 0, Last = 0;
+    bool Object = false;           // walks an object's members
+    long long Next = 0, Last = 0;  // a range's number in hand, and its last
     int BodyBegin = 0;
     bool PushedScope = false;
     bool OwnsTemplate = false;                    // the frame of a whole template
@@ -253,8 +253,8 @@ class TVekStdTags::TRenderer {
       s.Value = &*F.It;
       s.Key = F.Object ? &F.It.key() : nullptr;
     } else if (F.Loop == 2) {
-      if (F.Next > F.Last) return false;
-      s.Own = F.Next++;
+      if (F.Next >= F.Last) return false;  // never past the last: no overflow
+      s.Own = ++F.Next;
     } else {
       return false;
     }
@@ -399,7 +399,7 @@ class TVekStdTags::TRenderer {
         if (static_cast<long double>(last) - static_cast<long double>(from) >= kMaxRange)
           Fail("a range of more than " + std::to_string(kMaxRange) + " numbers");
         frame.Loop = 2;
-        frame.Next = from + 1;
+        frame.Next = from;
         frame.Last = last;
         scope.Count = last - from + 1;
         scope.Own = from;

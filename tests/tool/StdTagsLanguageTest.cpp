@@ -241,6 +241,8 @@ TEST(StdTagsLanguage, Loops) {
       {"<#each 1..3#><#.#><#@number#> <#/each#>", "11 22 33 "},
       {"<#each -1..1#><#.#>,<#/each#>|<#each 1..n#><#.#><#/each#>", "-1,0,1,|123"},
       {"<#each 3..1#>x<#else#>empty<#/each#>", "empty"},
+      {"<#each 9223372036854775806..9223372036854775807#><#.#> <#/each#>",
+       "9223372036854775806 9223372036854775807 "},
       {"<#each tags#><#if @last#>!<#else#><#.#>,<#/if#><#/each#>", "a,!"},
       // Two loop names in one condition are two values.
       {"<#each tags#><#if @number == @count#>last<#elif @index < @count#>-<#/if#><#/each#>",
