@@ -3,6 +3,7 @@
 // escaping of a page's blocks where its layouts put them.
 #include <algorithm>
 #include <filesystem>
+#include <map>
 #include <string>
 
 #include "VekStdTags.h"
@@ -29,12 +30,34 @@ std::vector<TVekTemplateIssue> VekCheckTemplate(const AnsiString& Text, const An
         "pairs nested deeper than " + std::to_string(MaxDepth) + " (the limit --max-depth)", false);
   }
   if (Root) {
+    // An included file is parsed from the HTML state its include stands in,
+    // once per file and state, as a render parses it.
+    std::map<std::pair<std::string, std::string>, std::string> included;
     for (const auto& n : t->Nodes) {
       const bool include = n.Kind == vekstd::TNodeKind::Include;
       if ((!include && n.Kind != vekstd::TNodeKind::Extends) || n.Path.empty()) continue;
       try {
-        Root->Locate(Name, n.Path);
-      } catch (const EVekPathError& e) {
+        const TVekTemplateFile file = Root->Locate(Name, n.Path);
+        if (!include || !t->Errors.empty()) continue;
+        const vekstd::THtmlState& state = t->IncludeOf(n).State;
+        const auto key = std::make_pair(file.Path.string(), state.Key());
+        auto it = included.find(key);
+        if (it == included.end()) {
+          std::string problem;
+          const auto part =
+              vekstd::ParseTemplate(Root->Read(file), file.Name, TagBeg, TagEnd, state);
+          if (!part->Errors.empty()) {
+            problem =
+                part->Where(part->Errors.front().Offset) + ": " + part->Errors.front().Message;
+          } else if (part->EndState != part->StartState) {
+            problem = file.Name + " begins in " + part->StartState.Describe() + " and ends in " +
+                      part->EndState.Describe() +
+                      ": what follows it would be escaped for the wrong place";
+          }
+          it = included.emplace(key, problem).first;
+        }
+        if (!it->second.empty()) add(n.Begin, "include: " + it->second, false);
+      } catch (const EVekTemplateError& e) {
         add(n.Begin, std::string(include ? "include: " : "extends: ") + e.what(), false);
       }
     }

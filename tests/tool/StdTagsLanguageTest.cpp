@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -387,4 +388,92 @@ TEST(StdTagsLanguage, Layouts) {
             "2:1: warning: text outside any block of a template that extends a layout "
             "is never output");
   EXPECT_EQ(issues[1].rfind("2:7: warning: <#n#> stands outside any block", 0), 0u) << issues[1];
+}
+
+// Random templates over the language's tokens: each renders or is refused
+// with its place, and check finds what render refuses.
+TEST(StdTagsLanguage, CheckFindsWhatRenderRefuses) {
+  static const char* const kTokens[] = {"<#if a#>",
+                                        "<#if v == \"V\"#>",
+                                        "<#elif z#>",
+                                        "<#elif n > 1#>",
+                                        "<#else#>",
+                                        "<#/if#>",
+                                        "<#unless a#>",
+                                        "<#/unless#>",
+                                        "<#each x#>",
+                                        "<#each 1..3#>",
+                                        "<#each o#>",
+                                        "<#/each#>",
+                                        "<#v#>",
+                                        "<#v upper trim#>",
+                                        "<#n number=2#>",
+                                        "<#@key#>",
+                                        "<#@number#>",
+                                        "<#-- c <#v#> --#>",
+                                        "<#--",
+                                        "--#>",
+                                        "<#- v -#>",
+                                        "<#block b#>",
+                                        "<#/block#>",
+                                        "<#super#>",
+                                        "<#extends file=\"_l.html\"#>",
+                                        "<#include file=\"_p.html\"#>",
+                                        "\n",
+                                        "  ",
+                                        "t",
+                                        "<p title=\"",
+                                        "\"",
+                                        ">",
+                                        "<#",
+                                        "#>",
+                                        "<#if (a#>",
+                                        "<#v shout#>"};
+  TempSite site;
+  site.Write("_l.html", "<title><#block b#>L<#/block#></title>\n<#block c#><#/block#>");
+  site.Write("_p.html", "P");
+  const json data = json::parse(R"({"a":true,"z":false,"x":[1,2],"v":"V","n":3,"o":{"k":1}})");
+  TVekTemplateRoot root(site.Dir());
+  std::mt19937 random(1410);
+  int refused = 0, rendered = 0;
+  for (int i = 0; i < 3000; ++i) {
+    std::string t;
+    const int n = 1 + static_cast<int>(random() % 16);
+    for (int k = 0; k < n; ++k) t += kTokens[random() % (sizeof kTokens / sizeof *kTokens)];
+    std::vector<std::string> errors;
+    for (const auto& issue : VekCheckTemplate(t, "t.html", &root)) {
+      if (!issue.Warning)
+        errors.push_back(std::to_string(issue.Line) + ":" + std::to_string(issue.Column) + ": " +
+                         issue.Message);
+    }
+    for (const bool lenient : {false, true}) {
+      TVekStdTagsOptions o;
+      o.Lenient = lenient;
+      TVekPageProducer producer(nullptr);
+      TVekStdTags tags(&producer, root, std::make_shared<json>(data), o);
+      std::string error;
+      try {
+        tags.RenderText(t, "t.html");
+      } catch (const EVekTemplateError& e) {
+        error = e.what();
+      }
+      if (lenient) {
+        EXPECT_TRUE(error.empty() || error.rfind("t.html:", 0) == 0) << t << "\n" << error;
+        continue;
+      }
+      // A clean check renders; a refusal is one of check's errors (an include
+      // in a branch not taken is found by check alone).
+      if (errors.empty()) {
+        EXPECT_EQ(error, "") << t;
+        ++rendered;
+      } else if (!error.empty()) {
+        bool found = false;
+        for (const auto& e : errors) found |= error.rfind("t.html:" + e, 0) == 0;
+        EXPECT_TRUE(found) << t << "\n" << error << "\n" << ::testing::PrintToString(errors);
+        ++refused;
+      }
+    }
+  }
+  EXPECT_GT(rendered, 100);
+  EXPECT_GT(refused, 100);
 }
