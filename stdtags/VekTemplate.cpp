@@ -1,7 +1,9 @@
 // The template parser: one walk over the text with the producer's scanner,
-// pairs matched by per-name stacks as the producer matches them, then one
-// walk over the nodes for the nesting depth and the HTML context of every
-// value. Both walks are linear in the text; neither recurses.
+// pairs matched by per-name stacks as the producer matches them, each tag's
+// raw text read again for conditions, modifiers and ranges; then one pass
+// that drops lines of block tags and trims at <#- and -#>, and one walk over
+// the nodes for the nesting depth and the HTML context of every value and
+// block. Each is linear in the text; none recurses.
 #include "VekTemplate.h"
 
 #include <algorithm>

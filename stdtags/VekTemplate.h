@@ -118,8 +118,11 @@ struct TTemplate {
 /// in the HTML state Start. Walks the text once with the producer's own
 /// scanner; pairs are matched as the producer matches them (names compared
 /// upper-cased by the user's locale, nesting counted per name) in the same
-/// walk. Never throws for a malformed template: its faults become Errors,
-/// and its nodes then say what the producer's own tolerance would output.
+/// walk. Conditions, modifiers and ranges are read from each tag's raw text
+/// (quotes kept). Lines that hold only block tags are dropped, and blanks at
+/// <#- and -#>. Never throws for a malformed template: its faults become
+/// Errors, and its nodes then say what the producer's own tolerance would
+/// output.
 /// Throws EVekTemplateError for a text of 2 GiB or more.
 std::shared_ptr<const TTemplate> ParseTemplate(AnsiString Text, const AnsiString& Name,
                                                const AnsiString& Beg, const AnsiString& End,
