@@ -98,13 +98,27 @@ bool FormatNumber(const TData* V, const std::string* Text, const TModStep& S, st
       const unsigned long long mag =
           scaled < 0 ? 0ULL - static_cast<unsigned long long>(scaled) : scaled;
       const unsigned long long unit = static_cast<unsigned long long>(scale);
-      digits = std::to_string(mag / unit);
-      if (S.N > 0) {
-        frac = std::to_string(mag % unit);
-        frac.insert(0, static_cast<size_t>(S.N) - frac.size(), '0');
+      // The digits of the whole part, then those of the fraction, written
+      // from the right into a small buffer.
+      char buf[48];
+      char* end = buf + sizeof buf;
+      char* p = end;
+      unsigned long long rest = mag % unit;
+      for (long long k = 0; k < S.N; ++k, rest /= 10) *--p = static_cast<char>('0' + rest % 10);
+      char* fracAt = p;
+      unsigned long long left = mag / unit;
+      do {
+        *--p = static_cast<char>('0' + left % 10);
+        left /= 10;
+      } while (left > 0);
+      Out.clear();
+      if (scaled < 0) Out += '-';
+      if (S.B.empty()) {
+        Out.append(p, fracAt);
+      } else {
+        Out += Group(std::string(p, fracAt), S.B);
       }
-      Out = (scaled < 0 ? "-" : "") + Group(digits, S.B);
-      if (!frac.empty()) Out += S.C + frac;
+      if (S.N > 0) Out.append(S.C).append(fracAt, end);
       return true;
     }
     char buf[400];
@@ -382,13 +396,13 @@ void ApplyModifiers(const std::vector<TModStep>& Steps, const TData* V, TModResu
         continue;
       }
       case TModStep::Number: {
-        std::string out;
+        std::string& out = R.Scratch;
         if (FormatNumber(cur,
                          R.IsText ? &text
                                   : (cur && cur->is_string() ? &cur->get_ref<const std::string&>()
                                                              : nullptr),
                          s, out)) {
-          text = std::move(out);
+          text.swap(out);
           R.IsText = true;
         }
         continue;

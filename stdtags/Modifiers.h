@@ -56,6 +56,7 @@ struct TModResult {
   std::string Text;
   const TData* Value = nullptr;  ///< when not text: nullptr for a missing value
   TData Own;
+  std::string Scratch;  ///< a step's work space, kept for its capacity
 };
 
 /// Applies Steps in order to V (nullptr for a missing value) into R. Costs
