@@ -131,13 +131,19 @@ std::vector<TVekTemplateIssue> VekCheckDataNames(const AnsiString& Text, const A
         scopes.push_back(std::move(elements));
         f.Closes.push_back(n.Close);
       }
-    } else if (n.Kind == vekstd::TNodeKind::Include && !n.Path.empty()) {
+    } else if ((n.Kind == vekstd::TNodeKind::Include || n.Kind == vekstd::TNodeKind::Extends) &&
+               !n.Path.empty()) {
+      // A layout is looked into as an include without parameters is.
       try {
         const TVekTemplateFile file = Root.Locate(f.T->Name, n.Path);
         if (!visited.insert(file.Path.string()).second || frames.size() > 16) continue;
         auto t = vekstd::ParseTemplate(Root.Read(file), file.Name, TagBeg, TagEnd);
         const int at = f.IncludeAt < 0 ? n.Begin : f.IncludeAt;
-        scopes.push_back({&f.T->IncludeOf(n).Args});
+        if (n.Kind == vekstd::TNodeKind::Include) {
+          scopes.push_back({&f.T->IncludeOf(n).Args});
+        } else {
+          scopes.emplace_back();
+        }
         frames.push_back({std::move(t), 0, at, scopes.size(), {}});
       } catch (const EVekTemplateError&) {
         // Reported by the template check.

@@ -381,6 +381,12 @@ TEST(StdTagsLanguage, Layouts) {
   // check follows the layouts: a cycle is told at the extends.
   EXPECT_EQ(Check("<#extends file=\"a.html\"#>", &site),
             std::vector<std::string>{"1:1: extends: layout cycle through a.html"});
+  // check --data looks into the layouts too.
+  site.Write("_typo.html", "<title><#titel#></title><#block b#><#/block#>");
+  const auto names = VekCheckDataNames("<#extends file=\"_typo.html\"#><#block b#><#n#><#/block#>",
+                                       "page.html", root, kData);
+  ASSERT_EQ(names.size(), 1u);
+  EXPECT_EQ(names[0].Message, "no \"titel\" in the data (used at _typo.html:1:8)");
   // Text outside the blocks of a template that extends a layout is a warning.
   const auto issues = Check("<#extends file=\"_base.html\"#>\nstray <#n#>\n", &site);
   ASSERT_EQ(issues.size(), 2u) << ::testing::PrintToString(issues);
