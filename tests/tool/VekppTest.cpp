@@ -121,6 +121,11 @@ TEST(VekppRender, DataFromJsonYamlTomlStdinAndSet) {
     EXPECT_EQ(r.out, c.out) << what;
     EXPECT_NE(r.err.find(c.err), std::string::npos) << what << r.err;
   }
+  // --set open=false and open=0 are false to if, as the data files' are.
+  write("o.html", "<#if open#>open<#else#>closed<#/if#>");
+  for (const char* set : {"open=false", "open=0", "open=null", "open=[]"})
+    EXPECT_EQ(RunVekpp({"render", "o.html", "--set", set}, dir.path).out, "closed") << set;
+  EXPECT_EQ(RunVekpp({"render", "o.html", "--set", "open=yes"}, dir.path).out, "open");
   // Without --data, a YAML or TOML _data file of the root is read.
   write("_data.toml", "name = \"from toml\"\n");
   EXPECT_EQ(RunVekpp({"render", "t.html"}, dir.path).out, "from toml|||||");
