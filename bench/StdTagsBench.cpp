@@ -4,6 +4,9 @@
 // raw W2 throughput.
 //
 //   vek_stdtags_bench [Google Benchmark flags]   time everything
+//   vek_stdtags_bench --language                 the catalogue with a layout,
+//                                                conditions and modifiers against
+//                                                its plain form; exit 1 above 1.5x
 //   vek_stdtags_bench --scaling                  the growth per doubling of
 //                                                each case; exit 1 above 2.2x
 //   vek_stdtags_bench --once CASE SCALE          one run of one case, for
@@ -29,7 +32,7 @@
 #include "Workloads.h"
 
 namespace fs = std::filesystem;
-using nlohmann::json;
+using json = TVekData;
 
 namespace {
 
@@ -48,6 +51,21 @@ const char* const kCatalogue =
     "title=\"<#name#>\"><#name#></a> <span class=\"price\"><#price#></span><#if sale#> "
     "<em>sale</em><#/if#></li>\n<#/each#></ul>\n</body></html>\n";
 
+// The same page written with the template language: a layout, conditions
+// with comparisons, modifiers, a comment, and lines of block tags that vanish.
+const char* const kCatalogueLayout =
+    "<#-- The catalogue's layout --#>\n<!DOCTYPE html>\n<html><head><title><#block title#>"
+    "<#/block#></title></head><body>\n<#block content#>\n<#/block#>\n</body></html>\n";
+const char* const kCatalogueLanguage =
+    "<#extends file=\"_catalogue_layout.html\"#>\n"
+    "<#block title#><#title default=\"Catalogue\" trim#><#/block#>\n"
+    "<#block content#>\n<ul class=\"items\">\n"
+    "<#each items#>\n"
+    "<li id=\"item-<#@index#>\" data-price=\"<#price number=2#>\"><a href=\"/item/<#id#>\" "
+    "title=\"<#name trim#>\"><#name truncate=40#></a> <span class=\"price\"><#price#></span>"
+    "<#if sale and id >= 0#> <em>sale</em><#elif id < 0#> <em>never</em><#/if#></li>\n"
+    "<#else#>\n<li>none</li>\n<#/each#>\n</ul>\n<#/block#>\n";
+
 // A directory of templates for the whole run: the include fan-out (17 files,
 // each including the next one 4 times) and the catalogue page.
 class Site {
@@ -62,6 +80,8 @@ class Site {
                       : Repeat("<#include file=\"" + next + "\"#>\n", 4) + "<p>level</p>\n");
     }
     std::ofstream(dir_ / "catalogue.html") << kCatalogue;
+    std::ofstream(dir_ / "_catalogue_layout.html") << kCatalogueLayout;
+    std::ofstream(dir_ / "catalogue_language.html") << kCatalogueLanguage;
   }
   ~Site() {
     std::error_code ec;
@@ -158,14 +178,14 @@ json CatalogueData(int Items) {
   return {{"title", "Catalogue"}, {"items", items}};
 }
 
-void BM_Catalogue(benchmark::State& State) {
+void BM_Catalogue(benchmark::State& State, const char* Template) {
   const auto data = std::make_shared<json>(CatalogueData(10000));
   TVekTemplateRoot root(TheSite().Dir());
   TVekPageProducer producer(nullptr);
   TVekStdTags tags(&producer, root, data);
   size_t bytes = 0;
   for (auto _ : State) {
-    std::string page = tags.Render("catalogue.html");  // parsed once, then cached
+    std::string page = tags.Render(Template);  // parsed once, then cached
     bytes = page.size();
     benchmark::DoNotOptimize(page.data());
   }
@@ -206,6 +226,33 @@ std::vector<double> Seconds(const std::function<std::string(int)>& Run) {
   return best;
 }
 
+// The catalogue written with the language against its plain form: the best
+// of several turns each; exit 1 when the language costs more than 1.5x.
+int LanguageCost() {
+  const auto data = std::make_shared<json>(CatalogueData(10000));
+  TVekTemplateRoot root(TheSite().Dir());
+  TVekPageProducer producer(nullptr);
+  TVekStdTags tags(&producer, root, data);
+  const char* const names[2] = {"catalogue.html", "catalogue_language.html"};
+  double best[2] = {1e9, 1e9};
+  size_t bytes[2] = {0, 0};
+  for (int rep = 0; rep < 15; ++rep) {
+    for (int i = 0; i < 2; ++i) {
+      const auto t0 = std::chrono::steady_clock::now();
+      const std::string page = tags.Render(names[i]);
+      const std::chrono::duration<double> d = std::chrono::steady_clock::now() - t0;
+      best[i] = std::min(best[i], d.count());
+      bytes[i] = page.size();
+    }
+  }
+  const double ratio = best[1] / best[0];
+  std::printf("%-28s %10s %10s\n", "catalogue, 10,000 items", "ms", "bytes");
+  std::printf("%-28s %10.2f %10zu\n", "plain", best[0] * 1e3, bytes[0]);
+  std::printf("%-28s %10.2f %10zu\n", "layout, conditions, modifiers", best[1] * 1e3, bytes[1]);
+  std::printf("ratio %.2f%s\n", ratio, ratio <= 1.5 ? "" : "  ABOVE 1.5");
+  return ratio <= 1.5 ? 0 : 1;
+}
+
 int Scaling() {
   int failed = 0;
   std::printf("%-34s %10s %10s %10s %8s %8s\n", "case", "1x ms", "2x ms", "4x ms", "2x/1x",
@@ -226,6 +273,7 @@ int Scaling() {
 
 int main(int argc, char** argv) {
   if (argc == 2 && std::strcmp(argv[1], "--scaling") == 0) return Scaling();
+  if (argc == 2 && std::strcmp(argv[1], "--language") == 0) return LanguageCost();
   if (argc == 4 && std::strcmp(argv[1], "--once") == 0) {
     for (const Case& c : Cases()) {
       if (c.name == std::string(argv[2])) return c.run(std::atoi(argv[3])).empty() ? 1 : 0;
@@ -240,7 +288,10 @@ int main(int argc, char** argv) {
         ->Arg(4)
         ->Unit(benchmark::kMillisecond);
   }
-  benchmark::RegisterBenchmark("stdtags/catalogue_10000_items", BM_Catalogue)
+  benchmark::RegisterBenchmark("stdtags/catalogue_10000_items", BM_Catalogue, "catalogue.html")
+      ->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("stdtags/catalogue_10000_items_language", BM_Catalogue,
+                               "catalogue_language.html")
       ->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark("W2/vek", BM_RawW2)->Unit(benchmark::kMillisecond);
   benchmark::Initialize(&argc, argv);

@@ -182,8 +182,9 @@ std::string EscapeCss(const std::string& S) {
   return out;
 }
 
-std::string JsonForScript(const nlohmann::json& V) {
-  const std::string dumped = V.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+std::string JsonForScript(const nlohmann::ordered_json& V) {
+  const std::string dumped =
+      V.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
   std::string out;
   out.reserve(dumped.size());
   // These bytes stand only inside JSON strings, where \u escapes mean them.
@@ -225,7 +226,7 @@ bool SafeUrlScheme(const std::string& Url) {
 }
 
 void AppendEscaped(std::string& Out, const TEscape& E, const std::string& Text,
-                   const nlohmann::json& Json) {
+                   const nlohmann::ordered_json& Json) {
   if ((E.Inner == TInner::Html && E.Wrap == TWrap::None) ||
       (E.Inner == TInner::None && E.Wrap == TWrap::Quoted)) {
     if (E.KeepLeadingNewline && !Text.empty() && Text[0] == '\n') Out += '\n';
@@ -235,7 +236,8 @@ void AppendEscaped(std::string& Out, const TEscape& E, const std::string& Text,
   Out += ApplyEscape(E, Text, Json);
 }
 
-std::string ApplyEscape(const TEscape& E, const std::string& Text, const nlohmann::json& Json) {
+std::string ApplyEscape(const TEscape& E, const std::string& Text,
+                        const nlohmann::ordered_json& Json) {
   std::string inner;
   switch (E.Inner) {
     case TInner::None:

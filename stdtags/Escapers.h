@@ -27,7 +27,7 @@ std::string EscapeJsString(const std::string& S);
 std::string EscapeCss(const std::string& S);
 /// V as JSON for a script: <, >, &, ' and U+2028/U+2029 as \u escapes, so
 /// that it can close neither the script element nor an attribute.
-std::string JsonForScript(const nlohmann::json& V);
+std::string JsonForScript(const nlohmann::ordered_json& V);
 
 /// True when a browser would take Url to have the scheme http, https,
 /// mailto or tel, or none (a relative reference). The scheme is judged as
@@ -43,10 +43,11 @@ void AppendHtml(std::string& Out, const std::string& S);
 /// Appends Text escaped as ApplyEscape gives it to Out, without a copy on
 /// the common ways (element text, a quoted attribute).
 void AppendEscaped(std::string& Out, const TEscape& E, const std::string& Text,
-                   const nlohmann::json& Json);
+                   const nlohmann::ordered_json& Json);
 
 /// Escapes Value (the text of a value; Json is the value itself, for JSON
 /// contexts) as E says.
-std::string ApplyEscape(const TEscape& E, const std::string& Text, const nlohmann::json& Json);
+std::string ApplyEscape(const TEscape& E, const std::string& Text,
+                        const nlohmann::ordered_json& Json);
 
 }  // namespace vekstd

@@ -7,7 +7,7 @@
 #include "VekStdTags.h"
 #include "VekTemplate.h"
 
-using nlohmann::json;
+using json = TVekData;
 
 namespace {
 
@@ -84,43 +84,66 @@ std::vector<TVekTemplateIssue> VekCheckDataNames(const AnsiString& Text, const A
       f.Closes.pop_back();
       scopes.pop_back();
     }
-    const bool usesName = n.Kind == vekstd::TNodeKind::Value || n.Kind == vekstd::TNodeKind::Each ||
-                          n.Kind == vekstd::TNodeKind::If || n.Kind == vekstd::TNodeKind::Unless;
-    if (usesName && !n.Path.empty() && n.Path[0] != '@') {
-      const TScopeSet values = Resolve(scopes, n.Path);
+    // The names the node uses: a value's (unless it has a default), an
+    // each's list or a range's ends, the names in a condition.
+    std::vector<std::string> names;
+    const vekstd::TDetails& d = f.T->DetailsOf(n);
+    if (n.Kind == vekstd::TNodeKind::Value && !vekstd::HasDefault(d.Mods)) {
+      names.push_back(n.Path);
+    } else if (n.Kind == vekstd::TNodeKind::Each) {
+      if (!d.Range) names.push_back(n.Path);
+      for (const auto* end : {&d.From, &d.To}) {
+        if (d.Range && end->Kind == vekstd::TCondOp::OpPath) names.push_back(end->Path);
+      }
+    }
+    for (const auto& op : d.Cond) {
+      if (op.Kind == vekstd::TCondOp::OpPath) names.push_back(op.Path);
+    }
+    TScopeSet values;
+    for (const auto& path : names) {
+      if (path.empty() || path[0] == '@') continue;
+      values = Resolve(scopes, path);
       if (values.empty()) {
         TVekTemplateIssue issue;
         issue.Warning = true;
         if (f.IncludeAt < 0) {
           top->Position(n.Begin, issue.Line, issue.Column);
-          issue.Message = "no \"" + n.Path + "\" in the data";
+          issue.Message = "no \"" + path + "\" in the data";
         } else {
           top->Position(f.IncludeAt, issue.Line, issue.Column);
-          issue.Message = "no \"" + n.Path + "\" in the data (used at " + f.T->Where(n.Begin) + ")";
+          issue.Message = "no \"" + path + "\" in the data (used at " + f.T->Where(n.Begin) + ")";
         }
         issues.push_back(std::move(issue));
       }
-      if (n.Kind == vekstd::TNodeKind::Each && n.Close >= 0) {
-        TScopeSet elements;
-        for (const json* v : values) {
-          if (!v->is_array()) continue;
-          for (size_t i = 0; i < v->size() && i < kMaxElements; ++i) elements.push_back(&(*v)[i]);
-        }
-        // An each over an empty list: its names can be checked against nothing.
-        if (elements.empty()) {
-          f.Pos = static_cast<size_t>(n.Close) + 1;
-        } else {
-          scopes.push_back(std::move(elements));
-          f.Closes.push_back(n.Close);
-        }
+    }
+    if (n.Kind == vekstd::TNodeKind::Each && n.Close >= 0 && !d.Range) {
+      TScopeSet elements;
+      for (const json* v : values) {
+        if (!v->is_array() && !v->is_object()) continue;
+        size_t i = 0;
+        for (auto it = v->begin(); it != v->end() && i < kMaxElements; ++it, ++i)
+          elements.push_back(&*it);
       }
-    } else if (n.Kind == vekstd::TNodeKind::Include && !n.Path.empty()) {
+      // An each over an empty list: its names can be checked against nothing.
+      if (elements.empty()) {
+        f.Pos = static_cast<size_t>(n.Close) + 1;
+      } else {
+        scopes.push_back(std::move(elements));
+        f.Closes.push_back(n.Close);
+      }
+    } else if ((n.Kind == vekstd::TNodeKind::Include || n.Kind == vekstd::TNodeKind::Extends) &&
+               !n.Path.empty()) {
+      // A layout is looked into as an include without parameters is.
       try {
         const TVekTemplateFile file = Root.Locate(f.T->Name, n.Path);
         if (!visited.insert(file.Path.string()).second || frames.size() > 16) continue;
         auto t = vekstd::ParseTemplate(Root.Read(file), file.Name, TagBeg, TagEnd);
         const int at = f.IncludeAt < 0 ? n.Begin : f.IncludeAt;
-        scopes.push_back({&f.T->IncludeOf(n).Args});
+        if (n.Kind == vekstd::TNodeKind::Include) {
+          scopes.push_back({&f.T->IncludeOf(n).Args});
+        } else {
+          scopes.emplace_back();
+        }
         frames.push_back({std::move(t), 0, at, scopes.size(), {}});
       } catch (const EVekTemplateError&) {
         // Reported by the template check.

@@ -1,43 +1,28 @@
 // The renderer: walks a parsed template with an explicit stack of frames (a
-// pair's body, one element of an each, an included template), looking names
-// up in a stack of scopes, and enforces the limits of one render. Its cost
-// is linear in the nodes it visits and the bytes it outputs.
+// pair's body, one element of an each, a block, an included template),
+// looking names up in a stack of scopes, and enforces the limits of one
+// render. A template that extends a layout is rendered by walking the
+// outermost layout, each block taken from the nearest template of the chain
+// that defines it. Its cost is linear in the nodes it visits and the bytes
+// it outputs.
+#include <deque>
 #include <string>
 #include <vector>
 
 #include "Escapers.h"
+#include "Modifiers.h"
 #include "VekStdTags.h"
 #include "VekTemplate.h"
 
-using nlohmann::json;
+using json = TVekData;
 using vekstd::TNode;
 using vekstd::TNodeKind;
 using vekstd::TTemplate;
 
 namespace {
 
-bool Truthy(const json* V) {
-  if (!V) return false;
-  switch (V->type()) {
-    case json::value_t::null:
-      return false;
-    case json::value_t::boolean:
-      return V->get<bool>();
-    case json::value_t::number_integer:
-      return V->get<json::number_integer_t>() != 0;
-    case json::value_t::number_unsigned:
-      return V->get<json::number_unsigned_t>() != 0;
-    case json::value_t::number_float:
-      return V->get<json::number_float_t>() != 0;
-    case json::value_t::string:
-      return !V->get_ref<const json::string_t&>().empty();
-    case json::value_t::array:
-    case json::value_t::object:
-      return !V->empty();
-    default:
-      return true;
-  }
-}
+// The most numbers one range may hold.
+const long long kMaxRange = 1000000;
 
 // One step down a path: a member of an object, or an element of a list by
 // its decimal position.
@@ -54,6 +39,19 @@ const json* Step(const json* V, const std::string& Key) {
   return nullptr;
 }
 
+bool WholeNumber(const json* V, long long& Out) {
+  if (!V) return false;
+  if (V->is_number_integer() && !V->is_number_unsigned()) {
+    Out = V->get<long long>();
+    return true;
+  }
+  if (V->is_number_unsigned() && V->get<unsigned long long>() <= 0x7FFFFFFFFFFFFFFFull) {
+    Out = static_cast<long long>(V->get<unsigned long long>());
+    return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 class TVekStdTags::TRenderer {
@@ -61,32 +59,40 @@ class TVekStdTags::TRenderer {
   TRenderer(TVekStdTags& Tags) : FTags(Tags), FOptions(Tags.FOptions) {}
 
   AnsiString Run(const TPage& Page, int FirstNode) {
-    FScopes.push_back({FTags.FData.get(), -1, 0});
+    FScopes.push_back({FTags.FData.get(), -1, 0, nullptr, json()});
     TFrame root;
     root.Template = Page.Template;
     root.T = Page.Template.get();
     root.Pos = FirstNode;
-    root.Stop = static_cast<int>(root.T->Nodes.size());
-    root.IncludedAt = -1;
     root.Path = &Page.Path;
     root.OwnsTemplate = true;
+    root.Level = 0;
+    FChain.push_back(Page.Template);
+    FChainPaths.push_back(Page.Path);
+    if (Page.Template->Extends >= 0) {
+      Layouts();
+      root.T = FChain.back().get();
+      root.Template = FChain.back();
+      root.Path = &FChainPaths.back();
+      root.Level = static_cast<int>(FChain.size() - 1);
+      root.Pos = 0;
+    }
+    root.Stop = static_cast<int>(root.T->Nodes.size());
     FFrames.push_back(std::move(root));
     while (!FFrames.empty()) {
       TFrame& f = FFrames.back();
       if (f.Pos >= f.Stop) {
-        // The end of a body: the next element of an each, or back out.
-        if (f.List && ++f.Index < f.List->size()) {
-          FScopes.back() = {&(*f.List)[f.Index], static_cast<long>(f.Index),
-                            static_cast<long>(f.List->size())};
-          f.Pos = f.BodyBegin;
-          continue;
-        }
+        if (NextRound(f)) continue;
         if (f.PushedScope) FScopes.pop_back();
         FFrames.pop_back();
         continue;
       }
       const TNode& n = f.T->Nodes[static_cast<size_t>(f.Pos++)];
       FAt = &n;
+      if (++FSteps > FOptions.MaxSteps) {
+        Fail("the page takes more than " + std::to_string(FOptions.MaxSteps) +
+             " steps (the limit --max-steps)");
+      }
       switch (n.Kind) {
         case TNodeKind::Text:
           Append(f.T->Text.data() + n.Begin, static_cast<size_t>(n.End - n.Begin));
@@ -104,8 +110,14 @@ class TVekStdTags::TRenderer {
         case TNodeKind::Include:
           Include(n);
           break;
+        case TNodeKind::Block:
+          Block(n);
+          break;
+        case TNodeKind::Super:
+          Super();
+          break;
         default:
-          break;  // else, closing tags, tags that output nothing
+          break;  // else, elif, closing tags, extends, comments
       }
     }
     return std::move(FOut);
@@ -114,27 +126,35 @@ class TVekStdTags::TRenderer {
  private:
   struct TScope {
     const json* Value;
-    long Index;  // position within the list of an each, -1 for other scopes
-    long Count;
+    long long Index;  // position within the list of an each, -1 for other scopes
+    long long Count;
+    const std::string* Key;  // the member's name, when an each walks an object
+    json Own;                // the number of a range
   };
   struct TFrame {
     std::shared_ptr<const TTemplate> Template;  // held by an include's frame
     const TTemplate* T = nullptr;
     int Pos = 0, Stop = 0;
-    const json* List = nullptr;  // an each's list, walked element by element
-    size_t Index = 0;
+    // An each: a list or object walked element by element, or a range.
+    int Loop = 0;  // 0: none, 1: list or object, 2: range
+    json::const_iterator It, ItEnd;
+    bool Object = false;           // walks an object's members
+    long long Next = 0, Last = 0;  // a range's number in hand, and its last
     int BodyBegin = 0;
     bool PushedScope = false;
     bool OwnsTemplate = false;                    // the frame of a whole template
     int IncludedAt = -1;                          // offset of the include tag in the frame below
     const std::filesystem::path* Path = nullptr;  // the template's file
     std::shared_ptr<const std::filesystem::path> OwnPath;  // held by an include's frame
+    int Level = -1;  // the layout chain's template this walks, -1 for an include
+    int Block = -1;  // the block node whose definition this walks, or -1
+    int BlockLevel = -1;
   };
 
   const TFrame& Current() const { return FFrames.back(); }
 
-  // "file:line:col: message (included from a.html:1:2, from page.html:3:4)".
   [[noreturn]] void Fail(const std::string& Message) const {
+    if (FFrames.empty()) throw EVekTemplateError(Message);
     const TFrame& f = Current();
     std::string where = f.T->Where(FAt ? FAt->Begin : 0) + ": " + Message;
     std::string chain;
@@ -147,6 +167,48 @@ class TVekStdTags::TRenderer {
     }
     if (!chain.empty()) chain += ")";
     throw EVekTemplateError(where + chain);
+  }
+
+  // Resolves the layouts a template extends, outermost last, and places the
+  // blocks of each in the HTML context its layout gives them.
+  void Layouts() {
+    for (;;) {
+      const TTemplate& t = *FChain.back();
+      if (t.Extends < 0) break;
+      const TNode& n = t.Nodes[static_cast<size_t>(t.Extends)];
+      auto fail = [&](const std::string& Message) {
+        throw EVekTemplateError(t.Where(n.Begin) + ": " + Message);
+      };
+      if (static_cast<int>(FChain.size()) > FOptions.MaxIncludeDepth) {
+        fail("layouts extend each other deeper than " + std::to_string(FOptions.MaxIncludeDepth));
+      }
+      TVekTemplateFile file;
+      try {
+        file = FTags.FRoot.Locate(t.Name, n.Path);
+      } catch (const EVekPathError& e) {
+        fail(std::string("extends: ") + e.what());
+      }
+      for (size_t i = 0; i < FChainPaths.size(); ++i) {
+        if (FChainPaths[i] != file.Path) continue;
+        std::string names;
+        for (const auto& c : FChain) names += c->Name + " -> ";
+        fail("layout cycle: " + names + file.Name);
+      }
+      std::shared_ptr<const TTemplate> layout;
+      try {
+        layout = FOptions.Cache->Get(FTags.FRoot, file, FOptions.TagBeg, FOptions.TagEnd,
+                                     vekstd::THtmlState());
+        FTags.Refuse(*layout);
+      } catch (const EVekTemplateError& e) {
+        fail(std::string("extends: ") + e.what());
+      }
+      FChain.push_back(std::move(layout));
+      FChainPaths.push_back(file.Path);
+    }
+    for (size_t i = FChain.size() - 1; i-- > 0;) {
+      FChain[i] = vekstd::PlaceBlocks(*FChain[i], *FChain[i + 1]);
+      FTags.Refuse(*FChain[i]);
+    }
   }
 
   void Append(const char* Bytes, size_t N) {
@@ -171,23 +233,59 @@ class TVekStdTags::TRenderer {
 
   // A frame over the nodes [Begin, Stop) of the current template.
   TFrame Body(int Begin, int Stop) const {
+    const TFrame& c = Current();
     TFrame f;
-    f.T = Current().T;
+    f.T = c.T;
     f.Pos = Begin;
     f.Stop = Stop;
-    f.Path = Current().Path;
+    f.Path = c.Path;
+    f.Level = c.Level;
+    f.Block = c.Block;
+    f.BlockLevel = c.BlockLevel;
     return f;
+  }
+
+  // The end of an each's body: on to the next element, if any.
+  bool NextRound(TFrame& F) {
+    TScope& s = FScopes.back();
+    if (F.Loop == 1) {
+      if (++F.It == F.ItEnd) return false;
+      s.Value = &*F.It;
+      s.Key = F.Object ? &F.It.key() : nullptr;
+    } else if (F.Loop == 2) {
+      if (F.Next >= F.Last) return false;  // never past the last: no overflow
+      s.Own = ++F.Next;
+    } else {
+      return false;
+    }
+    ++s.Index;
+    F.Pos = F.BodyBegin;
+    return true;
   }
 
   const json* Lookup(const AnsiString& Path, json& Scratch) const {
     if (Path == ".") return FScopes.back().Value;
-    if (Path == "@index" || Path == "@first" || Path == "@last") {
+    if (!Path.empty() && Path[0] == '@') {
       for (auto it = FScopes.rbegin(); it != FScopes.rend(); ++it) {
         if (it->Index < 0) continue;
         if (Path == "@index") {
           Scratch = it->Index;
+        } else if (Path == "@number") {
+          Scratch = it->Index + 1;
+        } else if (Path == "@count") {
+          Scratch = it->Count;
+        } else if (Path == "@first") {
+          Scratch = it->Index == 0;
+        } else if (Path == "@last") {
+          Scratch = it->Index == it->Count - 1;
+        } else if (Path == "@key") {
+          if (it->Key) {
+            Scratch = *it->Key;
+          } else {
+            Scratch = it->Index;
+          }
         } else {
-          Scratch = Path == "@first" ? it->Index == 0 : it->Index == it->Count - 1;
+          return nullptr;
         }
         return &Scratch;
       }
@@ -221,10 +319,21 @@ class TVekStdTags::TRenderer {
   }
 
   void Value(const TNode& N) {
+    static const json kNull;
     json scratch;
-    const json* v = Require(N.Path, scratch);
+    const auto& mods = Current().T->DetailsOf(N).Mods;
+    const json* v = vekstd::HasDefault(mods) ? Lookup(N.Path, scratch) : Require(N.Path, scratch);
     const vekstd::TEscape& escape = Current().T->EscapeOf(N);
     const bool asJson = escape.Inner == vekstd::TInner::JsValue;
+    if (!mods.empty()) {
+      vekstd::ApplyModifiers(mods, v, FModified);
+      if (FModified.IsText) {
+        vekstd::AppendEscaped(FOut, escape, FModified.Text, asJson ? json(FModified.Text) : kNull);
+        CheckSize();
+        return;
+      }
+      v = FModified.Value;
+    }
     if (!v) {
       if (asJson) Append("null", 4);  // keeps the script's syntax
       return;
@@ -254,7 +363,7 @@ class TVekStdTags::TRenderer {
         }
         break;
       default:
-        if (!asJson) return;
+        if (!asJson) return;  // null
         break;
     }
     // Escaped straight into the page, then measured against the limit.
@@ -262,43 +371,159 @@ class TVekStdTags::TRenderer {
     CheckSize();
   }
 
-  void Each(const TNode& N) {
+  // The bounds of a range, by their literals or names.
+  long long Bound(const vekstd::TCondOp& Op) {
     json scratch;
-    const json* list = Require(N.Path, scratch);
+    const json* v = Op.Kind == vekstd::TCondOp::OpLiteral ? &Op.Literal : Require(Op.Path, scratch);
+    long long out = 0;
+    if (!WholeNumber(v, out)) {
+      Fail("a range's end \"" + (Op.Kind == vekstd::TCondOp::OpPath ? Op.Path : v->dump()) +
+           "\" is not a whole number");
+    }
+    return out;
+  }
+
+  void Each(const TNode& N) {
     TFrame& f = FFrames.back();
     const int body = f.Pos, close = N.Close;
+    const int stop = N.Else >= 0 ? N.Else : close;
     f.Pos = close + 1;
-    if (!list || list->is_null()) return;
-    if (!list->is_array()) {
-      if (FOptions.Strict) Fail("\"" + N.Path + "\" is not a list");
-      return;
-    }
-    if (list->empty() || body == close) return;
-    TFrame frame = Body(body, close);
-    frame.List = list;
+    TFrame frame = Body(body, stop);
     frame.BodyBegin = body;
     frame.PushedScope = true;
+    TScope scope{nullptr, 0, 0, nullptr, json()};
+    const vekstd::TDetails& d = Current().T->DetailsOf(N);
+    if (d.Range) {
+      const long long from = Bound(d.From), last = Bound(d.To);
+      if (last >= from) {
+        if (static_cast<long double>(last) - static_cast<long double>(from) >= kMaxRange)
+          Fail("a range of more than " + std::to_string(kMaxRange) + " numbers");
+        frame.Loop = 2;
+        frame.Next = from;
+        frame.Last = last;
+        scope.Count = last - from + 1;
+        scope.Own = from;
+      }
+    } else {
+      json scratch;
+      const json* list = Require(N.Path, scratch);
+      if (list && !list->is_null() && !list->is_array() && !list->is_object() && FOptions.Strict)
+        Fail("\"" + N.Path + "\" is neither a list nor an object");
+      if (list && (list->is_array() || list->is_object()) && !list->empty()) {
+        frame.Loop = 1;
+        frame.It = list->cbegin();
+        frame.ItEnd = list->cend();
+        scope.Value = &*frame.It;
+        frame.Object = list->is_object();
+        scope.Key = frame.Object ? &frame.It.key() : nullptr;
+        scope.Count = static_cast<long long>(list->size());
+      }
+    }
+    if (frame.Loop == 0) {
+      if (N.Else >= 0 && N.Else + 1 < close) Push(Body(N.Else + 1, close));
+      return;
+    }
+    if (body == stop) return;
     Push(std::move(frame));
-    FScopes.push_back({&(*list)[0], 0, static_cast<long>(list->size())});
+    FScopes.push_back(std::move(scope));
+    if (!FScopes.back().Value) FScopes.back().Value = &FScopes.back().Own;
+  }
+
+  bool Holds(const TNode& N) {
+    const auto& cond = Current().T->DetailsOf(N).Cond;
+    if (cond.empty()) return false;  // a faulty condition, rendered leniently
+    // Each @name looked up gets its own scratch value; reserved so that none
+    // moves while the condition is evaluated.
+    FCondScratch.clear();
+    FCondScratch.reserve(cond.size());
+    return vekstd::EvalCondition(
+        cond,
+        [&](const std::string& Path) {
+          FCondScratch.emplace_back();
+          return Require(Path, FCondScratch.back());
+        },
+        [&](const std::string& Types) {
+          if (FOptions.Strict)
+            Fail("cannot order " + Types + " in " + FTags.FOptions.TagBeg + "..." +
+                 FTags.FOptions.TagEnd);
+        },
+        FCondStack);
   }
 
   void Condition(const TNode& N) {
-    json scratch;
-    const bool yes = Truthy(Require(N.Path, scratch)) == (N.Kind == TNodeKind::If);
+    const TTemplate& t = *Current().T;
     TFrame& f = FFrames.back();
-    const int body = f.Pos;
-    f.Pos = N.Close + 1;
-    int begin = body, stop = N.Close;
-    if (N.Else >= 0) {
-      if (yes) {
-        stop = N.Else;
-      } else {
-        begin = N.Else + 1;
+    const int close = N.Close;
+    f.Pos = close + 1;
+    const TNode* branch = &N;
+    int begin = static_cast<int>(&N - t.Nodes.data()) + 1;
+    for (;;) {
+      FAt = branch;
+      bool yes = true;
+      if (branch->Kind == TNodeKind::If || branch->Kind == TNodeKind::Elif) {
+        yes = Holds(*branch);
+      } else if (branch->Kind == TNodeKind::Unless) {
+        yes = !Holds(*branch);
       }
-    } else if (!yes) {
+      if (yes) break;
+      if (branch->Else < 0) return;
+      begin = branch->Else + 1;
+      branch = &t.Nodes[static_cast<size_t>(branch->Else)];
+    }
+    const int stop = branch->Else >= 0 ? branch->Else : close;
+    if (begin < stop) Push(Body(begin, stop));
+  }
+
+  // A block of a layout: its definition in the nearest template that has one.
+  void Block(const TNode& N) {
+    TFrame& f = FFrames.back();
+    const int self = static_cast<int>(&N - f.T->Nodes.data());
+    f.Pos = N.Close + 1;
+    if (f.Level < 0) {
+      if (self + 1 < N.Close) Push(Body(self + 1, N.Close));
       return;
     }
-    if (begin < stop) Push(Body(begin, stop));
+    for (int level = 0; level <= f.Level; ++level) {
+      const int def = FChain[static_cast<size_t>(level)]->FindBlock(N.Path);
+      if (def >= 0) {
+        Definition(level, def);
+        return;
+      }
+    }
+  }
+
+  // <#super#>: the definition of the enclosing block in the next layout out.
+  void Super() {
+    const TFrame& f = Current();
+    if (f.Block < 0) return;
+    const TTemplate& t = *FChain[static_cast<size_t>(f.BlockLevel)];
+    const AnsiString name = t.Nodes[static_cast<size_t>(f.Block)].Path;
+    for (size_t level = static_cast<size_t>(f.BlockLevel) + 1; level < FChain.size(); ++level) {
+      const int def = FChain[level]->FindBlock(name);
+      if (def >= 0) {
+        Definition(static_cast<int>(level), def);
+        return;
+      }
+    }
+  }
+
+  void Definition(int Level, int Def) {
+    const TTemplate* t = FChain[static_cast<size_t>(Level)].get();
+    for (const TFrame& fr : FFrames) {
+      if (fr.T == t && fr.Block == Def && fr.BlockLevel == Level)
+        Fail("the block \"" + t->Nodes[static_cast<size_t>(Def)].Path +
+             "\" would hold itself (through super and the blocks within it)");
+    }
+    const TNode& d = t->Nodes[static_cast<size_t>(Def)];
+    TFrame frame;
+    frame.T = t;
+    frame.Pos = Def + 1;
+    frame.Stop = d.Close;
+    frame.Path = &FChainPaths[static_cast<size_t>(Level)];
+    frame.Level = Level;
+    frame.Block = Def;
+    frame.BlockLevel = Level;
+    Push(std::move(frame));
   }
 
   void Include(const TNode& N) {
@@ -359,16 +584,23 @@ class TVekStdTags::TRenderer {
     const bool args = !argsValue.empty();
     frame.PushedScope = args;
     Push(std::move(frame));
-    if (args) FScopes.push_back({&argsValue, -1, 0});
+    if (args) FScopes.push_back({&argsValue, -1, 0, nullptr, json()});
   }
 
   TVekStdTags& FTags;
   const TVekStdTagsOptions& FOptions;
   std::vector<TFrame> FFrames;
-  std::vector<TScope> FScopes;
+  std::deque<TScope> FScopes;  // a deque: a scope's Own stays where it is
+  // The template rendered and the layouts it extends, outermost last.
+  std::vector<std::shared_ptr<const TTemplate>> FChain;
+  std::vector<std::filesystem::path> FChainPaths;
   AnsiString FOut;
-  const TNode* FAt = nullptr;  // the node being rendered, for messages
+  const TNode* FAt = nullptr;           // the node being rendered, for messages
+  vekstd::TModResult FModified;         // a value's modifiers' work, its buffers reused
+  std::vector<const json*> FCondStack;  // a condition's operands, reused
+  std::vector<json> FCondScratch;       // the @names a condition looked up
   long long FIncludes = 0;
+  long long FSteps = 0;  // nodes visited
 };
 
 AnsiString TVekStdTags::Walk(const TPage& Page, int FirstNode) {

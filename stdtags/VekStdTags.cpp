@@ -10,7 +10,7 @@
 #include "TextRoutines.h"
 #include "VekTemplate.h"
 
-using nlohmann::json;
+using json = TVekData;
 namespace fs = std::filesystem;
 
 AnsiString VekHtmlEscape(const AnsiString& S) {
@@ -28,6 +28,12 @@ TVekStdTags::TVekStdTags(TVekPageProducer* Producer, const TVekTemplateRoot& Roo
   FProducer->SetOnVekTag([this](TObject*, const AnsiString& Name, TStrings*, AnsiString& RetText,
                                 int& RetState) { Tag(Name, RetText, RetState); });
 }
+
+TVekStdTags::TVekStdTags(TVekPageProducer* Producer, const TVekTemplateRoot& Root,
+                         std::shared_ptr<const nlohmann::json> Data, TVekStdTagsOptions Options)
+    : TVekStdTags(Producer, Root,
+                  Data ? std::make_shared<const json>(*Data) : std::shared_ptr<const json>(),
+                  std::move(Options)) {}
 
 TVekStdTags::~TVekStdTags() {
   FProducer->SetOnVekTag(nullptr);
@@ -60,7 +66,18 @@ AnsiString TVekStdTags::Load(const AnsiString& Name) {
   FLoaded = {};
   const TVekTemplateFile file = FRoot.Locate("", Name);
   FLoaded = Parse(file);
-  return FLoaded.Template->Text;
+  // The producer copies the text before the first tag as it is: hand it that
+  // text as the parsed template outputs it (a line of block tags dropped,
+  // nothing at all before the extends of a layout's page).
+  const vekstd::TTemplate& t = *FLoaded.Template;
+  if (t.Nodes.empty() || t.Nodes[0].Kind != vekstd::TNodeKind::Text || t.Nodes.size() == 1)
+    return t.Text;
+  const vekstd::TNode& lead = t.Nodes[0];
+  const size_t tag = static_cast<size_t>(t.Nodes[1].Begin);
+  AnsiString text;
+  if (t.Extends < 0) text = t.Text.substr(static_cast<size_t>(lead.Begin), lead.End - lead.Begin);
+  text.append(t.Text, tag, AnsiString::npos);
+  return text;
 }
 
 AnsiString TVekStdTags::Render(const AnsiString& Name) {

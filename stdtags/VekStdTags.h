@@ -22,11 +22,18 @@
 //   <#include file="part.html" title="Menu"#>
 //                                     the same, with <#title#> set inside it
 //
+// and the rest of the template language (docs/template-language.md): elif
+// and conditions with comparisons (<#if role == "admin" and n > 2#>),
+// modifiers (<#price number=2 group#>, <#name trim upper#>), @number, @count
+// and @key, else in each, ranges (<#each 1..5#>), comments <#-- ... --#>,
+// lines of block tags that vanish, <#- and -#>, and layouts (<#extends
+// file="_layout.html"#>, <#block NAME#>...<#/block#>, <#super#>).
+//
 // A value is falsy when it is missing, null, false, 0, "", [] or {}.
 //
 //   TVekTemplateRoot root("site");
 //   TVekPageProducer producer(nullptr);
-//   TVekStdTags tags(&producer, root, std::make_shared<nlohmann::json>(data));
+//   TVekStdTags tags(&producer, root, std::make_shared<TVekData>(data));
 //   AnsiString page = tags.Render("index.html");
 //
 // A template is parsed once, with the producer's own scanner and its rules
@@ -50,6 +57,11 @@
 #include <nlohmann/json.hpp>
 
 #include "VekPgProd.h"
+
+/// The data a template is rendered with: a JSON tree whose objects keep
+/// their members in the order they were read (so that each over an object
+/// walks them in the data's order).
+using TVekData = nlohmann::ordered_json;
 
 namespace vekstd {
 struct TTemplate;
@@ -168,7 +180,7 @@ VEKSTDTAGS_API std::vector<TVekTemplateIssue> VekCheckTemplate(
 /// in one stand at the include tag and name their own place.
 VEKSTDTAGS_API std::vector<TVekTemplateIssue> VekCheckDataNames(
     const AnsiString& Text, const AnsiString& Name, const TVekTemplateRoot& Root,
-    const nlohmann::json& Data, const AnsiString& TagBeg = "<#", const AnsiString& TagEnd = "#>");
+    const TVekData& Data, const AnsiString& TagBeg = "<#", const AnsiString& TagEnd = "#>");
 
 /// Parsed templates by file, kept while the file is unchanged (its stamp);
 /// at most 4096 of them. Safe to share between threads.
@@ -216,6 +228,9 @@ struct TVekStdTagsOptions {
   long long MaxIncludes = 10000;
   long long MaxOutput = 256LL << 20;
   int MaxDepth = 256;
+  /// The most tags and texts one render may visit: loops within loops over
+  /// data with empty bodies output nothing and would otherwise run on.
+  long long MaxSteps = 100000000;
   /// Where parsed templates are kept; null for a cache of this binder's own.
   std::shared_ptr<TVekTemplateCache> Cache;
 };
@@ -229,6 +244,10 @@ class VEKSTDTAGS_API TVekStdTags {
   /// owned and must outlive this object; Data (not null) is shared and only
   /// read. Throws std::invalid_argument for a null Producer or Data.
   TVekStdTags(TVekPageProducer* Producer, const TVekTemplateRoot& Root,
+              std::shared_ptr<const TVekData> Data, TVekStdTagsOptions Options = {});
+  /// The same for data held as nlohmann::json, copied into a TVekData (its
+  /// objects keep nlohmann::json's order: sorted by name).
+  TVekStdTags(TVekPageProducer* Producer, const TVekTemplateRoot& Root,
               std::shared_ptr<const nlohmann::json> Data, TVekStdTagsOptions Options = {});
   /// Unsets the producer's handler.
   ~TVekStdTags();
@@ -238,8 +257,10 @@ class VEKSTDTAGS_API TVekStdTags {
   /// Reads and parses the template Name (relative to the root), or takes it
   /// from the cache, and returns its text: expanded by any entry point of the
   /// producer (ContentFromString, as a web dispatcher does), it gives the
-  /// page. The producer copies the text before the first tag; its handler
-  /// renders the rest from the parsed template and stops the expansion.
+  /// page. The producer copies the text before the first tag (returned as
+  /// the template outputs it: without a line of block tags, and empty before
+  /// an extends); its handler renders the rest from the parsed template and
+  /// stops the expansion.
   /// Expanding other text than the last one loaded is an error, as far as it
   /// is noticed (its first tag must be the loaded template's).
   /// Throws EVekPathError, and EVekTemplateError for a malformed template
@@ -267,7 +288,7 @@ class VEKSTDTAGS_API TVekStdTags {
 
   TVekPageProducer* FProducer;
   const TVekTemplateRoot& FRoot;
-  std::shared_ptr<const nlohmann::json> FData;
+  std::shared_ptr<const TVekData> FData;
   TVekStdTagsOptions FOptions;
   TPage FLoaded;  // what Load returned last
 };

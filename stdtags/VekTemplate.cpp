@@ -1,11 +1,14 @@
 // The template parser: one walk over the text with the producer's scanner,
-// pairs matched by per-name stacks as the producer matches them, then one
-// walk over the nodes for the nesting depth and the HTML context of every
-// value. Both walks are linear in the text; neither recurses.
+// pairs matched by per-name stacks as the producer matches them, each tag's
+// raw text read again for conditions, modifiers and ranges; then one pass
+// that drops lines of block tags and trims at <#- and -#>, and one walk over
+// the nodes for the nesting depth and the HTML context of every value and
+// block. Each is linear in the text; none recurses.
 #include "VekTemplate.h"
 
 #include <algorithm>
 #include <cstdint>
+#include <set>
 #include <stdexcept>
 
 #include "TextRoutines.h"
@@ -92,30 +95,259 @@ const char* ForeignBom(const AnsiString& T) {
   return nullptr;
 }
 
-const char* const kPairNames[3] = {"each", "if", "unless"};
-const TNodeKind kPairKinds[3] = {TNodeKind::Each, TNodeKind::If, TNodeKind::Unless};
+void SortFindings(TTemplate& T);
+
+const int kPairs = 4;
+const char* const kPairNames[kPairs] = {"each", "if", "unless", "block"};
+const TNodeKind kPairKinds[kPairs] = {TNodeKind::Each, TNodeKind::If, TNodeKind::Unless,
+                                      TNodeKind::Block};
 
 // Names that look like control tags of other template languages: taken for
 // a mistake rather than for a value of that name.
 bool LooksLikeControl(const AnsiString& Name) {
-  static const char* const names[] = {"elif",    "elsif",     "elseif", "endif",
-                                      "endeach", "endunless", "endfor", "end"};
+  static const char* const names[] = {"elsif",  "elseif", "endif",   "endeach",  "endunless",
+                                      "endfor", "for",    "foreach", "endblock", "end"};
   for (const char* n : names) {
     if (Name == n) return true;
   }
   return false;
 }
 
-TModifier ModifierOf(const AnsiString& P) {
-  static const std::pair<const char*, TModifier> mods[] = {
-      {"raw", TModifier::Raw},  {"html", TModifier::Html}, {"attr", TModifier::Attr},
-      {"url", TModifier::Url},  {"js", TModifier::Js},     {"css", TModifier::Css},
-      {"json", TModifier::Json}};
-  for (const auto& m : mods) {
-    if (P == m.first) return m.second;
-  }
-  return TModifier::None;
+bool IsBlankByte(char C) {
+  return static_cast<unsigned char>(C) <= 32;
 }
+
+// Tags that vanish together with a line holding nothing else but blanks.
+bool StandaloneName(const AnsiString& Name) {
+  static const char* const names[] = {"each",    "if",    "elif", "else",    "unless", "block",
+                                      "extends", "/each", "/if",  "/unless", "/block"};
+  for (const char* n : names) {
+    if (Name == n) return true;
+  }
+  return false;
+}
+
+// The second walk over the nodes: nesting depth, the HTML context of every
+// value, and the states blocks and includes begin in. With a Parent, the
+// blocks outside any other block begin where the Parent's block of the same
+// name begins.
+class TStructure {
+ public:
+  TStructure(TTemplate& T, const TTemplate* Parent) : T(T), FParent(Parent) {}
+
+  void Run() {
+    T.Escapes.clear();
+    T.FirstAtDepth.clear();
+    THtmlState state = T.StartState;
+    std::string problem;
+    int blocks = 0;  // open blocks
+    for (size_t i = 0; i < T.Nodes.size(); ++i) {
+      TNode& n = T.Nodes[i];
+      const bool outside = T.Extends >= 0 && blocks == 0 && static_cast<int>(i) > T.Extends;
+      switch (n.Kind) {
+        case TNodeKind::Text: {
+          problem.clear();
+          const char* base = T.Text.data();
+          if (outside) {
+            for (int k = n.Begin; k < n.End; ++k) {
+              if (!IsBlankByte(base[k])) {
+                Warn(k,
+                     "text outside any block of a template that extends a layout is never "
+                     "output");
+                break;
+              }
+            }
+          }
+          if (const char* at = HtmlFeed(state, base + n.Begin, base + n.End, problem))
+            Error(static_cast<int>(at - base), problem);
+          break;
+        }
+        case TNodeKind::Value:
+        case TNodeKind::Include:
+        case TNodeKind::Super:
+          if (outside) {
+            Warn(n.Begin, T.TagAt(n) +
+                              " stands outside any block of a template that extends a layout: "
+                              "it is never output");
+          }
+          if (n.Kind == TNodeKind::Value) {
+            Value(n, state);
+          } else if (n.Kind == TNodeKind::Include) {
+            T.Includes[static_cast<size_t>(n.Extra)].State = state;
+          } else if (!FBlocks.empty()) {
+            Super(n, state);
+          }
+          break;
+        case TNodeKind::Block: {
+          const TNode* parent = nullptr;
+          if (FParent && blocks == 0) {
+            const int at = FParent->FindBlock(n.Path);
+            if (at >= 0) {
+              parent = &FParent->Nodes[static_cast<size_t>(at)];
+              state = FParent->BlockOf(*parent).Begin;
+            }
+          }
+          T.BlockStates[static_cast<size_t>(n.Extra)].Begin = state;
+          FBlocks.push_back({static_cast<int>(i), parent});
+          ++blocks;
+          Open(i, state);
+          break;
+        }
+        case TNodeKind::Each:
+        case TNodeKind::If:
+        case TNodeKind::Unless:
+          Open(i, state);
+          break;
+        case TNodeKind::Elif:
+        case TNodeKind::Else:
+          if (!FLevels.empty()) {
+            TLevel& l = FLevels.back();
+            Meet(l, state);
+            if (n.Kind == TNodeKind::Else) l.SawElse = true;
+            state = FKept[static_cast<size_t>(l.AtOpen)];
+          }
+          break;
+        case TNodeKind::Close:
+          if (!FLevels.empty()) {
+            TLevel& l = FLevels.back();
+            const TNode& open = T.Nodes[static_cast<size_t>(l.Node)];
+            // A loop's body and a condition without else may be passed over.
+            if (open.Kind != TNodeKind::Block && (open.Kind == TNodeKind::Each || !l.SawElse))
+              Meet(l, FKept[static_cast<size_t>(l.AtOpen)]);
+            Meet(l, state);
+            if (open.Kind == TNodeKind::Block) {
+              --blocks;
+              T.BlockStates[static_cast<size_t>(open.Extra)].End = state;
+              const TNode* parent = FBlocks.back().Parent;
+              const THtmlState& end = parent ? FParent->BlockOf(*parent).End : state;
+              if (state != end) {
+                Error(open.Begin,
+                      T.TagAt(open) + " ends in " + state.Describe() + " but in the layout in " +
+                          end.Describe() +
+                          ": what follows it there would be escaped for the wrong place");
+              }
+              FBlocks.pop_back();
+            }
+            FLevels.pop_back();
+          }
+          break;
+        default:
+          break;
+      }
+    }
+    T.EndState = state;
+  }
+
+ private:
+  // States are kept once per run of equal ones (FKept): deep nesting in one
+  // place keeps one.
+  struct TLevel {
+    int Node;
+    int AtOpen, End;  // in FKept; End is -1 until one way through has ended
+    bool SawElse = false, Told = false;
+  };
+
+  int Keep(const THtmlState& S) {
+    if (FKept.empty() || FKept.back() != S) FKept.push_back(S);
+    return static_cast<int>(FKept.size() - 1);
+  }
+
+  void Error(int Offset, const std::string& Message) { T.Errors.push_back({Offset, Message}); }
+  void Warn(int Offset, const std::string& Message) { T.Warnings.push_back({Offset, Message}); }
+
+  // <#super#> stands for the layout's definition of the enclosing block: it
+  // must stand where that begins, and leaves the state where that ends.
+  void Super(const TNode& N, THtmlState& State) {
+    if (!FParent) return;
+    const int def = FParent->FindBlock(T.Nodes[static_cast<size_t>(FBlocks.back().Node)].Path);
+    if (def < 0) return;
+    const TNode& p = FParent->Nodes[static_cast<size_t>(def)];
+    const THtmlState& begin = FParent->BlockOf(p).Begin;
+    if (State != begin) {
+      Error(N.Begin, T.TagAt(N) + " stands in " + State.Describe() +
+                         " but the layout's block begins in " + begin.Describe());
+    }
+    State = FParent->BlockOf(p).End;
+  }
+
+  void Open(size_t I, const THtmlState& State) {
+    FLevels.push_back({static_cast<int>(I), Keep(State), -1});
+    if (FLevels.size() > T.FirstAtDepth.size()) T.FirstAtDepth.push_back(static_cast<int>(I));
+  }
+
+  // One way through a pair ends in State: all ways must end alike.
+  void Meet(TLevel& L, const THtmlState& State) {
+    if (L.End < 0) {
+      L.End = Keep(State);
+    } else if (State != FKept[static_cast<size_t>(L.End)] && !L.Told) {
+      L.Told = true;
+      const TNode& open = T.Nodes[static_cast<size_t>(L.Node)];
+      Error(open.Begin, "the HTML context is " + FKept[static_cast<size_t>(L.End)].Describe() +
+                            " on one way through " + T.TagAt(open) + " and " + State.Describe() +
+                            " on another: values after it cannot be escaped for both");
+    }
+  }
+
+  void Value(TNode& N, THtmlState& State) {
+    std::string problem;
+    TEscape e = HtmlValueAt(State, problem);
+    const TWrap wrap = e.Wrap;
+    switch (N.Modifier) {
+      case TModifier::None:
+        if (!problem.empty()) Error(N.Begin, T.TagAt(N) + ": " + problem);
+        Keep(N, std::move(e));
+        return;
+      case TModifier::Raw:
+        e.Inner = TInner::None;
+        e.Wrap = TWrap::None;
+        if (e.RawIsRisky) {
+          Warn(N.Begin,
+               T.TagAt(N) + " stands in " + e.Where + ": a raw value there can run script");
+        }
+        break;
+      case TModifier::Html:
+        e.Inner = TInner::Html;
+        e.Wrap = TWrap::None;
+        break;
+      case TModifier::Attr:
+        e.Inner = TInner::None;
+        e.Wrap = TWrap::Unquoted;
+        break;
+      case TModifier::Url:
+        e.Inner = TInner::UrlComponent;
+        break;
+      case TModifier::Js:
+        e.Inner = TInner::JsString;
+        break;
+      case TModifier::Css:
+        e.Inner = TInner::Css;
+        break;
+      case TModifier::Json:
+        e.Inner = TInner::JsValue;
+        break;
+    }
+    if (N.Modifier != TModifier::Raw && N.Modifier != TModifier::Html &&
+        N.Modifier != TModifier::Attr)
+      e.Wrap = wrap;
+    Keep(N, std::move(e));
+  }
+
+  // Values mostly share their escaping with the value before.
+  void Keep(TNode& N, TEscape E) {
+    if (T.Escapes.empty() || !(T.Escapes.back() == E)) T.Escapes.push_back(std::move(E));
+    N.Extra = static_cast<int>(T.Escapes.size() - 1);
+  }
+
+  struct TBlock {
+    int Node;
+    const TNode* Parent;  // the layout's block of the same name, if placed by it
+  };
+  TTemplate& T;
+  const TTemplate* FParent;
+  std::vector<TLevel> FLevels;
+  std::vector<THtmlState> FKept;
+  std::vector<TBlock> FBlocks;  // the blocks open
+};
 
 class TParser {
  public:
@@ -123,7 +355,7 @@ class TParser {
       : T(T), FBeg(Beg), FEnd(End), FScanner(nullptr) {
     FScanner.SetVekTagBeg(Beg);
     FScanner.SetVekTagEnd(End);
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < kPairs; ++i) {
       FUpper[i] = AnsiUpperCase(kPairNames[i]);
       FUpperClose[i] = AnsiUpperCase(AnsiString("/") + kPairNames[i]);
     }
@@ -132,16 +364,17 @@ class TParser {
   void Run() {
     CheckEncoding();
     if (!FBeg.empty() && !FEnd.empty()) Scan();
-    Structure();
-    auto byOffset = [](const TFinding& a, const TFinding& b) { return a.Offset < b.Offset; };
-    std::stable_sort(T.Errors.begin(), T.Errors.end(), byOffset);
-    std::stable_sort(T.Warnings.begin(), T.Warnings.end(), byOffset);
+    StripLines();
+    ApplyTrims();
+    std::sort(T.Blocks.begin(), T.Blocks.end());
+    TStructure(T, nullptr).Run();
+    SortFindings(T);
   }
 
  private:
   struct TOpen {
     int Node;
-    int ElseHead = -1, ElseTail = -1;  // else tags seen at this pair's level
+    int ElseHead = -1, ElseTail = -1;  // else and elif tags seen at this pair's level
   };
   enum TOpenState : uint8_t { osNone, osOpen, osClosed, osDegraded };
 
@@ -199,6 +432,7 @@ class TParser {
     FOpen.pop_back();
     TNode& n = T.Nodes[static_cast<size_t>(top.Node)];
     FOpenState[static_cast<size_t>(top.Node)] = osDegraded;
+    if (n.Kind == TNodeKind::Block) --FOpenBlocks;
     const std::string name = kPairNames[PairIndex(n.Kind)];
     Error(n.Begin, TagText(n) + " has no closing " + Tag("/" + name) + Why);
     n.Kind = TNodeKind::Ignored;
@@ -208,14 +442,17 @@ class TParser {
   }
 
   static int PairIndex(TNodeKind K) {
-    return K == TNodeKind::Each ? 0 : (K == TNodeKind::If ? 1 : 2);
+    return K == TNodeKind::Each ? 0 : K == TNodeKind::If ? 1 : K == TNodeKind::Unless ? 2 : 3;
   }
 
   std::string TagText(const TNode& N) const { return T.TagAt(N); }
 
   void ElseOutside(int Node, const std::string& Why) {
-    Error(T.Nodes[static_cast<size_t>(Node)].Begin,
-          Tag("else") + " outside " + Tag("if") + " or " + Tag("unless") + Why);
+    const TNode& n = T.Nodes[static_cast<size_t>(Node)];
+    const char* what = FElif.count(Node) ? "elif" : "else";
+    Error(n.Begin, Tag(what) + " outside " + Tag("if") +
+                       (FElif.count(Node) ? "" : ", " + Tag("unless") + " or " + Tag("each")) +
+                       Why);
   }
 
   void Close(int Closer) {
@@ -223,19 +460,36 @@ class TParser {
     FOpen.pop_back();
     TNode& open = T.Nodes[static_cast<size_t>(top.Node)];
     FOpenState[static_cast<size_t>(top.Node)] = osClosed;
+    if (open.Kind == TNodeKind::Block) --FOpenBlocks;
     open.Close = Closer;
     T.Nodes[static_cast<size_t>(Closer)].Kind = TNodeKind::Close;
+    int last = top.Node;  // the branch the next one is chained to
+    bool sawElse = false;
     for (int e = top.ElseHead; e >= 0; e = FNextElse[static_cast<size_t>(e)]) {
-      if (open.Kind == TNodeKind::Each) {
+      TNode& b = T.Nodes[static_cast<size_t>(e)];
+      const bool elif = FElif.count(e) > 0;
+      if (open.Kind == TNodeKind::Block) {
         ElseOutside(e, ": it stands in the body of " + TagText(open));
-      } else if (open.Else < 0) {
-        open.Else = e;
-        T.Nodes[static_cast<size_t>(e)].Kind = TNodeKind::Else;
+      } else if (elif && open.Kind != TNodeKind::If) {
+        Error(b.Begin, Tag("elif") + " belongs to " + Tag("if") + ", not to " + TagText(open));
+      } else if (sawElse) {
+        Error(b.Begin, std::string(elif ? "an " + Tag("elif") + " after the " + Tag("else")
+                                        : "a second " + Tag("else")) +
+                           " of " + TagText(open) + ": it would never be reached");
       } else {
-        Error(T.Nodes[static_cast<size_t>(e)].Begin,
-              "a second " + Tag("else") + " in " + TagText(open) + ": only the first counts");
+        T.Nodes[static_cast<size_t>(last)].Else = e;
+        b.Kind = elif ? TNodeKind::Elif : TNodeKind::Else;
+        b.Close = Closer;
+        last = e;
+        sawElse = !elif;
       }
     }
+  }
+
+  // The tag's text as the scanner found it, between the delimiters.
+  std::string RawText(int Begin, int End) const {
+    const size_t from = static_cast<size_t>(Begin) + FBeg.size();
+    return T.Text.substr(from, static_cast<size_t>(End - Begin) - FBeg.size() - FEnd.size());
   }
 
   void Scan() {
@@ -272,15 +526,36 @@ class TParser {
         }
         break;
       }
-      TVekPageProducer::ExtractTagParams(tagText, name, &params);
-      OnTag(literalEnd, pos, tagText, name, params);
+      // A comment runs to the first "--" and closing delimiter, whatever
+      // tags it holds.
+      const size_t inner = static_cast<size_t>(literalEnd) + FBeg.size();
+      if (T.Text.compare(inner, 2, "--") == 0) {
+        const size_t close = T.Text.find("--" + FEnd, inner);
+        const int node = AddNode(TNodeKind::Ignored, literalEnd, pos);
+        T.Nodes[static_cast<size_t>(node)].Standalone = true;
+        if (close == AnsiString::npos || close >= static_cast<size_t>(visible)) {
+          Error(literalEnd,
+                "a comment " + Tag("-- ...") + " without its closing \"--" + FEnd + "\"");
+          T.Nodes[static_cast<size_t>(node)].End = visible;
+          break;
+        }
+        pos = static_cast<int>(close + 2 + FEnd.size());
+        T.Nodes[static_cast<size_t>(node)].End = pos;
+        continue;
+      }
+      OnTag(literalEnd, pos, tagText);
     }
     while (!FOpen.empty()) Degrade(": what follows is output as if the tag were not there");
     for (int e = FTopElseHead; e >= 0; e = FNextElse[static_cast<size_t>(e)]) ElseOutside(e, "");
   }
 
-  void OnTag(int Begin, int End, const AnsiString& Text, const AnsiString& Name,
-             const TStringList& Params) {
+  // A syntax fault within a tag, at the byte Offset of its raw text.
+  void TagError(int Node, int RawOffset, const std::string& Message) {
+    const TNode& n = T.Nodes[static_cast<size_t>(Node)];
+    Error(n.Begin + static_cast<int>(FBeg.size()) + RawOffset, TagText(n) + ": " + Message);
+  }
+
+  void OnTag(int Begin, int End, const AnsiString& Text) {
     const int node = AddNode(TNodeKind::Ignored, Begin, End);
     TNode& n = T.Nodes[static_cast<size_t>(node)];
     const size_t errorsBefore = T.Errors.size();
@@ -291,26 +566,72 @@ class TParser {
                        "its \"" +
                        FEnd + "\"");
     }
+    // Trim markers: a '-' right after the opening or before the closing
+    // delimiter.
+    std::string raw = RawText(Begin, End);
+    int rawBase = 0;
+    if (!raw.empty() && raw[0] == '-') {
+      n.TrimBefore = true;
+      raw.erase(0, 1);
+      rawBase = 1;
+    }
+    if (!raw.empty() && raw.back() == '-') {
+      n.TrimAfter = true;
+      raw.pop_back();
+    }
+    AnsiString name;
+    TStringList params;
+    TVekPageProducer::ExtractTagParams(raw, name, &params);
+    std::vector<TToken> tokens;
+    std::string problem;
+    int at = 0;
+    const bool tokenized = Tokenize(raw, tokens, problem, at);
+    // The tokens after the name, when the name is a plain word.
+    const bool plain =
+        tokenized && !tokens.empty() && tokens[0].Kind == TToken::Word && tokens[0].Text == name;
+    for (auto& t : tokens) t.Offset += rawBase;
+    auto syntax = [&](const std::string& Message, int Offset) { TagError(node, Offset, Message); };
+    n.Standalone = StandaloneName(name);
+    if (!name.empty() && name != "extends") FSawTag = true;
 
     // Per-name counting, as the producer counts when it looks for a
     // closing tag: a tag of the same name (any letter case) opens a level.
-    const AnsiString upper = AnsiUpperCase(Name);
+    const AnsiString upper = AnsiUpperCase(name);
     int same = -1, closes = -1;
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < kPairs; ++i) {
       if (upper == FUpper[i]) same = i;
       if (upper == FUpperClose[i]) closes = i;
     }
     if (same >= 0) FByName[same].push_back(node);
 
-    if (same >= 0 && Name == kPairNames[same]) {
+    if (same >= 0 && name == kPairNames[same]) {
       n.Kind = kPairKinds[same];
-      if (Params.Count() != 1 || Params[0].find('=') != AnsiString::npos) {
-        Error(Begin, Tag(Name) + " takes one name, as in " + Tag(Name + " items"));
-      }
-      if (Params.Count() > 0) n.Path = Params[0];
       FOpen.push_back({node});
       FOpenState[static_cast<size_t>(node)] = osOpen;
+      if (!tokenized) {
+        syntax(problem, at + rawBase);
+      } else if (n.Kind == TNodeKind::If || n.Kind == TNodeKind::Unless) {
+        Condition(node, tokens, plain);
+      } else if (tokens.size() != 2 || !plain || tokens[1].Kind != TToken::Word) {
+        Error(Begin, Tag(name) + " takes one name, as in " +
+                         Tag(name + (n.Kind == TNodeKind::Each ? " items" : " content")) +
+                         (n.Kind == TNodeKind::Each ? " or " + Tag("each 1..10") : ""));
+      } else if (n.Kind == TNodeKind::Block) {
+        n.Path = tokens[1].Text;
+        n.Extra = static_cast<int>(T.BlockStates.size());
+        T.BlockStates.emplace_back();
+        ++FOpenBlocks;
+        if (FBlockNames.count(n.Path)) {
+          Error(Begin, "a second " + Tag("block " + n.Path) + ": a name names one block");
+        } else {
+          FBlockNames.insert(n.Path);
+          T.Blocks.push_back({n.Path, node});
+        }
+      } else {
+        EachTarget(node, tokens[1]);
+      }
     } else if (closes >= 0) {
+      n.Standalone = true;
       const std::string opener = kPairNames[closes];
       if (FByName[closes].empty()) {
         Error(Begin, "closing tag " + T.TagAt(n) + " without an opening " + Tag(opener));
@@ -330,188 +651,224 @@ class TParser {
                     .c_str());
       }
       Close(node);
-    } else if (Name == "else") {
-      if (Params.Count() > 0) Error(Begin, Tag("else") + " takes no parameters");
+    } else if (name == "else" || name == "elif") {
+      if (name == "else" && params.Count() > 0) Error(Begin, Tag("else") + " takes no parameters");
+      if (name == "elif") {
+        FElif.insert(node);
+        if (!tokenized) {
+          syntax(problem, at + rawBase);
+        } else {
+          Condition(node, tokens, plain);
+        }
+      }
       int& head = FOpen.empty() ? FTopElseHead : FOpen.back().ElseHead;
       int& tail = FOpen.empty() ? FTopElseTail : FOpen.back().ElseTail;
       MoveElses(head, tail, node, node);
-    } else if (Name == "include") {
-      n.Kind = TNodeKind::Include;
-      n.Path = Params.Values("file");
+    } else if (name == "include" || name == "extends") {
+      const bool include = name == "include";
+      n.Kind = include ? TNodeKind::Include : TNodeKind::Extends;
+      n.Path = params.Values("file");
       n.Extra = static_cast<int>(T.Includes.size());
       T.Includes.emplace_back();
-      nlohmann::json& args = T.Includes.back().Args;
-      args = nlohmann::json::object();
+      TData& args = T.Includes.back().Args;
+      args = TData::object();
       if (n.Path.empty()) {
-        Error(Begin, Tag("include") + " needs the file to include, as in " +
-                         Tag("include file=\"part.html\""));
+        Error(Begin, Tag(name) + " needs the file to " + (include ? "include" : "extend") +
+                         ", as in " +
+                         Tag(name + " file=\"" + (include ? "part" : "_layout") + ".html\""));
       }
-      for (int i = 0; i < Params.Count(); ++i) {
-        const AnsiString key = Params.Names(i);
+      for (int i = 0; i < params.Count(); ++i) {
+        const AnsiString key = params.Names(i);
         if (key.empty() && !n.Path.empty()) {
-          Error(Begin,
-                Tag("include") + " takes name=value parameters only, not \"" + Params[i] + "\"");
+          Error(Begin, Tag(name) + " takes name=value parameters only, not \"" + params[i] + "\"");
         } else if (key != "file") {
-          args[key] = Params.ValueFromIndex(i);
+          if (!include) {
+            Error(Begin, Tag("extends") + " takes the file only");
+            break;
+          }
+          args[key] = params.ValueFromIndex(i);
         }
       }
-    } else if (Name.empty()) {
+      if (!include) {
+        if (T.Extends >= 0) {
+          Error(Begin, "a second " + Tag("extends") + ": a template fills one layout");
+          n.Kind = TNodeKind::Ignored;
+        } else if (FSawTag || !FOpen.empty()) {
+          Error(Begin, Tag("extends") + " must be the first tag of the template");
+          n.Kind = TNodeKind::Ignored;
+        } else {
+          T.Extends = node;
+        }
+        FSawTag = true;
+      }
+    } else if (name == "super") {
+      n.Kind = TNodeKind::Super;
+      if (params.Count() > 0) Error(Begin, Tag("super") + " takes no parameters");
+      if (FOpenBlocks == 0) {
+        Error(Begin, Tag("super") + " outside any " + Tag("block") +
+                         ": it stands for the layout's content of the block around it");
+      }
+    } else if (name.empty()) {
       Error(Begin, "empty tag " + Tag("") + ": it has no name and outputs nothing");
-    } else if (Name[0] == '/') {
+    } else if (name[0] == '/') {
       Error(Begin, "unknown closing tag " + T.TagAt(n) + ": only " + Tag("/each") + ", " +
-                       Tag("/if") + " and " + Tag("/unless") + " close a pair");
+                       Tag("/if") + ", " + Tag("/unless") + " and " + Tag("/block") +
+                       " close a pair");
+    } else if (LooksLikeControl(name) || !plain) {
+      if (!tokenized) {
+        syntax(problem, at + rawBase);
+      } else {
+        Error(Begin, "unknown tag " + T.TagAt(n) +
+                         ": the standard tags are values (a name, then modifiers), each, if, "
+                         "elif, else, unless, include, extends, block and super");
+      }
     } else {
       n.Kind = TNodeKind::Value;
-      n.Path = Name;
-      bool unknown = LooksLikeControl(Name);
-      for (int i = 0; i < Params.Count(); ++i) {
-        const TModifier m = ModifierOf(Params[i]);
-        if (m == TModifier::None) {
-          unknown = true;
-        } else if (n.Modifier == TModifier::None) {
-          n.Modifier = m;
-        } else if (n.Modifier != m) {
-          Error(Begin, T.TagAt(n) + " has two modifiers: " + Params[i] + " would be ignored");
-        }
-      }
-      if (unknown) {
-        Error(Begin, "unknown tag " + T.TagAt(n) +
-                         ": a value tag takes one modifier (raw, html, attr, url, js, css, "
-                         "json), and the other standard tags are each, if, unless, else and "
-                         "include");
+      n.Path = NormalizePath(name);
+      if (n.Path.empty()) {
+        syntax("\"" + name + "\" is not a name", tokens[0].Offset);
+      } else if (tokens.size() > 1) {
+        TDetails& d = DetailsFor(node);
+        if (!ParseModifiers(tokens, 1, d.Mods, n.Modifier, problem, at)) syntax(problem, at);
       }
     }
     // A tag holding a further opening delimiter: only that finding is told.
     if (nested && T.Errors.size() > errorsBefore + 1) T.Errors.resize(errorsBefore + 1);
   }
 
-  // The second walk: nesting depth, and the HTML context of every value.
-  void Structure() {
-    // The states at the pairs' openings and elses, kept once per run of
-    // equal ones: deep nesting in one place keeps one.
-    std::vector<THtmlState> kept;
-    auto keep = [&kept](const THtmlState& S) {
-      if (kept.empty() || kept.back() != S) kept.push_back(S);
-      return static_cast<int>(kept.size() - 1);
-    };
-    struct TLevel {
-      int Node;
-      int AtOpen, ThenEnd;
-      bool SawElse = false;
-    };
-    std::vector<TLevel> levels;
-    THtmlState state = T.StartState;
+  // The details of a node, made on first use.
+  TDetails& DetailsFor(int Node) {
+    TNode& n = T.Nodes[static_cast<size_t>(Node)];
+    if (n.Lang < 0) {
+      n.Lang = static_cast<int>(T.Details.size());
+      T.Details.emplace_back();
+    }
+    return T.Details[static_cast<size_t>(n.Lang)];
+  }
+
+  void Condition(int Node, const std::vector<TToken>& Tokens, bool Plain) {
     std::string problem;
-    for (size_t i = 0; i < T.Nodes.size(); ++i) {
-      TNode& n = T.Nodes[i];
-      switch (n.Kind) {
-        case TNodeKind::Text: {
-          problem.clear();
-          const char* base = T.Text.data();
-          if (const char* at = HtmlFeed(state, base + n.Begin, base + n.End, problem))
-            Error(static_cast<int>(at - base), problem);
-          break;
+    int at = 0;
+    TDetails& d = DetailsFor(Node);
+    if (!Plain) {
+      TagError(Node, 0, "the tag's name is not a plain word");
+    } else if (!ParseCondition(Tokens, 1, d.Cond, problem, at)) {
+      d.Cond.clear();
+      TagError(Node, at, problem);
+    }
+  }
+
+  // The target of an each: a data path, or a range FROM..TO of integers or
+  // names of integers.
+  void EachTarget(int Node, const TToken& Token) {
+    TNode& n = T.Nodes[static_cast<size_t>(Node)];
+    const std::string& w = Token.Text;
+    const size_t dots = w.find("..");
+    if (dots == std::string::npos) {
+      n.Path = NormalizePath(w);
+      if (n.Path.empty()) TagError(Node, Token.Offset, "\"" + w + "\" is not a name");
+      return;
+    }
+    TDetails& d = DetailsFor(Node);
+    d.Range = true;
+    const std::string sides[2] = {w.substr(0, dots), w.substr(dots + 2)};
+    TCondOp* ends[2] = {&d.From, &d.To};
+    for (int i = 0; i < 2; ++i) {
+      TCondOp& op = *ends[i];
+      if (WordLiteral(sides[i], op.Literal)) {
+        op.Kind = TCondOp::OpLiteral;
+        if (!op.Literal.is_number_integer()) {
+          TagError(Node, Token.Offset, "a range's ends are whole numbers, not " + sides[i]);
+          return;
         }
-        case TNodeKind::Value:
-          Value(n, state);
-          break;
-        case TNodeKind::Each:
-        case TNodeKind::If:
-        case TNodeKind::Unless:
-          levels.push_back({static_cast<int>(i), keep(state), -1});
-          if (levels.size() > T.FirstAtDepth.size()) T.FirstAtDepth.push_back(static_cast<int>(i));
-          break;
-        case TNodeKind::Else:
-          if (!levels.empty()) {
-            levels.back().ThenEnd = keep(state);
-            levels.back().SawElse = true;
-            state = kept[static_cast<size_t>(levels.back().AtOpen)];
-          }
-          break;
-        case TNodeKind::Close:
-          if (!levels.empty()) {
-            const TLevel& l = levels.back();
-            const TNode& open = T.Nodes[static_cast<size_t>(l.Node)];
-            const THtmlState other = kept[static_cast<size_t>(
-                open.Kind == TNodeKind::Each ? l.AtOpen : (l.SawElse ? l.ThenEnd : l.AtOpen))];
-            if (state != other) {
-              Error(open.Begin, "the HTML context is " + other.Describe() + " on one way through " +
-                                    TagText(open) + " and " + state.Describe() +
-                                    " on another: values after it cannot be escaped for both");
-            }
-            levels.pop_back();
-          }
-          break;
-        case TNodeKind::Include:
-          T.Includes[static_cast<size_t>(n.Extra)].State = state;
-          break;
-        default:
-          break;
+      } else {
+        op.Kind = TCondOp::OpPath;
+        op.Path = NormalizePath(sides[i]);
+        if (op.Path.empty()) {
+          TagError(Node, Token.Offset,
+                   "a range is FROM..TO, each a whole number or a name, as in 1..10");
+          return;
+        }
       }
     }
-    T.EndState = state;
   }
 
-  void Value(TNode& N, THtmlState& State) {
-    std::string problem;
-    TEscape e = HtmlValueAt(State, problem);
-    const TWrap wrap = e.Wrap;
-    switch (N.Modifier) {
-      case TModifier::None:
-        if (!problem.empty()) Error(N.Begin, TagText(N) + ": " + problem);
-        Keep(N, std::move(e));
-        return;
-      case TModifier::Raw:
-        e.Inner = TInner::None;
-        e.Wrap = TWrap::None;
-        if (e.RawIsRisky) {
-          T.Warnings.push_back({N.Begin, TagText(N) + " stands in " + e.Where +
-                                             ": a raw value there can run script"});
+  // Lines that hold only standalone tags and blanks vanish, line break and
+  // all. One walk over the nodes; the removed stretches are then cut from
+  // the text nodes at their edges.
+  void StripLines() {
+    std::vector<std::pair<int, int>> cuts;
+    int lineStart = 0;
+    bool ok = true, sawTag = false;
+    const char* base = T.Text.data();
+    for (const TNode& n : T.Nodes) {
+      if (n.Kind != TNodeKind::Text) {
+        if (n.Standalone) {
+          sawTag = true;
+        } else {
+          ok = false;
         }
-        break;
-      case TModifier::Html:
-        e.Inner = TInner::Html;
-        e.Wrap = TWrap::None;
-        break;
-      case TModifier::Attr:
-        e.Inner = TInner::None;
-        e.Wrap = TWrap::Unquoted;
-        break;
-      case TModifier::Url:
-        e.Inner = TInner::UrlComponent;
-        break;
-      case TModifier::Js:
-        e.Inner = TInner::JsString;
-        break;
-      case TModifier::Css:
-        e.Inner = TInner::Css;
-        break;
-      case TModifier::Json:
-        e.Inner = TInner::JsValue;
-        break;
+        continue;
+      }
+      for (int p = n.Begin; p < n.End; ++p) {
+        if (base[p] == '\n') {
+          if (ok && sawTag) cuts.push_back({lineStart, p + 1});
+          lineStart = p + 1;
+          ok = true;
+          sawTag = false;
+        } else if (!IsBlankByte(base[p])) {
+          ok = false;
+        }
+      }
     }
-    if (N.Modifier != TModifier::Raw && N.Modifier != TModifier::Html &&
-        N.Modifier != TModifier::Attr)
-      e.Wrap = wrap;
-    Keep(N, std::move(e));
+    if (ok && sawTag && !T.Nodes.empty()) cuts.push_back({lineStart, T.Nodes.back().End});
+    size_t c = 0;
+    for (TNode& n : T.Nodes) {
+      if (n.Kind != TNodeKind::Text) continue;
+      while (c < cuts.size() && cuts[c].second <= n.Begin) ++c;
+      for (size_t k = c; k < cuts.size() && cuts[k].first < n.End; ++k) {
+        if (cuts[k].first <= n.Begin) n.Begin = std::min(n.End, cuts[k].second);
+        if (cuts[k].second >= n.End) n.End = std::max(n.Begin, cuts[k].first);
+      }
+    }
   }
 
-  // Values mostly share their escaping with the value before.
-  void Keep(TNode& N, TEscape E) {
-    if (T.Escapes.empty() || !(T.Escapes.back() == E)) T.Escapes.push_back(std::move(E));
-    N.Extra = static_cast<int>(T.Escapes.size() - 1);
+  // <#- drops the blanks before a tag, -#> those after it, line breaks too.
+  void ApplyTrims() {
+    const char* base = T.Text.data();
+    for (size_t i = 0; i < T.Nodes.size(); ++i) {
+      const TNode& tag = T.Nodes[i];
+      if (tag.TrimBefore && i > 0 && T.Nodes[i - 1].Kind == TNodeKind::Text) {
+        TNode& t = T.Nodes[i - 1];
+        while (t.End > t.Begin && IsBlankByte(base[t.End - 1])) --t.End;
+      }
+      if (tag.TrimAfter && i + 1 < T.Nodes.size() && T.Nodes[i + 1].Kind == TNodeKind::Text) {
+        TNode& t = T.Nodes[i + 1];
+        while (t.Begin < t.End && IsBlankByte(base[t.Begin])) ++t.Begin;
+      }
+    }
   }
 
   TTemplate& T;
   AnsiString FBeg, FEnd;
   TVekPageProducer FScanner;  // its delimiters and scanner only; no handlers
-  AnsiString FUpper[3], FUpperClose[3];
-  std::vector<int> FByName[3];  // tags of each pair name, by the producer's count
+  AnsiString FUpper[kPairs], FUpperClose[kPairs];
+  std::vector<int> FByName[kPairs];  // tags of each pair name, by the producer's count
   std::vector<TOpen> FOpen;
   std::vector<uint8_t> FOpenState;
   std::vector<int> FNextElse;
+  std::set<int> FElif;                // the nodes of elif tags
+  std::set<std::string> FBlockNames;  // of the blocks defined
+  int FOpenBlocks = 0;
+  bool FSawTag = false;  // a tag before which extends may no longer stand
   int FTopElseHead = -1, FTopElseTail = -1;
 };
+
+void SortFindings(TTemplate& T) {
+  auto byOffset = [](const TFinding& a, const TFinding& b) { return a.Offset < b.Offset; };
+  std::stable_sort(T.Errors.begin(), T.Errors.end(), byOffset);
+  std::stable_sort(T.Warnings.begin(), T.Warnings.end(), byOffset);
+}
 
 }  // namespace
 
@@ -525,6 +882,16 @@ std::string TTemplate::Where(int Offset) const {
   int line = 0, column = 0;
   Position(Offset, line, column);
   return Name + ":" + std::to_string(line) + ":" + std::to_string(column);
+}
+
+const TDetails& TTemplate::DetailsOf(const TNode& Node) const {
+  static const TDetails none;
+  return Node.Lang < 0 ? none : Details[static_cast<size_t>(Node.Lang)];
+}
+
+int TTemplate::FindBlock(const AnsiString& Name) const {
+  const auto it = std::lower_bound(Blocks.begin(), Blocks.end(), std::make_pair(Name, -1));
+  return it != Blocks.end() && it->first == Name ? it->second : -1;
 }
 
 std::string TTemplate::TagAt(const TNode& Node) const {
@@ -551,6 +918,16 @@ std::shared_ptr<const TTemplate> ParseTemplate(AnsiString Text, const AnsiString
   }
   TParser(*t, Beg, End).Run();
   return t;
+}
+
+std::shared_ptr<const TTemplate> PlaceBlocks(const TTemplate& T, const TTemplate& Parent) {
+  auto placed = std::make_shared<TTemplate>(T);
+  // Only what the second walk finds is found again.
+  placed->Errors.clear();
+  placed->Warnings.clear();
+  TStructure(*placed, &Parent).Run();
+  SortFindings(*placed);
+  return placed;
 }
 
 }  // namespace vekstd

@@ -10,6 +10,8 @@
 #include <nlohmann/json.hpp>
 
 #include "HtmlContext.h"
+#include "Modifiers.h"
+#include "TagExpr.h"
 #include "VekPgProd.h"
 
 namespace vekstd {
@@ -20,30 +22,50 @@ enum class TNodeKind : uint8_t {
   Each,   ///< the opening tag of a pair whose closing tag was found
   If,
   Unless,
-  Else,     ///< the else of an if or unless
+  Block,    ///< a named block of a layout or of a template extending one
+  Elif,     ///< an elif of an if
+  Else,     ///< the else of an if, unless or each
   Close,    ///< the closing tag of a pair
   Include,  ///< an include tag
-  Ignored,  ///< a tag that outputs nothing (only in a template with findings)
+  Extends,  ///< the layout this template fills, as its first tag
+  Super,    ///< the parent layout's content of the enclosing block
+  Ignored,  ///< a tag that outputs nothing: a comment, or a faulty tag
 };
-
-/// Value modifiers, as written after the name.
-enum class TModifier : uint8_t { None, Raw, Html, Attr, Url, Js, Css, Json };
 
 struct TNode {
   TNodeKind Kind = TNodeKind::Text;
   TModifier Modifier = TModifier::None;
-  int Begin = 0;    ///< offset of the text, or of the tag's opening delimiter
-  int End = 0;      ///< offset just past it
-  int Close = -1;   ///< a pair's closing tag
-  int Else = -1;    ///< the else of an if or unless, or -1
-  int Extra = -1;   ///< a value's escaping (Escapes), an include's details (Includes)
-  AnsiString Path;  ///< a value's or a pair's data path; an include's file
+  bool Standalone = false;  ///< a tag that vanishes with a line of its own
+  bool TrimBefore = false;  ///< written <#- : blanks before it are dropped
+  bool TrimAfter = false;   ///< written -#> : blanks after it are dropped
+  int Begin = 0;            ///< offset of the text, or of the tag's opening delimiter
+  int End = 0;              ///< offset just past it
+  int Close = -1;           ///< a pair's closing tag (also set on its elif and else)
+  int Else = -1;            ///< the next branch (elif or else) of an if, unless or each
+  int Extra = -1;           ///< a value's escaping (Escapes), an include's details (Includes), a
+                            ///< block's states (BlockStates)
+  int Lang = -1;            ///< a condition, a value's modifiers, a range (Details), or -1
+  AnsiString Path;          ///< a value's or each's data path; an include's or extends' file; a
+                            ///< block's name
 };
 
 /// What an include tag says besides its file, and where it stands.
 struct TIncludeAt {
-  nlohmann::json Args;  ///< the further parameters, as an object
-  THtmlState State;     ///< the HTML state the included template starts in
+  TData Args;        ///< the further parameters, as an object
+  THtmlState State;  ///< the HTML state the included template starts in
+};
+
+/// The HTML states where a block begins and where it ends.
+struct TBlockAt {
+  THtmlState Begin, End;
+};
+
+/// The language's further details of a tag.
+struct TDetails {
+  std::vector<TCondOp> Cond;   ///< the condition of if, elif and unless
+  std::vector<TModStep> Mods;  ///< a value's modifiers, in order
+  bool Range = false;          ///< an each over From..To
+  TCondOp From, To;            ///< a range's bounds: literals or paths
 };
 
 /// A finding, at a byte offset of the text.
@@ -58,23 +80,36 @@ struct TTemplate {
   std::vector<TNode> Nodes;
   std::vector<TEscape> Escapes;  ///< of the values (equal neighbours shared)
   std::vector<TIncludeAt> Includes;
+  std::vector<TBlockAt> BlockStates;
+  std::vector<TDetails> Details;
   std::vector<TFinding> Errors;    ///< what a loud render refuses; in text order
   std::vector<TFinding> Warnings;  ///< what check reports besides
   /// FirstAtDepth[d] is the first pair nested d + 1 deep.
   std::vector<int> FirstAtDepth;
   THtmlState StartState, EndState;
   std::vector<int> LineStarts;
+  int Extends = -1;  ///< the extends node, or -1
+  /// The blocks of this template by name, each with its node.
+  std::vector<std::pair<AnsiString, int>> Blocks;
 
-  /// "name:line:col" of a byte offset; columns count bytes from 1.
-  std::string Where(int Offset) const;
-  /// Line and column of a byte offset.
-  void Position(int Offset, int& Line, int& Column) const;
+  /// The node of the block Name, or -1.
+  int FindBlock(const AnsiString& Name) const;
   const TEscape& EscapeOf(const TNode& Value) const {
     return Escapes[static_cast<size_t>(Value.Extra)];
   }
   const TIncludeAt& IncludeOf(const TNode& Include) const {
     return Includes[static_cast<size_t>(Include.Extra)];
   }
+  const TBlockAt& BlockOf(const TNode& Block) const {
+    return BlockStates[static_cast<size_t>(Block.Extra)];
+  }
+  /// The details of a node; empty ones for a node without.
+  const TDetails& DetailsOf(const TNode& Node) const;
+
+  /// "name:line:col" of a byte offset; columns count bytes from 1.
+  std::string Where(int Offset) const;
+  /// Line and column of a byte offset.
+  void Position(int Offset, int& Line, int& Column) const;
   /// A tag's text with its delimiters, for messages.
   std::string TagAt(const TNode& Node) const;
 };
@@ -83,11 +118,21 @@ struct TTemplate {
 /// in the HTML state Start. Walks the text once with the producer's own
 /// scanner; pairs are matched as the producer matches them (names compared
 /// upper-cased by the user's locale, nesting counted per name) in the same
-/// walk. Never throws for a malformed template: its faults become Errors,
-/// and its nodes then say what the producer's own tolerance would output.
+/// walk. Conditions, modifiers and ranges are read from each tag's raw text
+/// (quotes kept). Lines that hold only block tags are dropped, and blanks at
+/// <#- and -#>. Never throws for a malformed template: its faults become
+/// Errors, and its nodes then say what the producer's own tolerance would
+/// output.
 /// Throws EVekTemplateError for a text of 2 GiB or more.
 std::shared_ptr<const TTemplate> ParseTemplate(AnsiString Text, const AnsiString& Name,
                                                const AnsiString& Beg, const AnsiString& End,
                                                const THtmlState& Start = THtmlState());
+
+/// A copy of T (a template that extends a layout) whose blocks outside any
+/// other block start in the HTML state that the block of the same name
+/// starts in within the layout Parent, with its escaping and findings made
+/// again from there. Parent's blocks give the states; blocks it lacks keep
+/// their own.
+std::shared_ptr<const TTemplate> PlaceBlocks(const TTemplate& T, const TTemplate& Parent);
 
 }  // namespace vekstd

@@ -57,6 +57,19 @@ items=$(grep -o '<li id="dish-[0-9]*">' "$work/index.dom" | wc -l)
 [ "$items" -eq 4 ] || { echo "expected 4 dishes, found $items"; fail=1; }
 if grep -qF '<#' "$work/index.dom"; then echo "an unexpanded tag reached the page"; fail=1; fi
 
+expect "$work/index.dom" '<span class="price">7.50</span>'  # number=2
+expect "$work/index.dom" '<span class="deal">under 8</span>'  # price < 8
+expect "$work/index.dom" "4 dishes"                           # length
+deals=$(grep -o 'class="deal"' "$work/index.dom" | wc -l)
+[ "$deals" -eq 2 ] || { echo "expected 2 dishes under 8, found $deals"; fail=1; }
+# The pages as served: a layout's and the blocks' tag lines leave no blank line.
+for page in "" about; do
+  "$vekpp" render "$site/${page:-index}.html" > "$work/page.html"
+  if grep -qn '^[[:space:]]*$' "$work/page.html"; then
+    echo "blank lines in ${page:-index}.html:"; grep -n '^[[:space:]]*$' "$work/page.html"; fail=1
+  fi
+done
+
 chrome --dump-dom "${url}about" > "$work/about.dom"
 expect "$work/about.dom" "<title>About · Café Lumière</title>"
 expect "$work/about.dom" "Bonjour, Grüezi, Γειά σας, Здравствуйте."

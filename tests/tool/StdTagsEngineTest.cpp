@@ -2,7 +2,8 @@
 // small alphabet of standard tags (pairs crossed, unclosed, in other letter
 // cases, stray else and closing tags, unclosed delimiters) render leniently
 // exactly as the producer expands them when every pair body is handed back
-// to it, the way handlers re-expand bodies.
+// to it, the way handlers re-expand bodies (an else parting the body of an
+// if, unless or each).
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -13,7 +14,7 @@
 #include "VekStdTags.h"
 
 namespace fs = std::filesystem;
-using nlohmann::json;
+using json = TVekData;
 
 namespace {
 
@@ -42,12 +43,10 @@ class EngineReference {
       const AnsiString name = Name, body = Inner;
       const AnsiString path = Params->Count() > 0 ? Params->Get(0) : AnsiString();
       const bool truthy = kData.contains(path) && kData[path] != false;
-      if (name == "each") {
-        if (path == "x")
-          for (int i = 0; i < 2; ++i) Text += producer_.ContentFromString(body);
-        return;
-      }
-      const bool yes = truthy == (name == "if");
+      // An each's else, as an if's, parts the body: the list "x" has two
+      // elements, any other name none.
+      const bool yes = name == "each" ? path == "x" : truthy == (name == "if");
+      const int times = name == "each" && yes ? 2 : 1;
       int pos = 0;
       AnsiString tag, tagName;
       for (;;) {
@@ -57,8 +56,9 @@ class EngineReference {
         TVekPageProducer::ExtractTagParams(tag, tagName, nullptr);
         if (tagName == "else") {
           const size_t at = static_cast<size_t>(before) + skipped.size();
-          Text = producer_.ContentFromString(yes ? body.substr(0, at)
-                                                 : body.substr(static_cast<size_t>(pos)));
+          for (int i = 0; i < times; ++i)
+            Text += producer_.ContentFromString(yes ? body.substr(0, at)
+                                                    : body.substr(static_cast<size_t>(pos)));
           return;
         }
         if (IsPair(tagName)) {
@@ -66,7 +66,8 @@ class EngineReference {
           producer_.ExtractInnerText(tagName, body.c_str(), pos, inner);
         }
       }
-      if (yes) Text = producer_.ContentFromString(body);
+      if (yes)
+        for (int i = 0; i < times; ++i) Text += producer_.ContentFromString(body);
     });
   }
   std::string Expand(const std::string& T) { return producer_.ContentFromString(T); }

@@ -10,7 +10,7 @@
 #include "VekStdTags.h"
 
 namespace fs = std::filesystem;
-using nlohmann::json;
+using json = TVekData;
 
 namespace {
 

@@ -52,9 +52,9 @@ struct TempDir {
 };
 
 // Starts vekpp with Args in Dir; its standard output and error go to the
-// given descriptors (-1 for /dev/null).
-inline pid_t Spawn(const std::vector<std::string>& Args, const fs::path& Dir, int OutFd,
-                   int ErrFd) {
+// given descriptors (-1 for /dev/null), its standard input reads StdinFile.
+inline pid_t Spawn(const std::vector<std::string>& Args, const fs::path& Dir, int OutFd, int ErrFd,
+                   const std::string& StdinFile = "/dev/null") {
   std::vector<std::string> all{VEKPP_BIN};
   all.insert(all.end(), Args.begin(), Args.end());
   std::vector<char*> argv;
@@ -62,7 +62,7 @@ inline pid_t Spawn(const std::vector<std::string>& Args, const fs::path& Dir, in
   argv.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 0, StdinFile.c_str(), O_RDONLY, 0);
   if (OutFd >= 0) posix_spawn_file_actions_adddup2(&actions, OutFd, 1);
   if (ErrFd >= 0) posix_spawn_file_actions_adddup2(&actions, ErrFd, 2);
   posix_spawn_file_actions_addchdir_np(&actions, Dir.c_str());
@@ -92,13 +92,16 @@ struct Result {
   std::string out, err;
 };
 
-// Runs vekpp to its end in Dir (the fixtures by default).
-inline Result RunVekpp(const std::vector<std::string>& Args, const fs::path& Dir = kFixtures) {
+// Runs vekpp to its end in Dir (the fixtures by default), with Input as its
+// standard input.
+inline Result RunVekpp(const std::vector<std::string>& Args, const fs::path& Dir = kFixtures,
+                       const std::string& Input = "") {
   TempDir tmp;
-  const fs::path out = tmp.path / "out", err = tmp.path / "err";
+  const fs::path out = tmp.path / "out", err = tmp.path / "err", in = tmp.path / "in";
+  std::ofstream(in, std::ios::binary) << Input;
   const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  const pid_t pid = Spawn(Args, Dir, o, e);
+  const pid_t pid = Spawn(Args, Dir, o, e, in.string());
   close(o);
   close(e);
   if (pid < 0) return {-1, "", "cannot start vekpp"};

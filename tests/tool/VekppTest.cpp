@@ -18,13 +18,13 @@ TEST(VekppRender, WritesThePage) {
   EXPECT_EQ(r.out, expected);
   EXPECT_EQ(r.err, "");
 
-  // --set adds or replaces strings, at dotted names too; -o writes a file.
+  // --set adds or replaces values, at dotted names too; -o writes a file.
   TempDir tmp;
   const fs::path out = tmp.path / "page.html";
   r = RunVekpp({"render", "site/index.html", "--data", "data.json", "--set", "title=Set <here>",
                 "--set", "open=yes", "--set", "items.x=1", "-o", out.string()});
   EXPECT_EQ(r.status, 2);  // items is a list: no name inside it can be set
-  EXPECT_NE(r.err.find("--set items.x=1: \"items\" is not an object"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("--set items.x=1: \"items\" has no element x"), std::string::npos) << r.err;
   EXPECT_FALSE(fs::exists(out));
   r = RunVekpp({"render", "site/index.html", "--data", "data.json", "--set", "title=Set <here>",
                 "--set", "open=yes", "-o", out.string()});
@@ -55,6 +55,80 @@ TEST(VekppRender, WritesThePage) {
   r = RunVekpp({"render", "t.html", "--set", "title=x", "--tag-begin", "{{", "--tag-end", "}}"},
                dir.path);
   EXPECT_EQ(r.out, "x <#title#>");
+}
+
+TEST(VekppRender, DataFromJsonYamlTomlStdinAndSet) {
+  TempDir dir;
+  const auto write = [&](const std::string& Name, const std::string& Text) {
+    std::ofstream(dir.path / Name, std::ios::binary) << Text;
+  };
+  write("t.html",
+        "<#name#>|<#open#>|<#n#>|<#items[1].name#>|<#each obj#><#@key#>=<#.#> <#/each#>|<#q#>");
+  write("a.json", R"({"name": "json", "n": 1, "obj": {"z": 1}, "items": [{}, {"name": "j"}]})");
+  write("b.yaml",
+        "name: Zoë\nopen: false\nq: \"007\"\nobj:\n  y: ~\n  a: 2.5\nitems:\n  - name: "
+        "y0\n  - name: y1\n");
+  write("c.toml", "n = 3\n[obj]\nc = 2024-03-05\nb = true\n");
+  write("deep.yaml", std::string(2000, '[') + std::string(2000, ']'));
+  write("deep.json", std::string(2000, '[') + std::string(2000, ']'));
+  write("deep.toml", "a = " + std::string(2000, '[') + std::string(2000, ']'));
+  write("bomb.yml",
+        "a: &a [1,1,1,1,1,1,1,1,1]\nb: &b [*a,*a,*a,*a,*a,*a,*a,*a,*a]\n"
+        "c: &c [*b,*b,*b,*b,*b,*b,*b,*b,*b]\nd: &d [*c,*c,*c,*c,*c,*c,*c,*c,*c]\n"
+        "e: &e [*d,*d,*d,*d,*d,*d,*d,*d,*d]\nf: [*e,*e,*e,*e,*e,*e,*e,*e,*e]\n");
+  write("bad.toml", "a = \n");
+  const struct {
+    std::vector<std::string> args;
+    std::string input, out, err;
+    int status;
+  } cases[] = {
+      {{"--data", "a.json"}, "", "json||1|j|z=1 |", "", 0},
+      // Several files merge in order: objects member by member, the rest replaced.
+      {{"--data", "a.json", "--data", "b.yaml"}, "", "Zoë|false|1|y1|z=1 y= a=2.5 |007", "", 0},
+      {{"--data", "a.json", "--data", "b.yaml", "--data", "c.toml"},
+       "",
+       "Zoë|false|3|y1|z=1 y= a=2.5 c=2024-03-05 b=true |007",
+       "",
+       0},
+      // --set: JSON when it parses, else a string; paths index lists.
+      {{"--data", "b.yaml", "--set", "open=0", "--set", "n=[1,2]", "--set", "q=a b", "--set",
+        "items[1].name=\"s\"", "--set", "items.0.name=t"},
+       "",
+       "Zoë|0||s|y= a=2.5 |a b",
+       "",
+       0},
+      {{"--set", "n={\"a\":1}", "--set", "name=true"}, "", "true|||||", "", 0},
+      {{"--data", "b.yaml", "--set", "items[2].name=x"}, "", "", "\"items\" has no element 2", 2},
+      // - is standard input, for one data file (JSON) or the template.
+      {{"--data", "a.json", "--data", "-"}, R"({"name": "stdin"})", "stdin||1|j|z=1 |", "", 0},
+      {{"-", "--data", "a.json"}, "<#name#>!", "json!", "", 0},
+      {{"-", "--data", "-"}, "{}", "", "standard input is read once", 2},
+      {{"--data", "-", "--data", "-"}, "{}", "", "standard input is read once", 2},
+      // Hostile data: nesting and aliases that multiply are refused.
+      {{"--data", "deep.yaml"}, "", "", "deep.yaml: lists and objects nested deeper than 512", 2},
+      {{"--data", "deep.json"}, "", "", "deep.json: lists and objects nested deeper than 512", 2},
+      {{"--data", "deep.toml"}, "", "", "deep.toml: lists and tables nested deeper than 512", 2},
+      {{"--data", "bomb.yml"}, "", "", "bomb.yml: the data expands to more than", 2},
+      {{"--data", "bad.toml"}, "", "", "bad.toml", 2},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args{"render"};
+    if (c.args[0] != "-") args.push_back("t.html");
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const Result r = RunVekpp(args, dir.path, c.input);
+    const std::string what = ::testing::PrintToString(c.args);
+    EXPECT_EQ(r.status, c.status) << what << r.err;
+    EXPECT_EQ(r.out, c.out) << what;
+    EXPECT_NE(r.err.find(c.err), std::string::npos) << what << r.err;
+  }
+  // --set open=false and open=0 are false to if, as the data files' are.
+  write("o.html", "<#if open#>open<#else#>closed<#/if#>");
+  for (const char* set : {"open=false", "open=0", "open=null", "open=[]"})
+    EXPECT_EQ(RunVekpp({"render", "o.html", "--set", set}, dir.path).out, "closed") << set;
+  EXPECT_EQ(RunVekpp({"render", "o.html", "--set", "open=yes"}, dir.path).out, "open");
+  // Without --data, a YAML or TOML _data file of the root is read.
+  write("_data.toml", "name = \"from toml\"\n");
+  EXPECT_EQ(RunVekpp({"render", "t.html"}, dir.path).out, "from toml|||||");
 }
 
 TEST(VekppRender, ErrorsAreReportedWithTheirExitStatus) {

@@ -71,11 +71,11 @@ bool WriteFile(const fs::path& Path, const std::string& Bytes) {
 int BuildOnce(const TCommonOptions& Common, const TBuildOptions& Options) {
   const auto started = std::chrono::steady_clock::now();
   std::unique_ptr<TVekTemplateRoot> root;
-  std::shared_ptr<const nlohmann::json> data;
+  std::shared_ptr<const TVekData> data;
   fs::path out;
   try {
     root = std::make_unique<TVekTemplateRoot>(Options.Src);
-    TSiteData site(Options.Data.empty() ? (root->Dir() / "_data.json").string() : Options.Data,
+    TSiteData site(Options.Data.empty() ? DefaultDataFileOrJson(root->Dir()) : Options.Data,
                    Options.Data.empty());
     data = site.Get();
     std::error_code ec;

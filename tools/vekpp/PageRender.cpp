@@ -2,7 +2,7 @@
 // each page with the data of the moment.
 #include "PageRender.h"
 
-AnsiString VekRenderPage(const TVekTemplateRoot& Root, std::shared_ptr<const nlohmann::json> Data,
+AnsiString VekRenderPage(const TVekTemplateRoot& Root, std::shared_ptr<const TVekData> Data,
                          const TVekStdTagsOptions& Options, const std::string& Name) {
   struct TThreadProducer {
     TComponent Owner{nullptr};  // frees the producer

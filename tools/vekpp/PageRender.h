@@ -15,5 +15,5 @@
 /// found or leaves the root, and another std::exception, whose message
 /// names the template and where known its line and column, for a fault of
 /// the template or its data.
-AnsiString VekRenderPage(const TVekTemplateRoot& Root, std::shared_ptr<const nlohmann::json> Data,
+AnsiString VekRenderPage(const TVekTemplateRoot& Root, std::shared_ptr<const TVekData> Data,
                          const TVekStdTagsOptions& Options, const std::string& Name);

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <sstream>
 #include <stdexcept>
 
@@ -13,7 +14,7 @@
 #include "VekStdTags.h"
 
 namespace fs = std::filesystem;
-using nlohmann::json;
+using json = TVekData;
 
 namespace {
 
@@ -25,51 +26,6 @@ fs::path RootFor(const TCommonOptions& Common, const std::string& Template) {
 
 }  // namespace
 
-std::string DefaultDataFile(const std::string& Root) {
-  std::error_code ec;
-  const fs::path path = fs::path(Root) / "_data.json";
-  return fs::is_regular_file(path, ec) ? path.string() : std::string();
-}
-
-std::shared_ptr<const json> LoadData(const std::string& Path,
-                                     const std::vector<std::string>& Sets) {
-  auto data = std::make_shared<json>(json::object());
-  if (!Path.empty()) {
-    errno = 0;
-    std::ifstream in(Path, std::ios::binary);
-    if (!in) throw std::runtime_error(errno ? FileMessage(Path, errno) : Path + ": cannot be read");
-    try {
-      *data = json::parse(in);
-    } catch (const json::exception& e) {
-      throw std::runtime_error(Path + ": " + e.what());
-    }
-  }
-  for (const auto& set : Sets) {
-    const size_t eq = set.find('=');
-    if (eq == std::string::npos || eq == 0)
-      throw std::runtime_error("--set " + set + ": expected name=value");
-    const std::string name = set.substr(0, eq);
-    json* node = data.get();
-    size_t start = 0;
-    for (;;) {
-      const size_t dot = name.find('.', start);
-      const std::string key = name.substr(start, dot == std::string::npos ? dot : dot - start);
-      if (key.empty()) throw std::runtime_error("--set " + set + ": empty part in the name");
-      if (!node->is_object()) {
-        throw std::runtime_error("--set " + set + ": " +
-                                 (start ? "\"" + name.substr(0, start - 1) + "\"" : "the data") +
-                                 " is not an object");
-      }
-      node = &(*node)[key];
-      if (dot == std::string::npos) break;
-      if (node->is_null()) *node = json::object();
-      start = dot + 1;
-    }
-    *node = set.substr(eq + 1);
-  }
-  return data;
-}
-
 TVekStdTagsOptions TagOptions(const TCommonOptions& Common) {
   TVekStdTagsOptions o;
   o.Strict = Common.Strict;
@@ -78,33 +34,49 @@ TVekStdTagsOptions TagOptions(const TCommonOptions& Common) {
   o.TagEnd = Common.TagEnd;
   o.MaxIncludes = Common.MaxIncludes;
   o.MaxOutput = Common.MaxOutput;
+  o.MaxSteps = Common.MaxSteps;
   o.MaxDepth = Common.MaxDepth;
   o.Cache = std::make_shared<TVekTemplateCache>();
   return o;
 }
 
 int RunRender(const TCommonOptions& Common, const TRenderOptions& Options) {
-  if (const std::string problem = FileProblem(Options.Template); !problem.empty()) {
-    std::cerr << "vekpp: " << problem << "\n";
-    return 2;
+  const bool templateFromStdin = Options.Template == "-";
+  if (!templateFromStdin) {
+    if (const std::string problem = FileProblem(Options.Template); !problem.empty()) {
+      std::cerr << "vekpp: " << problem << "\n";
+      return 2;
+    }
   }
+  const fs::path rootDir = templateFromStdin && Common.Root.empty()
+                               ? fs::current_path()
+                               : RootFor(Common, Options.Template);
   std::shared_ptr<const json> data;
+  AnsiString text;
   try {
-    const std::string dataFile = Options.Data.empty()
-                                     ? DefaultDataFile(RootFor(Common, Options.Template).string())
-                                     : Options.Data;
-    data = LoadData(dataFile, Options.Sets);
+    std::vector<std::string> files = Options.Data;
+    if (files.empty()) files.push_back(DefaultDataFile(rootDir.string()));
+    if (templateFromStdin && std::count(files.begin(), files.end(), "-") > 0)
+      throw std::runtime_error("-: standard input is read once: for the template or for data");
+    data = LoadData(files, Options.Sets, templateFromStdin ? nullptr : &std::cin);
+    if (templateFromStdin) {
+      text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+      if (std::cin.bad()) throw std::runtime_error("-: standard input cannot be read");
+    }
   } catch (const std::exception& e) {
     std::cerr << "vekpp: " << e.what() << "\n";
     return 2;
   }
   std::unique_ptr<TVekTemplateRoot> root;
   TVekTemplateFile file;
-  AnsiString text;
   try {
-    root = std::make_unique<TVekTemplateRoot>(RootFor(Common, Options.Template));
-    file = root->LocatePath(Options.Template);
-    text = root->Read(file);
+    root = std::make_unique<TVekTemplateRoot>(rootDir);
+    if (templateFromStdin) {
+      file.Name = "<stdin>";
+    } else {
+      file = root->LocatePath(Options.Template);
+      text = root->Read(file);
+    }
   } catch (const std::exception& e) {
     std::cerr << "vekpp: " << e.what() << "\n";
     return 2;
@@ -148,7 +120,7 @@ int RunCheck(const TCommonOptions& Common, const std::vector<std::string>& Templ
   std::shared_ptr<const json> data;
   if (!DataFile.empty()) {
     try {
-      data = LoadData(DataFile, {});
+      data = LoadData({DataFile}, {}, &std::cin);
     } catch (const std::exception& e) {
       std::cerr << "vekpp: " << e.what() << "\n";
       return 2;

@@ -36,7 +36,7 @@ int RunServe(const TCommonOptions& Common, const TServeOptions& Options) {
   try {
     root = std::make_unique<TVekTemplateRoot>(Options.Dir);
     data = Options.Data.empty()
-               ? std::make_unique<TSiteData>((root->Dir() / "_data.json").string(), true)
+               ? std::make_unique<TSiteData>(DefaultDataFileOrJson(root->Dir()), true)
                : std::make_unique<TSiteData>(Options.Data, false);
     data->Get();
   } catch (const std::exception& e) {

@@ -222,7 +222,7 @@ void TSite::Slow(const THttpRequest& Request, THttpReply& Reply) {
 void TSite::Page(const std::string& Name, const THttpRequest& Request, THttpReply& Reply) {
   uint64_t generation = 0;
   const bool settled = Settled(generation);
-  std::shared_ptr<const nlohmann::json> data;
+  std::shared_ptr<const TVekData> data;
   std::string page;
   try {
     data = FData.Get();

@@ -10,7 +10,7 @@
 TSiteData::TSiteData(std::string Path, bool Optional)
     : FPath(std::move(Path)), FOptional(Optional) {}
 
-std::shared_ptr<const nlohmann::json> TSiteData::Get() {
+std::shared_ptr<const TVekData> TSiteData::Get() {
   struct stat st {};
   const bool exists = !FPath.empty() && stat(FPath.c_str(), &st) == 0;
   std::lock_guard<std::mutex> lock(FMutex);
@@ -25,7 +25,7 @@ std::shared_ptr<const nlohmann::json> TSiteData::Get() {
     FSize = exists ? st.st_size : -1;
     FTime = exists ? st.st_mtim : std::timespec{};
     try {
-      FData = LoadData(exists || !FOptional ? FPath : std::string(), {});
+      FData = LoadData({exists || !FOptional ? FPath : std::string()}, {});
     } catch (const std::exception& e) {
       FData.reset();
       FError = e.what();

@@ -10,6 +10,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "VekStdTags.h"
+
 class TSiteData {
  public:
   /// Path: the JSON file ("" for none: an empty object). Optional: a file
@@ -21,7 +23,7 @@ class TSiteData {
   /// identity changed since the last read. Throws std::runtime_error naming
   /// the file when it cannot be read or parsed (and again on every call
   /// until it changes). Safe from any thread.
-  std::shared_ptr<const nlohmann::json> Get();
+  std::shared_ptr<const TVekData> Get();
   const std::string& Path() const { return FPath; }
 
  private:
@@ -32,6 +34,6 @@ class TSiteData {
   ino_t FIno = 0;
   off_t FSize = -1;
   std::timespec FTime{};
-  std::shared_ptr<const nlohmann::json> FData;
+  std::shared_ptr<const TVekData> FData;
   std::string FError;
 };

@@ -27,6 +27,11 @@ int main(int argc, char** argv) {
     Command->add_option("--max-output", common.MaxOutput, "Most bytes of one page")
         ->capture_default_str()
         ->check(CLI::Range(0LL, 1LL << 46));
+    Command
+        ->add_option("--max-steps", common.MaxSteps,
+                     "Most tags and texts one page may visit (loops within loops)")
+        ->capture_default_str()
+        ->check(CLI::Range(0LL, 1LL << 50));
   };
   auto addCommon = [&common](CLI::App* Command, bool WithRoot) {
     Command->add_option("--tag-begin", common.TagBeg, "Opening delimiter of a tag")
@@ -49,10 +54,17 @@ int main(int argc, char** argv) {
   TRenderOptions render;
   CLI::App* renderCmd =
       app.add_subcommand("render", "Expand a template and write the page (exit 1 on a fault)");
-  renderCmd->add_option("template", render.Template, "Template file")->required();
-  renderCmd->add_option("--data", render.Data,
-                        "JSON file with the data (default: _data.json of the root, if any)");
-  renderCmd->add_option("--set", render.Sets, "name=value: a string at a dotted name (repeatable)")
+  renderCmd->add_option("template", render.Template, "Template file, or - for standard input")
+      ->required();
+  renderCmd
+      ->add_option("--data", render.Data,
+                   "Data file: .json, .yaml, .yml or .toml; - for JSON from standard input; "
+                   "several merge in order (default: _data.json, .yaml or .toml of the root)")
+      ->allow_extra_args(false);
+  renderCmd
+      ->add_option("--set", render.Sets,
+                   "path=value: the value (JSON when it parses, else a string) at a path such as "
+                   "a.b or items[0].name (repeatable)")
       ->allow_extra_args(false);
   renderCmd->add_option("-o,--output", render.Output, "Output file (default: standard output)");
   addRender(renderCmd, "A missing value, or a list where a value belongs, is an error");
@@ -64,7 +76,8 @@ int main(int argc, char** argv) {
       "check", "Report what render refuses in templates (exit 1 when any is found), and warnings");
   checkCmd->add_option("templates", checkFiles, "Template files")->required();
   checkCmd->add_option("--data", checkData,
-                       "JSON file: warn of names the templates use that it lacks");
+                       "Data file (.json, .yaml, .yml or .toml): warn of names the templates use "
+                       "that it lacks");
   addCommon(checkCmd, true);
 
   TServeOptions serve;
@@ -73,8 +86,8 @@ int main(int argc, char** argv) {
       "serve", "Serve DIR over HTTP: /path answers DIR/path.html expanded, / answers index.html");
   serveCmd->add_option("dir", serve.Dir, "Directory of the site")->required();
   serveCmd->add_option("--data", serve.Data,
-                       "JSON file with the data, read again when it changes "
-                       "(default: DIR/_data.json, if any)");
+                       "Data file (.json, .yaml, .yml or .toml), read again when it changes "
+                       "(default: DIR/_data.json, .yaml or .toml, if any)");
   serveCmd->add_option("--port", serve.Port, "Port (0: any free one)")
       ->capture_default_str()
       ->check(CLI::Range(0, 65535));
@@ -117,7 +130,8 @@ int main(int argc, char** argv) {
   buildCmd->add_option("src", build.Src, "Directory of the site")->required();
   buildCmd->add_option("-o,--output", build.Out, "Directory to write the site to")->required();
   buildCmd->add_option("--data", build.Data,
-                       "JSON file with the data (default: SRC/_data.json, if any)");
+                       "Data file (.json, .yaml, .yml or .toml; default: SRC/_data.json, .yaml or "
+                       ".toml, if any)");
   buildCmd->add_option("-j,--jobs", build.Jobs, "Pages rendered at once (default: one per core)")
       ->check(CLI::Range(1, 1024));
   buildCmd->add_flag("--watch", build.Watch, "Build again whenever a file of SRC changes");

@@ -1,0 +1,482 @@
+// The modifiers of value tags: parsing them from a tag's tokens, and
+// applying them to a value. Text is UTF-8: truncate and length count code
+// points, and no step cuts one in two. upper, lower and capitalize change
+// ASCII letters only.
+#include "Modifiers.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+namespace vekstd {
+
+namespace {
+
+bool IsBlank(unsigned char C) {
+  return C <= 32;
+}
+
+bool Continuation(unsigned char C) {
+  return (C & 0xC0) == 0x80;
+}
+
+long long CodePoints(const std::string& S) {
+  long long n = 0;
+  for (const char c : S) n += Continuation(static_cast<unsigned char>(c)) ? 0 : 1;
+  return n;
+}
+
+// A whole non-negative decimal count, or -1.
+long long Count(const std::string& S) {
+  if (S.empty() || S.size() > 9 || S.find_first_not_of("0123456789") != std::string::npos)
+    return -1;
+  return std::stoll(S);
+}
+
+// Digits with a separator every three from the right.
+std::string Group(const std::string& Digits, const std::string& Sep) {
+  if (Sep.empty()) return Digits;
+  std::string out;
+  const size_t n = Digits.size();
+  for (size_t i = 0; i < n; ++i) {
+    if (i > 0 && (n - i) % 3 == 0) out += Sep;
+    out += Digits[i];
+  }
+  return out;
+}
+
+// A number written as JSON writes one, read without the locale: a whole
+// number into Int (IsInt), else into Real. False when Text is no number.
+bool ReadNumber(const std::string& Text, long long& Int, double& Real, bool& IsInt) {
+  const char* b = Text.data();
+  const char* e = b + Text.size();
+  if (b == e || !(*b == '-' || (*b >= '0' && *b <= '9'))) return false;
+  auto r = std::from_chars(b, e, Int);
+  if (r.ec == std::errc() && r.ptr == e) {
+    IsInt = true;
+    return true;
+  }
+  r = std::from_chars(b, e, Real, std::chars_format::general);
+  IsInt = false;
+  return r.ec == std::errc() && r.ptr == e;
+}
+
+// Text with Decimals digits after the point, or false when the value is
+// not a number (nor text holding one).
+bool FormatNumber(const TData* V, const std::string* Text, const TModStep& S, std::string& Out) {
+  long long whole = 0;
+  double real = 0;
+  bool isInt = false;
+  std::string digits, frac, sign;
+  if (V && V->is_number_integer()) {
+    digits = V->dump();  // exact, unsigned 64-bit numbers too
+    isInt = true;
+  } else if (V && V->is_number_float()) {
+    real = V->get<double>();
+  } else if (!Text || !ReadNumber(*Text, whole, real, isInt)) {
+    return false;
+  } else if (isInt) {
+    digits = std::to_string(whole);
+  }
+  if (isInt && S.N == 0) {
+    if (digits[0] == '-') {
+      sign = "-";
+      digits.erase(0, 1);
+    }
+  } else {
+    if (isInt) real = std::stod(digits);
+    // Halves round away from zero, as people round prices: 0.125 to 0.13.
+    static const double kScale[21] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,
+                                      1e7,  1e8,  1e9,  1e10, 1e11, 1e12, 1e13,
+                                      1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20};
+    const double scale = kScale[S.N];
+    if (S.N <= 15 && std::fabs(real * scale) < 1e15) {
+      // Exact in a 64-bit integer: the digits are written from it.
+      const long long scaled = std::llround(real * scale);
+      const unsigned long long mag =
+          scaled < 0 ? 0ULL - static_cast<unsigned long long>(scaled) : scaled;
+      const unsigned long long unit = static_cast<unsigned long long>(scale);
+      // The digits of the whole part, then those of the fraction, written
+      // from the right into a small buffer.
+      char buf[48];
+      char* end = buf + sizeof buf;
+      char* p = end;
+      unsigned long long rest = mag % unit;
+      for (long long k = 0; k < S.N; ++k, rest /= 10) *--p = static_cast<char>('0' + rest % 10);
+      char* fracAt = p;
+      unsigned long long left = mag / unit;
+      do {
+        *--p = static_cast<char>('0' + left % 10);
+        left /= 10;
+      } while (left > 0);
+      Out.clear();
+      if (scaled < 0) Out += '-';
+      if (S.B.empty()) {
+        Out.append(p, fracAt);
+      } else {
+        Out += Group(std::string(p, fracAt), S.B);
+      }
+      if (S.N > 0) Out.append(S.C).append(fracAt, end);
+      return true;
+    }
+    char buf[400];
+    std::snprintf(buf, sizeof buf, "%.*f", static_cast<int>(S.N), real);
+    const char* p = buf;
+    if (*p == '-') {
+      sign = "-";
+      ++p;
+    }
+    // Whatever the C locale's decimal point, the digits are read back.
+    const char* q = p;
+    while (*q >= '0' && *q <= '9') ++q;
+    digits.assign(p, q);
+    const size_t len = std::strlen(buf);
+    if (S.N > 0 && len >= static_cast<size_t>(S.N)) frac.assign(buf + len - S.N);
+    if (digits.find_first_not_of('0') == std::string::npos &&
+        frac.find_first_not_of('0') == std::string::npos)
+      sign.clear();  // no "-0.00"
+  }
+  Out = sign + Group(digits, S.B);
+  if (!frac.empty()) Out += S.C + frac;
+  return true;
+}
+
+int Digits(const std::string& S, size_t& I, size_t N) {
+  if (I + N > S.size()) return -1;
+  int v = 0;
+  for (size_t k = 0; k < N; ++k) {
+    const char c = S[I + k];
+    if (c < '0' || c > '9') return -1;
+    v = v * 10 + (c - '0');
+  }
+  I += N;
+  return v;
+}
+
+// Days since 1970-01-01 of a civil date (proleptic Gregorian).
+long long DaysFromCivil(long long Y, unsigned M, unsigned D) {
+  Y -= M <= 2;
+  const long long era = (Y >= 0 ? Y : Y - 399) / 400;
+  const unsigned yoe = static_cast<unsigned>(Y - era * 400);
+  const unsigned doy = (153 * (M > 2 ? M - 3 : M + 9) + 2) / 5 + D - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<long long>(doe) - 719468;
+}
+
+// An ISO 8601 date or date and time: YYYY-MM-DD, then optionally T or a
+// blank, hh:mm, :ss, a fraction, and Z or an offset (kept as written: the
+// time is shown as it was written, not converted).
+bool ParseIsoDate(const std::string& S, std::tm& Tm) {
+  size_t i = 0;
+  const int y = Digits(S, i, 4);
+  if (y < 0 || i >= S.size() || S[i++] != '-') return false;
+  const int mo = Digits(S, i, 2);
+  if (mo < 1 || mo > 12 || i >= S.size() || S[i++] != '-') return false;
+  const int d = Digits(S, i, 2);
+  static const int mdays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+  if (d < 1 || d > mdays[mo - 1] || (mo == 2 && d == 29 && !leap)) return false;
+  int h = 0, mi = 0, s = 0;
+  if (i < S.size()) {
+    if (S[i] != 'T' && S[i] != 't' && S[i] != ' ') return false;
+    ++i;
+    h = Digits(S, i, 2);
+    if (h < 0 || h > 23 || i >= S.size() || S[i++] != ':') return false;
+    mi = Digits(S, i, 2);
+    if (mi < 0 || mi > 59) return false;
+    if (i < S.size() && S[i] == ':') {
+      ++i;
+      s = Digits(S, i, 2);
+      if (s < 0 || s > 60) return false;
+      if (i < S.size() && (S[i] == '.' || S[i] == ',')) {
+        ++i;
+        const size_t from = i;
+        while (i < S.size() && S[i] >= '0' && S[i] <= '9') ++i;
+        if (i == from) return false;
+      }
+    }
+    if (i < S.size()) {
+      if (S[i] == 'Z' || S[i] == 'z') {
+        ++i;
+      } else if (S[i] == '+' || S[i] == '-') {
+        ++i;
+        if (Digits(S, i, 2) < 0) return false;
+        if (i < S.size() && S[i] == ':') ++i;
+        if (Digits(S, i, 2) < 0) return false;
+      }
+    }
+    if (i != S.size()) return false;
+  }
+  Tm = std::tm();
+  Tm.tm_year = y - 1900;
+  Tm.tm_mon = mo - 1;
+  Tm.tm_mday = d;
+  Tm.tm_hour = h;
+  Tm.tm_min = mi;
+  Tm.tm_sec = s;
+  const long long days = DaysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d));
+  Tm.tm_wday = static_cast<int>(((days % 7) + 11) % 7);  // 1970-01-01 was a Thursday
+  Tm.tm_yday = static_cast<int>(days - DaysFromCivil(y, 1, 1));
+  return true;
+}
+
+}  // namespace
+
+bool ValueText(const TData& V, std::string& Text) {
+  switch (V.type()) {
+    case TData::value_t::string:
+      Text = V.get_ref<const std::string&>();
+      return true;
+    case TData::value_t::boolean:
+      Text = V.get<bool>() ? "true" : "false";
+      return true;
+    case TData::value_t::number_integer:
+    case TData::value_t::number_unsigned:
+    case TData::value_t::number_float:
+      Text = V.dump();
+      return true;
+    case TData::value_t::null:
+      Text.clear();
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool HasDefault(const std::vector<TModStep>& Steps) {
+  for (const auto& s : Steps) {
+    if (s.Kind == TModStep::Default) return true;
+  }
+  return false;
+}
+
+bool ParseModifiers(const std::vector<TToken>& Tokens, size_t From, std::vector<TModStep>& Steps,
+                    TModifier& Escape, std::string& Error, int& ErrorAt) {
+  static const std::pair<const char*, TModifier> escapes[] = {
+      {"raw", TModifier::Raw},  {"html", TModifier::Html}, {"attr", TModifier::Attr},
+      {"url", TModifier::Url},  {"js", TModifier::Js},     {"css", TModifier::Css},
+      {"json", TModifier::Json}};
+  struct TKnown {
+    const char* Name;
+    TModStep::TKind Kind;
+    int Value;  // 0: none, 1: required, 2: optional
+  };
+  static const TKnown known[] = {
+      {"default", TModStep::Default, 1}, {"upper", TModStep::Upper, 0},
+      {"lower", TModStep::Lower, 0},     {"capitalize", TModStep::Capitalize, 0},
+      {"trim", TModStep::Trim, 0},       {"truncate", TModStep::Truncate, 1},
+      {"replace", TModStep::Replace, 1}, {"join", TModStep::Join, 1},
+      {"length", TModStep::Length, 0},   {"number", TModStep::Number, 2},
+      {"date", TModStep::Date, 1},       {"group", TModStep::Number, 2},
+      {"point", TModStep::Number, 1}};
+  auto fail = [&](const std::string& Message, int At) {
+    Error = Message;
+    ErrorAt = At;
+    return false;
+  };
+  for (size_t i = From; i < Tokens.size(); ++i) {
+    const TToken& t = Tokens[i];
+    if (t.Kind != TToken::Word)
+      return fail("a modifier is expected, not \"" + t.Text + "\"", t.Offset);
+    bool hasValue = false;
+    std::string value;
+    if (i + 1 < Tokens.size() && Tokens[i + 1].Kind == TToken::Op && Tokens[i + 1].Text == "=") {
+      if (i + 2 >= Tokens.size() || Tokens[i + 2].Kind == TToken::Op)
+        return fail(t.Text + "= needs a value", t.Offset);
+      hasValue = true;
+      value = Tokens[i + 2].Text;
+      i += 2;
+    }
+    TModifier escape = TModifier::None;
+    for (const auto& e : escapes) {
+      if (t.Text == e.first) escape = e.second;
+    }
+    if (escape != TModifier::None) {
+      if (hasValue) return fail(t.Text + " takes no value", t.Offset);
+      if (Escape != TModifier::None && Escape != escape)
+        return fail("a second escaping modifier: " + t.Text, t.Offset);
+      Escape = escape;
+      continue;
+    }
+    const TKnown* info = nullptr;
+    for (const auto& s : known) {
+      if (t.Text == s.Name) info = &s;
+    }
+    if (!info) {
+      return fail("unknown modifier \"" + t.Text +
+                      "\" (known: default, upper, lower, capitalize, trim, truncate, replace, "
+                      "join, length, number, group, point, date, and the escapings raw, html, "
+                      "attr, url, js, css, json)",
+                  t.Offset);
+    }
+    if (info->Value == 0 && hasValue) return fail(t.Text + " takes no value", t.Offset);
+    if (info->Value == 1 && !hasValue) return fail(t.Text + " needs a value", t.Offset);
+    const std::string name = t.Text;
+    if (name == "group" || name == "point") {
+      if (Steps.empty() || Steps.back().Kind != TModStep::Number)
+        return fail(name + " follows number, as in number=2 " + name, t.Offset);
+      if (name == "group") {
+        Steps.back().B = hasValue ? value : ",";
+      } else {
+        Steps.back().C = value;
+      }
+      continue;
+    }
+    TModStep step;
+    step.Kind = info->Kind;
+    step.A = value;
+    if (step.Kind == TModStep::Truncate || step.Kind == TModStep::Number) {
+      step.N = hasValue ? Count(value) : 0;
+      if (step.N < 0 || (step.Kind == TModStep::Number && step.N > 20))
+        return fail(name + "=" + value + ": a count " +
+                        (step.Kind == TModStep::Number ? "from 0 to 20" : "of characters"),
+                    t.Offset);
+      step.C = ".";
+    } else if (step.Kind == TModStep::Replace) {
+      const size_t bar = value.find('|');
+      if (bar == std::string::npos || bar == 0)
+        return fail("replace=\"FROM|TO\": the text to find, a bar, its replacement", t.Offset);
+      step.A = value.substr(0, bar);
+      step.B = value.substr(bar + 1);
+    }
+    Steps.push_back(std::move(step));
+  }
+  return true;
+}
+
+void ApplyModifiers(const std::vector<TModStep>& Steps, const TData* V, TModResult& R) {
+  R.IsText = false;
+  R.Value = V;
+  std::string& text = R.Text;
+  for (const TModStep& s : Steps) {
+    const TData* cur = R.IsText ? nullptr : R.Value;
+    switch (s.Kind) {
+      case TModStep::Default: {
+        const bool empty =
+            R.IsText ? text.empty()
+                     : !cur || cur->is_null() ||
+                           (cur->is_string() && cur->get_ref<const std::string&>().empty());
+        if (empty) {
+          text = s.A;
+          R.IsText = true;
+        }
+        continue;
+      }
+      case TModStep::Length: {
+        long long n = 0;
+        if (R.IsText) {
+          n = CodePoints(text);
+        } else if (!cur || cur->is_null()) {
+          n = 0;
+        } else if (cur->is_array() || cur->is_object()) {
+          n = static_cast<long long>(cur->size());
+        } else {
+          ValueText(*cur, text);
+          n = CodePoints(text);
+        }
+        R.Own = n;
+        R.Value = &R.Own;
+        R.IsText = false;
+        continue;
+      }
+      case TModStep::Join: {
+        if (!cur || !cur->is_structured()) continue;
+        std::string joined, item;
+        bool first = true;
+        for (const auto& e : *cur) {
+          if (!ValueText(e, item)) item = e.dump();
+          if (!first) joined += s.A;
+          joined += item;
+          first = false;
+        }
+        text = std::move(joined);
+        R.IsText = true;
+        continue;
+      }
+      case TModStep::Number: {
+        std::string& out = R.Scratch;
+        if (FormatNumber(cur,
+                         R.IsText ? &text
+                                  : (cur && cur->is_string() ? &cur->get_ref<const std::string&>()
+                                                             : nullptr),
+                         s, out)) {
+          text.swap(out);
+          R.IsText = true;
+        }
+        continue;
+      }
+      case TModStep::Date: {
+        const std::string* in =
+            R.IsText ? &text
+                     : (cur && cur->is_string() ? &cur->get_ref<const std::string&>() : nullptr);
+        std::tm tm;
+        if (!in || !ParseIsoDate(*in, tm)) continue;
+        char buf[512];
+        const size_t n = s.A.empty() ? 0 : std::strftime(buf, sizeof buf, s.A.c_str(), &tm);
+        text.assign(buf, n);
+        R.IsText = true;
+        continue;
+      }
+      default:
+        break;
+    }
+    // The steps on text: a missing value, null, a list or an object passes.
+    if (!R.IsText) {
+      if (!cur || cur->is_null() || !ValueText(*cur, text)) continue;
+      R.IsText = true;
+    }
+    switch (s.Kind) {
+      case TModStep::Upper:
+        for (char& c : text) {
+          if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        }
+        break;
+      case TModStep::Lower:
+        for (char& c : text) {
+          if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        }
+        break;
+      case TModStep::Capitalize:
+        if (!text.empty() && text[0] >= 'a' && text[0] <= 'z')
+          text[0] = static_cast<char>(text[0] - 'a' + 'A');
+        break;
+      case TModStep::Trim: {
+        size_t e = text.size();
+        while (e > 0 && IsBlank(static_cast<unsigned char>(text[e - 1]))) --e;
+        text.resize(e);
+        size_t b = 0;
+        while (b < text.size() && IsBlank(static_cast<unsigned char>(text[b]))) ++b;
+        text.erase(0, b);
+        break;
+      }
+      case TModStep::Truncate: {
+        long long seen = 0;
+        size_t i = 0;
+        for (; i < text.size(); ++i) {
+          if (!Continuation(static_cast<unsigned char>(text[i])) && seen++ == s.N) break;
+        }
+        if (i < text.size()) {
+          text.resize(i);
+          text += "\xE2\x80\xA6";  // U+2026, the ellipsis
+        }
+        break;
+      }
+      case TModStep::Replace: {
+        if (text.find(s.A) == std::string::npos) break;
+        std::string out;
+        size_t from = 0;
+        for (size_t at; (at = text.find(s.A, from)) != std::string::npos; from = at + s.A.size())
+          out.append(text, from, at - from).append(s.B);
+        out.append(text, from, std::string::npos);
+        text = std::move(out);
+        break;
+      }
+      default:
+        break;
+    }
+  }
+}
+
+}  // namespace vekstd

@@ -1,0 +1,67 @@
+// The modifiers of a value tag: those that choose the escaping (raw, html,
+// attr, url, js, css, json) and those that change the value, applied in the
+// order written (default, upper, lower, capitalize, trim, truncate, replace,
+// join, length, number with group and point, date).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "TagExpr.h"
+
+namespace vekstd {
+
+/// The escaping a value tag asks for.
+enum class TModifier : uint8_t { None, Raw, Html, Attr, Url, Js, Css, Json };
+
+struct TModStep {
+  enum TKind : uint8_t {
+    Default,
+    Upper,
+    Lower,
+    Capitalize,
+    Trim,
+    Truncate,
+    Replace,
+    Join,
+    Length,
+    Number,
+    Date
+  };
+  TKind Kind = Default;
+  std::string A, B;  ///< default, replace (from, to), join, date; number: group
+  std::string C;     ///< number: the decimal point
+  long long N = 0;   ///< truncate, number: the count
+};
+
+/// Reads the modifiers in Tokens[From...]: words, or word=value where value
+/// is a word or a quoted string. Sets Escape from an escaping modifier (a
+/// second, different one is an error). Returns false with Error and the
+/// token offset ErrorAt for an unknown modifier or a malformed value.
+bool ParseModifiers(const std::vector<TToken>& Tokens, size_t From, std::vector<TModStep>& Steps,
+                    TModifier& Escape, std::string& Error, int& ErrorAt);
+
+/// True when Steps hold a default: a missing value is then no error.
+bool HasDefault(const std::vector<TModStep>& Steps);
+
+/// The text a value outputs: a string as it is, a number as JSON writes it,
+/// true or false; "" for null. Lists and objects give false (no text).
+bool ValueText(const TData& V, std::string& Text);
+
+/// What modifiers made of a value: text, or a value (V itself when no step
+/// changed it into text, or one of Own's).
+struct TModResult {
+  bool IsText = false;
+  std::string Text;
+  const TData* Value = nullptr;  ///< when not text: nullptr for a missing value
+  TData Own;
+  std::string Scratch;  ///< a step's work space, kept for its capacity
+};
+
+/// Applies Steps in order to V (nullptr for a missing value) into R. Costs
+/// time linear in the value and the output; copies V only where a step
+/// changes it.
+void ApplyModifiers(const std::vector<TModStep>& Steps, const TData* V, TModResult& R);
+
+}  // namespace vekstd

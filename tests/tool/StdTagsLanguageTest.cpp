@@ -1,0 +1,485 @@
+// The template language of the standard tags, construct by construct:
+// conditions, modifiers, loops, comments, whitespace and layouts, each with
+// what it renders and the errors it reports, by file:line:col.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "VekStdTags.h"
+
+namespace fs = std::filesystem;
+using json = TVekData;
+
+namespace {
+
+class TempSite {
+ public:
+  TempSite() {
+    char tmpl[] = "/tmp/vek-lang-XXXXXX";
+    dir_ = mkdtemp(tmpl);
+  }
+  ~TempSite() {
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+  void Write(const std::string& Name, const std::string& Text) const {
+    std::ofstream(dir_ / Name, std::ios::binary) << Text;
+  }
+  const fs::path& Dir() const { return dir_; }
+
+ private:
+  fs::path dir_;
+};
+
+const json kData = json::parse(R"({
+  "role": "site admin", "n": 3, "price": 7.5, "total": 1234.5, "big": 12345678901234567890,
+  "neg": -0.001, "name": "  zoë smith ", "title": "Tom & Jerry <3", "quote": "it's \"q\"",
+  "yes": true, "no": false, "none": null, "empty": "", "word": "hello world", "jp": "日本語",
+  "tags": ["a", "b"], "nums": [1, 2], "obj": {"z": 1, "a": 2}, "items": [],
+  "list": [{"name": "one"}, {"name": "two"}], "day": "2024-03-05",
+  "when": "2024-03-05T14:30:00+02:00", "bad_day": "2024-02-30", "dashed": "a-b-c"
+})");
+
+// The page of Text (as page.html of Site), or "error: " and the message.
+std::string Render(const std::string& Text, const json& Data = kData, bool Strict = false,
+                   const TempSite* Site = nullptr) {
+  static const TempSite empty;
+  TVekTemplateRoot root((Site ? Site : &empty)->Dir());
+  TVekPageProducer producer(nullptr);
+  TVekStdTagsOptions o;
+  o.Strict = Strict;
+  TVekStdTags tags(&producer, root, std::make_shared<json>(Data), o);
+  try {
+    return tags.RenderText(Text, "page.html");
+  } catch (const EVekTemplateError& e) {
+    return std::string("error: ") + e.what();
+  }
+}
+
+// What check reports, one "line:col: message" per finding.
+std::vector<std::string> Check(const std::string& Text, const TempSite* Site = nullptr) {
+  static const TempSite empty;
+  TVekTemplateRoot root((Site ? Site : &empty)->Dir());
+  std::vector<std::string> out;
+  for (const auto& i : VekCheckTemplate(Text, "page.html", &root))
+    out.push_back(std::to_string(i.Line) + ":" + std::to_string(i.Column) + ": " +
+                  (i.Warning ? "warning: " : "") + i.Message);
+  return out;
+}
+
+struct TCase {
+  std::string tmpl, expected;
+};
+
+// Each case renders as expected; an expected "error: page.html:L:C: text"
+// must be the start of the error, and check must report the same place.
+void Expect(const std::vector<TCase>& Cases, const TempSite* Site = nullptr) {
+  const std::string atRender = " (at render)";  // marks an error that check cannot find
+  for (const auto& c : Cases) {
+    const std::string got = Render(c.tmpl, kData, false, Site);
+    if (c.expected.rfind("error: ", 0) == 0) {
+      const bool renderOnly = c.expected.find(atRender) != std::string::npos;
+      const std::string expected = c.expected.substr(0, c.expected.find(atRender));
+      EXPECT_EQ(got.substr(0, expected.size()), expected) << c.tmpl << "\n" << got;
+      // Parse errors are found by check too, at the same line and column.
+      const std::string where = expected.substr(7 + 10);  // after "error: page.html:"
+      const auto issues = Check(c.tmpl, Site);
+      bool found = false;
+      for (const auto& i : issues) found |= i.rfind(where, 0) == 0;
+      if (!renderOnly) {
+        EXPECT_TRUE(found) << c.tmpl << "\n" << ::testing::PrintToString(issues);
+      }
+    } else {
+      EXPECT_EQ(got, c.expected) << c.tmpl;
+    }
+  }
+}
+
+}  // namespace
+
+TEST(StdTagsLanguage, Conditions) {
+  Expect({
+      {"<#if role == \"site admin\"#>A<#else#>B<#/if#>", "A"},
+      {"<#if role == 'guest'#>A<#else#>B<#/if#>", "B"},
+      {"<#if quote == \"it's \\\"q\\\"\"#>A<#/if#>", "A"},
+      // Numbers compare as numbers, whatever their JSON form.
+      {"<#if n > 2#>A<#/if#><#if n >= 3.0#>B<#/if#><#if n == 3.0#>C<#/if#><#if price < "
+       "10#>D<#/if#>",
+       "ABCD"},
+      {"<#if n != 3#>A<#/if#><#if n <= -1#>B<#/if#><#if big > 1e19#>C<#/if#>", "C"},
+      // Strings compare byte by byte, so by code point.
+      {"<#if \"apple\" < \"banana\"#>A<#/if#><#if \"Z\" < \"a\"#>B<#/if#><#if \"é\" > "
+       "\"z\"#>C<#/if#>",
+       "ABC"},
+      // Mixed types: never equal, never ordered.
+      {"<#if n == \"3\"#>A<#/if#><#if n != \"3\"#>B<#/if#><#if n < \"4\"#>C<#/if#>"
+       "<#if n >= \"4\"#>D<#/if#>",
+       "B"},
+      {"<#if missing == null#>A<#/if#><#if none == null#>B<#/if#><#if none != null#>C<#/if#>",
+       "AB"},
+      {"<#if yes == true#>A<#/if#><#if no == false#>B<#/if#><#if not yes#>C<#/if#>", "AB"},
+      // and binds tighter than or; not tighter than and; comparisons tightest.
+      {"<#if yes or no and no#>A<#/if#><#if (yes or no) and no#>B<#/if#>", "A"},
+      {"<#if not no and n == 3#>A<#/if#><#if not (n == 3)#>B<#/if#><#if not n == 4#>C<#/if#>",
+       "AC"},
+      {"<#if ((((n))))#>A<#/if#>", "A"},
+      // Paths index lists, both spellings.
+      {"<#if list[1].name == \"two\" and list.0.name == \"one\"#>A<#/if#>", "A"},
+      {"<#unless n > 5#>small<#else#>large<#/unless#>", "small"},
+      // A literal may hold blanks and the words of operators.
+      {"<#if role != \"a and b or (c\"#>A<#/if#>", "A"},
+  });
+  // elif: the first branch whose condition holds.
+  for (int n = 1; n <= 4; ++n) {
+    const char* names[] = {"", "one", "two", "three", "many"};
+    EXPECT_EQ(Render("<#if n == 1#>one<#elif n == 2#>two<#elif n == 3#>three<#else#>many<#/if#>",
+                     json{{"n", n}}),
+              names[n]);
+  }
+  EXPECT_EQ(Render("<#if n == 1#>one<#elif n == 2#>two<#/if#>.", json{{"n", 5}}), ".");
+  // Under --strict, ordering mixed types and missing names are errors.
+  EXPECT_EQ(Render("x\n <#if n < \"4\"#>A<#/if#>", kData, true),
+            "error: page.html:2:2: cannot order a number and a string in <#...#>");
+  EXPECT_EQ(Render("<#if nope == 1#>A<#/if#>", kData, true),
+            "error: page.html:1:1: no value \"nope\" in the data");
+}
+
+TEST(StdTagsLanguage, ConditionErrors) {
+  Expect({
+      {"<#if#>x<#/if#>", "error: page.html:1:3: <#if#>: a condition is expected"},
+      {"<#if n ==#>x<#/if#>",
+       "error: page.html:1:10: <#if n ==#>: the condition ends where a value is expected"},
+      {"<#if n = 1#>x<#/if#>", "error: page.html:1:8: <#if n = 1#>: \"=\" is no comparison"},
+      {"<#if (n > 1#>x<#/if#>", "error: page.html:1:6: <#if (n > 1#>: \"(\" without its \")\""},
+      {"<#if n > 1)#>x<#/if#>", "error: page.html:1:11: <#if n > 1)#>: \")\" without its \"(\""},
+      {"<#if 1 < n < 5#>x<#/if#>",
+       "error: page.html:1:12: <#if 1 < n < 5#>: comparisons do not chain"},
+      {"<#if n 2#>x<#/if#>", "error: page.html:1:8: <#if n 2#>: an operator"},
+      {"<#if and n#>x<#/if#>", "error: page.html:1:6: <#if and n#>: a value is expected"},
+      {"<#if name == \"abc#>x<#/if#>",
+       "error: page.html:1:14: <#if name == \"abc#>: a quoted string without its closing \""},
+      {"<#if a..b#>x<#/if#>", "error: page.html:1:6: <#if a..b#>: \"a..b\" is not a name"},
+      {"a\n  <#if yes#>\n  <#elif n >#>\n<#/if#>",
+       "error: page.html:3:13: <#elif n >#>: the condition ends where a value is expected"},
+      {"<#elif yes#>", "error: page.html:1:1: <#elif#> outside <#if#>"},
+      {"<#unless a#><#elif b#><#/unless#>",
+       "error: page.html:1:13: <#elif#> belongs to <#if#>, not to <#unless a#>"},
+      {"<#each a#><#elif b#><#/each#>",
+       "error: page.html:1:11: <#elif#> belongs to <#if#>, not to <#each a#>"},
+      {"<#if a#><#else#><#elif b#><#/if#>",
+       "error: page.html:1:17: an <#elif#> after the <#else#> of <#if a#>"},
+  });
+}
+
+TEST(StdTagsLanguage, Modifiers) {
+  Expect({
+      {"[<#name trim upper#>][<#name trim capitalize#>][<#word capitalize#>]",
+       "[ZOë SMITH][Zoë smith][Hello world]"},
+      {"<#title lower#>", "tom &amp; jerry &lt;3"},  // escaped after the modifiers
+      {"[<#nick default=\"anonymous\"#>][<#empty default=\"-\"#>][<#none default=x#>][<#n "
+       "default=0#>]",
+       "[anonymous][-][x][3]"},
+      {"<#total number=2#> <#total number=2 group#> <#total number=0#> <#n number=1#>",
+       "1234.50 1,234.50 1235 3.0"},
+      {"<#total number=2 group=\".\" point=\",\"#> <#big number=0 group=\" \"#>",
+       "1.234,50 12 345 678 901 234 567 890"},
+      {"[<#neg number=2#>][<#word number=2#>][<#price number=20#>][<#n number=3#>]",
+       "[0.00][hello world][7.50000000000000000000][3.000]"},
+      {"<#tags length number=1#> <#title length truncate=1#>", "2.0 1…"},
+      {"[<#name trim truncate=3#>][<#word truncate=20#>][<#jp truncate=2#>][<#jp truncate=0#>]",
+       "[zoë…][hello world][日本…][…]"},
+      {"<#dashed replace=\"-| \"#> <#title replace=\"&|and\"#> <#word replace=\"o|<\"#>",
+       "a b c Tom and Jerry &lt;3 hell&lt; w&lt;rld"},
+      {"[<#tags join=\", \"#>][<#nums join=\"+\"#>][<#word join=\",\"#>][<#obj join=\"/\"#>]",
+       "[a, b][1+2][hello world][1/2]"},
+      {"<#tags join=\", \" upper#>", "A, B"},
+      {"<#jp length#> <#tags length#> <#obj length#> <#missing length#> <#word length#>",
+       "3 2 2 0 11"},
+      {"<#day date=\"%d.%m.%Y\"#> <#when date=\"%H:%M %A %j\"#> <#bad_day date=\"%Y\"#>",
+       "05.03.2024 14:30 Tuesday 065 2024-02-30"},
+      // json gives the value's JSON, escaped for where it stands.
+      {"<script>var t = <#tags json#>, j = <#tags join=\",\" json#>;</script>",
+       "<script>var t = [\"a\",\"b\"], j = \"a,b\";</script>"},
+      {"<a title=\"<#name trim upper#>\">", "<a title=\"ZOë SMITH\">"},
+  });
+  // A default keeps --strict from refusing a missing value.
+  EXPECT_EQ(Render("<#nick default=anon#>", kData, true), "anon");
+}
+
+TEST(StdTagsLanguage, ModifierErrors) {
+  Expect({
+      {"<#name shout#>", "error: page.html:1:8: <#name shout#>: unknown modifier \"shout\""},
+      {"<#name truncate#>", "error: page.html:1:8: <#name truncate#>: truncate needs a value"},
+      {"<#name truncate=x#>", "error: page.html:1:8: <#name truncate=x#>: truncate=x: a count"},
+      {"<#name upper=1#>", "error: page.html:1:8: <#name upper=1#>: upper takes no value"},
+      {"<#name group#>", "error: page.html:1:8: <#name group#>: group follows number"},
+      {"<#name replace=ab#>", "error: page.html:1:8: <#name replace=ab#>: replace=\"FROM|TO\""},
+      {"<#name raw html#>",
+       "error: page.html:1:12: <#name raw html#>: a second escaping modifier: html"},
+      {"<#name number=99#>", "error: page.html:1:8: <#name number=99#>: number=99: a count from"},
+      {"<#name default=#>", "error: page.html:1:8: <#name default=#>: default= needs a value"},
+      {"x\n<#name \"upper\"#>", "error: page.html:2:8: <#name \"upper\"#>: a modifier is expected"},
+  });
+}
+
+TEST(StdTagsLanguage, Loops) {
+  Expect({
+      {"<#each tags#><#@number#>/<#@count#>:<#.#> <#/each#>", "1/2:a 2/2:b "},
+      // An object's members in the data's order, with their names.
+      {"<#each obj#><#@key#>=<#.#>,<#@index#> <#/each#>", "z=1,0 a=2,1 "},
+      {"<#each tags#><#@key#><#/each#>", "01"},
+      {"<#each items#>x<#else#>none<#/each#>|<#each missing#>x<#else#>none<#/each#>"
+       "|<#each tags#><#.#><#else#>none<#/each#>",
+       "none|none|ab"},
+      // Inner loops have their own @number; names reach outwards.
+      {"<#each list#><#each tags#><#name#><#.#><#@number#> <#/each#><#/each#>",
+       "onea1 oneb2 twoa1 twob2 "},
+      {"<#each 1..3#><#.#><#@number#> <#/each#>", "11 22 33 "},
+      {"<#each -1..1#><#.#>,<#/each#>|<#each 1..n#><#.#><#/each#>", "-1,0,1,|123"},
+      {"<#each 3..1#>x<#else#>empty<#/each#>", "empty"},
+      {"<#each 9223372036854775806..9223372036854775807#><#.#> <#/each#>",
+       "9223372036854775806 9223372036854775807 "},
+      {"<#each tags#><#if @last#>!<#else#><#.#>,<#/if#><#/each#>", "a,!"},
+      // Two loop names in one condition are two values.
+      {"<#each tags#><#if @number == @count#>last<#elif @index < @count#>-<#/if#><#/each#>",
+       "-last"},
+  });
+  Expect({
+      {"<#each a b#>x<#/each#>", "error: page.html:1:1: <#each#> takes one name"},
+      {"<#each 1.5..3#>x<#/each#>",
+       "error: page.html:1:8: <#each 1.5..3#>: a range's ends are whole numbers"},
+      {"<#each 1..#>x<#/each#>", "error: page.html:1:8: <#each 1..#>: a range is FROM..TO"},
+      {"<#each 1..title#>x<#/each#>",
+       "error: page.html:1:1: a range's end \"title\" is not a whole number (at render)"},
+      {"<#each 1..100000000#>x<#/each#>",
+       "error: page.html:1:1: a range of more than 1000000 numbers (at render)"},
+      {"<#each tags#>a<#else#>b<#else#>c<#/each#>",
+       "error: page.html:1:24: a second <#else#> of <#each tags#>"},
+  });
+}
+
+TEST(StdTagsLanguage, LoopsWithinLoopsAreBoundedByTheStepLimit) {
+  // Empty bodies output nothing: the output limit cannot stop them.
+  TVekTemplateRoot root(fs::temp_directory_path());
+  TVekPageProducer producer(nullptr);
+  TVekStdTagsOptions o;
+  o.MaxSteps = 100000;
+  TVekStdTags tags(&producer, root, std::make_shared<json>(json{{"n", 1000000}}), o);
+  try {
+    tags.RenderText("<#each 1..n#>\n  <#each 1..n#><#/each#><#/each#>", "page.html");
+    ADD_FAILURE() << "no limit";
+  } catch (const EVekTemplateError& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "page.html:2:3: the page takes more than 100000 steps (the limit --max-steps)");
+  }
+  EXPECT_EQ(tags.RenderText("<#each 1..3#><#each 1..3#>.<#/each#><#/each#>", "page.html"),
+            ".........");
+}
+
+TEST(StdTagsLanguage, Comments) {
+  Expect({
+      {"a<#-- note --#>b", "ab"},
+      {"a<#-- <#if x#> <#name#> #> --#>b", "ab"},
+      {"a<#-- one\ntwo\nthree --#>b", "ab"},
+      {"a<#----#>b<#--#>c", "abc"},
+      {"a\n  <#-- alone on its line --#>\nb", "a\nb"},
+      {"x\ny <#-- z\n <#name#>", "error: page.html:2:3: a comment <#-- ...#> without its closing"},
+  });
+}
+
+TEST(StdTagsLanguage, Whitespace) {
+  Expect({
+      {"<ul>\n  <#each tags#>\n  <li><#.#></li>\n  <#/each#>\n</ul>\n",
+       "<ul>\n  <li>a</li>\n  <li>b</li>\n</ul>\n"},
+      {"<p>\n<#if no#>\nA\n<#elif yes#>\nB\n<#else#>\nC\n<#/if#>\n</p>", "<p>\nB\n</p>"},
+      // Two block tags and blanks on one line: the line goes.
+      {"a\n <#if yes#> <#unless no#> \nb\n<#/unless#><#/if#>\nc", "a\nb\nc"},
+      // CRLF line breaks go whole; the last line needs no line break.
+      {"a\r\n\t<#if yes#>\r\nb\r\n<#/if#>", "a\r\nb\r\n"},
+      // A value, text or an include keeps the line.
+      {"<#if yes#><#n#>\nx <#if yes#>\n<#/if#><#/if#>", "3\nx \n"},
+      // Trim markers: blanks and line breaks on that side.
+      {"a  <#- n -#>  b|a\n\n<#-n#>\n\nb", "a3b|a3\n\nb"},
+      {"<p>\n  <#- if yes -#>\n  x\n  <#- /if -#>\n</p>", "<p>x</p>"},
+  });
+}
+
+TEST(StdTagsLanguage, Layouts) {
+  TempSite site;
+  site.Write("_base.html",
+             "<html>\n<head><title><#block title#>Site<#/block#></title></head>\n<body>\n"
+             "<#block body#>\n<p>default</p>\n<#/block#>\n"
+             "<script>var data = <#block data#>null<#/block#>;</script>\n</body>\n</html>\n");
+  site.Write("_mid.html",
+             "<#extends file=\"_base.html\"#>\n<#block title#><#super#> · Mid<#/block#>\n"
+             "<#block body#>\n<main>\n<#block main#>\nmid\n<#/block#>\n</main>\n<#/block#>\n");
+  site.Write("a.html", "<#extends file=\"b.html\"#>");
+  site.Write("b.html", "<#extends file=\"a.html\"#>");
+  site.Write("_attr.html", "<a title=\"<#block u#>x<#/block#>\">");
+  for (int i = 0; i < 20; ++i) {
+    site.Write("l" + std::to_string(i) + ".html",
+               "<#extends file=\"l" + std::to_string(i + 1) + ".html\"#>");
+  }
+  site.Write("l20.html", "end");
+  Expect(
+      {
+          // The layout's blocks are defaults.
+          {"<#extends file=\"_base.html\"#>",
+           "<html>\n<head><title>Site</title></head>\n<body>\n<p>default</p>\n"
+           "<script>var data = null;</script>\n</body>\n</html>\n"},
+          // A value in a block is escaped for where the layout puts the block.
+          {"<#extends file=\"_base.html\"#>\n<#block title#><#title#><#/block#>\n"
+           "<#block data#><#title#><#/block#>\n",
+           "<html>\n<head><title>Tom &amp; Jerry &lt;3</title></head>\n<body>\n<p>default</p>\n"
+           "<script>var data = \"Tom \\u0026 Jerry \\u003C3\";</script>\n</body>\n</html>\n"},
+          // Layouts that extend layouts; super gives the parent's content.
+          {"<#extends file=\"_mid.html\"#>\n<#block title#>Page · <#super#><#/block#>\n"
+           "<#block main#>\n<p>page, <#super#></p>\n<#/block#>\nignored\n",
+           "<html>\n<head><title>Page · Site · Mid</title></head>\n<body>\n<main>\n"
+           "<p>page, mid\n</p>\n</main>\n<script>var data = null;</script>\n</body>\n</html>\n"},
+          {"<#extends file=\"_attr.html\"#><#block u#>?q=<#title#><#/block#>",
+           "<a title=\"?q=Tom &amp; Jerry &lt;3\">"},
+      },
+      &site);
+  Expect(
+      {
+          {"<#if yes#><#/if#><#extends file=\"_base.html\"#>",
+           "error: page.html:1:18: <#extends#> must be the first tag"},
+          {"<#extends file=\"_base.html\"#><#extends file=\"_mid.html\"#>",
+           "error: page.html:1:30: a second <#extends#>"},
+          {"<#extends file=\"a.html\"#>",
+           "error: b.html:1:1: layout cycle: page.html -> a.html -> b.html -> a.html (at render)"},
+          {"<#extends file=\"l0.html\"#>",
+           "error: l15.html:1:1: layouts extend each other deeper than 16 (at render)"},
+          {"<#extends file=\"nope.html\"#>",
+           "error: page.html:1:1: extends: \"nope.html\" not found"},
+          {"<#super#>", "error: page.html:1:1: <#super#> outside any <#block#>"},
+          {"<#block a#><#/block#><#block a#><#/block#>",
+           "error: page.html:1:22: a second <#block a#>"},
+          {"<#extends file=\"_attr.html\"#><#block u#>\"><b><#/block#>",
+           "error: page.html:1:30: <#block u#> ends in element text but in the layout in the value "
+           "of the attribute title"},
+      },
+      &site);
+  // Through the producer's entry point, as a server expands a page, the text
+  // before the first tag comes out as the parsed template gives it.
+  site.Write("lead.html", "  <#if yes#>\nA\n<#/if#>\n");
+  site.Write("page.html", "stray\n<#extends file=\"_base.html\"#>");
+  TVekTemplateRoot root(site.Dir());
+  for (const char* name : {"lead.html", "page.html"}) {
+    TVekPageProducer producer(nullptr);
+    TVekStdTags tags(&producer, root, std::make_shared<json>(kData));
+    const std::string rendered = tags.Render(name);
+    TCustomContentProducer* content = &producer;
+    EXPECT_EQ(content->ContentFromString(tags.Load(name)), rendered) << name;
+  }
+  // check follows the layouts: a cycle is told at the extends.
+  EXPECT_EQ(Check("<#extends file=\"a.html\"#>", &site),
+            std::vector<std::string>{"1:1: extends: layout cycle through a.html"});
+  // check --data looks into the layouts too.
+  site.Write("_typo.html", "<title><#titel#></title><#block b#><#/block#>");
+  const auto names = VekCheckDataNames("<#extends file=\"_typo.html\"#><#block b#><#n#><#/block#>",
+                                       "page.html", root, kData);
+  ASSERT_EQ(names.size(), 1u);
+  EXPECT_EQ(names[0].Message, "no \"titel\" in the data (used at _typo.html:1:8)");
+  // Text outside the blocks of a template that extends a layout is a warning.
+  const auto issues = Check("<#extends file=\"_base.html\"#>\nstray <#n#>\n", &site);
+  ASSERT_EQ(issues.size(), 2u) << ::testing::PrintToString(issues);
+  EXPECT_EQ(issues[0],
+            "2:1: warning: text outside any block of a template that extends a layout "
+            "is never output");
+  EXPECT_EQ(issues[1].rfind("2:7: warning: <#n#> stands outside any block", 0), 0u) << issues[1];
+}
+
+// Random templates over the language's tokens: each renders or is refused
+// with its place, and check finds what render refuses.
+TEST(StdTagsLanguage, CheckFindsWhatRenderRefuses) {
+  static const char* const kTokens[] = {"<#if a#>",
+                                        "<#if v == \"V\"#>",
+                                        "<#elif z#>",
+                                        "<#elif n > 1#>",
+                                        "<#else#>",
+                                        "<#/if#>",
+                                        "<#unless a#>",
+                                        "<#/unless#>",
+                                        "<#each x#>",
+                                        "<#each 1..3#>",
+                                        "<#each o#>",
+                                        "<#/each#>",
+                                        "<#v#>",
+                                        "<#v upper trim#>",
+                                        "<#n number=2#>",
+                                        "<#@key#>",
+                                        "<#@number#>",
+                                        "<#-- c <#v#> --#>",
+                                        "<#--",
+                                        "--#>",
+                                        "<#- v -#>",
+                                        "<#block b#>",
+                                        "<#/block#>",
+                                        "<#super#>",
+                                        "<#extends file=\"_l.html\"#>",
+                                        "<#include file=\"_p.html\"#>",
+                                        "\n",
+                                        "  ",
+                                        "t",
+                                        "<p title=\"",
+                                        "\"",
+                                        ">",
+                                        "<#",
+                                        "#>",
+                                        "<#if (a#>",
+                                        "<#v shout#>"};
+  TempSite site;
+  site.Write("_l.html", "<title><#block b#>L<#/block#></title>\n<#block c#><#/block#>");
+  site.Write("_p.html", "P");
+  const json data = json::parse(R"({"a":true,"z":false,"x":[1,2],"v":"V","n":3,"o":{"k":1}})");
+  TVekTemplateRoot root(site.Dir());
+  std::mt19937 random(1410);
+  int refused = 0, rendered = 0;
+  for (int i = 0; i < 3000; ++i) {
+    std::string t;
+    const int n = 1 + static_cast<int>(random() % 16);
+    for (int k = 0; k < n; ++k) t += kTokens[random() % (sizeof kTokens / sizeof *kTokens)];
+    std::vector<std::string> errors;
+    for (const auto& issue : VekCheckTemplate(t, "t.html", &root)) {
+      if (!issue.Warning)
+        errors.push_back(std::to_string(issue.Line) + ":" + std::to_string(issue.Column) + ": " +
+                         issue.Message);
+    }
+    for (const bool lenient : {false, true}) {
+      TVekStdTagsOptions o;
+      o.Lenient = lenient;
+      TVekPageProducer producer(nullptr);
+      TVekStdTags tags(&producer, root, std::make_shared<json>(data), o);
+      std::string error;
+      try {
+        tags.RenderText(t, "t.html");
+      } catch (const EVekTemplateError& e) {
+        error = e.what();
+      }
+      if (lenient) {
+        EXPECT_TRUE(error.empty() || error.rfind("t.html:", 0) == 0) << t << "\n" << error;
+        continue;
+      }
+      // A clean check renders; a refusal is one of check's errors (an include
+      // in a branch not taken is found by check alone).
+      if (errors.empty()) {
+        EXPECT_EQ(error, "") << t;
+        ++rendered;
+      } else if (!error.empty()) {
+        bool found = false;
+        for (const auto& e : errors) found |= error.rfind("t.html:" + e, 0) == 0;
+        EXPECT_TRUE(found) << t << "\n" << error << "\n" << ::testing::PrintToString(errors);
+        ++refused;
+      }
+    }
+  }
+  EXPECT_GT(rendered, 100);
+  EXPECT_GT(refused, 100);
+}
