@@ -4,6 +4,7 @@
 #include <set>
 #include <string>
 
+#include "DataPath.h"
 #include "VekStdTags.h"
 #include "VekTemplate.h"
 
@@ -12,19 +13,6 @@ using json = TVekData;
 namespace {
 
 const size_t kMaxElements = 1000;  // elements of one list looked into
-
-const json* StepInto(const json* V, const std::string& Key) {
-  if (V->is_object()) {
-    const auto it = V->find(Key);
-    return it == V->end() ? nullptr : &*it;
-  }
-  if (V->is_array() && !Key.empty() && Key.size() < 19 &&
-      Key.find_first_not_of("0123456789") == std::string::npos) {
-    const auto index = std::stoull(Key);
-    return index < V->size() ? &(*V)[static_cast<size_t>(index)] : nullptr;
-  }
-  return nullptr;
-}
 
 using TScopeSet = std::vector<const json*>;
 
@@ -36,7 +24,7 @@ TScopeSet Resolve(const std::vector<TScopeSet>& Scopes, const std::string& Path)
   TScopeSet found;
   for (auto it = Scopes.rbegin(); it != Scopes.rend() && found.empty(); ++it) {
     for (const json* v : *it) {
-      if (const json* hit = StepInto(v, first)) found.push_back(hit);
+      if (const json* hit = vekstd::DataStep(v, first)) found.push_back(hit);
     }
   }
   while (!found.empty() && dot != std::string::npos) {
@@ -45,7 +33,7 @@ TScopeSet Resolve(const std::vector<TScopeSet>& Scopes, const std::string& Path)
         Path.substr(dot + 1, next == std::string::npos ? std::string::npos : next - dot - 1);
     TScopeSet deeper;
     for (const json* v : found) {
-      if (const json* hit = StepInto(v, key)) deeper.push_back(hit);
+      if (const json* hit = vekstd::DataStep(v, key)) deeper.push_back(hit);
     }
     found.swap(deeper);
     dot = next;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "DataPath.h"
 #include "Escapers.h"
 #include "Modifiers.h"
 #include "VekStdTags.h"
@@ -23,21 +24,6 @@ namespace {
 
 // The most numbers one range may hold.
 const long long kMaxRange = 1000000;
-
-// One step down a path: a member of an object, or an element of a list by
-// its decimal position.
-const json* Step(const json* V, const std::string& Key) {
-  if (V->is_object()) {
-    const auto it = V->find(Key);
-    return it == V->end() ? nullptr : &*it;
-  }
-  if (V->is_array() && !Key.empty() && Key.size() < 19 &&
-      Key.find_first_not_of("0123456789") == std::string::npos) {
-    const auto index = std::stoull(Key);
-    return index < V->size() ? &(*V)[static_cast<size_t>(index)] : nullptr;
-  }
-  return nullptr;
-}
 
 bool WholeNumber(const json* V, long long& Out) {
   if (!V) return false;
@@ -298,7 +284,7 @@ class TVekStdTags::TRenderer {
     if (first.empty()) return nullptr;
     const json* v = nullptr;
     for (auto it = FScopes.rbegin(); it != FScopes.rend() && !v; ++it) {
-      if (it->Value->is_object()) v = Step(it->Value, first);
+      if (it->Value->is_object()) v = vekstd::DataStep(it->Value, first);
     }
     size_t start = dot;
     while (v && start != AnsiString::npos) {
@@ -306,7 +292,7 @@ class TVekStdTags::TRenderer {
       const std::string key =
           Path.substr(start + 1, next == AnsiString::npos ? AnsiString::npos : next - start - 1);
       if (key.empty()) return nullptr;
-      v = Step(v, key);
+      v = vekstd::DataStep(v, key);
       start = next;
     }
     return v;
