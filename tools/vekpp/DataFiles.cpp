@@ -341,7 +341,8 @@ std::shared_ptr<const json> LoadData(const std::vector<std::string>& Paths,
     } else {
       errno = 0;
       std::ifstream in(path, std::ios::binary);
-      if (!in) throw errno ? std::runtime_error(FileMessage(path, errno)) : Fault(path, "cannot be read");
+      if (!in)
+        throw errno ? std::runtime_error(FileMessage(path, errno)) : Fault(path, "cannot be read");
       text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
       ext = fs::path(path).extension().string();
       std::transform(ext.begin(), ext.end(), ext.begin(),
