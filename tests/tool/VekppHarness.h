@@ -169,32 +169,6 @@ class Server {
   std::string log_;
 };
 
-// Sends Request as it stands (no client normalises its path) and returns
-// the status code of the answer, with its body in Body.
-inline int RawGet(int Port, const std::string& Target, std::string* Body = nullptr) {
-  const int s = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<uint16_t>(Port));
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    close(s);
-    return -1;
-  }
-  const std::string req = "GET " + Target + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
-  if (write(s, req.data(), req.size()) != static_cast<ssize_t>(req.size())) {
-    close(s);
-    return -1;
-  }
-  std::string answer;
-  char buf[4096];
-  ssize_t n;
-  while ((n = read(s, buf, sizeof buf)) > 0) answer.append(buf, static_cast<size_t>(n));
-  close(s);
-  if (Body) *Body = answer;
-  return answer.size() > 12 ? std::stoi(answer.substr(9, 3)) : -1;
-}
-
 // The fixture site copied, with links that lead out of it.
 struct SiteCopy {
   SiteCopy() {
@@ -252,6 +226,25 @@ inline bool SendAll(int S, const char* Bytes, size_t Size) {
     Size -= static_cast<size_t>(n);
   }
   return true;
+}
+
+// Sends a GET of Target as it stands (no client normalises its path) and
+// returns the status code of the answer, with its body in Body.
+inline int RawGet(int Port, const std::string& Target, std::string* Body = nullptr) {
+  const int s = Connect(Port);
+  if (s < 0) return -1;
+  const std::string req = "GET " + Target + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
+  if (!SendAll(s, req.data(), req.size())) {
+    close(s);
+    return -1;
+  }
+  std::string answer;
+  char buf[4096];
+  ssize_t n;
+  while ((n = read(s, buf, sizeof buf)) > 0) answer.append(buf, static_cast<size_t>(n));
+  close(s);
+  if (Body) *Body = answer;
+  return answer.size() > 12 ? std::stoi(answer.substr(9, 3)) : -1;
 }
 
 // An answer read from a socket: status, head and body.
