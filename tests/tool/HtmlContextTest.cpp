@@ -26,6 +26,8 @@ const char* InnerName(TInner I) {
       return "js-string";
     case TInner::JsValue:
       return "js-value";
+    case TInner::JsRegexp:
+      return "js-regexp";
     case TInner::Css:
       return "css";
     case TInner::Forbidden:
@@ -132,10 +134,14 @@ TEST(HtmlContext, ValueContextAfterText) {
       {"<script>`a$", "js-string"},
       {"<script>`$ {", "js-string"},
       {"<script>`a` + ", "js-value"},
-      {"<script>'</scrip", "js-string"},
+      // Right after the start of "</script" a value in a string could end
+      // the script.
+      {"<script>'</scrip",
+       "refused: a value right after \"</scrip\" in a script could complete "
+       "\"<!--\", \"-->\", \"<script\" or \"</script\" with the text around it"},
       {"<script></script>", "html"},
       {"<script></SCRIPT >", "html"},
-      {"<script></scripts>'", "js-string"},
+      {"<script>'</scripts>", "js-string"},
       {"<script type=module>", "js-value"},
       // Style sheets.
       {"<style>", "css"},

@@ -85,7 +85,7 @@ TEST(StdTagsEscaping, EachContextEscapesForItself) {
       {"<b onclick=\"f('<#v#>')\">", js, "<b onclick=\"f('\\x27);alert(1)\\/\\/')\">"},
       {"<b onclick='f(\"<#v#>\")'>", "\"\n", "<b onclick='f(\"\\x22\\n\")'>"},
       {"<b onclick=\"f(<#v#>)\">", "1);alert(2", "<b onclick=\"f(&quot;1);alert(2&quot;)\">"},
-      {"<b onclick=\"f(<#v#>)\">", 5, "<b onclick=\"f(5)\">"},
+      {"<b onclick=\"f(<#v#>)\">", 5, "<b onclick=\"f( 5 )\">"},
       // Scripts: strings, template literals, expressions, comments.
       {"<script>s = \"<#v#>\";</script>", "</script><script>",
        "<script>s = \"\\x3C\\/script\\x3E\\x3Cscript\\x3E\";</script>"},
@@ -96,14 +96,14 @@ TEST(StdTagsEscaping, EachContextEscapesForItself) {
       {"<script>s = `<#v#>`</script>", "`${f()}", "<script>s = `\\x60\\x24{f()}`</script>"},
       {"<script>s = `a${<#v#>}`</script>", "x", "<script>s = `a${\"x\"}`</script>"},
       {"<script>s = <#v#>;</script>", "</script>'",
-       "<script>s = \"\\u003C/script\\u003E\\u0027\";</script>"},
+       "<script>s = \"\\u003C\\/script\\u003E\\u0027\";</script>"},
       {"<script>s = <#list#>;</script>", nullptr, "<script>s = [1,\"\\u003Cb\\u003E\"];</script>"},
       {"<script>s = <#missing#>;</script>", nullptr, "<script>s = null;</script>"},
       {"<script>// <#v#>\n</script>", "\nalert(1)", "<script>// \\nalert(1)\n</script>"},
       {"<script>/* '<#v#>' */ x = <#v#></script>", "*/",
-       "<script>/* '*\\/' */ x = \"*/\"</script>"},
+       "<script>/* '*\\/' */ x = \"*\\/\"</script>"},
       {"<SCRIPT type=module>x='</scrip'; y=<#v#></SCRIPT >", 1,
-       "<SCRIPT type=module>x='</scrip'; y=1</SCRIPT >"},
+       "<SCRIPT type=module>x='</scrip'; y= 1 </SCRIPT >"},
       // Style sheets and style attributes.
       {"<style>p{font-family:\"<#v#>\"}</style>", "\"</style>",
        "<style>p{font-family:\"\\22 \\3C \\2F style\\3E \"}</style>"},
@@ -133,8 +133,8 @@ TEST(StdTagsEscaping, EachContextEscapesForItself) {
       {"<a href=\"<#v#>:x\">", "x",
        "error: page.html:1:15: a ':' after a value at the start of a URL"},
       {"<#if a#><a href=\"<#/if#><#v#>\">", "x",
-       "error: page.html:1:1: the HTML context is element text on one way through <#if a#> and the "
-       "value of the attribute href"},
+       "error: page.html:1:1: the HTML context is element text on one way and the start of the URL "
+       "in the attribute href on another through <#if a#>"},
       {"<#each list#><p title=\"<#/each#>", "x", "error: page.html:1:1: the HTML context"},
   };
   for (const auto& c : cases) {
