@@ -202,11 +202,11 @@ void ExprByte(TJsState& S, unsigned char c, TJsPending Flag, std::string& Proble
     S.Pending = TJsPending::LtBang;
   } else if (c == '-' && Flag == TJsPending::LtBang) {
     S.Pending = TJsPending::LtBangDash;
+  } else if (c == '-' && Flag == TJsPending::Dash) {
+    S.Pending = TJsPending::DashDash;
   } else if (c == '-' && lineStart) {
     S.Pending = TJsPending::Dash;
     S.LineStart = true;
-  } else if (c == '-' && Flag == TJsPending::Dash) {
-    S.Pending = TJsPending::DashDash;
   }
 }
 
