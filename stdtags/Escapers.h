@@ -28,8 +28,26 @@ std::string EscapeJsString(const std::string& S, bool Dashes = false);
 /// end neither the literal nor the script), U+2028/U+2029 as \u escapes; an
 /// empty value as (?:), since "//" would begin a comment.
 std::string EscapeJsRegexp(const std::string& S);
-/// CSS: every ASCII byte but letters and digits as a hex escape.
+/// The inside of a CSS string or comment: every ASCII byte but letters,
+/// digits, space and - _ . , # % ! as a hex escape.
 std::string EscapeCss(const std::string& S);
+/// A CSS value outside strings: S as written (CSS escapes decoded) when it is
+/// a safe value (a colour, a length, a percentage, names, a selector's
+/// parts), else kUnsafeCss. Unsafe: quotes, brackets, ( ) / ; @ \ ` < >,
+/// control bytes, "--", and the names expression and mozbinding.
+std::string FilterCssValue(const std::string& S);
+/// What stands in for a CSS value that is not safe.
+extern const char* const kUnsafeCss;
+/// The inside of a CSS url(): percent-encoding of every byte but letters,
+/// digits and - . _ ~ : / ? # [ ] @ ! $ & * + , ; = %.
+std::string EscapeCssUrl(const std::string& S);
+/// A srcset value at a candidate's start (after Prefix, the literal text of
+/// the candidate before it): each candidate's URL whose scheme is unsafe
+/// replaced by kUnsafeUrl.
+std::string FilterSrcset(const std::string& Prefix, const std::string& S);
+/// A meta element's content (after Prefix, its literal text before): S, or
+/// kUnsafeUrl when Prefix + S is a refresh to a URL of an unsafe scheme.
+std::string FilterMetaRefresh(const std::string& Prefix, const std::string& S);
 /// V as JSON for a script: <, >, &, ', `, / and U+2028/U+2029 as escapes, so
 /// that it can close neither the script element, an attribute nor a regexp;
 /// padded with a space on both sides when it begins or ends with a letter or

@@ -225,7 +225,27 @@ void LanguageByte(THtmlState& S, unsigned char c, std::string& Problem) {
       JsStep(S.Js, c, Problem);
       break;
     case TAttrKind::Style:
-      CssStep(S.Css, c);
+      CssStep(S.Css, c, Problem);
+      break;
+    case TAttrKind::Srcset:
+      if (c == ',') {
+        S.Url = TUrlState();  // the next candidate
+        break;
+      }
+      UrlStep(S.Url, c, Problem);
+      break;
+    case TAttrKind::MetaContent:
+      // The literal text is kept for a value's refresh URL to be judged with;
+      // after a value, a ':' could make the value a scheme.
+      if (S.Url.Part == TUrlPart::AfterValue && c == ':') {
+        Problem =
+            "a ':' after a value in a meta element's content lets the value choose the "
+            "scheme of a refresh's URL";
+      } else if (S.Url.Part == TUrlPart::Start && S.Url.Prefix.size() < TUrlState::kMaxPrefix) {
+        S.Url.Prefix += static_cast<char>(c);
+      } else if (S.Url.Part == TUrlPart::Start) {
+        S.Url.Part = TUrlPart::Unknown;
+      }
       break;
     default:
       if (S.Anim != TAnimTarget::None && S.AttrName == "attributename" &&
@@ -239,7 +259,8 @@ void LanguageByte(THtmlState& S, unsigned char c, std::string& Problem) {
 // as the browser decodes the value before it reads the URL, script or style.
 bool DecodesReferences(const THtmlState& S) {
   return S.Attr == TAttrKind::Url || S.Attr == TAttrKind::UrlList || S.Attr == TAttrKind::Event ||
-         S.Attr == TAttrKind::Style ||
+         S.Attr == TAttrKind::Style || S.Attr == TAttrKind::Srcset ||
+         S.Attr == TAttrKind::MetaContent ||
          (S.Anim != TAnimTarget::None && S.AttrName == "attributename");
 }
 
@@ -453,8 +474,8 @@ bool ScriptStep(THtmlState& S, unsigned char c, std::string& Problem) {
   return false;
 }
 
-bool StyleStep(THtmlState& S, unsigned char c, std::string&) {
-  if (!EndTagStep(S, c)) CssStep(S.Css, c);
+bool StyleStep(THtmlState& S, unsigned char c, std::string& Problem) {
+  if (!EndTagStep(S, c)) CssStep(S.Css, c, Problem);
   return false;
 }
 
@@ -517,6 +538,48 @@ TEscape ScriptValueAt(THtmlState& S, TEscape E, std::string& Problem) {
   return E;
 }
 
+// A value in CSS: a filtered value, a string, or a url().
+void CssValueAt(THtmlState& S, TEscape& E, std::string& Problem) {
+  E.RawIsRisky = true;
+  TCssState& css = S.Css;
+  switch (css.Mode) {
+    case TCssMode::Value:
+      E.Inner = TInner::CssValue;
+      break;
+    case TCssMode::SingleQuote:
+    case TCssMode::DoubleQuote:
+    case TCssMode::Comment:
+      E.Inner = TInner::Css;
+      break;
+    default:
+      switch (css.Url.Part) {
+        case TUrlPart::Start:
+        case TUrlPart::Scheme:
+          E.Inner = TInner::CssUrlStart;
+          E.UrlPrefix = css.Url.Prefix;
+          css.Url.Part = TUrlPart::AfterValue;
+          css.Url.Prefix.clear();
+          break;
+        case TUrlPart::BadScheme:
+          E.Inner = TInner::Forbidden;
+          Problem = "a value in a CSS url() whose scheme is not http, https, mailto or tel";
+          break;
+        case TUrlPart::Unknown:
+          E.Inner = TInner::Forbidden;
+          Problem =
+              "a value in a CSS url() after ways through a condition that end in different "
+              "parts of it";
+          break;
+        default:
+          E.Inner = TInner::CssUrlPart;
+          break;
+      }
+      if (css.Mode == TCssMode::UrlOpen) css.Mode = TCssMode::Url;
+      break;
+  }
+  css.BreakPending();
+}
+
 // A value in a URL attribute, by the part of the URL reached.
 void UrlValueAt(THtmlState& S, TEscape& E, std::string& Problem) {
   E.Where = "a URL attribute";
@@ -524,7 +587,7 @@ void UrlValueAt(THtmlState& S, TEscape& E, std::string& Problem) {
   switch (S.Url.Part) {
     case TUrlPart::Start:
     case TUrlPart::Scheme:
-      E.Inner = TInner::UrlStart;
+      E.Inner = S.Attr == TAttrKind::Srcset ? TInner::Srcset : TInner::UrlStart;
       E.UrlPrefix = S.Url.Prefix;
       S.Url.Part = TUrlPart::AfterValue;
       S.Url.Prefix.clear();
@@ -534,6 +597,8 @@ void UrlValueAt(THtmlState& S, TEscape& E, std::string& Problem) {
       E.Inner = TInner::UrlComponent;
       break;
     case TUrlPart::Path:
+      // In a srcset a ',' or a blank would begin another candidate.
+      if (S.Attr == TAttrKind::Srcset) E.Inner = TInner::UrlComponent;
       break;
     case TUrlPart::BadScheme:
       E.Inner = TInner::Forbidden;
@@ -570,10 +635,27 @@ TEscape AttrValueAt(THtmlState& S, TEscape E, std::string& Problem) {
       S.Js.AfterValue();
       break;
     case TAttrKind::Style:
-      E.Inner = TInner::Css;
       E.Where = "a style attribute";
+      CssValueAt(S, E, Problem);
+      break;
+    case TAttrKind::Srcset:
+      UrlValueAt(S, E, Problem);
+      E.Where = "a srcset attribute";
+      break;
+    case TAttrKind::MetaContent:
+      E.Where = "the content of a meta element";
       E.RawIsRisky = true;
-      S.Css.BreakPending();
+      if (S.Url.Part != TUrlPart::Start) {
+        E.Inner = TInner::Forbidden;
+        Problem = S.Url.Part == TUrlPart::AfterValue
+                      ? "a second value in a meta element's content: a refresh's URL could not be "
+                        "judged"
+                      : "a value after more than 64 bytes of a meta element's content";
+        break;
+      }
+      E.Inner = TInner::MetaRefresh;
+      E.UrlPrefix = S.Url.Prefix;
+      S.Url.Part = TUrlPart::AfterValue;
       break;
     case TAttrKind::Html:
       E.Inner = TInner::Html;
@@ -626,6 +708,11 @@ TEscape HtmlValueAt(THtmlState& S, std::string& Problem) {
     case THtmlMode::Rcdata:
     case THtmlMode::RawText:
       e.Where = "the text of a title, textarea or raw text element";
+      if (S.Matched > 0) {
+        e.Inner = TInner::Forbidden;
+        Problem = "a value right after \"<\" or \"</\" in <" + S.TagName +
+                  "> could end the element with the text around it";
+      }
       return e;
     case THtmlMode::CData:
       e.Where = "a CDATA section";
@@ -639,10 +726,8 @@ TEscape HtmlValueAt(THtmlState& S, std::string& Problem) {
     case THtmlMode::Script:
       return ScriptValueAt(S, e, Problem);
     case THtmlMode::Style:
-      e.Inner = TInner::Css;
       e.Where = "a style sheet";
-      e.RawIsRisky = true;
-      S.Css.BreakPending();
+      CssValueAt(S, e, Problem);
       return e;
     case THtmlMode::BeforeAttrValue:
       StartAttrValue(S, 0);

@@ -22,7 +22,12 @@ enum class TInner : uint8_t {
   JsString,      ///< inside a JavaScript string literal or comment
   JsValue,       ///< a JavaScript expression: the value as JSON
   JsRegexp,      ///< inside a JavaScript regular-expression literal
-  Css,           ///< CSS hex escapes
+  Css,           ///< CSS hex escapes (inside a CSS string or comment)
+  CssValue,      ///< a CSS value: passes if safe (colour, length, name), else a marker
+  CssUrlStart,   ///< a url() of CSS, at its start: the scheme judged, then encoded
+  CssUrlPart,    ///< a url() of CSS, further on: percent-encoded
+  Srcset,        ///< a srcset candidate list: each URL's scheme judged
+  MetaRefresh,   ///< a meta element's content: the URL of a refresh judged
   Forbidden,     ///< no value may stand here: outputs nothing
 };
 enum class TWrap : uint8_t {

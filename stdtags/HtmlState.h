@@ -40,12 +40,14 @@ enum class THtmlMode : uint8_t {
 /// What the value of the attribute being read holds.
 enum class TAttrKind : uint8_t {
   Normal,
-  Url,      ///< one URL
-  UrlList,  ///< URLs separated by ';' (values of an animation of href)
-  Event,    ///< JavaScript
-  Style,    ///< CSS declarations
-  Html,     ///< a document (srcdoc)
-  Unknown,  ///< an animation's values whose target attribute is not known
+  Url,          ///< one URL
+  UrlList,      ///< URLs separated by ';' (values of an animation of href)
+  Event,        ///< JavaScript
+  Style,        ///< CSS declarations
+  Html,         ///< a document (srcdoc)
+  Srcset,       ///< image candidates: URLs and descriptors separated by ','
+  MetaContent,  ///< a meta element's content, which may hold a refresh's URL
+  Unknown,      ///< an animation's values whose target attribute is not known
 };
 
 /// Progress within an HTML comment, towards "-->" or "--!>".

@@ -97,6 +97,8 @@ TAttrKind AttrKindOf(const THtmlState& S) {
   if (n == "style") return TAttrKind::Style;
   if (n == "srcdoc") return TAttrKind::Html;
   if (IsUrlAttribute(n)) return TAttrKind::Url;
+  if (n == "srcset" || n == "imagesrcset") return TAttrKind::Srcset;
+  if (n == "content" && S.TagName == "meta") return TAttrKind::MetaContent;
   if (S.Anim != TAnimTarget::None && OneOf(name, {"values", "from", "to", "by"})) {
     switch (S.Anim) {
       case TAnimTarget::Url:

@@ -2,6 +2,7 @@
 // after a given literal text, and the escaping it gets there.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "HtmlContext.h"
@@ -31,6 +32,16 @@ const char* InnerName(TInner I) {
       return "js-regexp";
     case TInner::Css:
       return "css";
+    case TInner::CssValue:
+      return "css-value";
+    case TInner::CssUrlStart:
+      return "css-url-start";
+    case TInner::CssUrlPart:
+      return "css-url-part";
+    case TInner::Srcset:
+      return "srcset";
+    case TInner::MetaRefresh:
+      return "meta-refresh";
     case TInner::Forbidden:
       return "forbidden";
   }
@@ -71,7 +82,8 @@ TEST(HtmlContext, ValueContextAfterText) {
       {"<p>", "html"},
       {"a < b ", "html"},
       {"<title>", "html"},
-      {"<textarea></textare", "html"},
+      {"<textarea></textare", "refused: a value right after \"<\" or \"</\" in <textarea>"},
+      {"<textarea></textarea>", "html"},
       {"<xmp>", "html"},
       {"<!-- ", "comment"},
       {"<!-- -- ", "comment"},
@@ -100,7 +112,7 @@ TEST(HtmlContext, ValueContextAfterText) {
       {"<a title=\"x\" alt='", "none|quoted"},
       {"<a title=x/ alt=\"", "none|quoted"},
       {"<iframe srcdoc=\"", "html|quoted"},
-      {"<p style=\"color:", "css|quoted"},
+      {"<p style=\"color:", "css-value|quoted"},
       {"<p style='a:\"", "css|quoted"},
       {"<b onclick=\"", "js-value|quoted"},
       {"<b ONCLICK='f(\"", "js-string|quoted"},
@@ -151,7 +163,7 @@ TEST(HtmlContext, ValueContextAfterText) {
       {"<script>'</scripts>", "js-string"},
       {"<script type=module>", "js-value"},
       // Style sheets.
-      {"<style>", "css"},
+      {"<style>", "css-value"},
       {"<style>p{font:\"", "css"},
       {"<style>/* ", "css"},
       {"<style></style>", "html"},
@@ -160,7 +172,12 @@ TEST(HtmlContext, ValueContextAfterText) {
       {"<a href=x>", "html"},
       {"<br/>", "html"},
   };
-  for (const auto& c : cases) EXPECT_EQ(ContextAfter(c.before), c.context) << c.before;
+  for (const auto& c : cases) {
+    const std::string got = ContextAfter(c.before);
+    EXPECT_EQ(got.substr(0, std::min(got.size(), std::char_traits<char>::length(c.context))),
+              c.context)
+        << c.before;
+  }
 }
 
 TEST(HtmlContext, TextRefusedWhereItMakesAValueUnsafe) {
@@ -300,7 +317,7 @@ TEST(HtmlContext, ForeignContent) {
       {"<svg><p><script>", "js-value"},  // <p> ends the SVG
       {"<svg><foreignObject><script>", "js-value"},
       {"<svg><foreignObject></foreignObject><script>", svgCode},
-      {"<svg><desc><style>", "css"},
+      {"<svg><desc><style>", "css-value"},
       {"<math><mtext><script>", "js-value"},
       {"<svg><svg></svg><script>", svgCode},
       {"<svg></svg><script>", "js-value"},
@@ -428,5 +445,37 @@ TEST(HtmlContext, WaysThroughAConditionJoin) {
     }
     EXPECT_EQ(got.substr(0, c.context.size()), c.context)
         << c.a << " | " << c.b << " | " << c.after;
+  }
+}
+
+// Style sheets: values, strings, url(); srcset and a meta refresh's URL.
+TEST(HtmlContext, StylesAndOtherUrls) {
+  const struct {
+    const char* before;
+    std::string context;
+  } cases[] = {
+      {"<style>p { color: ", "css-value"},
+      {"<style>p { font: '", "css"},
+      {"<style>/* ", "css"},
+      {"<style>p { background: url(", "css-url-start"},
+      {"<style>p { background: URL( ", "css-url-start"},
+      {"<style>p { background: url('", "css-url-start"},
+      {"<style>p { background: url(\"/a?b=", "css-url-part"},
+      {"<style>p { background: url(/img/", "css-url-part"},
+      {"<style>p { background: url(/a) ", "css-value"},
+      {"<style>p { background: url('/a') ", "css-value"},
+      {"<style>p { background: url(javascript:", "refused: a value in a CSS url() whose scheme"},
+      {"<style>p { background: curl(", "css-value"},
+      {"<p style=\"background: url(&quot;", "css-url-start|quoted"},
+      {"<img srcset=\"", "srcset|quoted"},
+      {"<img srcset=\"a.png 1x, ", "srcset|quoted"},
+      {"<img srcset=\"/img/", "url-part|quoted"},
+      {"<img srcset=\"javascript:", "refused: a value in a URL whose scheme"},
+      {"<meta http-equiv=refresh content=\"", "meta-refresh|quoted"},
+      {"<meta http-equiv=refresh content=\"0; url=", "meta-refresh|quoted"},
+      {"<p content=\"", "none|quoted"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ContextAfter(c.before).substr(0, c.context.size()), c.context) << c.before;
   }
 }

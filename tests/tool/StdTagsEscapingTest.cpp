@@ -107,8 +107,8 @@ TEST(StdTagsEscaping, EachContextEscapesForItself) {
       // Style sheets and style attributes.
       {"<style>p{font-family:\"<#v#>\"}</style>", "\"</style>",
        "<style>p{font-family:\"\\22 \\3C \\2F style\\3E \"}</style>"},
-      {"<p style=\"color:<#v#>\">", "red;x:url(j)",
-       "<p style=\"color:red\\3B x\\3A url\\28 j\\29 \">"},
+      {"<p style=\"color:<#v#>\">", "red;x:url(j)", "<p style=\"color:vek-unsafe-css\">"},
+      {"<p style=\"color:<#v#>\">", "#8ff", "<p style=\"color:#8ff\">"},
       // Comments, and an attribute holding a document.
       {"<!-- <#v#> -->", "--><script>", "<!-- &#45;&#45;&gt;&lt;script&gt; -->"},
       {"<iframe srcdoc=\"<#v#>\">", "<b a=\"1\">",
