@@ -79,7 +79,13 @@ THtmlJoin JoinHtml(const THtmlState& A, const THtmlState& B) {
     j.Joined = true;
     return j;
   }
-  j.Conflict = A.Describe() + " on one way and " + B.Describe() + " on another";
+  std::string a = A.Describe(), b = B.Describe();
+  if (a == b && A.Quote != B.Quote) {
+    // The same attribute, quoted on one way only.
+    a += A.Quote ? " (quoted)" : " (unquoted)";
+    b += B.Quote ? " (quoted)" : " (unquoted)";
+  }
+  j.Conflict = a + " on one way and " + b + " on another";
   return j;
 }
 

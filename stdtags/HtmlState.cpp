@@ -60,7 +60,7 @@ std::string THtmlState::Describe() const {
           return "the value of the attribute " + AttrName;
       }
     case THtmlMode::BeforeAttrValue:
-      return "the start of the value of the attribute " + AttrName;
+      return "right after the '=' of the attribute " + AttrName + ", before its value";
     case THtmlMode::TagOpen:
     case THtmlMode::EndTagOpen:
       return "the start of a tag";
