@@ -1,5 +1,5 @@
 // TDirWatcher: one inotify watch per directory, events gathered in bursts.
-#include "DirWatcher.h"
+#include "site/DirWatcher.h"
 
 #include <poll.h>
 #include <sys/eventfd.h>

@@ -1,4 +1,4 @@
-// vekpp render and vekpp check.
+// vekpp render: one template expanded with its data into a page; its options.
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -9,38 +9,27 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "Commands.h"
-#include "Messages.h"
 #include "VekStdTags.h"
+#include "base/Messages.h"
+#include "cli/Command.h"
+#include "cli/CommonOptions.h"
+#include "site/DataFiles.h"
 
 namespace fs = std::filesystem;
 using json = TVekData;
 
 namespace {
 
-// The template root: the one given, or the template's own directory.
-fs::path RootFor(const TCommonOptions& Common, const std::string& Template) {
-  if (!Common.Root.empty()) return Common.Root;
-  return fs::absolute(Template).parent_path();
-}
+struct TRenderOptions {
+  TCommonOptions Common;
+  std::string Template;
+  std::vector<std::string> Data;  // data files, merged in order; "-" for standard input
+  std::vector<std::string> Sets;  // name=value
+  std::string Output;             // "" or "-" for standard output
+};
 
-}  // namespace
-
-TVekStdTagsOptions TagOptions(const TCommonOptions& Common) {
-  TVekStdTagsOptions o;
-  o.Strict = Common.Strict;
-  o.Lenient = Common.Lenient;
-  o.TagBeg = Common.TagBeg;
-  o.TagEnd = Common.TagEnd;
-  o.MaxIncludes = Common.MaxIncludes;
-  o.MaxOutput = Common.MaxOutput;
-  o.MaxSteps = Common.MaxSteps;
-  o.MaxDepth = Common.MaxDepth;
-  o.Cache = std::make_shared<TVekTemplateCache>();
-  return o;
-}
-
-int RunRender(const TCommonOptions& Common, const TRenderOptions& Options) {
+int RunRender(const TRenderOptions& Options) {
+  const TCommonOptions& Common = Options.Common;
   const bool templateFromStdin = Options.Template == "-";
   if (!templateFromStdin) {
     if (const std::string problem = FileProblem(Options.Template); !problem.empty()) {
@@ -50,8 +39,8 @@ int RunRender(const TCommonOptions& Common, const TRenderOptions& Options) {
   }
   const fs::path rootDir = templateFromStdin && Common.Root.empty()
                                ? fs::current_path()
-                               : RootFor(Common, Options.Template);
-  std::shared_ptr<const json> data;
+                               : TemplateRootFor(Common, Options.Template);
+  std::shared_ptr<const TVekData> data;
   AnsiString text;
   try {
     std::vector<std::string> files = Options.Data;
@@ -114,51 +103,28 @@ int RunRender(const TCommonOptions& Common, const TRenderOptions& Options) {
   return 0;
 }
 
-int RunCheck(const TCommonOptions& Common, const std::vector<std::string>& Templates,
-             const std::string& DataFile) {
-  int status = 0;
-  std::shared_ptr<const json> data;
-  if (!DataFile.empty()) {
-    try {
-      data = LoadData({DataFile}, {}, &std::cin);
-    } catch (const std::exception& e) {
-      std::cerr << "vekpp: " << e.what() << "\n";
-      return 2;
-    }
-  }
-  for (const auto& path : Templates) {
-    if (const std::string problem = FileProblem(path); !problem.empty()) {
-      std::cerr << "vekpp: " << problem << "\n";
-      status = 2;
-      continue;
-    }
-    try {
-      TVekTemplateRoot root(RootFor(Common, path));
-      const TVekTemplateFile file = root.LocatePath(path);
-      const AnsiString text = root.Read(file);
-      auto issues =
-          VekCheckTemplate(text, file.Name, &root, Common.TagBeg, Common.TagEnd, Common.MaxDepth);
-      if (data) {
-        for (auto& w :
-             VekCheckDataNames(text, file.Name, root, *data, Common.TagBeg, Common.TagEnd))
-          issues.push_back(std::move(w));
-        std::stable_sort(issues.begin(), issues.end(), [](const auto& a, const auto& b) {
-          return a.Line != b.Line ? a.Line < b.Line : a.Column < b.Column;
-        });
-      }
-      for (const auto& issue : issues) {
-        std::cout << path << ":" << issue.Line << ":" << issue.Column << ": "
-                  << (issue.Warning ? "warning: " : "") << issue.Message << "\n";
-        if (!issue.Warning && status == 0) status = 1;
-      }
-    } catch (const EVekTemplateError& e) {
-      std::cerr << "vekpp: " << e.what() << "\n";  // names the file itself
-      status = 2;
-    } catch (const std::exception& e) {
-      std::cerr << "vekpp: " << path << ": " << e.what() << "\n";
-      status = 2;
-    }
-  }
-  std::cout.flush();
-  return status;
+}  // namespace
+
+CLI::App* AddRenderCommand(CLI::App& App, TCommandRun& Run) {
+  auto options = std::make_shared<TRenderOptions>();
+  CLI::App* command =
+      App.add_subcommand("render", "Expand a template and write the page (exit 1 on a fault)");
+  command->add_option("template", options->Template, "Template file, or - for standard input")
+      ->required();
+  command
+      ->add_option("--data", options->Data,
+                   "Data file: .json, .yaml, .yml or .toml; - for JSON from standard input; "
+                   "several merge in order (default: _data.json, .yaml or .toml of the root)")
+      ->allow_extra_args(false);
+  command
+      ->add_option("--set", options->Sets,
+                   "path=value: the value (JSON when it parses, else a string) at a path such as "
+                   "a.b or items[0].name (repeatable)")
+      ->allow_extra_args(false);
+  command->add_option("-o,--output", options->Output, "Output file (default: standard output)");
+  AddRenderOptions(*command, options->Common,
+                   "A missing value, or a list where a value belongs, is an error");
+  AddTemplateOptions(*command, options->Common, true);
+  Run = [options] { return RunRender(*options); };
+  return command;
 }

@@ -1,5 +1,5 @@
 // VekParseRanges: the byte ranges of a Range header.
-#include "Ranges.h"
+#include "http/Ranges.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
 // TLiveReload: changes published as "reload" events; a comment every
 // 15 s finds the followers that have gone.
-#include "LiveReload.h"
+#include "http/LiveReload.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,6 +1,6 @@
 // VekRenderPage: one producer per thread, the standard tags bound to it for
 // each page with the data of the moment.
-#include "PageRender.h"
+#include "site/PageRender.h"
 
 AnsiString VekRenderPage(const TVekTemplateRoot& Root, std::shared_ptr<const TVekData> Data,
                          const TVekStdTagsOptions& Options, const std::string& Name) {

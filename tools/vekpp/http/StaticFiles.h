@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <string>
 
-#include "HttpServer.h"
+#include "http/HttpTypes.h"
 
 /// How many ranges one request may ask for; more are answered with the
 /// whole file.

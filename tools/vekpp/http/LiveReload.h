@@ -8,7 +8,7 @@
 #include <string>
 #include <thread>
 
-#include "EventStream.h"
+#include "http/EventStream.h"
 
 class TLiveReload {
  public:

@@ -1,5 +1,5 @@
 // The wording of vekpp's system-call failures.
-#include "Messages.h"
+#include "base/Messages.h"
 
 #include <sys/stat.h>
 

@@ -5,7 +5,7 @@
 #include <ctime>
 #include <string>
 
-#include "HttpServer.h"
+#include "http/HttpTypes.h"
 
 /// T as an HTTP date ("Sun, 06 Nov 1994 08:49:37 GMT").
 std::string VekHttpDate(std::time_t T);

@@ -1,5 +1,5 @@
 // TWorkerPool: threads taking jobs from one queue.
-#include "WorkerPool.h"
+#include "http/WorkerPool.h"
 
 TWorkerPool::TWorkerPool(unsigned Threads) {
   if (Threads == 0) Threads = 1;

@@ -1,5 +1,5 @@
 // TEventStream: published events queued for each subscribed connection.
-#include "EventStream.h"
+#include "http/EventStream.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,22 +1,20 @@
-// vekpp build: every page of a site rendered into a folder, on every core,
-// and its other files copied; with --watch, again on every change.
-#include <signal.h>
+// One build of a site: every page rendered into a folder, on every core,
+// and its other files copied.
+#include "site/Build.h"
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <mutex>
 #include <thread>
 
-#include "Commands.h"
-#include "DirWatcher.h"
-#include "PageRender.h"
-#include "SiteData.h"
+#include "site/DataFiles.h"
+#include "site/PageRender.h"
+#include "site/SiteData.h"
+#include "site/SiteNames.h"
 
 namespace fs = std::filesystem;
 
@@ -28,8 +26,8 @@ struct TItem {
   bool Page;
 };
 
-// The site's files, names beginning with "_" or "." left out (and what is
-// below such a directory), and the output folder too when it lies inside.
+// The site's files, private names left out (and what is below such a
+// directory), and the output folder too when it lies inside.
 // Directory links are not followed.
 std::vector<TItem> SiteFiles(const fs::path& Src, const fs::path& Out) {
   std::vector<TItem> items;
@@ -38,7 +36,7 @@ std::vector<TItem> SiteFiles(const fs::path& Src, const fs::path& Out) {
   for (; !ec && it != end; it.increment(ec)) {
     const std::string leaf = it->path().filename().string();
     const bool dir = it->is_directory(ec);
-    if (leaf.empty() || leaf[0] == '_' || leaf[0] == '.' || (dir && it->path() == Out)) {
+    if (VekPrivateName(leaf) || (dir && it->path() == Out)) {
       if (dir) it.disable_recursion_pending();
       continue;
     }
@@ -67,8 +65,9 @@ bool WriteFile(const fs::path& Path, const std::string& Bytes) {
   return !ec;
 }
 
-// One build; returns the exit status.
-int BuildOnce(const TCommonOptions& Common, const TBuildOptions& Options) {
+}  // namespace
+
+int VekBuildSite(const TVekStdTagsOptions& TagOptions, const TSiteBuild& Options) {
   const auto started = std::chrono::steady_clock::now();
   std::unique_ptr<TVekTemplateRoot> root;
   std::shared_ptr<const TVekData> data;
@@ -85,7 +84,6 @@ int BuildOnce(const TCommonOptions& Common, const TBuildOptions& Options) {
     std::cerr << "vekpp: " << e.what() << "\n";
     return 2;
   }
-  const TVekStdTagsOptions tagOptions = TagOptions(Common);
 
   const std::vector<TItem> items = SiteFiles(root->Dir(), out);
   std::vector<std::string> failures(items.size());
@@ -99,7 +97,7 @@ int BuildOnce(const TCommonOptions& Common, const TBuildOptions& Options) {
         // and a copied file alike.
         const TVekTemplateFile file = root->Locate("", item.Name);
         if (item.Page) {
-          const std::string page = VekRenderPage(*root, data, tagOptions, item.Name);
+          const std::string page = VekRenderPage(*root, data, TagOptions, item.Name);
           if (!WriteFile(out / item.Name, page)) throw std::runtime_error("cannot be written");
           ++pages;
         } else {
@@ -142,60 +140,4 @@ int BuildOnce(const TCommonOptions& Common, const TBuildOptions& Options) {
   if (failed) std::cerr << "; " << failed << " failed";
   std::cerr << std::endl;
   return failed ? 1 : 0;
-}
-
-}  // namespace
-
-int RunBuild(const TCommonOptions& Common, const TBuildOptions& Options) {
-  if (!Options.Watch) return BuildOnce(Common, Options);
-
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-  int status = BuildOnce(Common, Options);
-  if (status == 2) return status;
-  std::mutex mutex;
-  std::condition_variable changed;
-  bool pending = false;
-  std::unique_ptr<TDirWatcher> watcher;
-  try {
-    std::error_code ec;
-    const fs::path out = fs::canonical(Options.Out, ec);
-    watcher = std::make_unique<TDirWatcher>(fs::canonical(Options.Src),
-                                            [&, out](const std::string& Path) {
-                                              // What the build writes into a folder inside the site
-                                              // is no change.
-                                              if (!out.empty() && Path.rfind(out.string(), 0) == 0)
-                                                return;
-                                              std::lock_guard<std::mutex> lock(mutex);
-                                              pending = true;
-                                              changed.notify_one();
-                                            });
-  } catch (const std::exception& e) {
-    std::cerr << "vekpp: " << e.what() << "\n";
-    return 2;
-  }
-  std::cerr << "vekpp: watching " << Options.Src << " (Ctrl-C stops)" << std::endl;
-  std::atomic<bool> stop{false};
-  std::thread signals([&] {
-    int sig = 0;
-    while (sigwait(&stopSignals, &sig) != 0) {
-    }
-    std::lock_guard<std::mutex> lock(mutex);
-    stop = true;
-    changed.notify_one();
-  });
-  for (;;) {
-    {
-      std::unique_lock<std::mutex> lock(mutex);
-      changed.wait(lock, [&] { return pending || stop; });
-      if (stop) break;
-      pending = false;
-    }
-    status = BuildOnce(Common, Options);
-  }
-  signals.join();
-  return 0;
 }

@@ -1,5 +1,5 @@
 // HTTP dates, entity tags and the If-None-Match / If-Modified-Since test.
-#include "Validators.h"
+#include "http/Validators.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,11 +1,11 @@
 // TSiteData: a stat per call, a parse per change.
-#include "SiteData.h"
+#include "site/SiteData.h"
 
 #include <sys/stat.h>
 
 #include <stdexcept>
 
-#include "Commands.h"
+#include "site/DataFiles.h"
 
 TSiteData::TSiteData(std::string Path, bool Optional)
     : FPath(std::move(Path)), FOptional(Optional) {}

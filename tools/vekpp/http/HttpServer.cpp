@@ -1,39 +1,28 @@
 // THttpServer on libmicrohttpd: the request's way from its first byte to
-// the log line, the connection deadline, and the answers as libmicrohttpd
-// responses (memory, file descriptor, multipart ranges, event stream).
-#include "HttpServer.h"
+// the log line, handed to the handler on the event thread or to a worker.
+#include "http/HttpServer.h"
 
 #include <arpa/inet.h>
 #include <microhttpd.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 #include <stdexcept>
 #include <thread>
-#include <unordered_set>
 
-#include "Messages.h"
-#include "WorkerPool.h"
+#include "base/Messages.h"
+#include "http/ConnectionDeadlines.h"
+#include "http/MhdResponse.h"
+#include "http/WorkerPool.h"
 
 using TClock = std::chrono::steady_clock;
 
 namespace {
-
-bool SameName(const std::string& A, const std::string& B) {
-  return A.size() == B.size() && std::equal(A.begin(), A.end(), B.begin(), [](char X, char Y) {
-           return std::tolower(static_cast<unsigned char>(X)) ==
-                  std::tolower(static_cast<unsigned char>(Y));
-         });
-}
 
 // S with control bytes, quotes and backslashes escaped, for the log.
 std::string Printable(const std::string& S) {
@@ -49,14 +38,6 @@ std::string Printable(const std::string& S) {
   }
   return out;
 }
-
-// A connection, as the deadline watchdog sees it.
-struct TConnection {
-  int Fd = -1;
-  TClock::time_point Since;  // opened, or its previous answer done
-  bool Receiving = true;     // a request is awaited or arriving
-  bool Cut = false;          // closed by the watchdog
-};
 
 // One request, from its request line to its log line.
 struct TExchange {
@@ -74,73 +55,6 @@ struct TExchange {
   THttpReply Reply;      // built by the worker
 };
 
-// The pieces of a multipart/byteranges body: text, or bytes of the file.
-struct TMultipart {
-  struct TPiece {
-    std::string Text;
-    uint64_t Offset = 0, Length = 0;  // of the file, when Text is empty
-    uint64_t Size() const { return Text.empty() ? Length : Text.size(); }
-  };
-  int Fd = -1;
-  std::vector<TPiece> Pieces;
-  size_t Index = 0;  // the piece that holds Done
-  uint64_t Done = 0, IndexStart = 0;
-  ~TMultipart() {
-    if (Fd >= 0) close(Fd);
-  }
-};
-
-ssize_t ReadMultipart(void* Cls, uint64_t Pos, char* Buf, size_t Max) {
-  auto* m = static_cast<TMultipart*>(Cls);
-  // The position only moves forward, by what was returned.
-  while (m->Index < m->Pieces.size() && Pos >= m->IndexStart + m->Pieces[m->Index].Size()) {
-    m->IndexStart += m->Pieces[m->Index].Size();
-    ++m->Index;
-  }
-  if (m->Index >= m->Pieces.size()) return MHD_CONTENT_READER_END_OF_STREAM;
-  const TMultipart::TPiece& p = m->Pieces[m->Index];
-  const uint64_t within = Pos - m->IndexStart;
-  const size_t n = static_cast<size_t>(std::min<uint64_t>(Max, p.Size() - within));
-  if (!p.Text.empty()) {
-    std::memcpy(Buf, p.Text.data() + within, n);
-    return static_cast<ssize_t>(n);
-  }
-  const ssize_t got = pread(m->Fd, Buf, n, static_cast<off_t>(p.Offset + within));
-  return got > 0 ? got : MHD_CONTENT_READER_END_WITH_ERROR;
-}
-
-void FreeMultipart(void* Cls) {
-  delete static_cast<TMultipart*>(Cls);
-}
-
-// A connection following an event stream.
-struct TFollower {
-  std::shared_ptr<TEventStream> Stream;
-  std::shared_ptr<TEventStream::TSubscriber> Subscriber;
-  MHD_Connection* Connection = nullptr;
-};
-
-ssize_t ReadEvents(void* Cls, uint64_t, char* Buf, size_t Max) {
-  auto* f = static_cast<TFollower*>(Cls);
-  const long n =
-      f->Stream->Take(*f->Subscriber, Buf, Max, [f] { MHD_suspend_connection(f->Connection); });
-  return n < 0 ? MHD_CONTENT_READER_END_OF_STREAM : static_cast<ssize_t>(n);
-}
-
-void FreeEvents(void* Cls) {
-  auto* f = static_cast<TFollower*>(Cls);
-  f->Stream->Unsubscribe(f->Subscriber);
-  delete f;
-}
-
-void FreeString(void* Cls) {
-  delete static_cast<std::string*>(Cls);
-}
-
-void FreeShared(void* Cls) {
-  delete static_cast<std::shared_ptr<const std::string>*>(Cls);
-}
-
 // The path of the request line untouched: the handler decodes and checks it.
 size_t KeepEscapes(void*, MHD_Connection*, char* S) {
   return std::strlen(S);
@@ -148,63 +62,21 @@ size_t KeepEscapes(void*, MHD_Connection*, char* S) {
 
 }  // namespace
 
-const std::string* THttpRequest::Header(const std::string& Name) const {
-  for (const auto& h : Headers) {
-    if (SameName(h.first, Name)) return &h.second;
-  }
-  return nullptr;
-}
-
-THttpReply::THttpReply(THttpReply&& Other) noexcept {
-  *this = std::move(Other);
-}
-
-THttpReply& THttpReply::operator=(THttpReply&& Other) noexcept {
-  if (this != &Other) {
-    if (Fd >= 0) close(Fd);
-    Status = Other.Status;
-    Headers = std::move(Other.Headers);
-    Body = std::move(Other.Body);
-    SharedBody = std::move(Other.SharedBody);
-    Fd = Other.Fd;
-    Other.Fd = -1;
-    FileSize = Other.FileSize;
-    Parts = std::move(Other.Parts);
-    PartType = std::move(Other.PartType);
-    Events = std::move(Other.Events);
-  }
-  return *this;
-}
-
-THttpReply::~THttpReply() {
-  if (Fd >= 0) close(Fd);
-}
-
-uint64_t THttpReply::BodySize() const {
-  if (SharedBody) return SharedBody->size();
-  if (Fd < 0) return Body.size();
-  uint64_t n = 0;
-  for (const auto& p : Parts) n += p.Length;
-  return n;
-}
-
 struct THttpServer::TImpl {
   TImpl(const THttpLimits& Limits, THttpHandler& Handler, THttpLogger Logger)
-      : Limits(Limits), Handler(Handler), Logger(std::move(Logger)), Pool(Limits.Workers) {}
+      : Limits(Limits),
+        Handler(Handler),
+        Logger(std::move(Logger)),
+        Pool(Limits.Workers),
+        Deadlines(Limits.RequestSeconds) {}
 
   THttpLimits Limits;
   THttpHandler& Handler;
   THttpLogger Logger;
   TWorkerPool Pool;
+  TConnectionDeadlines Deadlines;
   MHD_Daemon* Daemon = nullptr;
   int Port = 0;
-  std::string Boundary = "vekpp-part-boundary-7e4b1c";
-
-  std::mutex ConnMutex;
-  std::condition_variable ConnWake;
-  std::unordered_set<TConnection*> Connections;
-  bool Stopping = false;
-  std::thread Watchdog;
   std::atomic<bool> Stopped{false};
   std::atomic<long> InFlight{0};  // requests begun and not yet done
 
@@ -212,51 +84,18 @@ struct THttpServer::TImpl {
   void Receiving(MHD_Connection* Connection, bool On) {
     const MHD_ConnectionInfo* info =
         MHD_get_connection_info(Connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
-    if (!info || !info->socket_context) return;
-    auto* c = static_cast<TConnection*>(info->socket_context);
-    std::lock_guard<std::mutex> lock(ConnMutex);
-    c->Receiving = On;
-    if (On) c->Since = TClock::now();
-  }
-
-  // Closes the connections whose request has not arrived in time. Their
-  // sockets are shut down, not closed: libmicrohttpd sees the end and
-  // closes them itself. An entry leaves the set before its socket is closed,
-  // so a shut-down descriptor is never one reused by a new connection.
-  void WatchDeadlines() {
-    std::unique_lock<std::mutex> lock(ConnMutex);
-    while (!Stopping) {
-      ConnWake.wait_for(lock, std::chrono::milliseconds(250));
-      const auto limit = TClock::now() - std::chrono::seconds(Limits.RequestSeconds);
-      for (TConnection* c : Connections) {
-        if (c->Receiving && !c->Cut && c->Since < limit) {
-          c->Cut = true;
-          shutdown(c->Fd, SHUT_RDWR);
-        }
-      }
-    }
+    if (info) Deadlines.Receiving(info->socket_context, On);
   }
 
   static void OnConnection(void* Cls, MHD_Connection* Connection, void** SocketContext,
                            MHD_ConnectionNotificationCode Code) {
     auto* self = static_cast<TImpl*>(Cls);
     if (Code == MHD_CONNECTION_NOTIFY_STARTED) {
-      auto* c = new TConnection;
       const MHD_ConnectionInfo* info =
           MHD_get_connection_info(Connection, MHD_CONNECTION_INFO_CONNECTION_FD);
-      c->Fd = info ? info->connect_fd : -1;
-      c->Since = TClock::now();
-      std::lock_guard<std::mutex> lock(self->ConnMutex);
-      self->Connections.insert(c);
-      *SocketContext = c;
+      *SocketContext = self->Deadlines.Opened(info ? info->connect_fd : -1);
     } else {
-      auto* c = static_cast<TConnection*>(*SocketContext);
-      if (!c) return;
-      {
-        std::lock_guard<std::mutex> lock(self->ConnMutex);
-        self->Connections.erase(c);
-      }
-      delete c;
+      self->Deadlines.Closed(*SocketContext);
       *SocketContext = nullptr;
     }
   }
@@ -322,58 +161,9 @@ struct THttpServer::TImpl {
 
   // Queues Reply on Connection and notes what the log line says.
   MHD_Result Answer(MHD_Connection* Connection, TExchange& Ex, THttpReply& Reply) {
-    MHD_Response* response = nullptr;
     Ex.Status = Reply.Status;
-    Ex.Sent = Reply.BodySize();
-    if (Reply.Events) {
-      auto* f = new TFollower;
-      f->Stream = Reply.Events;
-      f->Connection = Connection;
-      f->Subscriber = Reply.Events->Subscribe([Connection] { MHD_resume_connection(Connection); },
-                                              "retry: 1000\n\n");
-      response =
-          MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, 1024, ReadEvents, f, FreeEvents);
-      if (!response) FreeEvents(f);
-    } else if (Reply.Fd >= 0 && Reply.Parts.size() == 1) {
-      response = MHD_create_response_from_fd_at_offset64(Reply.Parts[0].Length, Reply.Fd,
-                                                         Reply.Parts[0].Offset);
-      if (response) Reply.Fd = -1;  // the response closes it
-    } else if (Reply.Fd >= 0) {
-      auto* m = new TMultipart;
-      uint64_t total = 0;
-      for (const auto& p : Reply.Parts) {
-        m->Pieces.push_back({"\r\n--" + Boundary + "\r\nContent-Type: " + Reply.PartType +
-                                 "\r\nContent-Range: bytes " + std::to_string(p.Offset) + "-" +
-                                 std::to_string(p.Offset + p.Length - 1) + "/" +
-                                 std::to_string(Reply.FileSize) + "\r\n\r\n",
-                             0, 0});
-        if (p.Length) m->Pieces.push_back({"", p.Offset, p.Length});
-      }
-      m->Pieces.push_back({"\r\n--" + Boundary + "--\r\n", 0, 0});
-      for (const auto& p : m->Pieces) total += p.Size();
-      m->Fd = Reply.Fd;
-      Reply.Fd = -1;
-      Ex.Sent = total;
-      response =
-          MHD_create_response_from_callback(total, 64 * 1024, ReadMultipart, m, FreeMultipart);
-      if (!response) delete m;
-      Reply.AddHeader("Content-Type", "multipart/byteranges; boundary=" + Boundary);
-    } else if (Reply.SharedBody) {
-      auto* body = new std::shared_ptr<const std::string>(std::move(Reply.SharedBody));
-      response = MHD_create_response_from_buffer_with_free_callback_cls(
-          (*body)->size(), const_cast<char*>((*body)->data()), FreeShared, body);
-      if (!response) delete body;
-    } else {
-      // The page moves into the response: sent as built, never copied.
-      auto* body = new std::string(std::move(Reply.Body));
-      response = MHD_create_response_from_buffer_with_free_callback_cls(body->size(), body->data(),
-                                                                        FreeString, body);
-      if (!response) delete body;
-    }
+    MHD_Response* response = VekMhdResponse(Connection, Reply, Ex.Sent);
     if (!response) return MHD_NO;
-    for (const auto& h : Reply.Headers) {
-      MHD_add_response_header(response, h.first.c_str(), h.second.c_str());
-    }
     const MHD_Result queued =
         MHD_queue_response(Connection, static_cast<unsigned>(Reply.Status), response);
     MHD_destroy_response(response);
@@ -522,13 +312,13 @@ THttpServer::THttpServer(const std::string& Address, int Port, const THttpLimits
   if (!impl->Daemon) {
     const int error = errno;  // left by the bind or listen that failed
     impl->Pool.Stop();
+    impl->Deadlines.Stop();
     throw std::runtime_error(error != 0
                                  ? ListenMessage(Address, Port, error)
                                  : "cannot listen on " + Address + " port " + std::to_string(Port));
   }
   const MHD_DaemonInfo* info = MHD_get_daemon_info(impl->Daemon, MHD_DAEMON_INFO_BIND_PORT);
   impl->Port = info ? info->port : Port;
-  impl->Watchdog = std::thread([impl] { impl->WatchDeadlines(); });
 }
 
 THttpServer::~THttpServer() {
@@ -550,11 +340,6 @@ void THttpServer::Stop() {
   FImpl->Pool.Stop();
   for (int i = 0; i < 300 && FImpl->InFlight > 0; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  {
-    std::lock_guard<std::mutex> lock(FImpl->ConnMutex);
-    FImpl->Stopping = true;
-  }
-  FImpl->ConnWake.notify_all();
-  FImpl->Watchdog.join();
+  FImpl->Deadlines.Stop();
   MHD_stop_daemon(FImpl->Daemon);
 }

@@ -1,5 +1,5 @@
 // VekFileReply: a static file as an HTTP answer.
-#include "StaticFiles.h"
+#include "http/StaticFiles.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -7,9 +7,9 @@
 
 #include <cstdio>
 
-#include "MimeTypes.h"
-#include "Ranges.h"
-#include "Validators.h"
+#include "http/MimeTypes.h"
+#include "http/Ranges.h"
+#include "http/Validators.h"
 
 int VekFileReply(const std::filesystem::path& Path, const std::string& Name,
                  const THttpRequest& Request, THttpReply& Reply) {

@@ -1,11 +1,13 @@
 // TSite: request paths checked part by part, then answered from the site.
-#include "Site.h"
+#include "site/Site.h"
 
 #include <sys/stat.h>
 
-#include "PageRender.h"
-#include "StaticFiles.h"
-#include "Validators.h"
+#include "http/RequestTarget.h"
+#include "http/StaticFiles.h"
+#include "http/Validators.h"
+#include "site/PageRender.h"
+#include "site/SiteNames.h"
 
 namespace {
 
@@ -38,30 +40,6 @@ const char* StatusText(int Status) {
   }
 }
 
-int HexDigit(char C) {
-  if (C >= '0' && C <= '9') return C - '0';
-  if (C >= 'a' && C <= 'f') return C - 'a' + 10;
-  if (C >= 'A' && C <= 'F') return C - 'A' + 10;
-  return -1;
-}
-
-// A name for a Location header: every byte but the unreserved ones and "/"
-// percent-encoded.
-std::string PercentEncode(const std::string& S) {
-  static const char hex[] = "0123456789ABCDEF";
-  std::string out;
-  for (const unsigned char c : S) {
-    if (std::isalnum(c) || c == '/' || c == '-' || c == '.' || c == '_' || c == '~') {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += hex[c >> 4];
-      out += hex[c & 15];
-    }
-  }
-  return out;
-}
-
 bool EndsWith(const std::string& S, const std::string& Tail) {
   return S.size() >= Tail.size() && S.compare(S.size() - Tail.size(), Tail.size(), Tail) == 0;
 }
@@ -88,36 +66,17 @@ TSite::TRoute TSite::Route(const std::string& Target) {
 
 TSite::TRoute TSite::FindRoute(const std::string& Target) const {
   TRoute route;
-  // The path decoded; a malformed escape or a NUL byte is refused.
   std::string path;
-  for (size_t i = 0; i < Target.size(); ++i) {
-    char c = Target[i];
-    if (c == '%') {
-      const int hi = i + 2 < Target.size() ? HexDigit(Target[i + 1]) : -1;
-      const int lo = hi >= 0 ? HexDigit(Target[i + 2]) : -1;
-      if (hi < 0 || lo < 0) return route.Status = 400, route;
-      c = static_cast<char>(hi * 16 + lo);
-      i += 2;
-    }
-    if (c == '\0') return route.Status = 400, route;
-    path += c;
-  }
-  if (path.empty() || path[0] != '/') return route.Status = 400, route;
+  if (!VekDecodeTarget(Target, path)) return route.Status = 400, route;
   if (FLiveReload && path == TLiveReload::kPath) return route.Kind = TRoute::rkEvents, route;
-  // The name inside DIR, checked part by part before the file system is
-  // asked anything: no "..", nothing hidden. Empty parts and "." drop out,
-  // so "//docs" and "/./docs" name "docs".
   std::string& name = route.Name;
-  size_t start = 1;
-  while (start <= path.size()) {
-    size_t slash = path.find('/', start);
-    if (slash == std::string::npos) slash = path.size();
-    const std::string part = path.substr(start, slash - start);
-    start = slash + 1;
-    if (part.empty() || part == ".") continue;
-    if (part == "..") return route.Status = 403, route;
-    if (part[0] == '.' || part[0] == '_') return route.Status = 404, route;
-    name += (name.empty() ? "" : "/") + part;
+  switch (VekSiteName(path, name)) {
+    case TSiteNameAnswer::Parent:
+      return route.Status = 403, route;
+    case TSiteNameAnswer::Private:
+      return route.Status = 404, route;
+    case TSiteNameAnswer::Public:
+      break;
   }
   try {
     if (name.empty() || path.back() == '/') {
@@ -141,7 +100,7 @@ TSite::TRoute TSite::FindRoute(const std::string& Target) const {
           std::filesystem::is_directory(FRoot.Dir() / name, ec)) {
         // Built from the checked name: "//docs" leads to "/docs/", never
         // to the host "docs".
-        route.Name = "/" + PercentEncode(name) + "/";
+        route.Name = "/" + VekPercentEncode(name) + "/";
         return route.Kind = TRoute::rkRedirect, route;
       }
       throw;

@@ -1,5 +1,5 @@
 // The table of media types by file extension.
-#include "MimeTypes.h"
+#include "http/MimeTypes.h"
 
 #include <algorithm>
 #include <cctype>

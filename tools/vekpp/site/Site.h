@@ -10,12 +10,12 @@
 #include <memory>
 #include <string>
 
-#include "DirWatcher.h"
-#include "HttpServer.h"
-#include "LiveReload.h"
-#include "SiteCache.h"
-#include "SiteData.h"
 #include "VekStdTags.h"
+#include "http/HttpTypes.h"
+#include "http/LiveReload.h"
+#include "site/DirWatcher.h"
+#include "site/SiteCache.h"
+#include "site/SiteData.h"
 
 class TSite : public THttpHandler {
  public:
