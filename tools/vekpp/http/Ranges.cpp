@@ -9,16 +9,19 @@ bool IsBlank(char C) {
   return C == ' ' || C == '\t';
 }
 
-// Reads decimal digits at S[I]; false when there are none. Values beyond
-// 2^62 are held at 2^62: no file is that large.
+// Reads decimal digits at S[I]; false when there are none. A value past
+// 2^64 - 1 is held there, never wrapped: no file is that large, so a range
+// that starts there lies beyond every file and one that ends there runs to
+// the file's end.
 bool Number(const std::string& S, size_t& I, uint64_t& Out) {
   const size_t start = I;
+  const uint64_t most = ~uint64_t{0};
   Out = 0;
   while (I < S.size() && S[I] >= '0' && S[I] <= '9') {
-    if (Out < (uint64_t{1} << 62)) Out = Out * 10 + static_cast<uint64_t>(S[I] - '0');
+    const uint64_t digit = static_cast<uint64_t>(S[I] - '0');
+    Out = Out > (most - digit) / 10 ? most : Out * 10 + digit;
     ++I;
   }
-  Out = std::min(Out, uint64_t{1} << 62);
   return I > start;
 }
 
