@@ -2,6 +2,8 @@
 // kinds, raw text elements, SVG and MathML (foreign content), animations.
 #include "HtmlTags.h"
 
+#include "CharRef.h"
+
 namespace vekstd {
 
 namespace {
@@ -84,6 +86,67 @@ void EndTagSeen(THtmlState& S, const std::string& Tag) {
     S.Foreign.pop_back();
   }
   if (Tag == "script" || Tag == "style") S.ForeignCode = false;
+}
+
+char Lower(unsigned char c) {
+  return static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+}
+
+// One byte of an attribute's value, after character references, to the
+// language of the attribute.
+void LanguageByte(THtmlState& S, unsigned char c, std::string& Problem) {
+  switch (S.Attr) {
+    case TAttrKind::UrlList:
+      if (c == ';') {
+        S.Url = TUrlState();  // the next URL of the list
+        break;
+      }
+      UrlStep(S.Url, c, Problem);
+      break;
+    case TAttrKind::Url:
+      UrlStep(S.Url, c, Problem);
+      break;
+    case TAttrKind::Event:
+      JsStep(S.Js, c, Problem);
+      break;
+    case TAttrKind::Style:
+      CssStep(S.Css, c, Problem);
+      break;
+    case TAttrKind::Srcset:
+      if (c == ',') {
+        S.Url = TUrlState();  // the next candidate
+        break;
+      }
+      UrlStep(S.Url, c, Problem);
+      break;
+    case TAttrKind::MetaContent:
+      // The literal text is kept for a value's refresh URL to be judged with;
+      // after a value, a ':' could make the value a scheme.
+      if (S.Url.Part == TUrlPart::AfterValue && c == ':') {
+        Problem =
+            "a ':' after a value in a meta element's content lets the value choose the "
+            "scheme of a refresh's URL";
+      } else if (S.Url.Part == TUrlPart::Start && S.Url.Prefix.size() < TUrlState::kMaxPrefix) {
+        S.Url.Prefix += static_cast<char>(c);
+      } else if (S.Url.Part == TUrlPart::Start) {
+        S.Url.Part = TUrlPart::Unknown;
+      }
+      break;
+    default:
+      if (S.Anim != TAnimTarget::None && S.AttrName == "attributename" &&
+          S.AttrText.size() < THtmlState::kMaxAttrName)
+        S.AttrText += Lower(c);
+      break;
+  }
+}
+
+// Attribute values whose language is read decode character references first,
+// as the browser decodes the value before it reads the URL, script or style.
+bool DecodesReferences(const THtmlState& S) {
+  return S.Attr == TAttrKind::Url || S.Attr == TAttrKind::UrlList || S.Attr == TAttrKind::Event ||
+         S.Attr == TAttrKind::Style || S.Attr == TAttrKind::Srcset ||
+         S.Attr == TAttrKind::MetaContent ||
+         (S.Anim != TAnimTarget::None && S.AttrName == "attributename");
 }
 
 }  // namespace
@@ -169,6 +232,36 @@ void EmitTag(THtmlState& S, bool SelfClosing, std::string& Problem) {
   ResetAfterTag(S, mode);
   S.EatsNewline = eatsNewline;
   if (mode != THtmlMode::Data) S.TagName = tag;
+}
+
+void StartAttrValue(THtmlState& S, uint8_t Quote) {
+  S.Mode = THtmlMode::AttrValue;
+  S.Quote = Quote;
+  S.Js = TJsState();
+  S.Css = TCssState();
+  S.Url = TUrlState();
+  S.CharRef.clear();
+  S.AttrText.clear();
+}
+
+void AttrValueByte(THtmlState& S, unsigned char c, std::string& Problem) {
+  if (!DecodesReferences(S)) return;
+  std::string bytes;
+  if (CharRefStep(S.CharRef, c, bytes) == TCharRefResult::Unknown &&
+      (S.Attr == TAttrKind::Event || S.Attr == TAttrKind::Style))
+    Problem =
+        "a named character reference the template tracker does not know, in an event or "
+        "style attribute: write the character itself or a numeric reference";
+  for (const char b : bytes) LanguageByte(S, static_cast<unsigned char>(b), Problem);
+}
+
+void EndAttrValue(THtmlState& S, std::string& Problem) {
+  if (DecodesReferences(S)) {
+    std::string bytes;
+    CharRefFlush(S.CharRef, bytes);
+    for (const char b : bytes) LanguageByte(S, static_cast<unsigned char>(b), Problem);
+  }
+  AttrValueEnded(S);
 }
 
 }  // namespace vekstd

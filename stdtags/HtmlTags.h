@@ -1,8 +1,10 @@
 // What tags and attributes mean to the HTML context tokenizer: the kind of an
-// attribute's value, the element a start tag opens (raw text, SVG, MathML),
-// and the attribute an SVG animation targets. Internal to the tracker.
+// attribute's value and how its bytes are read, the element a start tag opens
+// (raw text, SVG, MathML), and the attribute an SVG animation targets.
+// Internal to the tracker.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "HtmlState.h"
@@ -23,6 +25,18 @@ void AttrValueEnded(THtmlState& S);
 /// with SVG and MathML followed as the browser's tree builder does. Nothing
 /// else of the tag is kept. Sets Problem where the tracker cannot follow.
 void EmitTag(THtmlState& S, bool SelfClosing, std::string& Problem);
+
+/// The start of an attribute's value (Quote 0 when unquoted).
+void StartAttrValue(THtmlState& S, uint8_t Quote);
+
+/// One byte of an attribute's value: its character references decoded, then
+/// read by the language of the attribute (URL, JavaScript, CSS). Sets
+/// Problem where the text makes a value unsafe or cannot be followed.
+void AttrValueByte(THtmlState& S, unsigned char C, std::string& Problem);
+
+/// The end of an attribute's value: a pending reference decoded, then
+/// AttrValueEnded.
+void EndAttrValue(THtmlState& S, std::string& Problem);
 
 /// A fresh state in Mode, keeping what lasts beyond a tag (SVG and MathML).
 void ResetAfterTag(THtmlState& S, THtmlMode Mode);
