@@ -18,9 +18,9 @@ for g in "${groups[@]}"; do
   case "$g" in
     build) want+=(cmake ninja-build g++ binutils libgtest-dev pkgconf
                   nlohmann-json3-dev libcli11-dev libmicrohttpd-dev libcpp-httplib-dev
-                  libyaml-cpp-dev libtoml11-dev groff-base) ;;
+                  libyaml-cpp-dev libtomlplusplus-dev groff-base) ;;
     tool) want+=(nlohmann-json3-dev libcli11-dev libmicrohttpd-dev libyaml-cpp-dev
-                 libtoml11-dev) ;;
+                 libtomlplusplus-dev) ;;
     docs) want+=(doxygen) ;;
     # dpkg-shlibdeps works out the packages' dependencies.
     package) want+=(dpkg-dev file pkgconf) ;;
