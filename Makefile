@@ -42,8 +42,10 @@ build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
 demo: configure
+	@echo "== building the example program (the component alone), then running it"
 	cmake --build $(BUILD) -j $(JOBS) --target vek_demo
 	$(BUILD)/bin/vek_demo
+	@echo "== building vekpp (the standard tags and the tool), then rendering the example site"
 	cmake --build $(BUILD) -j $(JOBS) --target vekpp
 	$(BUILD)/bin/vekpp render examples/site/index.html
 
