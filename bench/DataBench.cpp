@@ -20,7 +20,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "Commands.h"
+#include "site/DataFiles.h"
 
 namespace {
 

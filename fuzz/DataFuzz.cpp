@@ -11,8 +11,8 @@
 #include <stdexcept>
 #include <string>
 
-#include "DataFiles.h"
 #include "FuzzSupport.h"
+#include "site/DataFiles.h"
 
 namespace {
 

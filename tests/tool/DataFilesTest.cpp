@@ -10,8 +10,7 @@
 #include <sstream>
 #include <string>
 
-#include "Commands.h"
-#include "DataFiles.h"
+#include "site/DataFiles.h"
 
 namespace {
 

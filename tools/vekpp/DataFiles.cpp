@@ -4,8 +4,6 @@
 // with a hash index of the keys of the objects still open), nesting is
 // refused as it opens (before a parser recurses further), YAML aliases may
 // not multiply the data beyond a bound, and a file's size is capped.
-#include "DataFiles.h"
-
 #include <toml++/toml.h>
 #include <yaml-cpp/depthguard.h>
 #include <yaml-cpp/eventhandler.h>
@@ -23,8 +21,8 @@
 #include <stdexcept>
 #include <unordered_map>
 
-#include "Commands.h"
-#include "Messages.h"
+#include "base/Messages.h"
+#include "site/DataFiles.h"
 
 namespace fs = std::filesystem;
 using json = TVekData;
