@@ -32,6 +32,11 @@ struct TCssState {
   bool operator!=(const TCssState& O) const { return !(*this == O); }
   /// Appends the state as bytes, for cache keys.
   void AppendKey(std::string& Key) const;
+  /// The place in words ("a CSS string", ...).
+  const char* Describe() const {
+    return Mode == TCssMode::Value ? "CSS"
+                                   : (Mode == TCssMode::Comment ? "a CSS comment" : "a CSS string");
+  }
   /// Forgets a pending byte: a value stands between it and the next one.
   void BreakPending() { Pending = TCssPending::None; }
 };

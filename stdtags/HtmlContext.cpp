@@ -1,8 +1,12 @@
 // The HTML context tokenizer: a small subset of the browser's tokenizer
-// (start and end tags, attributes, comments, raw text elements), one step
-// function per state, handing the bytes of scripts, style sheets and
-// attribute values to the lexer of their language. See docs/escaping.md.
+// (start and end tags, attributes, comments, raw text elements, the script
+// data states, CDATA in SVG), one step function per state, handing the bytes
+// of scripts, style sheets and attribute values to the lexer of their
+// language. See docs/escaping.md.
 #include "HtmlContext.h"
+
+#include "CharRef.h"
+#include "HtmlTags.h"
 
 namespace vekstd {
 
@@ -18,51 +22,14 @@ char Lower(unsigned char c) {
   return static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
 }
 
-TAttrKind AttrKindOf(const std::string& Name) {
-  // A namespace prefix (xlink:href) does not change what the attribute is.
-  const size_t colon = Name.rfind(':');
-  const std::string n = colon == std::string::npos ? Name : Name.substr(colon + 1);
-  if (n.size() > 2 && n[0] == 'o' && n[1] == 'n') return TAttrKind::Event;
-  if (n == "style") return TAttrKind::Style;
-  if (n == "srcdoc") return TAttrKind::Html;
-  static const char* const urls[] = {"href",    "src",      "action",     "formaction", "poster",
-                                     "cite",    "data",     "background", "codebase",   "longdesc",
-                                     "usemap",  "manifest", "icon",       "profile",    "classid",
-                                     "archive", "dynsrc",   "lowsrc",     "ping",       "itemtype"};
-  for (const char* u : urls) {
-    if (n == u) return TAttrKind::Url;
-  }
-  return TAttrKind::Normal;
-}
-
-// The raw text element a start tag opens, if any.
-THtmlMode ModeAfterStartTag(const std::string& Tag) {
-  if (Tag == "script") return THtmlMode::Script;
-  if (Tag == "style") return THtmlMode::Style;
-  if (Tag == "title" || Tag == "textarea") return THtmlMode::Rcdata;
-  if (Tag == "xmp" || Tag == "iframe" || Tag == "noembed" || Tag == "noframes" || Tag == "noscript")
-    return THtmlMode::RawText;
-  if (Tag == "plaintext") return THtmlMode::Plaintext;
-  return THtmlMode::Data;
-}
-
 void StartAttrValue(THtmlState& S, uint8_t Quote) {
   S.Mode = THtmlMode::AttrValue;
   S.Quote = Quote;
   S.Js = TJsState();
   S.Css = TCssState();
   S.Url = TUrlState();
-}
-
-// The end of a tag: element text, or the raw text of the element it opens.
-// Nothing of the tag is kept, so that equal places compare equal.
-void EmitTag(THtmlState& S) {
-  const THtmlMode mode = S.EndTag ? THtmlMode::Data : ModeAfterStartTag(S.TagName);
-  const std::string tag = S.TagName;
-  S = THtmlState();
-  S.Mode = mode;
-  S.EatsNewline = tag == "textarea" || tag == "pre" || tag == "listing";
-  if (mode != THtmlMode::Data) S.TagName = tag;
+  S.CharRef.clear();
+  S.AttrText.clear();
 }
 
 void StartTagName(THtmlState& S, unsigned char c, bool End) {
@@ -78,14 +45,13 @@ void StartAttrName(THtmlState& S, unsigned char c) {
 
 void StartBeforeAttrValue(THtmlState& S) {
   S.Mode = THtmlMode::BeforeAttrValue;
-  S.Attr = AttrKindOf(S.AttrName);
+  S.Attr = AttrKindOf(S);
 }
 
-// Within raw text, RCDATA or a script: whether c continues "</name", and
-// whether the end tag is complete (EndTagMatched counts '<', '/', and the
-// name's bytes).
+// Within raw text or RCDATA: whether c continues "</name", and whether the
+// end tag is complete (Matched counts '<', '/', and the name's bytes).
 bool EndTagStep(THtmlState& S, unsigned char c) {
-  uint8_t& m = S.EndTagMatched;
+  uint8_t& m = S.Matched;
   const size_t matched = m >= 2 ? m - 2u : 0u;
   if (m == 0) {
     if (c == '<') m = 1;
@@ -106,7 +72,7 @@ bool EndTagStep(THtmlState& S, unsigned char c) {
   // The whole name: an end tag when a blank, '/' or '>' follows.
   if (IsHtmlBlank(c) || c == '/' || c == '>') {
     const std::string tag = S.TagName;
-    S = THtmlState();
+    ResetAfterTag(S, THtmlMode::Data);
     if (c != '>') {
       S.EndTag = true;
       S.TagName = tag;
@@ -134,7 +100,7 @@ bool TagOpenStep(THtmlState& S, unsigned char c, std::string&) {
     S.Mode = THtmlMode::EndTagOpen;
   } else if (c == '!') {
     S.Mode = THtmlMode::MarkupDecl;
-    S.MarkupDash = false;
+    S.Matched = 0;
   } else if (c == '?') {
     S.Mode = THtmlMode::BogusComment;
   } else {
@@ -153,13 +119,14 @@ bool EndTagOpenStep(THtmlState& S, unsigned char c, std::string&) {
   return false;
 }
 
-bool TagNameStep(THtmlState& S, unsigned char c, std::string&) {
+bool TagNameStep(THtmlState& S, unsigned char c, std::string& Problem) {
+  if (IsHtmlBlank(c) || c == '/' || c == '>') TagNameEnded(S);
   if (IsHtmlBlank(c)) {
     S.Mode = THtmlMode::BeforeAttrName;
   } else if (c == '/') {
     S.Mode = THtmlMode::SelfClosing;
   } else if (c == '>') {
-    EmitTag(S);
+    EmitTag(S, false, Problem);
   } else if (S.TagName.size() < THtmlState::kMaxTagName) {
     S.TagName += Lower(c);
   }
@@ -176,6 +143,29 @@ bool BeforeAttrNameStep(THtmlState& S, unsigned char c, std::string&) {
   return false;
 }
 
+// Where ways through a condition rejoin between a tag's attributes: blanks,
+// '/' and '>' mean the same on every way, and a name begins an attribute;
+// an '=' would give a value to a different attribute on each way, and a name
+// byte right after a name still open on one way (Matched 1) would continue it.
+bool BetweenAttrsStep(THtmlState& S, unsigned char c, std::string& Problem) {
+  if (IsHtmlBlank(c)) {
+    S.Matched = 0;
+    return false;
+  }
+  if (c == '=') {
+    Problem =
+        "an '=' where the ways through a condition end in different places of a tag: it would "
+        "give a value to a different attribute on each way";
+  } else if (S.Matched == 1 && c != '/' && c != '>') {
+    Problem =
+        "text right after a condition that ends inside a name on one way (of the tag or an "
+        "attribute) and outside it on another: put a blank before it";
+  }
+  S.Matched = 0;
+  S.Mode = THtmlMode::BeforeAttrName;
+  return c != '=';
+}
+
 bool AttrNameStep(THtmlState& S, unsigned char c, std::string&) {
   if (IsHtmlBlank(c) || c == '/' || c == '>') {
     S.Mode = THtmlMode::AfterAttrName;
@@ -189,26 +179,27 @@ bool AttrNameStep(THtmlState& S, unsigned char c, std::string&) {
   return false;
 }
 
-bool AfterAttrNameStep(THtmlState& S, unsigned char c, std::string&) {
+bool AfterAttrNameStep(THtmlState& S, unsigned char c, std::string& Problem) {
   if (IsHtmlBlank(c)) return false;
   if (c == '/') {
     S.Mode = THtmlMode::SelfClosing;
   } else if (c == '=') {
     StartBeforeAttrValue(S);
   } else if (c == '>') {
-    EmitTag(S);
+    EmitTag(S, false, Problem);
   } else {
     StartAttrName(S, c);
   }
   return false;
 }
 
-bool BeforeAttrValueStep(THtmlState& S, unsigned char c, std::string&) {
+bool BeforeAttrValueStep(THtmlState& S, unsigned char c, std::string& Problem) {
   if (IsHtmlBlank(c)) return false;
   if (c == '"' || c == '\'') {
     StartAttrValue(S, c);
   } else if (c == '>') {
-    EmitTag(S);
+    AttrValueEnded(S);
+    EmitTag(S, false, Problem);
   } else {
     StartAttrValue(S, 0);
     return true;
@@ -216,46 +207,85 @@ bool BeforeAttrValueStep(THtmlState& S, unsigned char c, std::string&) {
   return false;
 }
 
-// Feeds one byte of an attribute value to the language of the attribute.
-void AttrValueFeed(THtmlState& S, unsigned char c, std::string& Problem) {
+// One byte of an attribute's value, after character references, to the
+// language of the attribute.
+void LanguageByte(THtmlState& S, unsigned char c, std::string& Problem) {
   switch (S.Attr) {
+    case TAttrKind::UrlList:
+      if (c == ';') {
+        S.Url = TUrlState();  // the next URL of the list
+        break;
+      }
+      UrlStep(S.Url, c, Problem);
+      break;
     case TAttrKind::Url:
       UrlStep(S.Url, c, Problem);
       break;
     case TAttrKind::Event:
-      JsStep(S.Js, c);
+      JsStep(S.Js, c, Problem);
       break;
     case TAttrKind::Style:
       CssStep(S.Css, c);
       break;
     default:
+      if (S.Anim != TAnimTarget::None && S.AttrName == "attributename" &&
+          S.AttrText.size() < THtmlState::kMaxAttrName)
+        S.AttrText += Lower(c);
       break;
   }
 }
 
+// Attribute values whose language is read decode character references first,
+// as the browser decodes the value before it reads the URL, script or style.
+bool DecodesReferences(const THtmlState& S) {
+  return S.Attr == TAttrKind::Url || S.Attr == TAttrKind::UrlList || S.Attr == TAttrKind::Event ||
+         S.Attr == TAttrKind::Style ||
+         (S.Anim != TAnimTarget::None && S.AttrName == "attributename");
+}
+
+void AttrValueByte(THtmlState& S, unsigned char c, std::string& Problem) {
+  if (!DecodesReferences(S)) return;
+  std::string bytes;
+  if (CharRefStep(S.CharRef, c, bytes) == TCharRefResult::Unknown &&
+      (S.Attr == TAttrKind::Event || S.Attr == TAttrKind::Style))
+    Problem =
+        "a named character reference the template tracker does not know, in an event or "
+        "style attribute: write the character itself or a numeric reference";
+  for (const char b : bytes) LanguageByte(S, static_cast<unsigned char>(b), Problem);
+}
+
+void EndAttrValue(THtmlState& S, std::string& Problem) {
+  if (DecodesReferences(S)) {
+    std::string bytes;
+    CharRefFlush(S.CharRef, bytes);
+    for (const char b : bytes) LanguageByte(S, static_cast<unsigned char>(b), Problem);
+  }
+  AttrValueEnded(S);
+}
+
 bool AttrValueStep(THtmlState& S, unsigned char c, std::string& Problem) {
   if (S.Quote != 0 && c == S.Quote) {
+    EndAttrValue(S, Problem);
     S.Mode = THtmlMode::AfterAttrValue;
   } else if (S.Quote == 0 && IsHtmlBlank(c)) {
+    EndAttrValue(S, Problem);
     S.Mode = THtmlMode::BeforeAttrName;
   } else if (S.Quote == 0 && c == '>') {
-    EmitTag(S);
+    EndAttrValue(S, Problem);
+    EmitTag(S, false, Problem);
   } else {
-    AttrValueFeed(S, c, Problem);
-    return false;
+    AttrValueByte(S, c, Problem);
   }
-  S.AttrName.clear();
-  S.Attr = TAttrKind::Normal;
   return false;
 }
 
-bool AfterAttrValueStep(THtmlState& S, unsigned char c, std::string&) {
+bool AfterAttrValueStep(THtmlState& S, unsigned char c, std::string& Problem) {
   if (IsHtmlBlank(c)) {
     S.Mode = THtmlMode::BeforeAttrName;
   } else if (c == '/') {
     S.Mode = THtmlMode::SelfClosing;
   } else if (c == '>') {
-    EmitTag(S);
+    EmitTag(S, false, Problem);
   } else {
     S.Mode = THtmlMode::BeforeAttrName;
     return true;
@@ -263,28 +293,45 @@ bool AfterAttrValueStep(THtmlState& S, unsigned char c, std::string&) {
   return false;
 }
 
-bool SelfClosingStep(THtmlState& S, unsigned char c, std::string&) {
+bool SelfClosingStep(THtmlState& S, unsigned char c, std::string& Problem) {
   if (c == '>') {
-    EmitTag(S);
+    EmitTag(S, true, Problem);
     return false;
   }
   S.Mode = THtmlMode::BeforeAttrName;
   return true;
 }
 
+// After "<!": "--" opens a comment, "[CDATA[" (in SVG or MathML) a CDATA
+// section; anything else a bogus comment. Matched: 1 for "-", 1 + n for n
+// bytes of "[CDATA[".
 bool MarkupDeclStep(THtmlState& S, unsigned char c, std::string&) {
-  if (c == '-' && !S.MarkupDash) {
-    S.MarkupDash = true;
-  } else if (c == '-') {
-    S.Mode = THtmlMode::Comment;
-    S.MarkupDash = false;
-    S.Comment = TCommentStep::Opened;
-  } else {
-    S.MarkupDash = false;
-    S.Mode = THtmlMode::BogusComment;
-    return true;
+  static const char kCData[] = "[CDATA[";
+  if (S.Matched == 0 && c == '-') {
+    S.Matched = 1;
+    return false;
   }
-  return false;
+  if (S.Matched == 1) {
+    S.Matched = 0;
+    if (c == '-') {
+      S.Mode = THtmlMode::Comment;
+      S.Comment = TCommentStep::Opened;
+      return false;
+    }
+  } else {
+    const size_t n = S.Matched == 0 ? 0 : S.Matched - 1u;
+    if (S.InForeign() && c == static_cast<unsigned char>(kCData[n])) {
+      S.Matched = static_cast<uint8_t>(n + 2);
+      if (n + 1 == sizeof kCData - 1) {
+        S.Mode = THtmlMode::CData;
+        S.Matched = 0;
+      }
+      return false;
+    }
+    S.Matched = 0;
+  }
+  S.Mode = THtmlMode::BogusComment;
+  return true;
 }
 
 // The comment ends at "-->", "--!>", and right after its opening at ">" or "->".
@@ -332,13 +379,77 @@ bool BogusCommentStep(THtmlState& S, unsigned char c, std::string&) {
   return false;
 }
 
+// A CDATA section ends at "]]>" (Matched counts the ']' before).
+bool CDataStep(THtmlState& S, unsigned char c, std::string&) {
+  if (c == '>' && S.Matched >= 2) {
+    S.Mode = THtmlMode::Data;
+    S.Matched = 0;
+  } else if (c == ']') {
+    S.Matched = S.Matched < 2 ? S.Matched + 1 : 2;
+  } else {
+    S.Matched = 0;
+  }
+  return false;
+}
+
 bool RawTextStep(THtmlState& S, unsigned char c, std::string&) {
   EndTagStep(S, c);
   return false;
 }
 
-bool ScriptStep(THtmlState& S, unsigned char c, std::string&) {
-  if (!EndTagStep(S, c)) JsStep(S.Js, c);
+// The sequences that move between the script data states; ScriptTail keeps
+// the longest end of the text that begins one of them.
+const char* const kScriptSequences[] = {"<!--", "-->", "</script", "<script"};
+
+bool BeginsSequence(const std::string& S, size_t From) {
+  const size_t n = S.size() - From;
+  for (const char* q : kScriptSequences) {
+    const std::string seq(q);
+    const bool awaitsDelimiter = seq.back() == 't';  // "<script", "</script"
+    if ((n < seq.size() || (awaitsDelimiter && n == seq.size())) &&
+        S.compare(From, n, seq, 0, n) == 0)
+      return true;
+  }
+  return false;
+}
+
+// Follows "<!--", "-->", "<script" and "</script" in a script. Returns true
+// when c ended the script.
+bool ScriptDataStep(THtmlState& S, unsigned char c) {
+  if (S.ScriptTail.empty() && c != '<' && c != '-') return false;
+  const bool delimiter = IsHtmlBlank(c) || c == '/' || c == '>';
+  if (delimiter && S.ScriptTail == "</script") {
+    if (S.ScriptData != TScriptData::DoubleEscaped) {
+      ResetAfterTag(S, THtmlMode::Data);
+      if (c != '>') {
+        S.EndTag = true;
+        S.TagName = "script";
+        S.Mode = c == '/' ? THtmlMode::SelfClosing : THtmlMode::BeforeAttrName;
+      }
+      return true;
+    }
+    S.ScriptData = TScriptData::Escaped;
+  } else if (delimiter && S.ScriptTail == "<script" && S.ScriptData == TScriptData::Escaped) {
+    S.ScriptData = TScriptData::DoubleEscaped;
+  }
+  std::string t = S.ScriptTail + Lower(c);
+  const auto endsWith = [&t](const char* q) {
+    const std::string seq(q);
+    return t.size() >= seq.size() && t.compare(t.size() - seq.size(), seq.size(), seq) == 0;
+  };
+  if (S.ScriptData == TScriptData::Normal && endsWith("<!--")) {
+    S.ScriptData = TScriptData::Escaped;
+  } else if (S.ScriptData != TScriptData::Normal && endsWith("-->")) {
+    S.ScriptData = TScriptData::Normal;
+  }
+  size_t from = 0;
+  while (from < t.size() && !BeginsSequence(t, from)) ++from;
+  S.ScriptTail = t.substr(from);
+  return false;
+}
+
+bool ScriptStep(THtmlState& S, unsigned char c, std::string& Problem) {
+  if (!ScriptDataStep(S, c)) JsStep(S.Js, c, Problem);
   return false;
 }
 
@@ -353,12 +464,13 @@ bool PlaintextStep(THtmlState&, unsigned char, std::string&) {
 
 // Indexed by THtmlMode.
 const TStep kSteps[] = {
-    DataStep,        TagOpenStep,       EndTagOpenStep,      TagNameStep,      BeforeAttrNameStep,
-    AttrNameStep,    AfterAttrNameStep, BeforeAttrValueStep, AttrValueStep,    AfterAttrValueStep,
-    SelfClosingStep, MarkupDeclStep,    CommentStep,         BogusCommentStep, RawTextStep,
-    RawTextStep,     ScriptStep,        StyleStep,           PlaintextStep,
+    DataStep,         TagOpenStep,       EndTagOpenStep,      TagNameStep,      BeforeAttrNameStep,
+    AttrNameStep,     AfterAttrNameStep, BeforeAttrValueStep, AttrValueStep,    AfterAttrValueStep,
+    SelfClosingStep,  MarkupDeclStep,    CommentStep,         BogusCommentStep, RawTextStep,
+    RawTextStep,      ScriptStep,        StyleStep,           PlaintextStep,    CDataStep,
+    BetweenAttrsStep,
 };
-static_assert(sizeof kSteps / sizeof kSteps[0] == static_cast<size_t>(THtmlMode::Plaintext) + 1,
+static_assert(sizeof kSteps / sizeof kSteps[0] == static_cast<size_t>(THtmlMode::BetweenAttrs) + 1,
               "one step function per mode");
 
 void Step(THtmlState& S, unsigned char c, std::string& Problem) {
@@ -371,8 +483,38 @@ TWrap WrapOf(const THtmlState& S) {
   return S.Quote == 0 ? TWrap::Unquoted : TWrap::Quoted;
 }
 
-TInner JsInner(const THtmlState& S) {
-  return S.Js.Mode == TJsMode::Expr ? TInner::JsValue : TInner::JsString;
+TInner JsInner(const TJsState& Js) {
+  switch (Js.Mode) {
+    case TJsMode::Expr:
+      return TInner::JsValue;
+    case TJsMode::Regexp:
+    case TJsMode::RegexpClass:
+      return TInner::JsRegexp;
+    default:
+      return TInner::JsString;
+  }
+}
+
+// A value in a script: JavaScript, kept from completing the sequences of the
+// script data states with the text around it.
+TEscape ScriptValueAt(THtmlState& S, TEscape E, std::string& Problem) {
+  S.Js.BeforeValue(Problem);
+  E.Inner = JsInner(S.Js);
+  E.Where = "a script";
+  E.RawIsRisky = true;
+  if (!S.ScriptTail.empty()) {
+    if (S.Js.Mode == TJsMode::Expr) {
+      E.SpaceBefore = true;
+    } else if (S.ScriptTail[0] == '<' || S.ScriptData != TScriptData::Normal) {
+      Problem = "a value right after \"" + S.ScriptTail +
+                "\" in a script could complete \"<!--\", \"-->\", \"<script\" or \"</script\" "
+                "with the text around it";
+    }
+  }
+  E.EscapeDashes = S.ScriptData != TScriptData::Normal;
+  S.ScriptTail.clear();
+  S.Js.AfterValue();
+  return E;
 }
 
 // A value in a URL attribute, by the part of the URL reached.
@@ -397,6 +539,12 @@ void UrlValueAt(THtmlState& S, TEscape& E, std::string& Problem) {
       E.Inner = TInner::Forbidden;
       Problem = "a value in a URL whose scheme is not http, https, mailto or tel";
       break;
+    case TUrlPart::Unknown:
+      E.Inner = TInner::Forbidden;
+      Problem =
+          "a value in a URL after ways through a condition that end in different parts of it "
+          "(the path on one, the query on another): it cannot be escaped for both";
+      break;
   }
 }
 
@@ -405,12 +553,21 @@ TEscape AttrValueAt(THtmlState& S, TEscape E, std::string& Problem) {
   E.Wrap = WrapOf(S);
   E.Inner = TInner::None;
   E.Where = "an attribute value";
+  if (!S.CharRef.empty()) {
+    E.Inner = TInner::Forbidden;
+    Problem = "a value right after \"" + S.CharRef +
+              "\" could complete a character reference that the browser decodes before it "
+              "reads the attribute";
+    return E;
+  }
+  if (S.Anim != TAnimTarget::None && S.AttrName == "attributename") S.Anim = TAnimTarget::Unknown;
   switch (S.Attr) {
     case TAttrKind::Event:
-      E.Inner = JsInner(S);
+      S.Js.BeforeValue(Problem);
+      E.Inner = JsInner(S.Js);
       E.Where = "an event handler attribute";
       E.RawIsRisky = true;
-      S.Js.BreakPending();
+      S.Js.AfterValue();
       break;
     case TAttrKind::Style:
       E.Inner = TInner::Css;
@@ -424,7 +581,14 @@ TEscape AttrValueAt(THtmlState& S, TEscape E, std::string& Problem) {
       E.RawIsRisky = true;
       break;
     case TAttrKind::Url:
+    case TAttrKind::UrlList:
       UrlValueAt(S, E, Problem);
+      break;
+    case TAttrKind::Unknown:
+      E.Inner = TInner::Forbidden;
+      Problem =
+          "a value in values, from, to or by of an SVG animation whose attributeName is not "
+          "known before it: it may animate a URL (href); write attributeName first, as text";
       break;
     case TAttrKind::Normal:
       break;
@@ -433,55 +597,6 @@ TEscape AttrValueAt(THtmlState& S, TEscape E, std::string& Problem) {
 }
 
 }  // namespace
-
-bool THtmlState::operator==(const THtmlState& O) const {
-  return Mode == O.Mode && Attr == O.Attr && Quote == O.Quote && Comment == O.Comment &&
-         MarkupDash == O.MarkupDash && EndTagMatched == O.EndTagMatched && EndTag == O.EndTag &&
-         TagName == O.TagName && AttrName == O.AttrName && Js == O.Js && Css == O.Css &&
-         Url == O.Url;
-}
-
-std::string THtmlState::Key() const {
-  std::string k;
-  for (const uint8_t b :
-       {static_cast<uint8_t>(Mode), static_cast<uint8_t>(Attr), Quote,
-        static_cast<uint8_t>(Comment), static_cast<uint8_t>(MarkupDash), EndTagMatched,
-        static_cast<uint8_t>(EndTag), static_cast<uint8_t>(EatsNewline)})
-    k += static_cast<char>(b);
-  for (const std::string* s : {&TagName, &AttrName}) {
-    k += static_cast<char>(s->size());
-    k += *s;
-  }
-  Js.AppendKey(k);
-  Css.AppendKey(k);
-  Url.AppendKey(k);
-  return k;
-}
-
-std::string THtmlState::Describe() const {
-  switch (Mode) {
-    case THtmlMode::Data:
-    case THtmlMode::Plaintext:
-      return "element text";
-    case THtmlMode::Rcdata:
-    case THtmlMode::RawText:
-      return "the text of <" + TagName + ">";
-    case THtmlMode::Script:
-      return Js.Mode == TJsMode::Expr ? "a script" : "a string or comment of a script";
-    case THtmlMode::Style:
-      return "a style sheet";
-    case THtmlMode::Comment:
-    case THtmlMode::MarkupDecl:
-    case THtmlMode::BogusComment:
-      return "an HTML comment";
-    case THtmlMode::AttrValue:
-      return "the value of the attribute " + AttrName;
-    case THtmlMode::BeforeAttrValue:
-      return "the start of the value of the attribute " + AttrName;
-    default:
-      return "a tag";
-  }
-}
 
 const char* HtmlFeed(THtmlState& State, const char* Begin, const char* End, std::string& Problem) {
   const char* at = nullptr;
@@ -498,11 +613,22 @@ TEscape HtmlValueAt(THtmlState& S, std::string& Problem) {
   S.EatsNewline = false;
   switch (S.Mode) {
     case THtmlMode::Data:
+      if (S.ForeignCode) {
+        e.Inner = TInner::Forbidden;
+        e.Where = "an SVG or MathML script or style";
+        Problem =
+            "a value in a <script> or <style> inside SVG or MathML, whose text the browser "
+            "reads as markup before it runs it: move it out of the <svg>";
+      }
+      return e;
     case THtmlMode::Plaintext:
       return e;
     case THtmlMode::Rcdata:
     case THtmlMode::RawText:
       e.Where = "the text of a title, textarea or raw text element";
+      return e;
+    case THtmlMode::CData:
+      e.Where = "a CDATA section";
       return e;
     case THtmlMode::Comment:
     case THtmlMode::MarkupDecl:
@@ -511,11 +637,7 @@ TEscape HtmlValueAt(THtmlState& S, std::string& Problem) {
       e.Where = "an HTML comment";
       return e;
     case THtmlMode::Script:
-      e.Inner = JsInner(S);
-      e.Where = "a script";
-      e.RawIsRisky = true;
-      S.Js.BreakPending();
-      return e;
+      return ScriptValueAt(S, e, Problem);
     case THtmlMode::Style:
       e.Inner = TInner::Css;
       e.Where = "a style sheet";

@@ -21,6 +21,7 @@ enum class TInner : uint8_t {
   UrlComponent,  ///< percent-encoding of one component
   JsString,      ///< inside a JavaScript string literal or comment
   JsValue,       ///< a JavaScript expression: the value as JSON
+  JsRegexp,      ///< inside a JavaScript regular-expression literal
   Css,           ///< CSS hex escapes
   Forbidden,     ///< no value may stand here: outputs nothing
 };
@@ -33,7 +34,8 @@ enum class TWrap : uint8_t {
 struct TEscape {
   bool operator==(const TEscape& O) const {
     return Inner == O.Inner && Wrap == O.Wrap && UrlPrefix == O.UrlPrefix && Where == O.Where &&
-           RawIsRisky == O.RawIsRisky && KeepLeadingNewline == O.KeepLeadingNewline;
+           RawIsRisky == O.RawIsRisky && KeepLeadingNewline == O.KeepLeadingNewline &&
+           SpaceBefore == O.SpaceBefore && EscapeDashes == O.EscapeDashes;
   }
   TInner Inner = TInner::Html;
   TWrap Wrap = TWrap::None;
@@ -45,6 +47,12 @@ struct TEscape {
   /// Right after <textarea>, <pre> or <listing>, whose first line break the
   /// browser drops: a value that begins with one gets one more.
   bool KeepLeadingNewline = false;
+  /// JavaScript code right after the start of "<!--" or "</script": the
+  /// value begins with a space, so that it cannot complete them.
+  bool SpaceBefore = false;
+  /// In a script after "<!--": '-' escaped too, so that no value can
+  /// complete "-->".
+  bool EscapeDashes = false;
 };
 
 /// Advances State over the literal bytes [Begin, End). When the text itself

@@ -84,10 +84,40 @@ void UrlStep(TUrlState& State, unsigned char C, std::string& Problem) {
     case TUrlPart::Path:
       if (C == '?' || C == '#') State.Part = TUrlPart::Query;
       break;
+    case TUrlPart::Unknown:
+      if (C == '?' || C == '#') State.Part = TUrlPart::Query;
+      break;
     case TUrlPart::Query:
     case TUrlPart::BadScheme:
       break;
   }
+}
+
+const char* TUrlState::Describe() const {
+  switch (Part) {
+    case TUrlPart::Start:
+    case TUrlPart::Scheme:
+      return "the start of the URL in";
+    case TUrlPart::AfterValue:
+      return "the URL after a value at its start in";
+    case TUrlPart::Path:
+      return "the path of the URL in";
+    case TUrlPart::Query:
+      return "the query or fragment of the URL in";
+    case TUrlPart::BadScheme:
+      return "a URL of a scheme that runs script in";
+    case TUrlPart::Unknown:
+      return "a part of the URL that depends on the way through a condition in";
+  }
+  return "a URL in";
+}
+
+TUrlState JoinUrl(const TUrlState& A, const TUrlState& B) {
+  if (A == B) return A;
+  TUrlState out;
+  out.Part = A.Part == TUrlPart::BadScheme || B.Part == TUrlPart::BadScheme ? TUrlPart::BadScheme
+                                                                            : TUrlPart::Unknown;
+  return out;
 }
 
 }  // namespace vekstd

@@ -14,6 +14,7 @@ enum class TUrlPart : uint8_t {
   Path,        ///< scheme settled (an allowed one, or none)
   Query,       ///< after '?' or '#'
   BadScheme,   ///< a literal scheme that is not allowed
+  Unknown,     ///< ways through a condition end in different parts
 };
 
 struct TUrlState {
@@ -26,7 +27,14 @@ struct TUrlState {
   bool operator!=(const TUrlState& O) const { return !(*this == O); }
   /// Appends the state as bytes, for cache keys.
   void AppendKey(std::string& Key) const;
+  /// The part reached, in words ("the path of", ...).
+  const char* Describe() const;
 };
+
+/// Joins the parts two ways through a condition end in: equal ones stay, an
+/// unsafe scheme on either way stays unsafe, others become Unknown (a value
+/// there is refused; literal text may still reach the query).
+TUrlState JoinUrl(const TUrlState& A, const TUrlState& B);
 
 /// Advances State over one literal byte of a URL. Sets Problem when the byte
 /// makes a value before it unsafe (a ':' right after a value at the start).

@@ -11,6 +11,7 @@
 #include <set>
 #include <stdexcept>
 
+#include "HtmlJoin.h"
 #include "TextRoutines.h"
 #include "VekStdTags.h"
 
@@ -215,12 +216,13 @@ class TStructure {
             if (open.Kind != TNodeKind::Block && (open.Kind == TNodeKind::Each || !l.SawElse))
               Meet(l, FKept[static_cast<size_t>(l.AtOpen)]);
             Meet(l, state);
+            if (l.End >= 0 && !l.Told) state = FKept[static_cast<size_t>(l.End)];
             if (open.Kind == TNodeKind::Block) {
               --blocks;
               T.BlockStates[static_cast<size_t>(open.Extra)].End = state;
               const TNode* parent = FBlocks.back().Parent;
               const THtmlState& end = parent ? FParent->BlockOf(*parent).End : state;
-              if (state != end) {
+              if (!JoinsInto(end, state)) {
                 Error(open.Begin,
                       T.TagAt(open) + " ends in " + state.Describe() + " but in the layout in " +
                           end.Describe() +
@@ -248,7 +250,8 @@ class TStructure {
   };
 
   int Keep(const THtmlState& S) {
-    if (FKept.empty() || FKept.back() != S) FKept.push_back(S);
+    if (FKept.empty() || FKept.back() != S || FKept.back().EatsNewline != S.EatsNewline)
+      FKept.push_back(S);
     return static_cast<int>(FKept.size() - 1);
   }
 
@@ -263,7 +266,7 @@ class TStructure {
     if (def < 0) return;
     const TNode& p = FParent->Nodes[static_cast<size_t>(def)];
     const THtmlState& begin = FParent->BlockOf(p).Begin;
-    if (State != begin) {
+    if (!JoinsInto(begin, State)) {
       Error(N.Begin, T.TagAt(N) + " stands in " + State.Describe() +
                          " but the layout's block begins in " + begin.Describe());
     }
@@ -275,17 +278,24 @@ class TStructure {
     if (FLevels.size() > T.FirstAtDepth.size()) T.FirstAtDepth.push_back(static_cast<int>(I));
   }
 
-  // One way through a pair ends in State: all ways must end alike.
+  // One way through a pair ends in State: all ways must end in states that
+  // join (JoinHtml), and L.End becomes their join.
   void Meet(TLevel& L, const THtmlState& State) {
     if (L.End < 0) {
       L.End = Keep(State);
-    } else if (State != FKept[static_cast<size_t>(L.End)] && !L.Told) {
-      L.Told = true;
-      const TNode& open = T.Nodes[static_cast<size_t>(L.Node)];
-      Error(open.Begin, "the HTML context is " + FKept[static_cast<size_t>(L.End)].Describe() +
-                            " on one way through " + T.TagAt(open) + " and " + State.Describe() +
-                            " on another: values after it cannot be escaped for both");
+      return;
     }
+    const THtmlState& end = FKept[static_cast<size_t>(L.End)];
+    if (L.Told || (State == end && State.EatsNewline == end.EatsNewline)) return;
+    THtmlJoin join = JoinHtml(end, State);
+    if (join.Joined) {
+      L.End = Keep(join.State);
+      return;
+    }
+    L.Told = true;
+    const TNode& open = T.Nodes[static_cast<size_t>(L.Node)];
+    Error(open.Begin, "the HTML context is " + join.Conflict + " through " + T.TagAt(open) +
+                          ": values after it cannot be escaped for both");
   }
 
   void Value(TNode& N, THtmlState& State) {
