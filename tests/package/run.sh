@@ -5,9 +5,10 @@
 # release whose names the library exports); then installed for real: dpkg
 # -i, the libraries in the multiarch folder with versioned SONAMEs, a
 # program built against them with pkg-config and with find_package (the
-# consumer of tests/install), run without any loader path; vekpp render, its
-# manual page (checked by groff -ww and mandoc -T lint) and completion; last
-# dpkg -P, which must leave nothing. Needs root (or sudo) and the package
+# consumer of tests/install), run without any loader path; a host that loads
+# the package module (host.cpp); vekpp render, its manual page (checked by
+# groff -ww and mandoc -T lint) and completion; last dpkg -P, which must
+# leave nothing. Needs root (or sudo) and the package
 # group of scripts/install-deps.sh. Args: DIR holding the .deb files, CXX.
 set -euo pipefail
 debs=$1 cxx=${2:-c++}
@@ -85,6 +86,12 @@ echo "== pkg-config"
 "$cxx" -std=c++17 "$consumer/main.cpp" -o "$work/pc-consumer" $(pkg-config --cflags --libs VekStdTags)
 out=$("$work/pc-consumer" "$work")
 [ "$out" = "$expected" ] || fail "pkg-config consumer: $out"
+
+echo "== the package module, loaded by a host by its SONAME"
+# shellcheck disable=SC2046
+"$cxx" -std=c++17 "$here/host.cpp" -o "$work/host" $(pkg-config --cflags --libs VekPageProducer)
+out=$("$work/host")
+[ "$out" = "TVekPageProducer on Internet" ] || fail "package host: $out"
 
 echo "== find_package(VekPageProducer)"
 cmake -S "$consumer" -B "$work/cmake" -G Ninja -DCMAKE_CXX_COMPILER="$cxx" > "$work/configure.log"
