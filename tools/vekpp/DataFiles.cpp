@@ -15,8 +15,8 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "Commands.h"
-#include "Messages.h"
+#include "base/Messages.h"
+#include "site/DataFiles.h"
 
 namespace fs = std::filesystem;
 using json = TVekData;
