@@ -72,7 +72,13 @@ class TVekLoop {
         outerPage(p.FPrepared->page) {
     p.FPrepared->page = &sink;
   }
-  ~TVekLoop() { p.FPrepared->page = outerPage; }
+  ~TVekLoop() {
+    p.FPrepared->page = outerPage;
+    // The next expansion builds its table in the same buffers: no growing
+    // vectors, no fresh pages. Kept only up to a bound.
+    if (own && !p.FPrepared->spareTable && own->Bytes() <= vek::PreparedTexts::kMaxSpareBytes)
+      p.FPrepared->spareTable = std::move(own);
+  }
   TVekLoop(const TVekLoop&) = delete;
   TVekLoop& operator=(const TVekLoop&) = delete;
 
@@ -176,6 +182,7 @@ class TVekLoop {
           pos = m.next;
         } else {
           matched = false;
+          if (!own) own = std::move(p.FPrepared->spareTable);  // its buffers, if kept
           if (!own) own = std::make_unique<TagTable>();
           idsTable = nullptr;  // own may have been built before, for other delimiters
           own->Build(t, pos, delimiters);

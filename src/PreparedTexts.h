@@ -134,6 +134,10 @@ class PreparedTexts {
   /// The output of the innermost expansion running, which ExpandBody writes
   /// to; null when none runs. Set and restored by the expansion loop.
   OutputSink* page = nullptr;
+  /// A table an expansion built after a failed match, kept for the next one
+  /// to build in (its contents are stale).
+  std::unique_ptr<TagTable> spareTable;
+  static constexpr std::size_t kMaxSpareBytes = std::size_t(16) << 20;
   /// The body prepared last (PrepareBody), taken again for the same bytes.
   std::shared_ptr<PreparedText> lastBody;
 
