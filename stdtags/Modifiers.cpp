@@ -252,30 +252,27 @@ bool HasDefault(const std::vector<TModStep>& Steps) {
   return false;
 }
 
-bool ParseModifiers(const std::vector<TToken>& Tokens, size_t From, std::vector<TModStep>& Steps,
-                    TModifier& Escape, std::string& Error, int& ErrorAt) {
+TTagFault ParseModifiers(const std::vector<TToken>& Tokens, size_t From,
+                         std::vector<TModStep>& Steps, TModifier& Escape) {
   static const std::pair<const char*, TModifier> escapes[] = {
       {"raw", TModifier::Raw},  {"html", TModifier::Html}, {"attr", TModifier::Attr},
       {"url", TModifier::Url},  {"js", TModifier::Js},     {"css", TModifier::Css},
       {"json", TModifier::Json}};
+  enum TValue : uint8_t { vNone, vRequired, vOptional };  // what follows "name="
   struct TKnown {
     const char* Name;
     TModStep::TKind Kind;
-    int Value;  // 0: none, 1: required, 2: optional
+    TValue Value;
   };
   static const TKnown known[] = {
-      {"default", TModStep::Default, 1}, {"upper", TModStep::Upper, 0},
-      {"lower", TModStep::Lower, 0},     {"capitalize", TModStep::Capitalize, 0},
-      {"trim", TModStep::Trim, 0},       {"truncate", TModStep::Truncate, 1},
-      {"replace", TModStep::Replace, 1}, {"join", TModStep::Join, 1},
-      {"length", TModStep::Length, 0},   {"number", TModStep::Number, 2},
-      {"date", TModStep::Date, 1},       {"group", TModStep::Number, 2},
-      {"point", TModStep::Number, 1}};
-  auto fail = [&](const std::string& Message, int At) {
-    Error = Message;
-    ErrorAt = At;
-    return false;
-  };
+      {"default", TModStep::Default, vRequired}, {"upper", TModStep::Upper, vNone},
+      {"lower", TModStep::Lower, vNone},         {"capitalize", TModStep::Capitalize, vNone},
+      {"trim", TModStep::Trim, vNone},           {"truncate", TModStep::Truncate, vRequired},
+      {"replace", TModStep::Replace, vRequired}, {"join", TModStep::Join, vRequired},
+      {"length", TModStep::Length, vNone},       {"number", TModStep::Number, vOptional},
+      {"date", TModStep::Date, vRequired},       {"group", TModStep::Number, vOptional},
+      {"point", TModStep::Number, vRequired}};
+  auto fail = [](const std::string& Message, int At) { return TTagFault{Message, At}; };
   for (size_t i = From; i < Tokens.size(); ++i) {
     const TToken& t = Tokens[i];
     if (t.Kind != TToken::Word)
@@ -311,8 +308,8 @@ bool ParseModifiers(const std::vector<TToken>& Tokens, size_t From, std::vector<
                       "attr, url, js, css, json)",
                   t.Offset);
     }
-    if (info->Value == 0 && hasValue) return fail(t.Text + " takes no value", t.Offset);
-    if (info->Value == 1 && !hasValue) return fail(t.Text + " needs a value", t.Offset);
+    if (info->Value == vNone && hasValue) return fail(t.Text + " takes no value", t.Offset);
+    if (info->Value == vRequired && !hasValue) return fail(t.Text + " needs a value", t.Offset);
     const std::string name = t.Text;
     if (name == "group" || name == "point") {
       if (Steps.empty() || Steps.back().Kind != TModStep::Number)
@@ -343,7 +340,7 @@ bool ParseModifiers(const std::vector<TToken>& Tokens, size_t From, std::vector<
     }
     Steps.push_back(std::move(step));
   }
-  return true;
+  return {};
 }
 
 void ApplyModifiers(const std::vector<TModStep>& Steps, const TData* V, TModResult& R) {

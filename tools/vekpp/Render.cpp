@@ -87,7 +87,7 @@ int RunRender(const TCommonOptions& Common, const TRenderOptions& Options) {
     TVekStdTags tags(&producer, *root, data, TagOptions(Common));
     page = tags.RenderText(text, file.Name);
   } catch (const std::exception& e) {
-    std::cerr << "vekpp: " << e.what() << "\n";
+    std::cerr << "vekpp: " << WithFlags(e.what()) << "\n";
     return 1;
   }
   // Written only once the whole page is there: a failure leaves no half page.
@@ -136,11 +136,9 @@ int RunCheck(const TCommonOptions& Common, const std::vector<std::string>& Templ
       TVekTemplateRoot root(RootFor(Common, path));
       const TVekTemplateFile file = root.LocatePath(path);
       const AnsiString text = root.Read(file);
-      auto issues =
-          VekCheckTemplate(text, file.Name, &root, Common.TagBeg, Common.TagEnd, Common.MaxDepth);
+      auto issues = VekCheckTemplate(text, file.Name, &root, TagOptions(Common));
       if (data) {
-        for (auto& w :
-             VekCheckDataNames(text, file.Name, root, *data, Common.TagBeg, Common.TagEnd))
+        for (auto& w : VekCheckDataNames(text, file.Name, root, *data, TagOptions(Common)))
           issues.push_back(std::move(w));
         std::stable_sort(issues.begin(), issues.end(), [](const auto& a, const auto& b) {
           return a.Line != b.Line ? a.Line < b.Line : a.Column < b.Column;
@@ -148,7 +146,7 @@ int RunCheck(const TCommonOptions& Common, const std::vector<std::string>& Templ
       }
       for (const auto& issue : issues) {
         std::cout << path << ":" << issue.Line << ":" << issue.Column << ": "
-                  << (issue.Warning ? "warning: " : "") << issue.Message << "\n";
+                  << (issue.Warning ? "warning: " : "") << WithFlags(issue.Message) << "\n";
         if (!issue.Warning && status == 0) status = 1;
       }
     } catch (const EVekTemplateError& e) {

@@ -3,6 +3,7 @@
 
 #include <sys/stat.h>
 
+#include "Messages.h"
 #include "PageRender.h"
 #include "StaticFiles.h"
 #include "Validators.h"
@@ -239,7 +240,7 @@ void TSite::Page(const std::string& Name, const THttpRequest& Request, THttpRepl
   } catch (const std::exception& e) {
     // A fault of the template or its data: shown to whoever runs the
     // server, which by default is only this machine.
-    return ErrorPage(500, e.what(), Reply);
+    return ErrorPage(500, WithFlags(e.what()), Reply);
   }
   if (FLiveReload) page = FLiveReload->Inject(std::move(page));
   TKeptPage kept;
@@ -272,7 +273,7 @@ void TSite::NotFound(THttpReply& Reply) {
       Reply.Body = std::move(page);
       return;
     } catch (const std::exception& e) {
-      return ErrorPage(500, e.what(), Reply);
+      return ErrorPage(500, WithFlags(e.what()), Reply);
     }
   }
   ErrorPage(404, "", Reply);
