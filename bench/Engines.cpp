@@ -67,9 +67,9 @@ class CountingStream : public TStream {
 //
 // How the template reaches the producer:
 enum class VekMode {
-  kSeenBefore,  // Execute of the same text at every render: prepared from the second on
-  kFirstSeen,   // Execute with the cache of prepared texts off: scanned at every render
-  kPrepared,    // Content of HTMLDoc, one line holding the text: prepared, never checked
+  SeenBefore,  // Execute of the same text at every render: prepared from the second on
+  FirstSeen,   // Execute with the cache of prepared texts off: scanned at every render
+  Prepared,    // Content of HTMLDoc, one line holding the text: prepared, never checked
 };
 
 class VekEngine : public Engine {
@@ -78,24 +78,24 @@ class VekEngine : public Engine {
       : FWork(w), FMode(mode), FValues(w.values), FProducer(nullptr) {
     FProducer.SetVekTagBeg(w.beg);
     FProducer.SetVekTagEnd(w.end);
-    if (mode == VekMode::kFirstSeen) FProducer.SetPreparedTextLimits(0, 0);
-    if (mode == VekMode::kPrepared) FProducer.HTMLDoc()->Add(w.vek);
+    if (mode == VekMode::FirstSeen) FProducer.SetPreparedTextLimits(0, 0);
+    if (mode == VekMode::Prepared) FProducer.HTMLDoc()->Add(w.vek);
     switch (w.handler) {
-      case HandlerKind::kLookup:
-      case HandlerKind::kOpenPair:
+      case HandlerKind::Lookup:
+      case HandlerKind::OpenPair:
         FProducer.SetOnVekTag(TVekTagEvent(this, &VekEngine::Lookup));
         break;
-      case HandlerKind::kImage:
+      case HandlerKind::Image:
         FProducer.SetOnVekTag(TVekTagEvent(this, &VekEngine::Image));
         break;
-      case HandlerKind::kRows:
+      case HandlerKind::Rows:
         FProducer.SetOnVekTag(TVekTagEvent(this, &VekEngine::RowField));
         FProducer.SetOnVekPairTag(TVekPairTagEvent(this, &VekEngine::Rows));
         break;
-      case HandlerKind::kCount:
+      case HandlerKind::Count:
         FProducer.SetOnVekTag(TVekTagEvent(this, &VekEngine::Count));
         break;
-      case HandlerKind::kPairs:
+      case HandlerKind::Pairs:
         FProducer.SetOnVekTag(TVekTagEvent(this, &VekEngine::OpenAll));
         break;
     }
@@ -103,7 +103,7 @@ class VekEngine : public Engine {
 
   long long RenderToSink() override {
     CountingStream out;
-    if (FMode == VekMode::kPrepared)
+    if (FMode == VekMode::Prepared)
       FProducer.ContentTo(&out);
     else
       FProducer.ExecuteTo(FWork.vek, &out);
@@ -111,7 +111,7 @@ class VekEngine : public Engine {
   }
 
   std::string Render() override {
-    if (FMode != VekMode::kPrepared) return FProducer.Execute(FWork.vek);
+    if (FMode != VekMode::Prepared) return FProducer.Execute(FWork.vek);
     // HTMLDoc's text ends in the CR LF after its one line: cut off again.
     std::string out = FProducer.Content();
     if (out.size() >= 2 && out.compare(out.size() - 2, 2, "\r\n") == 0) out.resize(out.size() - 2);
@@ -121,7 +121,7 @@ class VekEngine : public Engine {
  private:
   void Lookup(TObject*, const AnsiString& Name, TStrings*, AnsiString& Text, int& State) {
     if (const std::string* value = FValues.Find(Name)) Text.append(*value);
-    if (FWork.handler == HandlerKind::kOpenPair) State = rsPairTag;
+    if (FWork.handler == HandlerKind::OpenPair) State = rsPairTag;
   }
 
   // «img src="pic 1.png" w=101 h=51» -> «<img src="pic 1.png" width="101" height="51">»
@@ -295,9 +295,9 @@ class MstchEngine : public Engine {
 }  // namespace
 
 std::unique_ptr<Engine> MakeEngine(const std::string& name, const Workload& w) {
-  if (name == "vek") return std::make_unique<VekEngine>(w, VekMode::kSeenBefore);
-  if (name == "vek_first") return std::make_unique<VekEngine>(w, VekMode::kFirstSeen);
-  if (name == "vek_prepared") return std::make_unique<VekEngine>(w, VekMode::kPrepared);
+  if (name == "vek") return std::make_unique<VekEngine>(w, VekMode::SeenBefore);
+  if (name == "vek_first") return std::make_unique<VekEngine>(w, VekMode::FirstSeen);
+  if (name == "vek_prepared") return std::make_unique<VekEngine>(w, VekMode::Prepared);
   if (name == "ctemplate_warm") return std::make_unique<CtemplateEngine>(w, true);
   if (name == "ctemplate_cold") return std::make_unique<CtemplateEngine>(w, false);
   if (name == "mustache_warm") return std::make_unique<MustacheEngine>(w, true);

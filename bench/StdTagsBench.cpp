@@ -72,25 +72,25 @@ class Site {
  public:
   Site() {
     char tmpl[] = "/tmp/vek-stdtags-bench-XXXXXX";
-    dir_ = mkdtemp(tmpl);
+    FDir = mkdtemp(tmpl);
     for (int i = 0; i < 17; ++i) {
       const std::string next = "f" + std::to_string(i + 1) + ".html";
-      std::ofstream(dir_ / ("f" + std::to_string(i) + ".html"))
+      std::ofstream(FDir / ("f" + std::to_string(i) + ".html"))
           << (i == 16 ? "leaf " + Repeat("x", 90)
                       : Repeat("<#include file=\"" + next + "\"#>\n", 4) + "<p>level</p>\n");
     }
-    std::ofstream(dir_ / "catalogue.html") << kCatalogue;
-    std::ofstream(dir_ / "_catalogue_layout.html") << kCatalogueLayout;
-    std::ofstream(dir_ / "catalogue_language.html") << kCatalogueLanguage;
+    std::ofstream(FDir / "catalogue.html") << kCatalogue;
+    std::ofstream(FDir / "_catalogue_layout.html") << kCatalogueLayout;
+    std::ofstream(FDir / "catalogue_language.html") << kCatalogueLanguage;
   }
   ~Site() {
     std::error_code ec;
-    fs::remove_all(dir_, ec);
+    fs::remove_all(FDir, ec);
   }
-  const fs::path& Dir() const { return dir_; }
+  const fs::path& Dir() const { return FDir; }
 
  private:
-  fs::path dir_;
+  fs::path FDir;
 };
 
 const Site& TheSite() {

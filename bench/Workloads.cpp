@@ -152,7 +152,7 @@ Workload MakeDenseTemplateOnly(std::size_t size) {
 Workload MakeImages(std::size_t size) {
   Workload w;
   w.name = "W3";
-  w.handler = HandlerKind::kImage;
+  w.handler = HandlerKind::Image;
   Rng rng(0x5EED0003);
   for (int k = 0; k < 64; ++k) {
     const std::string id = std::to_string(k);
@@ -180,7 +180,7 @@ Workload MakeImages(std::size_t size) {
 Workload MakeLoop(std::size_t rows) {
   Workload w;
   w.name = "W4";
-  w.handler = HandlerKind::kRows;
+  w.handler = HandlerKind::Rows;
   Rng rng(0x5EED0004);
   const std::string head = "<table>\n", tail = "</table>\n";
   w.vek = head + "<#rows#><tr><td><#id#></td><td><#name#></td><td><#price#></td></tr>\n<#/rows#>" +
@@ -208,7 +208,7 @@ Workload MakeLoop(std::size_t rows) {
 Workload MakeUnclosedPairs(std::size_t size) {
   Workload w;
   w.name = "W5a";
-  w.handler = HandlerKind::kOpenPair;
+  w.handler = HandlerKind::OpenPair;
   Rng rng(0x5EED0005);
   w.values["loop"] = "looptext";
   Builder b{w};
@@ -249,7 +249,7 @@ Workload MakeOneByteDelimiters(std::size_t size) {
 Workload MakeHugeTag(std::size_t size) {
   Workload w;
   w.name = "W5d";
-  w.handler = HandlerKind::kCount;
+  w.handler = HandlerKind::Count;
   Rng rng(0x5EED0008);
   w.vek = "<p><#big";
   std::size_t params = 0;
@@ -268,7 +268,7 @@ Workload MakeHugeTag(std::size_t size) {
 Workload MakeDistinctPairs(std::size_t pairs) {
   Workload w;
   w.name = "W5e";
-  w.handler = HandlerKind::kPairs;
+  w.handler = HandlerKind::Pairs;
   w.vek = "<#never#>";
   for (std::size_t i = 0; i < pairs; ++i) {
     const std::string n = "a" + std::to_string(i);
@@ -281,7 +281,7 @@ Workload MakeDistinctPairs(std::size_t pairs) {
 Workload MakeUnclosedRows(std::size_t size) {
   Workload w;
   w.name = "W5f";
-  w.handler = HandlerKind::kOpenPair;
+  w.handler = HandlerKind::OpenPair;
   w.values["row"] = "";
   while (w.vek.size() < size) {
     w.vek += "<li><#row#>cell</li>";

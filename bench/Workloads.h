@@ -13,12 +13,12 @@ namespace bench {
 
 /// What the producer's handler does with a workload's tags.
 enum class HandlerKind {
-  kLookup,    // name -> value from Workload::values
-  kImage,     // formats src=, w=, h= into an <img> element
-  kRows,      // pair tag "rows" expanded once per row; id, name, price fields
-  kOpenPair,  // like kLookup, and every tag answers rsPairTag
-  kCount,     // answers the number of parameters
-  kPairs,     // every tag whose name does not begin with "/" opens a pair; no pair handler
+  Lookup,    // name -> value from Workload::values
+  Image,     // formats src=, w=, h= into an <img> element
+  Rows,      // pair tag "rows" expanded once per row; id, name, price fields
+  OpenPair,  // like Lookup, and every tag answers rsPairTag
+  Count,     // answers the number of parameters
+  Pairs,     // every tag whose name does not begin with "/" opens a pair; no pair handler
 };
 
 struct Row {
@@ -30,7 +30,7 @@ struct Row {
 /// Peer templates are empty for the workloads that only the producer runs.
 struct Workload {
   std::string name;
-  HandlerKind handler = HandlerKind::kLookup;
+  HandlerKind handler = HandlerKind::Lookup;
   std::string beg = "<#", end = "#>";
   std::string vek, ctemplate, mustache, expected;
   std::size_t tags = 0;  // tags the producer handles in one expansion

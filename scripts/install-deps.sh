@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what the build needs and a fresh machine may lack, from Debian's
 # packages. Each argument names a group: build (default), sanitize, bench,
-# tool (the libraries of vekpp and the standard tags), docs (Doxygen for the
-# API reference), package (the Debian packaging tools), browser (headless
+# tool (the libraries of vekpp and the standard tags), lint (clang-format and
+# clang-tidy), docs (Doxygen for the API reference), package (the Debian
+# packaging tools, lintian and mandoc for the packages' checks), browser (headless
 # Chromium for the browser tests, and playwright-core from npm, by the lock
 # file in tests/browser), load (the HTTP load generator), deploy (nginx for
 # the load-balancing example), site-bench (nginx, wrk and Hugo), windows
@@ -21,9 +22,11 @@ for g in "${groups[@]}"; do
                   libyaml-cpp-dev libtoml11-dev groff-base) ;;
     tool) want+=(nlohmann-json3-dev libcli11-dev libmicrohttpd-dev libyaml-cpp-dev
                  libtoml11-dev) ;;
+    lint) want+=(clang-format clang-tidy git) ;;
     docs) want+=(doxygen) ;;
-    # dpkg-shlibdeps works out the packages' dependencies.
-    package) want+=(dpkg-dev file pkgconf) ;;
+    # dpkg-shlibdeps works out the packages' dependencies; lintian checks
+    # them, groff and mandoc the manual page.
+    package) want+=(dpkg-dev file pkgconf lintian groff-base mandoc) ;;
     browser) want+=(chromium) ;;
     load) want+=(wrk) ;;
     deploy) want+=(nginx curl) ;;

@@ -118,12 +118,12 @@ class TVekLoop {
       const ScanResult r = vek::FindTag(t, pos, delimiters, hit);
       // What the result rests on must lie before a NUL; else the text ends
       // there, and the search runs again within it.
-      const std::size_t rests = r == ScanResult::kTag        ? hit.next
-                                : r == ScanResult::kUnclosed ? hit.open + delimiters.beg.text.size()
-                                                             : t.size;
+      const std::size_t rests = r == ScanResult::Tag        ? hit.next
+                                : r == ScanResult::Unclosed ? hit.open + delimiters.beg.text.size()
+                                                            : t.size;
       if (rests > known && !NulFreeTo(rests)) return true;
-      if (r != ScanResult::kTag) {  // the rest, up to an unclosed opening delimiter
-        sink.Put(data + pos, (r == ScanResult::kNoTag ? t.size : hit.open) - pos);
+      if (r != ScanResult::Tag) {  // the rest, up to an unclosed opening delimiter
+        sink.Put(data + pos, (r == ScanResult::NoTag ? t.size : hit.open) - pos);
         return false;
       }
       sink.Put(data + pos, hit.open - pos, t.size - hit.open);

@@ -52,7 +52,7 @@ bool FindPairEnd(const Text& t, std::size_t Pos, const Delimiters& d, const Ansi
   AnsiString name;
   for (std::size_t p = Pos, n = 0; t.HasMore(p) && n < MaxTags; ++n) {
     TagHit hit;
-    if (FindTag(t, p, d, hit) != ScanResult::kTag) break;
+    if (FindTag(t, p, d, hit) != ScanResult::Tag) break;
     ParseName(hit.Text(t.data), name);
     if (UpperEquals(name, Open))
       ++depth;

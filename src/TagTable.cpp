@@ -47,8 +47,8 @@ void TagTable::Build(const BoundedText& t, std::size_t From, const Delimiters& d
   while (t.HasMore(p)) {
     TagHit hit;
     const ScanResult r = FindTag(t, p, d, hit);
-    if (r != ScanResult::kTag) {
-      if (r == ScanResult::kUnclosed) FStop = hit.open;
+    if (r != ScanResult::Tag) {
+      if (r == ScanResult::Unclosed) FStop = hit.open;
       break;
     }
     if (FTags.size() >= kMaxIndex) throw std::length_error("tag table: too many tags");

@@ -74,7 +74,7 @@ struct NulTerminatedText {
   std::size_t End(std::size_t From) const { return From + std::strlen(data + From); }
 };
 
-enum class ScanResult { kNoTag, kUnclosed, kTag };
+enum class ScanResult { NoTag, Unclosed, Tag };
 
 /// Where a tag lies: its opening delimiter at open, its text in
 /// [textBeg, textEnd), and the first byte after its closing delimiter at next.
@@ -86,23 +86,23 @@ struct TagHit {
 };
 
 /// Finds the next tag from Pos in t (a BoundedText or a NulTerminatedText).
-/// kUnclosed: an opening delimiter (at hit.open) with no closing one after it.
+/// Unclosed: an opening delimiter (at hit.open) with no closing one after it.
 /// The closing delimiter is searched only after the whole opening one, so
 /// delimiters that share bytes never overlap.
 template <class Text>
 ScanResult FindTag(const Text& t, std::size_t Pos, const Delimiters& d, TagHit& hit) {
   const std::string_view Beg = d.beg.text, End = d.end.text;
-  if (Beg.empty()) return ScanResult::kNoTag;
+  if (Beg.empty()) return ScanResult::NoTag;
   const std::size_t off = t.Find(d.beg, Pos);
-  if (off == npos) return ScanResult::kNoTag;
+  if (off == npos) return ScanResult::NoTag;
   hit.open = off;
-  if (End.empty()) return ScanResult::kUnclosed;
+  if (End.empty()) return ScanResult::Unclosed;
   const std::size_t e = t.Find(d.end, off + Beg.size());
-  if (e == npos) return ScanResult::kUnclosed;
+  if (e == npos) return ScanResult::Unclosed;
   hit.textBeg = off + Beg.size();
   hit.textEnd = e;
   hit.next = e + End.size();
-  return ScanResult::kTag;
+  return ScanResult::Tag;
 }
 
 }  // namespace vek

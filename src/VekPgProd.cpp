@@ -135,7 +135,7 @@ bool TVekPageProducer::ExtractNextTag(const char* Text, int& Pos, AnsiString* Be
   const vek::NulTerminatedText t{Text + Pos};
   vek::TagHit hit;
   const vek::ScanResult r = vek::FindTag(t, 0, vek::Delimiters(FVekTagBeg, FVekTagEnd), hit);
-  if (r == vek::ScanResult::kTag) {
+  if (r == vek::ScanResult::Tag) {
     const int next = AdvancedPos(Pos, hit.next, "ExtractNextTag");
     AnsiString tag(hit.Text(t.data));
     if (Before != nullptr) Before->append(t.data, hit.open);
@@ -144,7 +144,7 @@ bool TVekPageProducer::ExtractNextTag(const char* Text, int& Pos, AnsiString* Be
     return true;
   }
   Tag->clear();
-  if (Before != nullptr) Before->append(t.data, r == vek::ScanResult::kNoTag ? t.End(0) : hit.open);
+  if (Before != nullptr) Before->append(t.data, r == vek::ScanResult::NoTag ? t.End(0) : hit.open);
   return false;
 }
 

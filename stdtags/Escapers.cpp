@@ -117,7 +117,7 @@ std::string EscapeUrlComponent(const std::string& S) {
   return out;
 }
 
-std::string EscapeJsString(const std::string& S) {
+std::string EscapeJsString(const std::string& S, bool Dashes) {
   std::string out;
   out.reserve(S.size());
   for (size_t i = 0; i < S.size(); ++i) {
@@ -152,6 +152,14 @@ std::string EscapeJsString(const std::string& S) {
         out += "\\x";
         AppendHex2(out, c);
         break;
+      case '-':
+        if (!Dashes) {
+          out += '-';
+          break;
+        }
+        out += "\\x";
+        AppendHex2(out, c);
+        break;
       default:
         if (c < 0x20) {
           out += "\\x";
@@ -159,6 +167,25 @@ std::string EscapeJsString(const std::string& S) {
         } else {
           out += static_cast<char>(c);
         }
+    }
+  }
+  return out;
+}
+
+std::string EscapeJsRegexp(const std::string& S) {
+  if (S.empty()) return "(?:)";
+  std::string out;
+  out.reserve(S.size());
+  for (size_t i = 0; i < S.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(S[i]);
+    if (IsLineSeparatorAt(S, i)) {
+      out += static_cast<unsigned char>(S[i + 2]) == 0xA8 ? "\\u2028" : "\\u2029";
+      i += 2;
+    } else if (IsAlnum(c) || c == ' ' || c >= 0x80) {
+      out += static_cast<char>(c);
+    } else {
+      out += "\\x";
+      AppendHex2(out, c);
     }
   }
   return out;
@@ -182,12 +209,24 @@ std::string EscapeCss(const std::string& S) {
   return out;
 }
 
+namespace {
+
+// A byte that would join an identifier, a number or a keyword beside it.
+bool JoinsWord(unsigned char c) {
+  return IsAlnum(c) || c == '_' || c == '$' || c == '\\' || c >= 0x80;
+}
+
+}  // namespace
+
 std::string JsonForScript(const nlohmann::ordered_json& V) {
   const std::string dumped =
       V.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
   std::string out;
-  out.reserve(dumped.size());
-  // These bytes stand only inside JSON strings, where \u escapes mean them.
+  out.reserve(dumped.size() + 2);
+  const bool pad = !dumped.empty() && (JoinsWord(static_cast<unsigned char>(dumped.front())) ||
+                                       JoinsWord(static_cast<unsigned char>(dumped.back())));
+  if (pad) out += ' ';
+  // These bytes stand only inside JSON strings, where escapes mean them.
   for (size_t i = 0; i < dumped.size(); ++i) {
     const char c = dumped[i];
     if (IsLineSeparatorAt(dumped, i)) {
@@ -196,10 +235,13 @@ std::string JsonForScript(const nlohmann::ordered_json& V) {
     } else if (c == '<' || c == '>' || c == '&' || c == '\'' || c == '`') {
       out += "\\u00";
       AppendHex2(out, static_cast<unsigned char>(c));
+    } else if (c == '/') {
+      out += "\\/";
     } else {
       out += c;
     }
   }
+  if (pad) out += ' ';
   return out;
 }
 
@@ -257,10 +299,14 @@ std::string ApplyEscape(const TEscape& E, const std::string& Text,
       inner = EscapeUrlComponent(Text);
       break;
     case TInner::JsString:
-      inner = EscapeJsString(Text);
+      inner = EscapeJsString(Text, E.EscapeDashes);
+      break;
+    case TInner::JsRegexp:
+      inner = EscapeJsRegexp(Text);
       break;
     case TInner::JsValue:
       inner = JsonForScript(Json);
+      if (E.SpaceBefore && (inner.empty() || inner[0] != ' ')) inner.insert(0, 1, ' ');
       break;
     case TInner::Css:
       inner = EscapeCss(Text);

@@ -21,12 +21,19 @@ std::string EscapeComment(const std::string& S);
 std::string EscapeUrlComponent(const std::string& S);
 /// The inside of a JavaScript string literal (any quote, or a template
 /// literal): quotes, backslash, <, >, &, /, $, backtick, control bytes and
-/// U+2028/U+2029 as escapes.
-std::string EscapeJsString(const std::string& S);
+/// U+2028/U+2029 as escapes; with Dashes, '-' too (in a script after "<!--").
+std::string EscapeJsString(const std::string& S, bool Dashes = false);
+/// The inside of a JavaScript regular-expression literal: every ASCII byte
+/// but letters, digits and space as \xHH (so that it matches itself and can
+/// end neither the literal nor the script), U+2028/U+2029 as \u escapes; an
+/// empty value as (?:), since "//" would begin a comment.
+std::string EscapeJsRegexp(const std::string& S);
 /// CSS: every ASCII byte but letters and digits as a hex escape.
 std::string EscapeCss(const std::string& S);
-/// V as JSON for a script: <, >, &, ' and U+2028/U+2029 as \u escapes, so
-/// that it can close neither the script element nor an attribute.
+/// V as JSON for a script: <, >, &, ', `, / and U+2028/U+2029 as escapes, so
+/// that it can close neither the script element, an attribute nor a regexp;
+/// padded with a space on both sides when it begins or ends with a letter or
+/// digit, so that it never joins a word beside it (`typeof<#v#>`).
 std::string JsonForScript(const nlohmann::ordered_json& V);
 
 /// True when a browser would take Url to have the scheme http, https,

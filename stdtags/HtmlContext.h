@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "HtmlState.h"
+
 namespace vekstd {
 
 /// How a value is escaped: first the inner escaper of the language it stands
@@ -19,6 +21,7 @@ enum class TInner : uint8_t {
   UrlComponent,  ///< percent-encoding of one component
   JsString,      ///< inside a JavaScript string literal or comment
   JsValue,       ///< a JavaScript expression: the value as JSON
+  JsRegexp,      ///< inside a JavaScript regular-expression literal
   Css,           ///< CSS hex escapes
   Forbidden,     ///< no value may stand here: outputs nothing
 };
@@ -31,7 +34,8 @@ enum class TWrap : uint8_t {
 struct TEscape {
   bool operator==(const TEscape& O) const {
     return Inner == O.Inner && Wrap == O.Wrap && UrlPrefix == O.UrlPrefix && Where == O.Where &&
-           RawIsRisky == O.RawIsRisky && KeepLeadingNewline == O.KeepLeadingNewline;
+           RawIsRisky == O.RawIsRisky && KeepLeadingNewline == O.KeepLeadingNewline &&
+           SpaceBefore == O.SpaceBefore && EscapeDashes == O.EscapeDashes;
   }
   TInner Inner = TInner::Html;
   TWrap Wrap = TWrap::None;
@@ -43,34 +47,12 @@ struct TEscape {
   /// Right after <textarea>, <pre> or <listing>, whose first line break the
   /// browser drops: a value that begins with one gets one more.
   bool KeepLeadingNewline = false;
-};
-
-/// The tokenizer's state after some literal text. Compared as a whole to see
-/// whether the branches of a condition end where they began.
-struct THtmlState {
-  uint8_t Mode = 0;     // the tokenizer state (THtmlMode in the source)
-  uint8_t Sub = 0;      // progress within it: dashes of a comment, an end tag's name
-  uint8_t Attr = 0;     // kind of the attribute being read
-  uint8_t Quote = 0;    // its quote byte, 0 when unquoted
-  uint8_t Js = 0;       // JavaScript state within a script or event attribute
-  uint8_t JsFlag = 0;   // a pending backslash, slash, star or dollar
-  uint8_t Css = 0;      // CSS state within a style sheet or style attribute
-  uint8_t CssFlag = 0;  // a pending backslash, slash or star
-  uint8_t Url = 0;      // the part of a URL attribute reached
-  uint8_t TplDepth = 0;
-  uint8_t Braces[8] = {};  // open braces per `${` level of template literals
-  bool EndTag = false;
-  bool EatsNewline = false;  // right after <textarea>, <pre> or <listing>
-  std::string TagName;       // lower case, at most 16 bytes kept
-  std::string AttrName;      // lower case, at most 32 bytes kept
-  std::string UrlPrefix;     // at most 64 bytes kept
-
-  bool operator==(const THtmlState& O) const;
-  bool operator!=(const THtmlState& O) const { return !(*this == O); }
-  /// The state as a string of bytes, for cache keys.
-  std::string Key() const;
-  /// A short description for messages ("element text", "a script", ...).
-  std::string Describe() const;
+  /// JavaScript code right after the start of "<!--" or "</script": the
+  /// value begins with a space, so that it cannot complete them.
+  bool SpaceBefore = false;
+  /// In a script after "<!--": '-' escaped too, so that no value can
+  /// complete "-->".
+  bool EscapeDashes = false;
 };
 
 /// Advances State over the literal bytes [Begin, End). When the text itself

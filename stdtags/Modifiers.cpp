@@ -258,20 +258,25 @@ TTagFault ParseModifiers(const std::vector<TToken>& Tokens, size_t From,
       {"raw", TModifier::Raw},  {"html", TModifier::Html}, {"attr", TModifier::Attr},
       {"url", TModifier::Url},  {"js", TModifier::Js},     {"css", TModifier::Css},
       {"json", TModifier::Json}};
-  enum TValue : uint8_t { vNone, vRequired, vOptional };  // what follows "name="
+  enum class TValue : uint8_t { None, Required, Optional };  // what follows "name="
   struct TKnown {
     const char* Name;
     TModStep::TKind Kind;
     TValue Value;
   };
-  static const TKnown known[] = {
-      {"default", TModStep::Default, vRequired}, {"upper", TModStep::Upper, vNone},
-      {"lower", TModStep::Lower, vNone},         {"capitalize", TModStep::Capitalize, vNone},
-      {"trim", TModStep::Trim, vNone},           {"truncate", TModStep::Truncate, vRequired},
-      {"replace", TModStep::Replace, vRequired}, {"join", TModStep::Join, vRequired},
-      {"length", TModStep::Length, vNone},       {"number", TModStep::Number, vOptional},
-      {"date", TModStep::Date, vRequired},       {"group", TModStep::Number, vOptional},
-      {"point", TModStep::Number, vRequired}};
+  static const TKnown known[] = {{"default", TModStep::Default, TValue::Required},
+                                 {"upper", TModStep::Upper, TValue::None},
+                                 {"lower", TModStep::Lower, TValue::None},
+                                 {"capitalize", TModStep::Capitalize, TValue::None},
+                                 {"trim", TModStep::Trim, TValue::None},
+                                 {"truncate", TModStep::Truncate, TValue::Required},
+                                 {"replace", TModStep::Replace, TValue::Required},
+                                 {"join", TModStep::Join, TValue::Required},
+                                 {"length", TModStep::Length, TValue::None},
+                                 {"number", TModStep::Number, TValue::Optional},
+                                 {"date", TModStep::Date, TValue::Required},
+                                 {"group", TModStep::Number, TValue::Optional},
+                                 {"point", TModStep::Number, TValue::Required}};
   auto fail = [](const std::string& Message, int At) { return TTagFault{Message, At}; };
   for (size_t i = From; i < Tokens.size(); ++i) {
     const TToken& t = Tokens[i];
@@ -308,8 +313,9 @@ TTagFault ParseModifiers(const std::vector<TToken>& Tokens, size_t From,
                       "attr, url, js, css, json)",
                   t.Offset);
     }
-    if (info->Value == vNone && hasValue) return fail(t.Text + " takes no value", t.Offset);
-    if (info->Value == vRequired && !hasValue) return fail(t.Text + " needs a value", t.Offset);
+    if (info->Value == TValue::None && hasValue) return fail(t.Text + " takes no value", t.Offset);
+    if (info->Value == TValue::Required && !hasValue)
+      return fail(t.Text + " needs a value", t.Offset);
     const std::string name = t.Text;
     if (name == "group" || name == "point") {
       if (Steps.empty() || Steps.back().Kind != TModStep::Number)

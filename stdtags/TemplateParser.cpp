@@ -47,10 +47,10 @@ bool StandaloneName(const AnsiString& Name) {
 }  // namespace
 
 const char* PairName(TPair P) {
-  return kPairNames[P];
+  return kPairNames[static_cast<int>(P)];
 }
 TNodeKind PairKind(TPair P) {
-  return kPairKinds[P];
+  return kPairKinds[static_cast<int>(P)];
 }
 
 TParser::TParser(TTemplate& T, const AnsiString& Beg, const AnsiString& End)
@@ -75,7 +75,7 @@ int TParser::AddNode(TNodeKind Kind, int Begin, int End) {
   n.Begin = Begin;
   n.End = End;
   T.Nodes.push_back(std::move(n));
-  FOpenState.push_back(osNone);
+  FOpenState.push_back(TOpenState::None);
   FNextElse.push_back(-1);
   return static_cast<int>(T.Nodes.size() - 1);
 }
@@ -229,7 +229,7 @@ void TParser::MoveElses(int& Head, int& Tail, int FromHead, int FromTail) {
 void TParser::OpenPair(const TTagRead& R, TNodeKind Kind) {
   Node(R.Node).Kind = Kind;
   FOpen.push_back({R.Node});
-  FOpenState[static_cast<size_t>(R.Node)] = osOpen;
+  FOpenState[static_cast<size_t>(R.Node)] = TOpenState::Open;
 }
 
 // The pair on top of the stack has no closing tag where the producer looks
@@ -238,7 +238,7 @@ void TParser::Degrade(const std::string& Why) {
   const TOpen top = FOpen.back();
   FOpen.pop_back();
   TNode& n = Node(top.Node);
-  FOpenState[static_cast<size_t>(top.Node)] = osDegraded;
+  FOpenState[static_cast<size_t>(top.Node)] = TOpenState::Degraded;
   if (n.Kind == TNodeKind::Block) --FOpenBlocks;
   std::string name;
   for (int i = 0; i < kPairCount; ++i) {
@@ -264,7 +264,7 @@ void TParser::Close(int Closer) {
   const TOpen top = FOpen.back();
   FOpen.pop_back();
   TNode& open = Node(top.Node);
-  FOpenState[static_cast<size_t>(top.Node)] = osClosed;
+  FOpenState[static_cast<size_t>(top.Node)] = TOpenState::Closed;
   if (open.Kind == TNodeKind::Block) --FOpenBlocks;
   open.Close = Closer;
   Node(Closer).Kind = TNodeKind::Close;
@@ -297,15 +297,16 @@ void TParser::Close(int Closer) {
 void TParser::OnClosing(TTagRead& R, TPair Pair) {
   TNode& n = Node(R.Node);
   n.Standalone = true;
-  const std::string opener = kPairNames[Pair];
-  if (FByName[Pair].empty()) {
+  const std::string opener = PairName(Pair);
+  std::vector<int>& byName = FByName[static_cast<int>(Pair)];
+  if (byName.empty()) {
     Error(R.Begin, "closing tag " + T.TagAt(n) + " without an opening " + Tag(opener));
     return;
   }
-  const int match = FByName[Pair].back();
-  FByName[Pair].pop_back();
+  const int match = byName.back();
+  byName.pop_back();
   const TNode& m = Node(match);
-  if (FOpenState[static_cast<size_t>(match)] != osOpen) {
+  if (FOpenState[static_cast<size_t>(match)] != TOpenState::Open) {
     Error(R.Begin, "closing tag " + T.TagAt(n) + " without an opening " + Tag(opener) +
                        " at this level: it closes " + T.TagAt(m) + " at " + T.Where(m.Begin));
     return;

@@ -14,7 +14,8 @@
 namespace vekstd {
 
 /// The pairs: tags that take a closing tag.
-enum TPair : uint8_t { pEach, pIf, pUnless, pBlock, kPairCount };
+enum class TPair : uint8_t { Each, If, Unless, Block };
+constexpr int kPairCount = 4;
 
 /// What one tag says, read once and handed to the handler of its kind.
 struct TTagRead {
@@ -50,7 +51,7 @@ class TParser {
     int Node;
     int ElseHead = -1, ElseTail = -1;  // else and elif tags seen at this pair's level
   };
-  enum TOpenState : uint8_t { osNone, osOpen, osClosed, osDegraded };
+  enum class TOpenState : uint8_t { None, Open, Closed, Degraded };
 
   void Scan();
   void OnTag(int Begin, int End, const AnsiString& Text);

@@ -4,6 +4,7 @@
 // same context. Linear in the nodes and the text; nothing recurses.
 #include "TemplateStructure.h"
 
+#include "HtmlJoin.h"
 #include "TextChecks.h"
 
 namespace vekstd {
@@ -107,11 +108,12 @@ void TStructure::Close() {
   if (open.Kind != TNodeKind::Block && (open.Kind == TNodeKind::Each || !l.SawElse))
     Meet(l, FKept[static_cast<size_t>(l.AtOpen)]);
   Meet(l, FState);
+  if (l.End >= 0 && !l.Told) FState = FKept[static_cast<size_t>(l.End)];
   if (open.Kind == TNodeKind::Block) {
     T.BlockStates[static_cast<size_t>(open.States)].End = FState;
     const TNode* parent = FBlocks.back().Parent;
     const THtmlState& end = parent ? FParent->BlockOf(*parent).End : FState;
-    if (FState != end) {
+    if (!JoinsInto(end, FState)) {
       Error(open.Begin, T.TagAt(open) + " ends in " + FState.Describe() + " but in the layout in " +
                             end.Describe() +
                             ": what follows it there would be escaped for the wrong place");
@@ -122,7 +124,8 @@ void TStructure::Close() {
 }
 
 int TStructure::Keep(const THtmlState& S) {
-  if (FKept.empty() || FKept.back() != S) FKept.push_back(S);
+  if (FKept.empty() || FKept.back() != S || FKept.back().EatsNewline != S.EatsNewline)
+    FKept.push_back(S);
   return static_cast<int>(FKept.size() - 1);
 }
 
@@ -134,7 +137,7 @@ void TStructure::Super(const TNode& N) {
   if (def < 0) return;
   const TNode& p = FParent->Nodes[static_cast<size_t>(def)];
   const THtmlState& begin = FParent->BlockOf(p).Begin;
-  if (FState != begin) {
+  if (!JoinsInto(begin, FState)) {
     Error(N.Begin, T.TagAt(N) + " stands in " + FState.Describe() +
                        " but the layout's block begins in " + begin.Describe());
   }
@@ -146,17 +149,24 @@ void TStructure::Open(size_t I) {
   if (FLevels.size() > T.FirstAtDepth.size()) T.FirstAtDepth.push_back(static_cast<int>(I));
 }
 
-// One way through a pair ends in State: all ways must end alike.
+// One way through a pair ends in State: all ways must end in states that
+// join (JoinHtml), and L.End becomes their join.
 void TStructure::Meet(TLevel& L, const THtmlState& State) {
   if (L.End < 0) {
     L.End = Keep(State);
-  } else if (State != FKept[static_cast<size_t>(L.End)] && !L.Told) {
-    L.Told = true;
-    const TNode& open = T.Nodes[static_cast<size_t>(L.Node)];
-    Error(open.Begin, "the HTML context is " + FKept[static_cast<size_t>(L.End)].Describe() +
-                          " on one way through " + T.TagAt(open) + " and " + State.Describe() +
-                          " on another: values after it cannot be escaped for both");
+    return;
   }
+  const THtmlState& end = FKept[static_cast<size_t>(L.End)];
+  if (L.Told || (State == end && State.EatsNewline == end.EatsNewline)) return;
+  THtmlJoin join = JoinHtml(end, State);
+  if (join.Joined) {
+    L.End = Keep(join.State);
+    return;
+  }
+  L.Told = true;
+  const TNode& open = T.Nodes[static_cast<size_t>(L.Node)];
+  Error(open.Begin, "the HTML context is " + join.Conflict + " through " + T.TagAt(open) +
+                        ": values after it cannot be escaped for both");
 }
 
 void TStructure::Value(TNode& N) {

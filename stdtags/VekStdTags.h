@@ -352,5 +352,6 @@ class VEKSTDTAGS_API TVekStdTags {
   TPage FLoaded;  // what Load returned last
 };
 
-/// S with &, <, >, " and ' replaced by their character references.
+/// S with &, <, >, " and ' replaced by their character references, and a
+/// carriage return by &#13; (a browser would read it as a line feed).
 VEKSTDTAGS_API AnsiString VekHtmlEscape(const AnsiString& S);

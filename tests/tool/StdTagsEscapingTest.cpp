@@ -85,7 +85,7 @@ TEST(StdTagsEscaping, EachContextEscapesForItself) {
       {"<b onclick=\"f('<#v#>')\">", js, "<b onclick=\"f('\\x27);alert(1)\\/\\/')\">"},
       {"<b onclick='f(\"<#v#>\")'>", "\"\n", "<b onclick='f(\"\\x22\\n\")'>"},
       {"<b onclick=\"f(<#v#>)\">", "1);alert(2", "<b onclick=\"f(&quot;1);alert(2&quot;)\">"},
-      {"<b onclick=\"f(<#v#>)\">", 5, "<b onclick=\"f(5)\">"},
+      {"<b onclick=\"f(<#v#>)\">", 5, "<b onclick=\"f( 5 )\">"},
       // Scripts: strings, template literals, expressions, comments.
       {"<script>s = \"<#v#>\";</script>", "</script><script>",
        "<script>s = \"\\x3C\\/script\\x3E\\x3Cscript\\x3E\";</script>"},
@@ -96,14 +96,14 @@ TEST(StdTagsEscaping, EachContextEscapesForItself) {
       {"<script>s = `<#v#>`</script>", "`${f()}", "<script>s = `\\x60\\x24{f()}`</script>"},
       {"<script>s = `a${<#v#>}`</script>", "x", "<script>s = `a${\"x\"}`</script>"},
       {"<script>s = <#v#>;</script>", "</script>'",
-       "<script>s = \"\\u003C/script\\u003E\\u0027\";</script>"},
+       "<script>s = \"\\u003C\\/script\\u003E\\u0027\";</script>"},
       {"<script>s = <#list#>;</script>", nullptr, "<script>s = [1,\"\\u003Cb\\u003E\"];</script>"},
       {"<script>s = <#missing#>;</script>", nullptr, "<script>s = null;</script>"},
       {"<script>// <#v#>\n</script>", "\nalert(1)", "<script>// \\nalert(1)\n</script>"},
       {"<script>/* '<#v#>' */ x = <#v#></script>", "*/",
-       "<script>/* '*\\/' */ x = \"*/\"</script>"},
+       "<script>/* '*\\/' */ x = \"*\\/\"</script>"},
       {"<SCRIPT type=module>x='</scrip'; y=<#v#></SCRIPT >", 1,
-       "<SCRIPT type=module>x='</scrip'; y=1</SCRIPT >"},
+       "<SCRIPT type=module>x='</scrip'; y= 1 </SCRIPT >"},
       // Style sheets and style attributes.
       {"<style>p{font-family:\"<#v#>\"}</style>", "\"</style>",
        "<style>p{font-family:\"\\22 \\3C \\2F style\\3E \"}</style>"},
@@ -133,8 +133,8 @@ TEST(StdTagsEscaping, EachContextEscapesForItself) {
       {"<a href=\"<#v#>:x\">", "x",
        "error: page.html:1:15: a ':' after a value at the start of a URL"},
       {"<#if a#><a href=\"<#/if#><#v#>\">", "x",
-       "error: page.html:1:1: the HTML context is element text on one way through <#if a#> and the "
-       "value of the attribute href"},
+       "error: page.html:1:1: the HTML context is element text on one way and the start of the URL "
+       "in the attribute href on another through <#if a#>"},
       {"<#each list#><p title=\"<#/each#>", "x", "error: page.html:1:1: the HTML context"},
   };
   for (const auto& c : cases) {
@@ -179,4 +179,119 @@ TEST(StdTagsEscaping, CheckWarnsOfRawValuesWhereTheyCanRunScript) {
                                            "72 <#d raw#> stands in an event handler attribute",
                                            "90 <#e raw#> stands in a style attribute",
                                            "108 <#f raw#> stands in a style sheet"}));
+}
+
+// Where the tracker once read a page differently from a browser, so that a
+// value ran as script: each is now escaped for where the browser reads it,
+// or refused with its place.
+TEST(StdTagsEscaping, PlacesABrowserReadsDifferently) {
+  Site site;
+  const struct {
+    std::string tmpl;
+    json value;
+    std::string expected;
+  } cases[] = {
+      // A quote inside a regexp literal starts no string.
+      {"<script>var e = s => s.replace(/\"/g, \"\\\\x22\"); var u = <#v#>;</script>",
+       "alert(document.domain)",
+       "<script>var e = s => s.replace(/\"/g, \"\\\\x22\"); var u = \"alert(document.domain)\";"
+       "</script>"},
+      // A value inside a regexp.
+      {"<script>var r = /<#v#>/;</script>", "x/;pwn();//",
+       "<script>var r = /x\\x2F\\x3Bpwn\\x28\\x29\\x3B\\x2F\\x2F/;</script>"},
+      {"<script>alert(/<#v#>/.test(\"\"));</script>", "",
+       "<script>alert(/(?:)/.test(\"\"));</script>"},
+      {"<b onclick='alert(/<#v#>/.test(\"\"))'>", "/);pwn();//",
+       "<b onclick='alert(/\\x2F\\x29\\x3Bpwn\\x28\\x29\\x3B\\x2F\\x2F/.test(\"\"))'>"},
+      {"<script>var r = /a<#v#>/;</script>", "[", "<script>var r = /a\\x5B/;</script>"},
+      // Division or regexp after a condition: refused where a '/' follows.
+      {"<script><#if a#>var x = 1<#/if#>/-<#v#>/i.test(x)</script>", "/;pwn();//",
+       "error: page.html:1:34: a '/' here could begin a regular expression or divide"},
+      // The script data escaped states: "<script>" inside "<!--" hides the
+      // next "</script>".
+      {"<script><!--\nvar s = \"<script></script>\";\nvar y = <#v#>;\n--></script><p><#v#>",
+       "</script><img src=x onerror=pwn()>",
+       "<script><!--\nvar s = \"<script></script>\";\nvar y = "
+       "\"\\u003C\\/script\\u003E\\u003Cimg src=x onerror=pwn()\\u003E\";\n--></script><p>"
+       "&lt;/script&gt;&lt;img src=x onerror=pwn()&gt;"},
+      {"<script><!--\nvar s = '<#v#>';</script>", "-->",
+       "<script><!--\nvar s = '\\x2D\\x2D\\x3E';</script>"},
+      {"<script>s = '</scr<#v#>';</script>", "ipt>",
+       "error: page.html:1:19: <#v#>: a value right after \"</scr\" in a script could complete"},
+      // SVG: <script/> closes itself; animations of href take URLs.
+      {"<svg><script/></svg><iframe src=\"<#v#>\"></iframe>", "javascript:parent.pwn()",
+       "<svg><script/></svg><iframe src=\"about:invalid#vek\"></iframe>"},
+      {"<svg><a><animate attributeName=\"href\" values=\"<#v#>\"/></a></svg>", "javascript:pwn()",
+       "<svg><a><animate attributeName=\"href\" values=\"about:invalid#vek\"/></a></svg>"},
+      {"<svg><set attributeName=\"xlink:href\" to=\"<#v#>\"/></svg>", "javascript:pwn()",
+       "<svg><set attributeName=\"xlink:href\" to=\"about:invalid#vek\"/></svg>"},
+      {"<svg><animate values=\"<#v#>\" attributeName=\"href\"/></svg>", "x",
+       "error: page.html:1:23: <#v#>: a value in values, from, to or by of an SVG animation"},
+      {"<svg><script>x = <#v#></script></svg>", "x",
+       "error: page.html:1:18: <#v#>: a value in a <script> or <style> inside SVG or MathML"},
+      // Character references are decoded before a scheme is judged.
+      {"<img src=\"<#v#>&#58;<#v#>\">", "javascript",
+       "error: page.html:1:20: a ':' after a value at the start of a URL"},
+      {"<img src=\"java&#115;cript:<#v#>\">", "pwn()",
+       "error: page.html:1:27: <#v#>: a value in a URL whose scheme is not"},
+      // ... and before an event handler's JavaScript is read.
+      {"<button onclick='alert(&quot;<#v#>&quot;)'>", "+pwn()+",
+       "<button onclick='alert(&quot;+pwn()+&quot;)'>"},
+      {"<button onclick='alert(&quot;<#v#>&quot;)'>", "\");pwn();//",
+       "<button onclick='alert(&quot;\\x22);pwn();\\/\\/&quot;)'>"},
+      // Template literals nested nine deep.
+      {"<script>s = `${`${`${`${`${`${`${`${`${<#v#>}`}`}`}`}`}`}`}`}`</script>", "pwn()",
+       "<script>s = `${`${`${`${`${`${`${`${`${\"pwn()\"}`}`}`}`}`}`}`}`}`</script>"},
+      // Values in code never join the word beside them.
+      {"<script>x = typeof<#v#>;</script>", nullptr, "<script>x = typeof null ;</script>"},
+      {"<script>x = 1 -<#v#>;</script>", -2, "<script>x = 1 - -2 ;</script>"},
+  };
+  for (const auto& c : cases) {
+    const std::string page = Page(site, c.tmpl, c.value);
+    if (c.expected.rfind("error: ", 0) == 0) {
+      EXPECT_EQ(page.rfind(c.expected, 0), 0u) << c.tmpl << "\n" << page;
+    } else {
+      EXPECT_EQ(page, c.expected) << c.tmpl;
+    }
+  }
+}
+
+// Conditional attributes: the ways through a condition rejoin between the
+// attributes of one tag; values inside them are escaped where they stand.
+TEST(StdTagsEscaping, ConditionalAttributes) {
+  Site site;
+  const struct {
+    std::string tmpl;
+    std::string expected;
+  } cases[] = {
+      {"<a href=\"x\"<#if a#> class=\"on\"<#/if#>>", "<a href=\"x\" class=\"on\">"},
+      {"<a href=\"x\"<#unless a#> class=\"on\"<#/unless#>>", "<a href=\"x\">"},
+      {"<input<#if a#> disabled<#/if#>>", "<input disabled>"},
+      {"<input<#if a#> checked<#else#> disabled<#/if#> name=x>", "<input checked name=x>"},
+      {"<a<#if a#> title=\"<#v#>\"<#/if#>>", "<a title=\"&quot;&gt;&lt;b&gt;\">"},
+      {"<a<#if a#> href=\"<#v#>\"<#/if#> title=\"<#v#>\">",
+       "<a href=\"&quot;&gt;&lt;b&gt;\" title=\"&quot;&gt;&lt;b&gt;\">"},
+      {"<li<#each list#> class=\"c<#.#>\"<#/each#>>", "<li class=\"c1\" class=\"c&lt;b&gt;\">"},
+      {"<a href=\"<#if a#>/foo?a=b<#else#>/bar<#/if#>\">", "<a href=\"/foo?a=b\">"},
+      {"<a href=\"<#if a#>/foo?a=b<#else#>/bar<#/if#>#<#v#>\">",
+       "<a href=\"/foo?a=b#%22%3E%3Cb%3E\">"},
+      // Ways that end inside a value on one way and outside on another.
+      {"<a<#if a#> title=\"<#/if#>\">",
+       "error: page.html:1:3: the HTML context is the name of the tag <a on one way and the value "
+       "of the attribute title on another through <#if a#>"},
+      {"<a href=\"<#if a#>/foo?a=b<#else#>/bar<#/if#><#v#>\">",
+       "error: page.html:1:45: <#v#>: a value in a URL after ways through a condition that end in "
+       "different parts of it"},
+      {"<a<#if a#> x<#/if#>=\"1\">",
+       "error: page.html:1:20: an '=' where the ways through a "
+       "condition end in different places of a tag"},
+  };
+  for (const auto& c : cases) {
+    const std::string page = Page(site, c.tmpl, "\"><b>");
+    if (c.expected.rfind("error: ", 0) == 0) {
+      EXPECT_EQ(page.rfind(c.expected, 0), 0u) << c.tmpl << "\n" << page;
+    } else {
+      EXPECT_EQ(page, c.expected) << c.tmpl;
+    }
+  }
 }

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "TempDir.h"
 #include "VekStdTags.h"
 
 namespace fs = std::filesystem;
@@ -19,21 +20,13 @@ namespace {
 
 class TempSite {
  public:
-  TempSite() {
-    char tmpl[] = "/tmp/vek-lang-XXXXXX";
-    dir_ = mkdtemp(tmpl);
-  }
-  ~TempSite() {
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
   void Write(const std::string& Name, const std::string& Text) const {
-    std::ofstream(dir_ / Name, std::ios::binary) << Text;
+    std::ofstream(Dir() / Name, std::ios::binary) << Text;
   }
-  const fs::path& Dir() const { return dir_; }
+  const fs::path& Dir() const { return dir_.Path(); }
 
  private:
-  fs::path dir_;
+  TTempDir dir_{"vek-lang-"};
 };
 
 const json kData = json::parse(R"({

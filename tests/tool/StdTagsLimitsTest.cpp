@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 
+#include "TempDir.h"
 #include "VekStdTags.h"
 
 namespace fs = std::filesystem;
@@ -40,18 +41,11 @@ std::string Repeat(const std::string& S, int N) {
 }
 
 struct TempRoot {
-  TempRoot() {
-    char tmpl[] = "/tmp/vek-limits-XXXXXX";
-    dir = mkdtemp(tmpl);
-  }
-  ~TempRoot() {
-    std::error_code ec;
-    fs::remove_all(dir, ec);
-  }
   void Write(const std::string& Name, const std::string& Text) const {
     std::ofstream(dir / Name, std::ios::binary) << Text;
   }
-  fs::path dir;
+  TTempDir temp{"vek-limits-"};
+  fs::path dir = temp.Path();
 };
 
 struct Outcome {

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <string>
 
+#include "TempDir.h"
 #include "VekStdTags.h"
 
 namespace fs = std::filesystem;
@@ -20,16 +21,10 @@ namespace {
 // the root and an outside/ beside it.
 class TempSite {
  public:
-  TempSite() {
-    char tmpl[] = "/tmp/vek-stdtags-XXXXXX";
-    base_ = mkdtemp(tmpl);
+  TempSite() : base_(dir_.Path()) {
     fs::create_directories(base_ / "site");
     fs::create_directories(base_ / "outside");
     Write("../outside/secret.html", "SECRET");
-  }
-  ~TempSite() {
-    std::error_code ec;
-    fs::remove_all(base_, ec);
   }
   void Write(const std::string& Name, const std::string& Text) const {
     const fs::path p = Dir() / Name;
@@ -40,6 +35,7 @@ class TempSite {
   fs::path Base() const { return base_; }
 
  private:
+  TTempDir dir_{"vek-stdtags-"};
   fs::path base_;
 };
 
