@@ -349,136 +349,148 @@ TTagFault ParseModifiers(const std::vector<TToken>& Tokens, size_t From,
   return {};
 }
 
+// A step on the value as it is (default, length, join, number, date):
+// true when S is one, its work done on R.
+static bool ValueStep(const TModStep& s, TModResult& R) {
+  std::string& text = R.Text;
+  const TData* cur = R.IsText ? nullptr : R.Value;
+  switch (s.Kind) {
+    case TModStep::Default: {
+      const bool empty = R.IsText
+                             ? text.empty()
+                             : !cur || cur->is_null() ||
+                                   (cur->is_string() && cur->get_ref<const std::string&>().empty());
+      if (empty) {
+        text = s.A;
+        R.IsText = true;
+      }
+      return true;
+    }
+    case TModStep::Length: {
+      long long n = 0;
+      if (R.IsText) {
+        n = CodePoints(text);
+      } else if (!cur || cur->is_null()) {
+        n = 0;
+      } else if (cur->is_array() || cur->is_object()) {
+        n = static_cast<long long>(cur->size());
+      } else {
+        ValueText(*cur, text);
+        n = CodePoints(text);
+      }
+      R.Own = n;
+      R.Value = &R.Own;
+      R.IsText = false;
+      return true;
+    }
+    case TModStep::Join: {
+      if (!cur || !cur->is_structured()) return true;
+      std::string joined, item;
+      bool first = true;
+      for (const auto& e : *cur) {
+        if (!ValueText(e, item)) item = e.dump();
+        if (!first) joined += s.A;
+        joined += item;
+        first = false;
+      }
+      text = std::move(joined);
+      R.IsText = true;
+      return true;
+    }
+    case TModStep::Number: {
+      std::string& out = R.Scratch;
+      if (FormatNumber(
+              cur,
+              R.IsText ? &text
+                       : (cur && cur->is_string() ? &cur->get_ref<const std::string&>() : nullptr),
+              s, out)) {
+        text.swap(out);
+        R.IsText = true;
+      }
+      return true;
+    }
+    case TModStep::Date: {
+      const std::string* in =
+          R.IsText ? &text
+                   : (cur && cur->is_string() ? &cur->get_ref<const std::string&>() : nullptr);
+      std::tm tm;
+      if (!in || !ParseIsoDate(*in, tm)) return true;
+      char buf[512];
+      const size_t n = s.A.empty() ? 0 : std::strftime(buf, sizeof buf, s.A.c_str(), &tm);
+      text.assign(buf, n);
+      R.IsText = true;
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+
+// A step on text (upper, lower, capitalize, trim, truncate, replace).
+static void TextStep(const TModStep& s, std::string& text) {
+  switch (s.Kind) {
+    case TModStep::Upper:
+      for (char& c : text) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+      }
+      break;
+    case TModStep::Lower:
+      for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+      }
+      break;
+    case TModStep::Capitalize:
+      if (!text.empty() && text[0] >= 'a' && text[0] <= 'z')
+        text[0] = static_cast<char>(text[0] - 'a' + 'A');
+      break;
+    case TModStep::Trim: {
+      size_t e = text.size();
+      while (e > 0 && IsBlank(static_cast<unsigned char>(text[e - 1]))) --e;
+      text.resize(e);
+      size_t b = 0;
+      while (b < text.size() && IsBlank(static_cast<unsigned char>(text[b]))) ++b;
+      text.erase(0, b);
+      break;
+    }
+    case TModStep::Truncate: {
+      long long seen = 0;
+      size_t i = 0;
+      for (; i < text.size(); ++i) {
+        if (!Continuation(static_cast<unsigned char>(text[i])) && seen++ == s.N) break;
+      }
+      if (i < text.size()) {
+        text.resize(i);
+        text += "\xE2\x80\xA6";  // U+2026, the ellipsis
+      }
+      break;
+    }
+    case TModStep::Replace: {
+      if (text.find(s.A) == std::string::npos) break;
+      std::string out;
+      size_t from = 0;
+      for (size_t at; (at = text.find(s.A, from)) != std::string::npos; from = at + s.A.size())
+        out.append(text, from, at - from).append(s.B);
+      out.append(text, from, std::string::npos);
+      text = std::move(out);
+      break;
+    }
+    default:
+      break;
+  }
+}
+
 void ApplyModifiers(const std::vector<TModStep>& Steps, const TData* V, TModResult& R) {
   R.IsText = false;
   R.Value = V;
-  std::string& text = R.Text;
   for (const TModStep& s : Steps) {
-    const TData* cur = R.IsText ? nullptr : R.Value;
-    switch (s.Kind) {
-      case TModStep::Default: {
-        const bool empty =
-            R.IsText ? text.empty()
-                     : !cur || cur->is_null() ||
-                           (cur->is_string() && cur->get_ref<const std::string&>().empty());
-        if (empty) {
-          text = s.A;
-          R.IsText = true;
-        }
-        continue;
-      }
-      case TModStep::Length: {
-        long long n = 0;
-        if (R.IsText) {
-          n = CodePoints(text);
-        } else if (!cur || cur->is_null()) {
-          n = 0;
-        } else if (cur->is_array() || cur->is_object()) {
-          n = static_cast<long long>(cur->size());
-        } else {
-          ValueText(*cur, text);
-          n = CodePoints(text);
-        }
-        R.Own = n;
-        R.Value = &R.Own;
-        R.IsText = false;
-        continue;
-      }
-      case TModStep::Join: {
-        if (!cur || !cur->is_structured()) continue;
-        std::string joined, item;
-        bool first = true;
-        for (const auto& e : *cur) {
-          if (!ValueText(e, item)) item = e.dump();
-          if (!first) joined += s.A;
-          joined += item;
-          first = false;
-        }
-        text = std::move(joined);
-        R.IsText = true;
-        continue;
-      }
-      case TModStep::Number: {
-        std::string& out = R.Scratch;
-        if (FormatNumber(cur,
-                         R.IsText ? &text
-                                  : (cur && cur->is_string() ? &cur->get_ref<const std::string&>()
-                                                             : nullptr),
-                         s, out)) {
-          text.swap(out);
-          R.IsText = true;
-        }
-        continue;
-      }
-      case TModStep::Date: {
-        const std::string* in =
-            R.IsText ? &text
-                     : (cur && cur->is_string() ? &cur->get_ref<const std::string&>() : nullptr);
-        std::tm tm;
-        if (!in || !ParseIsoDate(*in, tm)) continue;
-        char buf[512];
-        const size_t n = s.A.empty() ? 0 : std::strftime(buf, sizeof buf, s.A.c_str(), &tm);
-        text.assign(buf, n);
-        R.IsText = true;
-        continue;
-      }
-      default:
-        break;
-    }
+    if (ValueStep(s, R)) continue;
     // The steps on text: a missing value, null, a list or an object passes.
+    const TData* cur = R.IsText ? nullptr : R.Value;
     if (!R.IsText) {
-      if (!cur || cur->is_null() || !ValueText(*cur, text)) continue;
+      if (!cur || cur->is_null() || !ValueText(*cur, R.Text)) continue;
       R.IsText = true;
     }
-    switch (s.Kind) {
-      case TModStep::Upper:
-        for (char& c : text) {
-          if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-        }
-        break;
-      case TModStep::Lower:
-        for (char& c : text) {
-          if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        }
-        break;
-      case TModStep::Capitalize:
-        if (!text.empty() && text[0] >= 'a' && text[0] <= 'z')
-          text[0] = static_cast<char>(text[0] - 'a' + 'A');
-        break;
-      case TModStep::Trim: {
-        size_t e = text.size();
-        while (e > 0 && IsBlank(static_cast<unsigned char>(text[e - 1]))) --e;
-        text.resize(e);
-        size_t b = 0;
-        while (b < text.size() && IsBlank(static_cast<unsigned char>(text[b]))) ++b;
-        text.erase(0, b);
-        break;
-      }
-      case TModStep::Truncate: {
-        long long seen = 0;
-        size_t i = 0;
-        for (; i < text.size(); ++i) {
-          if (!Continuation(static_cast<unsigned char>(text[i])) && seen++ == s.N) break;
-        }
-        if (i < text.size()) {
-          text.resize(i);
-          text += "\xE2\x80\xA6";  // U+2026, the ellipsis
-        }
-        break;
-      }
-      case TModStep::Replace: {
-        if (text.find(s.A) == std::string::npos) break;
-        std::string out;
-        size_t from = 0;
-        for (size_t at; (at = text.find(s.A, from)) != std::string::npos; from = at + s.A.size())
-          out.append(text, from, at - from).append(s.B);
-        out.append(text, from, std::string::npos);
-        text = std::move(out);
-        break;
-      }
-      default:
-        break;
-    }
+    TextStep(s, R.Text);
   }
 }
 
