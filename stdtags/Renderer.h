@@ -58,8 +58,13 @@ class TVekStdTags::TRenderer {
   const json* Require(const std::string& Path, json& Scratch) const;
 
   // The output (VekRender.cpp).
-  void Append(const char* Bytes, size_t N);
-  void CheckSize() const;
+  void Append(const char* Bytes, size_t N) {
+    if (FOut.size() + N > static_cast<unsigned long long>(FOptions.MaxOutput)) TooLarge();
+    FOut.append(Bytes, N);
+  }
+  void CheckSize() const {
+    if (FOut.size() > static_cast<unsigned long long>(FOptions.MaxOutput)) TooLarge();
+  }
   [[noreturn]] void TooLarge() const;
   void Value(const TNode& N);
 

@@ -123,15 +123,6 @@ const TVekData* TVekStdTags::TRenderer::Require(const std::string& Path, json& S
   return v;
 }
 
-void TVekStdTags::TRenderer::Append(const char* Bytes, size_t N) {
-  if (FOut.size() + N > static_cast<unsigned long long>(FOptions.MaxOutput)) TooLarge();
-  FOut.append(Bytes, N);
-}
-
-void TVekStdTags::TRenderer::CheckSize() const {
-  if (FOut.size() > static_cast<unsigned long long>(FOptions.MaxOutput)) TooLarge();
-}
-
 void TVekStdTags::TRenderer::TooLarge() const {
   Fail("the page grows beyond " + std::to_string(FOptions.MaxOutput) + " bytes" +
            vekstd::TheLimit("MaxOutput"),

@@ -43,12 +43,16 @@ struct TNode {
   int End = 0;              ///< offset just past it
   int Close = -1;           ///< a pair's closing tag (also set on its elif and else)
   int Else = -1;            ///< the next branch (elif or else) of an if, unless or each
-  int Escape = -1;          ///< a value's escaping: its index in TTemplate::Escapes
-  int Include = -1;         ///< an include's or extends' details: in TTemplate::Includes
-  int States = -1;          ///< a block's HTML states: in TTemplate::BlockStates
-  int Details = -1;         ///< a condition, a value's modifiers or a range: in Details
-  AnsiString Path;          ///< a value's or each's data path; an include's or extends' file; a
-                            ///< block's name
+  // The node's record in the table of its kind: one name per kind, one
+  // place (a node is one kind), so that the list stays small.
+  union {
+    int Escape = -1;  ///< a value's escaping: its index in TTemplate::Escapes
+    int Include;      ///< an include's or extends' details: in TTemplate::Includes
+    int States;       ///< a block's HTML states: in TTemplate::BlockStates
+  };
+  int Details = -1;  ///< a condition, a value's modifiers or a range: in Details
+  AnsiString Path;   ///< a value's or each's data path; an include's or extends' file; a
+                     ///< block's name
 };
 
 /// What an include tag says besides its file, and where it stands.

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <string>
 
 #include "TemplateResolver.h"
@@ -96,10 +97,8 @@ std::vector<TVekTemplateIssue> VekCheckTemplate(const AnsiString& Text, const An
   options.Lenient = false;  // check finds what a render refuses
   const auto t = vekstd::ParseTemplate(Text, Name, options.TagBeg, options.TagEnd);
   std::vector<std::pair<int, TVekTemplateIssue>> found;  // by offset
+  std::set<std::pair<int, std::string>> told;  // what the resolver found, told once
   auto add = [&](int Offset, const std::string& Message, bool Warning) {
-    for (const auto& f : found) {
-      if (f.first == Offset && f.second.Message == Message) return;  // told once
-    }
     TVekTemplateIssue issue;
     const EVekTemplateError::TPlace place = t->Place(Offset);
     issue.Line = place.Line;
@@ -127,13 +126,14 @@ std::vector<TVekTemplateIssue> VekCheckTemplate(const AnsiString& Text, const An
       if (include && t->Errors.empty()) {
         const std::string fault =
             IncludeFault(resolver, *t, n, {{Name, path}}, options.MaxIncludeDepth, seen);
-        if (!fault.empty()) add(n.Begin, fault, false);
+        if (!fault.empty() && told.insert({n.Begin, fault}).second) add(n.Begin, fault, false);
         continue;
       }
       try {
         Root->Locate(Name, n.Path);
       } catch (const EVekTemplateError& e) {
-        add(n.Begin, std::string(include ? "include: " : "extends: ") + e.what(), false);
+        const std::string fault = std::string(include ? "include: " : "extends: ") + e.what();
+        if (told.insert({n.Begin, fault}).second) add(n.Begin, fault, false);
       }
     }
     // A template that extends layouts: its blocks escaped where the layouts
@@ -142,7 +142,8 @@ std::vector<TVekTemplateIssue> VekCheckTemplate(const AnsiString& Text, const An
       const auto& ext = t->Nodes[static_cast<size_t>(t->Extends)];
       const vekstd::TLayoutChain chain = resolver.Layouts(t, path);
       if (chain.Fault && chain.Fault.In == t) {
-        add(chain.Fault.Offset, chain.Fault.Message, false);
+        if (told.insert({chain.Fault.Offset, chain.Fault.Message}).second)
+          add(chain.Fault.Offset, chain.Fault.Message, false);
       } else if (chain.Fault) {
         add(ext.Begin, std::string("extends: ") + chain.Fault.Error().what(), false);
       } else {
