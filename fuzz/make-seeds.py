@@ -107,3 +107,20 @@ write("steps", "next", bytes([0, 0, 0, 2]) + bytes([1]) + b"x" + b"ab<#  name x=
 write("steps", "inner", bytes([0, 0, 0, 5]) + bytes([1]) + b"x" + b"<#x#>b<#x#>c<#/X#>d<#/x#>e")
 write("steps", "custom", bytes([1, 2]) + b"[[" + bytes([3]) + b"]]]" + bytes([0, 0, 0]) +
       b"x[[t]]]y\x00[[u]]]")
+
+# httphelpers: 0 ranges (size index, header), 1 target, 2 validators.
+for i, (size, value) in enumerate([(4, b"bytes=0-99,200-"), (4, b"bytes=-500"),
+                                   (3, b"bytes=0-18446744073709551616"),
+                                   (3, b"bytes=18446744073709551616-"),
+                                   (4, b"bytes=0-0,1-1"), (2, b"bytes= 1-2 , 4-5"),
+                                   (6, b"bytes=99999999999999999999999-"), (0, b"bytes=0-")]):
+    write("httphelpers", "range%d" % i, bytes([0, size]) + value)
+for i, target in enumerate([b"/", b"/docs/a%20b.html", b"//docs/./x/", b"/a/../b", b"/_data.json",
+                            b"/.git/config", b"/%2e%2e/x", b"/a%00b", b"/%zz", b"docs",
+                            b"/%C3%A9t%C3%A9/"]):
+    write("httphelpers", "target%d" % i, bytes([1]) + target)
+for i, (tags, since) in enumerate([(b"\"p0123456789abcdef-10\"", b""),
+                                   (b"W/\"a\", \"b\"", b"Sun, 06 Nov 1994 08:49:37 GMT"),
+                                   (b"*", b""), (b"", b"Fri, 31 Dec 9999 23:59:59 GMT"),
+                                   (b"\"unclosed", b"Sunday, 06-Nov-94 08:49:37 GMT")]):
+    write("httphelpers", "validators%d" % i, bytes([2, len(tags)]) + tags + since)

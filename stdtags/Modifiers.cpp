@@ -4,6 +4,7 @@
 // ASCII letters only.
 #include "Modifiers.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -252,6 +253,30 @@ bool HasDefault(const std::vector<TModStep>& Steps) {
   return false;
 }
 
+// The most bytes a date= format gives, and what strftime is given room for.
+constexpr long long kMaxDateText = 4096;
+
+// The most bytes strftime can write for Format in the C locale: 32 for a
+// conversion (the longest, %c, takes 24) or its field width when larger
+// (%100Y pads to 100), 1 for any other byte; -1 past kMaxDateText.
+long long DateFormatBound(const std::string& Format) {
+  long long total = 0;
+  for (size_t i = 0; i < Format.size() && total <= kMaxDateText; ++i) {
+    if (Format[i] != '%') {
+      ++total;
+      continue;
+    }
+    ++i;
+    while (i < Format.size() && std::strchr("_-0^#", Format[i]) && Format[i] != '\0') ++i;
+    long long width = 0;
+    for (; i < Format.size() && Format[i] >= '0' && Format[i] <= '9'; ++i)
+      width = std::min(width * 10 + (Format[i] - '0'), kMaxDateText + 1);
+    if (i < Format.size() && (Format[i] == 'E' || Format[i] == 'O')) ++i;
+    total += std::max(width, 32LL);
+  }
+  return total <= kMaxDateText ? total : -1;
+}
+
 TTagFault ParseModifiers(const std::vector<TToken>& Tokens, size_t From,
                          std::vector<TModStep>& Steps, TModifier& Escape) {
   static const std::pair<const char*, TModifier> escapes[] = {
@@ -343,6 +368,12 @@ TTagFault ParseModifiers(const std::vector<TToken>& Tokens, size_t From,
         return fail("replace=\"FROM|TO\": the text to find, a bar, its replacement", t.Offset);
       step.A = value.substr(0, bar);
       step.B = value.substr(bar + 1);
+    } else if (step.Kind == TModStep::Date) {
+      if (DateFormatBound(value) < 0)
+        return fail(
+            "date=: a format that may give more than " + std::to_string(kMaxDateText) + " bytes",
+            t.Offset);
+      step.A += '.';  // never empty when it fits: strftime's 0 then means it does not
     }
     Steps.push_back(std::move(step));
   }
@@ -415,9 +446,10 @@ static bool ValueStep(const TModStep& s, TModResult& R) {
                    : (cur && cur->is_string() ? &cur->get_ref<const std::string&>() : nullptr);
       std::tm tm;
       if (!in || !ParseIsoDate(*in, tm)) return true;
-      char buf[512];
-      const size_t n = s.A.empty() ? 0 : std::strftime(buf, sizeof buf, s.A.c_str(), &tm);
-      text.assign(buf, n);
+      char buf[kMaxDateText + 2];
+      const size_t n = std::strftime(buf, sizeof buf, s.A.c_str(), &tm);
+      if (n == 0) return true;  // more than the format's bound after all: unchanged
+      text.assign(buf, n - 1);
       R.IsText = true;
       return true;
     }

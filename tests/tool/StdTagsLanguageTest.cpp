@@ -29,6 +29,12 @@ class TempSite {
   TTempDir dir_{"vek-lang-"};
 };
 
+std::string Repeat(const std::string& S, int N) {
+  std::string out;
+  for (int i = 0; i < N; ++i) out += S;
+  return out;
+}
+
 const json kData = json::parse(R"({
   "role": "site admin", "n": 3, "price": 7.5, "total": 1234.5, "big": 12345678901234567890,
   "neg": -0.001, "name": "  zoë smith ", "title": "Tom & Jerry <3", "quote": "it's \"q\"",
@@ -195,6 +201,10 @@ TEST(StdTagsLanguage, Modifiers) {
        "3 2 2 0 11"},
       {"<#day date=\"%d.%m.%Y\"#> <#when date=\"%H:%M %A %j\"#> <#bad_day date=\"%Y\"#>",
        "05.03.2024 14:30 Tuesday 065 2024-02-30"},
+      // Formats whose text is long: all of it (a fixed buffer once gave "").
+      {"<#day date=\"" + Repeat("%A %d %B %Y, ", 24) + "\"#>",
+       Repeat("Tuesday 05 March 2024, ", 24)},
+      {"[<#day date=\"%200Y\"#>][<#day date=\"\"#>]", "[" + std::string(196, '0') + "2024][]"},
       // json gives the value's JSON, escaped for where it stands.
       {"<script>var t = <#tags json#>, j = <#tags join=\",\" json#>;</script>",
        "<script>var t = [\"a\",\"b\"], j = \"a,b\";</script>"},
@@ -216,6 +226,9 @@ TEST(StdTagsLanguage, ModifierErrors) {
        "error: page.html:1:12: <#name raw html#>: a second escaping modifier: html"},
       {"<#name number=99#>", "error: page.html:1:8: <#name number=99#>: number=99: a count from"},
       {"<#name default=#>", "error: page.html:1:8: <#name default=#>: default= needs a value"},
+      {"<#day date=\"%5000Y\"#>",
+       "error: page.html:1:7: <#day date=\"%5000Y\"#>: date=: a format "
+       "that may give more than 4096 bytes"},
       {"x\n<#name \"upper\"#>", "error: page.html:2:8: <#name \"upper\"#>: a modifier is expected"},
   });
 }

@@ -13,12 +13,15 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <regex>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -42,7 +45,9 @@ inline std::string ReadFile(const fs::path& P) {
 struct TempDir {
   TempDir() {
     char tmpl[] = "/tmp/vekpp-test-XXXXXX";
-    path = mkdtemp(tmpl);
+    const char* made = mkdtemp(tmpl);
+    if (!made) throw std::runtime_error(std::string("mkdtemp: ") + std::strerror(errno));
+    path = made;
   }
   ~TempDir() {
     std::error_code ec;

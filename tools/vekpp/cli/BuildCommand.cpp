@@ -1,0 +1,103 @@
+// vekpp build: its options, one build, and with --watch a build again on
+// every change of the site until SIGINT or SIGTERM.
+#include <signal.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "cli/Command.h"
+#include "cli/CommonOptions.h"
+#include "site/Build.h"
+#include "site/DirWatcher.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct TBuildOptions {
+  TCommonOptions Common;
+  TSiteBuild Site;
+  bool Watch = false;
+};
+
+int RunBuild(const TBuildOptions& Options) {
+  const TVekStdTagsOptions tagOptions = TagOptions(Options.Common);
+  const TSiteBuild& site = Options.Site;
+  if (!Options.Watch) return VekBuildSite(tagOptions, site);
+
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  int status = VekBuildSite(tagOptions, site);
+  if (status == 2) return status;
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool pending = false;
+  std::unique_ptr<TDirWatcher> watcher;
+  try {
+    std::error_code ec;
+    const fs::path out = fs::canonical(site.Out, ec);
+    watcher =
+        std::make_unique<TDirWatcher>(fs::canonical(site.Src), [&, out](const std::string& Path) {
+          // What the build writes into a folder inside the site
+          // is no change.
+          if (!out.empty() && Path.rfind(out.string(), 0) == 0) return;
+          std::lock_guard<std::mutex> lock(mutex);
+          pending = true;
+          changed.notify_one();
+        });
+  } catch (const std::exception& e) {
+    std::cerr << "vekpp: " << e.what() << "\n";
+    return 2;
+  }
+  std::cerr << "vekpp: watching " << site.Src << " (Ctrl-C stops)" << std::endl;
+  std::atomic<bool> stop{false};
+  std::thread signals([&] {
+    int sig = 0;
+    while (sigwait(&stopSignals, &sig) != 0) {
+    }
+    std::lock_guard<std::mutex> lock(mutex);
+    stop = true;
+    changed.notify_one();
+  });
+  for (;;) {
+    {
+      std::unique_lock<std::mutex> lock(mutex);
+      changed.wait(lock, [&] { return pending || stop; });
+      if (stop) break;
+      pending = false;
+    }
+    status = VekBuildSite(tagOptions, site);
+  }
+  signals.join();
+  return 0;
+}
+
+}  // namespace
+
+CLI::App* AddBuildCommand(CLI::App& App, TCommandRun& Run) {
+  auto options = std::make_shared<TBuildOptions>();
+  TSiteBuild& site = options->Site;
+  CLI::App* command = App.add_subcommand(
+      "build", "Render every page of SRC into OUT and copy its other files (exit 1 on a fault)");
+  command->add_option("src", site.Src, "Directory of the site")->required();
+  command->add_option("-o,--output", site.Out, "Directory to write the site to")->required();
+  command->add_option("--data", site.Data,
+                      "Data file (.json, .yaml, .yml or .toml; default: SRC/_data.json, .yaml or "
+                      ".toml, if any)");
+  command->add_option("-j,--jobs", site.Jobs, "Pages rendered at once (default: one per core)")
+      ->check(CLI::Range(1, 1024));
+  command->add_flag("--watch", options->Watch, "Build again whenever a file of SRC changes");
+  AddRenderOptions(*command, options->Common,
+                   "A missing value, or a list where a value belongs, is an error");
+  AddTemplateOptions(*command, options->Common, false);
+  Run = [options] { return RunBuild(*options); };
+  return command;
+}

@@ -1,0 +1,178 @@
+// vekpp serve: the site, its data and live reload wired to the HTTP core,
+// run until SIGINT or SIGTERM; its options.
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <iostream>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "cli/Command.h"
+#include "cli/CommonOptions.h"
+#include "http/HttpServer.h"
+#include "http/LiveReload.h"
+#include "site/DataFiles.h"
+#include "site/DirWatcher.h"
+#include "site/Site.h"
+#include "site/SiteData.h"
+
+namespace {
+
+struct TServeOptions {
+  TCommonOptions Common;
+  std::string Dir;
+  std::string Data;  // data file; "" for DIR/_data.json (or .yaml, .yml, .toml), if any
+  int Port = 8080;
+  std::string Bind = "127.0.0.1";
+  bool Quiet = false;
+  int LiveReload = -1;  // 1 on, 0 off, -1 on when bound to loopback
+  bool Cache = true;    // keep rendered pages while the site does not change
+  THttpLimits Limits;
+};
+
+bool IsLoopback(const std::string& Address) {
+  return Address.rfind("127.", 0) == 0 || Address == "::1" || Address == "localhost";
+}
+
+// As many descriptors as the hard limit allows: each connection takes one.
+void RaiseDescriptorLimit() {
+  rlimit lim{};
+  if (getrlimit(RLIMIT_NOFILE, &lim) == 0 && lim.rlim_cur < lim.rlim_max) {
+    lim.rlim_cur = lim.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &lim);
+  }
+}
+
+int RunServe(const TServeOptions& Options) {
+  const TCommonOptions& Common = Options.Common;
+  std::unique_ptr<TVekTemplateRoot> root;
+  std::unique_ptr<TSiteData> data;
+  try {
+    root = std::make_unique<TVekTemplateRoot>(Options.Dir);
+    data = Options.Data.empty()
+               ? std::make_unique<TSiteData>(DefaultDataFileOrJson(root->Dir()), true)
+               : std::make_unique<TSiteData>(Options.Data, false);
+    data->Get();
+  } catch (const std::exception& e) {
+    std::cerr << "vekpp: " << e.what() << "\n";
+    return 2;
+  }
+  const TVekStdTagsOptions tagOptions = TagOptions(Common);
+
+  // SIGINT and SIGTERM are taken by this thread, which stops the server;
+  // every other thread inherits the blocked mask.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+  RaiseDescriptorLimit();
+
+  // One watcher of the site: it tells live reload what changed, and the
+  // site when what it kept is out of date.
+  const bool live = Options.LiveReload < 0 ? IsLoopback(Options.Bind) : Options.LiveReload > 0;
+  std::unique_ptr<TLiveReload> liveReload;
+  if (live) liveReload = std::make_unique<TLiveReload>();
+  std::unique_ptr<TDirWatcher> watcher;
+  if (live || Options.Cache) {
+    try {
+      TLiveReload* reload = liveReload.get();
+      watcher = std::make_unique<TDirWatcher>(root->Dir(), [reload](const std::string&) {
+        if (reload) reload->Changed();
+      });
+    } catch (const std::exception& e) {
+      std::cerr << "vekpp: live reload and page keeping off: " << e.what() << "\n";
+      liveReload.reset();
+    }
+  }
+  TSite site(*root, *data, tagOptions, liveReload.get(), Options.Cache ? watcher.get() : nullptr);
+  std::mutex logMutex;
+  THttpLogger logger;
+  if (!Options.Quiet) {
+    logger = [&logMutex](const std::string& Line) {
+      std::lock_guard<std::mutex> lock(logMutex);
+      std::fwrite(Line.data(), 1, Line.size(), stderr);
+      std::fputc('\n', stderr);
+    };
+  }
+  std::unique_ptr<THttpServer> server;
+  try {
+    server =
+        std::make_unique<THttpServer>(Options.Bind, Options.Port, Options.Limits, site, logger);
+  } catch (const std::exception& e) {
+    std::cerr << "vekpp: " << e.what() << "\n";
+    return 2;
+  }
+  const bool v6 = Options.Bind.find(':') != std::string::npos;
+  std::cerr << "vekpp: serving " << root->Dir().string() << " on http://"
+            << (v6 ? "[" + Options.Bind + "]" : Options.Bind) << ":" << server->Port()
+            << "/ (Ctrl-C stops)" << (liveReload ? ", live reload on" : "") << std::endl;
+
+  int sig = 0;
+  while (sigwait(&stopSignals, &sig) != 0) {
+  }
+  if (liveReload) liveReload->Close();
+  server->Stop();
+  std::cerr << "vekpp: stopped" << std::endl;
+  return 0;
+}
+
+}  // namespace
+
+CLI::App* AddServeCommand(CLI::App& App, TCommandRun& Run) {
+  auto options = std::make_shared<TServeOptions>();
+  TServeOptions& o = *options;
+  THttpLimits& limits = o.Limits;
+  limits.Workers = std::max(2u, std::thread::hardware_concurrency());
+  CLI::App* command = App.add_subcommand(
+      "serve", "Serve DIR over HTTP: /path answers DIR/path.html expanded, / answers index.html");
+  command->add_option("dir", o.Dir, "Directory of the site")->required();
+  command->add_option("--data", o.Data,
+                      "Data file (.json, .yaml, .yml or .toml), read again when it changes "
+                      "(default: DIR/_data.json, .yaml or .toml, if any)");
+  command->add_option("--port", o.Port, "Port (0: any free one)")
+      ->capture_default_str()
+      ->check(CLI::Range(0, 65535));
+  command->add_option("--bind", o.Bind, "Address to listen on")->capture_default_str();
+  command->add_option("--threads", limits.Workers, "Threads that render pages")
+      ->capture_default_str()
+      ->check(CLI::Range(1, 256));
+  command->add_option("--io-threads", limits.IoThreads, "Threads that handle connections")
+      ->capture_default_str()
+      ->check(CLI::Range(1, 64));
+  command->add_option("--max-connections", limits.MaxConnections, "Connections in total")
+      ->capture_default_str()
+      ->check(CLI::Range(1, 1000000));
+  command
+      ->add_option("--max-per-client", limits.MaxPerClient,
+                   "Connections from one address (raise it behind a proxy)")
+      ->capture_default_str()
+      ->check(CLI::Range(1, 1000000));
+  command
+      ->add_option("--request-timeout", limits.RequestSeconds,
+                   "Seconds in which a whole request must arrive")
+      ->capture_default_str()
+      ->check(CLI::Range(1, 3600));
+  auto liveOn = std::make_shared<bool>(false), liveOff = std::make_shared<bool>(false);
+  command->add_flag("--live-reload,--watch", *liveOn,
+                    "Reload open pages when a file of the site changes "
+                    "(the default when bound to loopback)");
+  command->add_flag("--no-live-reload", *liveOff, "No live reload")->excludes("--live-reload");
+  auto noCache = std::make_shared<bool>(false);
+  command->add_flag("--no-cache", *noCache,
+                    "Render every page for every request (by default a rendered page is kept "
+                    "until a file of the site or the data changes)");
+  command->add_flag("--quiet", o.Quiet, "No log line per request");
+  AddRenderOptions(*command, o.Common,
+                   "A missing value, or a list where a value belongs, is an error (500)");
+  AddTemplateOptions(*command, o.Common, false);
+  Run = [options, liveOn, liveOff, noCache] {
+    if (*liveOn || *liveOff) options->LiveReload = *liveOn ? 1 : 0;
+    options->Cache = !*noCache;
+    return RunServe(*options);
+  };
+  return command;
+}

@@ -1,0 +1,58 @@
+// THttpRequest's header look-up and THttpReply's ownership of its file.
+#include "http/HttpTypes.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+
+namespace {
+
+bool SameName(const std::string& A, const std::string& B) {
+  return A.size() == B.size() && std::equal(A.begin(), A.end(), B.begin(), [](char X, char Y) {
+           return std::tolower(static_cast<unsigned char>(X)) ==
+                  std::tolower(static_cast<unsigned char>(Y));
+         });
+}
+
+}  // namespace
+
+const std::string* THttpRequest::Header(const std::string& Name) const {
+  for (const auto& h : Headers) {
+    if (SameName(h.first, Name)) return &h.second;
+  }
+  return nullptr;
+}
+
+THttpReply::THttpReply(THttpReply&& Other) noexcept {
+  *this = std::move(Other);
+}
+
+THttpReply& THttpReply::operator=(THttpReply&& Other) noexcept {
+  if (this != &Other) {
+    if (Fd >= 0) close(Fd);
+    Status = Other.Status;
+    Headers = std::move(Other.Headers);
+    Body = std::move(Other.Body);
+    SharedBody = std::move(Other.SharedBody);
+    Fd = Other.Fd;
+    Other.Fd = -1;
+    FileSize = Other.FileSize;
+    Parts = std::move(Other.Parts);
+    PartType = std::move(Other.PartType);
+    Events = std::move(Other.Events);
+  }
+  return *this;
+}
+
+THttpReply::~THttpReply() {
+  if (Fd >= 0) close(Fd);
+}
+
+uint64_t THttpReply::BodySize() const {
+  if (SharedBody) return SharedBody->size();
+  if (Fd < 0) return Body.size();
+  uint64_t n = 0;
+  for (const auto& p : Parts) n += p.Length;
+  return n;
+}

@@ -1,0 +1,14 @@
+// Internal to the HTTP core: an answer as a libmicrohttpd response (a
+// memory buffer, a file descriptor, multipart ranges, an event stream).
+#pragma once
+
+#include <microhttpd.h>
+
+#include <cstdint>
+
+#include "http/HttpTypes.h"
+
+/// The response that sends Reply on Connection, with Reply's headers; the
+/// response takes over Reply's body, file and event stream. Sets Sent to
+/// the bytes of the body as sent. Null when libmicrohttpd cannot make one.
+MHD_Response* VekMhdResponse(MHD_Connection* Connection, THttpReply& Reply, uint64_t& Sent);

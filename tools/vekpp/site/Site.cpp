@@ -1,0 +1,257 @@
+// TSite: request paths checked part by part, then answered from the site.
+#include "site/Site.h"
+
+#include <sys/stat.h>
+
+#include "base/Messages.h"
+#include "http/RequestTarget.h"
+#include "http/StaticFiles.h"
+#include "http/Validators.h"
+#include "site/PageRender.h"
+#include "site/SiteNames.h"
+
+namespace {
+
+const char* StatusText(int Status) {
+  switch (Status) {
+    case 301:
+      return "Moved Permanently";
+    case 400:
+      return "Bad Request";
+    case 403:
+      return "Forbidden";
+    case 404:
+      return "Not Found";
+    case 405:
+      return "Method Not Allowed";
+    case 413:
+      return "Content Too Large";
+    case 415:
+      return "Unsupported Media Type";
+    case 416:
+      return "Range Not Satisfiable";
+    case 431:
+      return "Request Header Fields Too Large";
+    case 500:
+      return "Internal Server Error";
+    case 503:
+      return "Service Unavailable";
+    default:
+      return Status < 500 ? "Client Error" : "Server Error";
+  }
+}
+
+bool EndsWith(const std::string& S, const std::string& Tail) {
+  return S.size() >= Tail.size() && S.compare(S.size() - Tail.size(), Tail.size(), Tail) == 0;
+}
+
+}  // namespace
+
+TSite::TSite(const TVekTemplateRoot& Root, TSiteData& Data, const TVekStdTagsOptions& Options,
+             TLiveReload* LiveReload, const TDirWatcher* Watcher)
+    : FRoot(Root), FData(Data), FOptions(Options), FLiveReload(LiveReload), FWatcher(Watcher) {}
+
+TSite::TRoute TSite::Route(const std::string& Target) {
+  // The generation is read before the files are: a change while they are
+  // read makes the route one of an older generation.
+  uint64_t generation = 0;
+  if (!Settled(generation)) return FindRoute(Target);
+  TRoute route;
+  if (FRoutes.Find(Target, generation, nullptr, route)) return route;
+  route = FindRoute(Target);
+  FRoutes.Store(Target, generation, nullptr, route,
+                Target.size() + route.Name.size() + route.File.Name.size() +
+                    route.File.Path.native().size() + 128);
+  return route;
+}
+
+TSite::TRoute TSite::FindRoute(const std::string& Target) const {
+  TRoute route;
+  std::string path;
+  if (!VekDecodeTarget(Target, path)) return route.Status = 400, route;
+  if (FLiveReload && path == TLiveReload::kPath) return route.Kind = TRoute::rkEvents, route;
+  std::string& name = route.Name;
+  switch (VekSiteName(path, name)) {
+    case TSiteNameAnswer::Parent:
+      return route.Status = 403, route;
+    case TSiteNameAnswer::Private:
+      return route.Status = 404, route;
+    case TSiteNameAnswer::Public:
+      break;
+  }
+  try {
+    if (name.empty() || path.back() == '/') {
+      name = name.empty() ? "index.html" : name + "/index.html";
+      return route.Kind = TRoute::rkPage, route;
+    }
+    if (EndsWith(name, ".html")) return route.Kind = TRoute::rkPage, route;
+    try {
+      FRoot.Locate("", name + ".html");
+      name += ".html";
+      return route.Kind = TRoute::rkPage, route;
+    } catch (const EVekPathError& e) {
+      if (e.Kind() != EVekPathError::pkNotFound) throw;
+    }
+    try {
+      route.File = FRoot.Locate("", name);
+      return route.Kind = TRoute::rkFile, route;
+    } catch (const EVekPathError& e) {
+      std::error_code ec;
+      if (e.Kind() == EVekPathError::pkNotAFile &&
+          std::filesystem::is_directory(FRoot.Dir() / name, ec)) {
+        // Built from the checked name: "//docs" leads to "/docs/", never
+        // to the host "docs".
+        route.Name = "/" + VekPercentEncode(name) + "/";
+        return route.Kind = TRoute::rkRedirect, route;
+      }
+      throw;
+    }
+  } catch (const EVekPathError& e) {
+    route.Status = e.Kind() == EVekPathError::pkOutside   ? 403
+                   : e.Kind() == EVekPathError::pkInvalid ? 400
+                                                          : 404;
+  }
+  return route;
+}
+
+bool TSite::HasCustom404() const {
+  struct stat st {};
+  return stat((FRoot.Dir() / "_404.html").c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool TSite::Quick(const THttpRequest& Request, THttpReply& Reply) {
+  const TRoute route = Route(Request.Target);
+  switch (route.Kind) {
+    case TRoute::rkPage: {
+      uint64_t generation = 0;
+      if (!Settled(generation)) return false;
+      TKeptPage kept;
+      try {
+        if (!FPages.Find(route.Name, generation, FData.Get(), kept)) return false;
+      } catch (const std::exception&) {
+        return false;  // the data cannot be read: the worker answers 500
+      }
+      SendPage(kept, Request, Reply);
+      return true;
+    }
+    case TRoute::rkEvents:
+      Reply.Events = FLiveReload->Stream();
+      Reply.AddHeader("Content-Type", "text/event-stream");
+      Reply.AddHeader("Cache-Control", "no-cache");
+      return true;
+    case TRoute::rkRedirect:
+      Reply.Status = 301;
+      Reply.AddHeader("Location", route.Name);
+      ErrorPage(301, "", Reply);
+      return true;
+    case TRoute::rkFile: {
+      const int status = VekFileReply(route.File.Path, route.File.Name, Request, Reply);
+      if (status == 404 && HasCustom404()) return false;
+      if (status) ErrorPage(status, "", Reply);
+      return true;
+    }
+    case TRoute::rkError:
+      if (route.Status == 404 && HasCustom404()) return false;
+      ErrorPage(route.Status, "", Reply);
+      return true;
+  }
+  return true;
+}
+
+void TSite::Slow(const THttpRequest& Request, THttpReply& Reply) {
+  const TRoute route = Route(Request.Target);
+  if (route.Kind == TRoute::rkPage) return Page(route.Name, Request, Reply);
+  if (route.Kind == TRoute::rkError && route.Status != 404)
+    return ErrorPage(route.Status, "", Reply);
+  if (route.Kind == TRoute::rkFile) {
+    // Found while routing, gone by now, or not a regular file.
+    const int status = VekFileReply(route.File.Path, route.File.Name, Request, Reply);
+    if (status != 404) {
+      if (status) ErrorPage(status, "", Reply);
+      return;
+    }
+    Reply = THttpReply();
+  }
+  if (route.Kind == TRoute::rkRedirect || route.Kind == TRoute::rkEvents) {
+    if (!Quick(Request, Reply)) NotFound(Reply);
+    return;
+  }
+  NotFound(Reply);
+}
+
+void TSite::Page(const std::string& Name, const THttpRequest& Request, THttpReply& Reply) {
+  uint64_t generation = 0;
+  const bool settled = Settled(generation);
+  std::shared_ptr<const TVekData> data;
+  std::string page;
+  try {
+    data = FData.Get();
+    page = VekRenderPage(FRoot, data, FOptions, Name);
+  } catch (const EVekPathError& e) {
+    switch (e.Kind()) {
+      case EVekPathError::pkOutside:
+        return ErrorPage(403, "", Reply);
+      case EVekPathError::pkInvalid:
+        return ErrorPage(400, "", Reply);
+      default:
+        return NotFound(Reply);
+    }
+  } catch (const std::exception& e) {
+    // A fault of the template or its data: shown to whoever runs the
+    // server, which by default is only this machine.
+    return ErrorPage(500, WithFlags(e.what()), Reply);
+  }
+  if (FLiveReload) page = FLiveReload->Inject(std::move(page));
+  TKeptPage kept;
+  kept.ETag = VekContentETag(page);
+  kept.Body = std::make_shared<const std::string>(std::move(page));
+  if (settled) FPages.Store(Name, generation, data, kept, kept.Body->size() + Name.size() + 64);
+  SendPage(kept, Request, Reply);
+}
+
+void TSite::SendPage(const TKeptPage& Page, const THttpRequest& Request, THttpReply& Reply) {
+  Reply.AddHeader("ETag", Page.ETag);
+  Reply.AddHeader("Cache-Control", "no-cache");
+  if (VekNotModified(Request, Page.ETag, -1)) {
+    Reply.Status = 304;
+    return;
+  }
+  Reply.Status = 200;
+  Reply.AddHeader("Content-Type", "text/html; charset=utf-8");
+  Reply.SharedBody = Page.Body;
+}
+
+void TSite::NotFound(THttpReply& Reply) {
+  if (HasCustom404()) {
+    try {
+      std::string page = VekRenderPage(FRoot, FData.Get(), FOptions, "_404.html");
+      if (FLiveReload) page = FLiveReload->Inject(std::move(page));
+      Reply.Status = 404;
+      Reply.AddHeader("Content-Type", "text/html; charset=utf-8");
+      Reply.AddHeader("Cache-Control", "no-cache");
+      Reply.Body = std::move(page);
+      return;
+    } catch (const std::exception& e) {
+      return ErrorPage(500, WithFlags(e.what()), Reply);
+    }
+  }
+  ErrorPage(404, "", Reply);
+}
+
+void TSite::Error(int Status, THttpReply& Reply) {
+  if (Status == 405) Reply.AddHeader("Allow", "GET, HEAD");
+  ErrorPage(Status, "", Reply);
+}
+
+void TSite::ErrorPage(int Status, const std::string& Detail, THttpReply& Reply) {
+  if (Reply.Fd >= 0) {
+    Reply = THttpReply();
+  }
+  const std::string title = std::to_string(Status) + " " + StatusText(Status);
+  Reply.Status = Status;
+  Reply.Body = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>" + title +
+               "</title></head>\n<body><h1>" + title + "</h1>\n";
+  if (!Detail.empty()) Reply.Body += "<pre>" + VekHtmlEscape(Detail) + "</pre>\n";
+  Reply.Body += "</body></html>\n";
+  Reply.AddHeader("Content-Type", "text/html; charset=utf-8");
+}

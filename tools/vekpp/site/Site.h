@@ -1,0 +1,70 @@
+// What vekpp serve answers for a site directory: the request path checked
+// and mapped to a page, a file, a redirect or an error page.
+//
+// GET /path answers the template DIR/path.html expanded with the standard
+// tags (/ and /dir/ answer index.html), any other file under DIR as it is.
+// Names that begin with "." or "_" (partials, data, hidden files) are never
+// served; DIR/_404.html, when there is one, is the page of every 404.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "VekStdTags.h"
+#include "http/HttpTypes.h"
+#include "http/LiveReload.h"
+#include "site/DirWatcher.h"
+#include "site/SiteCache.h"
+#include "site/SiteData.h"
+
+class TSite : public THttpHandler {
+ public:
+  /// Root, Data, LiveReload (null for none) and Watcher are not owned and
+  /// must outlive the site. With a Watcher of Root that sees every change,
+  /// routes and rendered pages are kept while no file of the site changes
+  /// (and the data stays the same); with none, every page is rendered for
+  /// every request.
+  TSite(const TVekTemplateRoot& Root, TSiteData& Data, const TVekStdTagsOptions& Options,
+        TLiveReload* LiveReload, const TDirWatcher* Watcher);
+
+  bool Quick(const THttpRequest& Request, THttpReply& Reply) override;
+  void Slow(const THttpRequest& Request, THttpReply& Reply) override;
+  void Error(int Status, THttpReply& Reply) override;
+
+ private:
+  // Where a request leads.
+  struct TRoute {
+    enum TKind { rkError, rkPage, rkFile, rkRedirect, rkEvents } Kind = rkError;
+    int Status = 0;
+    std::string Name;  // the checked name inside the site
+    TVekTemplateFile File;
+  };
+  // A rendered page, kept.
+  struct TKeptPage {
+    std::shared_ptr<const std::string> Body;
+    std::string ETag;
+  };
+
+  TRoute Route(const std::string& Target);
+  TRoute FindRoute(const std::string& Target) const;
+  // True, with the generation of the site's files, when kept routes and
+  // pages may be used and kept.
+  bool Settled(uint64_t& Generation) const {
+    return FWatcher && FWatcher->Complete() && FWatcher->Settled(Generation);
+  }
+  void Page(const std::string& Name, const THttpRequest& Request, THttpReply& Reply);
+  void SendPage(const TKeptPage& Page, const THttpRequest& Request, THttpReply& Reply);
+  // The error page of Status, with Detail shown when not empty; the
+  // headers already in Reply are kept.
+  void ErrorPage(int Status, const std::string& Detail, THttpReply& Reply);
+  void NotFound(THttpReply& Reply);
+  bool HasCustom404() const;
+
+  const TVekTemplateRoot& FRoot;
+  TSiteData& FData;
+  TVekStdTagsOptions FOptions;
+  TLiveReload* FLiveReload;
+  const TDirWatcher* FWatcher;
+  TSiteCache<TRoute> FRoutes{10000, 8 << 20};
+  TSiteCache<TKeptPage> FPages{10000, 64 << 20};
+};
