@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 
+#include "TempDir.h"
 #include "VekStdTags.h"
 
 namespace fs = std::filesystem;
@@ -40,18 +41,11 @@ std::string Repeat(const std::string& S, int N) {
 }
 
 struct TempRoot {
-  TempRoot() {
-    char tmpl[] = "/tmp/vek-limits-XXXXXX";
-    dir = mkdtemp(tmpl);
-  }
-  ~TempRoot() {
-    std::error_code ec;
-    fs::remove_all(dir, ec);
-  }
   void Write(const std::string& Name, const std::string& Text) const {
     std::ofstream(dir / Name, std::ios::binary) << Text;
   }
-  fs::path dir;
+  TTempDir temp{"vek-limits-"};
+  fs::path dir = temp.Path();
 };
 
 struct Outcome {
@@ -133,7 +127,7 @@ TEST(StdTagsLimits, ReportedFaultsEndCleanly) {
        Repeat("<#if a#>", 6000) + "z" + Repeat("<#/if#>", 6000),
        {},
        "",
-       "page.html:1:2049: pairs nested deeper than 256 (the limit --max-depth)"},
+       "page.html:1:2049: pairs nested deeper than 256 (the limit MaxDepth)"},
       {"6000 levels allowed", Repeat("<#if a#>", 6000) + "z" + Repeat("<#/if#>", 6000), deep, "z",
        ""},
       {"100000 levels",
@@ -155,12 +149,12 @@ TEST(StdTagsLimits, ReportedFaultsEndCleanly) {
        "<#include file=f2.html#>",
        {},
        "",
-       "more than 10000 includes in one page (the limit --max-includes) (included from f"},
+       "more than 10000 includes in one page (the limit MaxIncludes) (included from f"},
       {"include fan-out, by the output", "<#include file=f2.html#>", With([](auto& o) {
          o.MaxIncludes = 1LL << 40;
          o.MaxOutput = 1 << 20;
        }),
-       "", "bytes (the limit --max-output) (included from"},
+       "", "bytes (the limit MaxOutput) (included from"},
       {"include fan-out, by the depth", "<#include file=f0.html#>",
        With([](auto& o) { o.MaxDepth = 5; }), "",
        "f4.html:1:1: pairs and includes nested deeper than 5"},

@@ -76,7 +76,7 @@ int RunRender(const TRenderOptions& Options) {
     TVekStdTags tags(&producer, *root, data, TagOptions(Common));
     page = tags.RenderText(text, file.Name);
   } catch (const std::exception& e) {
-    std::cerr << "vekpp: " << e.what() << "\n";
+    std::cerr << "vekpp: " << WithFlags(e.what()) << "\n";
     return 1;
   }
   // Written only once the whole page is there: a failure leaves no half page.
