@@ -192,11 +192,10 @@ void TParser::EachTarget(int Node, const TToken& Token) {
     return;
   }
   TDetails& d = DetailsFor(Node);
-  d.Range = true;
+  d.Range.resize(2);
   const std::string sides[2] = {w.substr(0, dots), w.substr(dots + 2)};
-  TCondOp* ends[2] = {&d.From, &d.To};
   for (int i = 0; i < 2; ++i) {
-    TCondOp& op = *ends[i];
+    TCondOp& op = d.Range[static_cast<size_t>(i)];
     if (WordLiteral(sides[i], op.Literal)) {
       op.Kind = TCondOp::OpLiteral;
       if (!op.Literal.is_number_integer()) {

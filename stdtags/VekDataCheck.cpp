@@ -59,6 +59,7 @@ std::vector<TVekTemplateIssue> VekCheckDataNames(const AnsiString& Text, const A
                                                  const TVekStdTagsOptions& Options) {
   TVekStdTagsOptions options = Options;
   options.Lenient = true;  // a faulty template is told by the template check
+  if (!vekstd::TooLarge(Text.size(), options.MaxTemplateSize).empty()) return {};
   const vekstd::TResolver resolver(Root, options);
   const auto top = vekstd::ParseTemplate(Text, Name, options.TagBeg, options.TagEnd);
   std::vector<TVekTemplateIssue> issues;
@@ -93,9 +94,9 @@ std::vector<TVekTemplateIssue> VekCheckDataNames(const AnsiString& Text, const A
     if (n.Kind == vekstd::TNodeKind::Value && !vekstd::HasDefault(d.Mods)) {
       names.push_back(n.Path);
     } else if (n.Kind == vekstd::TNodeKind::Each) {
-      if (!d.Range) names.push_back(n.Path);
-      for (const auto* end : {&d.From, &d.To}) {
-        if (d.Range && end->Kind == vekstd::TCondOp::OpPath) names.push_back(end->Path);
+      if (d.Range.empty()) names.push_back(n.Path);
+      for (const auto& end : d.Range) {
+        if (end.Kind == vekstd::TCondOp::OpPath) names.push_back(end.Path);
       }
     }
     for (const auto& op : d.Cond) {
@@ -122,7 +123,7 @@ std::vector<TVekTemplateIssue> VekCheckDataNames(const AnsiString& Text, const A
         issues.push_back(std::move(issue));
       }
     }
-    if (n.Kind == vekstd::TNodeKind::Each && n.Close >= 0 && !d.Range) {
+    if (n.Kind == vekstd::TNodeKind::Each && n.Close >= 0 && d.Range.empty()) {
       TScopeSet elements;
       for (const json* v : values) {
         if (!v->is_array() && !v->is_object()) continue;

@@ -95,9 +95,16 @@ std::vector<TVekTemplateIssue> VekCheckTemplate(const AnsiString& Text, const An
                                                 const TVekStdTagsOptions& Options) {
   TVekStdTagsOptions options = Options;
   options.Lenient = false;  // check finds what a render refuses
+  if (const std::string fault = vekstd::TooLarge(Text.size(), options.MaxTemplateSize);
+      !fault.empty()) {
+    TVekTemplateIssue issue;
+    issue.Line = issue.Column = 1;
+    issue.Message = fault;
+    return {issue};
+  }
   const auto t = vekstd::ParseTemplate(Text, Name, options.TagBeg, options.TagEnd);
   std::vector<std::pair<int, TVekTemplateIssue>> found;  // by offset
-  std::set<std::pair<int, std::string>> told;  // what the resolver found, told once
+  std::set<std::pair<int, std::string>> told;            // what the resolver found, told once
   auto add = [&](int Offset, const std::string& Message, bool Warning) {
     TVekTemplateIssue issue;
     const EVekTemplateError::TPlace place = t->Place(Offset);
@@ -109,6 +116,14 @@ std::vector<TVekTemplateIssue> VekCheckTemplate(const AnsiString& Text, const An
   };
   for (const auto& e : t->Errors) add(e.Offset, e.Message, false);
   for (const auto& w : t->Warnings) add(w.Offset, w.Message, true);
+  // Past the cap, the count of the rest, after the last one listed.
+  if (t->ErrorCount > t->Errors.size()) {
+    add(t->Errors.back().Offset,
+        "and " + std::to_string(t->ErrorCount - t->Errors.size()) +
+            " more errors after these (the first " + std::to_string(t->Errors.size()) +
+            " are listed)",
+        false);
+  }
   if (const vekstd::TRefusal deep = vekstd::TooDeep(t, options.MaxDepth))
     add(deep.Offset, deep.Message, false);
   if (Root) {
