@@ -101,6 +101,11 @@ TResolved TResolver::Resolve(const TTemplate& From, const TNode& N,
   }
   if (const TRefusal refused = Refusal(r.Template)) {
     r.Fault = kind + refused.Error().what();
+  } else if (include && r.Template->Extends >= 0 && r.Template->StartState != THtmlState()) {
+    // Its layout is read from element text, as a page's is.
+    r.Fault = "include: " + r.File.Name +
+              " extends a layout: it is included only where element text stands, not in " +
+              r.Template->StartState.Describe();
   } else if (include && !FOptions.Lenient && r.Template->EndState != r.Template->StartState) {
     r.Fault = "include: " + r.File.Name + " begins in " + r.Template->StartState.Describe() +
               " and ends in " + r.Template->EndState.Describe() +

@@ -163,6 +163,21 @@ std::vector<TVekTemplateIssue> VekCheckTemplate(const AnsiString& Text, const An
         add(ext.Begin, std::string("extends: ") + chain.Fault.Error().what(), false);
       } else {
         for (const auto& e : chain.Templates.front()->Errors) add(e.Offset, e.Message, false);
+        // The layouts' includes, with the page and its layouts open: a layout
+        // that includes its page is a cycle.
+        std::vector<TOpenTemplate> open;
+        for (size_t i = 0; i < chain.Templates.size(); ++i)
+          open.push_back({chain.Templates[i]->Name, chain.Paths[i]});
+        for (size_t i = 1; i < chain.Templates.size(); ++i) {
+          const TTemplate& layout = *chain.Templates[i];
+          for (const auto& n : layout.Nodes) {
+            if (n.Kind != TNodeKind::Include || n.Path.empty()) continue;
+            const std::string fault =
+                IncludeFault(resolver, layout, n, open, options.MaxIncludeDepth, seen);
+            if (!fault.empty())
+              add(ext.Begin, "extends: " + layout.Where(n.Begin) + ": " + fault, false);
+          }
+        }
       }
     }
   }

@@ -404,6 +404,38 @@ TEST(StdTagsLanguage, Layouts) {
   EXPECT_EQ(issues[1].rfind("2:7: warning: <#n#> stands outside any block", 0), 0u) << issues[1];
 }
 
+// An included template that extends a layout renders the layout with its
+// blocks; a layout that includes the page extending it is a cycle, found by
+// render and check.
+TEST(StdTagsLanguage, IncludedTemplatesRenderTheirLayouts) {
+  TempSite site;
+  site.Write("_l.html", "L[<#block b#>L<#/block#>]");
+  site.Write("child.html", "<#extends file=\"_l.html\"#><#block b#>child<#/block#>");
+  site.Write("_s.html", "S[<#block b#>s<#/block#>]");
+  site.Write("super.html", "<#extends file=\"_s.html\"#><#block b#><#super#>+<#title#><#/block#>");
+  site.Write("_c.html", "<#block b#><#/block#><#include file=\"cycle.html\"#>");
+  site.Write("cycle.html", "<#extends file=\"_c.html\"#><#block b#>x<#super#><#/block#>");
+  Expect(
+      {
+          {"before <#include file=\"child.html\"#> after", "before L[child] after"},
+          {"<#each tags#><#include file=\"super.html\"#><#/each#>",
+           "S[s+Tom &amp; Jerry &lt;3]S[s+Tom &amp; Jerry &lt;3]"},
+          {"<p title=\"<#include file=\"child.html\"#>\">",
+           "error: page.html:1:11: include: child.html extends a layout"},
+      },
+      &site);
+  const std::string error = Render("<#include file=\"cycle.html\"#>", kData, false, &site);
+  EXPECT_NE(error.find("include cycle: page.html -> cycle.html -> _c.html -> cycle.html"),
+            std::string::npos)
+      << error;
+  TVekTemplateRoot root(site.Dir());
+  const auto issues = VekCheckTemplate("<#extends file=\"_c.html\"#>", "cycle.html", &root);
+  ASSERT_EQ(issues.size(), 1u);
+  EXPECT_NE(issues[0].Message.find("include cycle: cycle.html -> _c.html -> cycle.html"),
+            std::string::npos)
+      << issues[0].Message;
+}
+
 // Random templates over the language's tokens: each renders or is refused
 // with its place, and check finds what render refuses.
 TEST(StdTagsLanguage, CheckFindsWhatRenderRefuses) {
