@@ -67,6 +67,7 @@ void TVekStdTags::TRenderer::Each(const TNode& N) {
   frame.PushedScope = true;
   vekstd::TScope scope{nullptr, 0, 0, nullptr, json()};
   const vekstd::TDetails& d = Current().T->DetailsOf(N);
+  if (!d.LoopName.empty()) scope.Name = &d.LoopName;
   if (!d.Range.empty()) {
     const long long from = Bound(d.Range[0]), last = Bound(d.Range[1]);
     if (last >= from) {

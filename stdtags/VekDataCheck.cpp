@@ -15,7 +15,11 @@ namespace {
 
 const size_t kMaxElements = 1000;  // elements of one list looked into
 
-using TScopeSet = std::vector<const json*>;
+// The values a scope may hold; a named loop's are found by its name alone.
+struct TScopeSet : std::vector<const json*> {
+  using std::vector<const json*>::vector;
+  std::string Name;
+};
 
 // Every value Path may stand for, looked up from the innermost scope set out.
 TScopeSet Resolve(const std::vector<TScopeSet>& Scopes, const std::string& Path) {
@@ -24,6 +28,10 @@ TScopeSet Resolve(const std::vector<TScopeSet>& Scopes, const std::string& Path)
   const std::string first = Path.substr(0, dot);
   TScopeSet found;
   for (auto it = Scopes.rbegin(); it != Scopes.rend() && found.empty(); ++it) {
+    if (!it->Name.empty()) {
+      if (it->Name == first) found.insert(found.end(), it->begin(), it->end());
+      continue;
+    }
     for (const json* v : *it) {
       if (const json* hit = vekstd::DataStep(v, first)) found.push_back(hit);
     }
@@ -135,6 +143,7 @@ std::vector<TVekTemplateIssue> VekCheckDataNames(const AnsiString& Text, const A
       if (elements.empty()) {
         f.Pos = static_cast<size_t>(n.Close) + 1;
       } else {
+        elements.Name = d.LoopName;
         scopes.push_back(std::move(elements));
         f.Closes.push_back(n.Close);
       }

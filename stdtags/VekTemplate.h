@@ -72,6 +72,8 @@ struct TDetails {
   std::vector<TModStep> Mods;  ///< a value's modifiers, in order
   /// An each over FROM..TO: its two ends, literals or paths; else empty.
   std::vector<TCondOp> Range;
+  /// A named loop (each NAME in ...): the element's name; else empty.
+  std::string LoopName;
 };
 
 /// A finding, at a byte offset of the text (or of the text of the template
