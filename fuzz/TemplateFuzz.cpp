@@ -82,7 +82,10 @@ const char* const kTokens[] = {"<#if a#>",
                                "<#if#>",
                                "<#each#>",
                                "<#x.y.z#>",
-                               "<#each o#><#@key#>=<#.#><#/each#>"};
+                               "<#each o#><#@key#>=<#.#><#/each#>",
+                               "<#each e in x#>",
+                               "<#e#>",
+                               "<#each e in o#><#e.k#>"};
 const size_t kTokenCount = sizeof kTokens / sizeof *kTokens;
 // Tokens of which a template may consist for the comparison with the producer.
 const std::vector<std::string> kPlainTokens = {

@@ -67,8 +67,9 @@ void TVekStdTags::TRenderer::Each(const TNode& N) {
   frame.PushedScope = true;
   vekstd::TScope scope{nullptr, 0, 0, nullptr, json()};
   const vekstd::TDetails& d = Current().T->DetailsOf(N);
-  if (d.Range) {
-    const long long from = Bound(d.From), last = Bound(d.To);
+  if (!d.LoopName.empty()) scope.Name = &d.LoopName;
+  if (!d.Range.empty()) {
+    const long long from = Bound(d.Range[0]), last = Bound(d.Range[1]);
     if (last >= from) {
       if (static_cast<long double>(last) - static_cast<long double>(from) >= kMaxRange)
         Fail("a range of more than " + std::to_string(kMaxRange) + " numbers");

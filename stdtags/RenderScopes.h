@@ -18,8 +18,9 @@ struct TScope {
   const TVekData* Value = nullptr;
   long long Index = -1;  ///< position within the list of an each, -1 for other scopes
   long long Count = 0;
-  const std::string* Key = nullptr;  ///< the member's name, when an each walks an object
-  TVekData Own;                      ///< the number of a range
+  const std::string* Key = nullptr;   ///< the member's name, when an each walks an object
+  TVekData Own;                       ///< the number of a range
+  const std::string* Name = nullptr;  ///< a named loop's element name: found by it alone
 };
 
 /// The loop position Name (@index, @number, @count, @first, @last, @key) of
@@ -61,7 +62,11 @@ inline const TVekData* TScopes::Lookup(const std::string& Path, TVekData& Scratc
   if (first.empty()) return nullptr;
   const TVekData* v = nullptr;
   for (auto it = FScopes.rbegin(); it != FScopes.rend() && !v; ++it) {
-    if (it->Value->is_object()) v = DataStep(it->Value, first);
+    if (it->Name) {
+      if (*it->Name == first) v = it->Value;
+    } else if (it->Value->is_object()) {
+      v = DataStep(it->Value, first);
+    }
   }
   size_t start = dot;
   while (v && start != std::string::npos) {

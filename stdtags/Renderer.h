@@ -6,6 +6,7 @@
 // Internal to the standard tags.
 #pragma once
 
+#include <deque>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -28,6 +29,13 @@ class TVekStdTags::TRenderer {
   using TNode = vekstd::TNode;
   using TTemplate = vekstd::TTemplate;
 
+  /// A template and the layouts it extends, outermost last (the page's, or
+  /// an included template's).
+  struct TChain {
+    std::vector<std::shared_ptr<const TTemplate>> Templates;
+    std::vector<std::filesystem::path> Paths;
+  };
+
   /// What a frame walks element by element, if anything.
   enum class TLoop : uint8_t { None, Elements, Range };
 
@@ -49,6 +57,7 @@ class TVekStdTags::TRenderer {
     int Level = -1;  // the layout chain's template this walks, -1 for an include
     int Block = -1;  // the block node whose definition this walks, or -1
     int BlockLevel = -1;
+    const TChain* Chain = nullptr;  // the layout chain Level counts in
   };
 
   const TFrame& Current() const { return FFrames.back(); }
@@ -76,7 +85,8 @@ class TVekStdTags::TRenderer {
   void Condition(const TNode& N);
 
   // Includes and layouts (RenderLayouts.cpp).
-  void Layouts();
+  const TChain& Layouts(std::shared_ptr<const TTemplate> T, const std::filesystem::path& Path);
+  std::vector<vekstd::TOpenTemplate> OpenTemplates() const;
   void Block(const TNode& N);
   void Super();
   void Definition(int Level, int Def);
@@ -88,8 +98,7 @@ class TVekStdTags::TRenderer {
   std::vector<TFrame> FFrames;
   vekstd::TScopes FScopes;
   // The template rendered and the layouts it extends, outermost last.
-  std::vector<std::shared_ptr<const TTemplate>> FChain;
-  std::vector<std::filesystem::path> FChainPaths;
+  std::deque<TChain> FChains;  // a deque: frames point at their chain
   AnsiString FOut;
   const TNode* FAt = nullptr;           // the node being rendered, for messages
   vekstd::TModResult FModified;         // a value's modifiers' work, its buffers reused

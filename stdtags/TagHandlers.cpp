@@ -37,7 +37,21 @@ bool TParser::OneName(const TTagRead& R, const std::string& Example) {
 
 void TParser::OnEach(TTagRead& R) {
   OpenPair(R, TNodeKind::Each);
-  if (OneName(R, Tag("each items") + " or " + Tag("each 1..10"))) EachTarget(R.Node, R.Tokens[1]);
+  // A named loop: each NAME in TARGET.
+  const auto& t = R.Tokens;
+  if (!R.Syntax && R.Plain && t.size() == 4 && t[1].Kind == TToken::Word &&
+      t[2].Kind == TToken::Word && t[2].Text == "in" && t[3].Kind == TToken::Word) {
+    const std::string& name = t[1].Text;
+    if (name.find_first_of(".[]@") != std::string::npos || NormalizePath(name) != name) {
+      TagError(R.Node, t[1].Offset, "\"" + name + "\" is no name for a loop's element");
+      return;
+    }
+    DetailsFor(R.Node).LoopName = name;
+    EachTarget(R.Node, t[3]);
+    return;
+  }
+  if (OneName(R, Tag("each items") + ", " + Tag("each item in items") + " or " + Tag("each 1..10")))
+    EachTarget(R.Node, R.Tokens[1]);
 }
 
 void TParser::OnIf(TTagRead& R) {
@@ -192,11 +206,10 @@ void TParser::EachTarget(int Node, const TToken& Token) {
     return;
   }
   TDetails& d = DetailsFor(Node);
-  d.Range = true;
+  d.Range.resize(2);
   const std::string sides[2] = {w.substr(0, dots), w.substr(dots + 2)};
-  TCondOp* ends[2] = {&d.From, &d.To};
   for (int i = 0; i < 2; ++i) {
-    TCondOp& op = *ends[i];
+    TCondOp& op = d.Range[static_cast<size_t>(i)];
     if (WordLiteral(sides[i], op.Literal)) {
       op.Kind = TCondOp::OpLiteral;
       if (!op.Literal.is_number_integer()) {

@@ -64,7 +64,7 @@ TParser::TParser(TTemplate& T, const AnsiString& Beg, const AnsiString& End)
 }
 
 void TParser::Run() {
-  for (auto& f : EncodingFindings(T.Text)) T.Errors.push_back(std::move(f));
+  for (auto& f : EncodingFindings(T.Text)) T.AddError(f.Offset, std::move(f.Message));
   if (!FBeg.empty() && !FEnd.empty()) Scan();
   std::sort(T.Blocks.begin(), T.Blocks.end());
 }
@@ -164,11 +164,11 @@ void TParser::OnTag(int Begin, int End, const AnsiString& Text) {
   r.Node = AddNode(TNodeKind::Ignored, Begin, End);
   r.Begin = Begin;
   TNode& n = Node(r.Node);
-  const size_t errorsBefore = T.Errors.size();
-  const bool nested = Text.find(FBeg) != AnsiString::npos;
-  if (nested) {
+  // A tag holding a further opening delimiter: only that finding is told.
+  if (Text.find(FBeg) != AnsiString::npos) {
     Error(Begin, "this tag holds a further \"" + FBeg +
                      "\": the tag before it probably lacks its \"" + FEnd + "\"");
+    FMuted = true;
   }
   // Trim markers: a '-' right after the opening or before the closing
   // delimiter.
@@ -211,8 +211,7 @@ void TParser::OnTag(int Begin, int End, const AnsiString& Text) {
   } else {
     OnOther(r);
   }
-  // A tag holding a further opening delimiter: only that finding is told.
-  if (nested && T.Errors.size() > errorsBefore + 1) T.Errors.resize(errorsBefore + 1);
+  FMuted = false;
 }
 
 // Appends the else tags of one level to those of another.

@@ -59,7 +59,9 @@ class TParser {
   TNode& Node(int I) { return T.Nodes[static_cast<size_t>(I)]; }
   std::string Tag(const std::string& Inner) const { return FBeg + Inner + FEnd; }
   std::string RawText(int Begin, int End) const;
-  void Error(int Offset, const std::string& Message) { T.Errors.push_back({Offset, Message}); }
+  void Error(int Offset, std::string Message) {
+    if (!FMuted) T.AddError(Offset, std::move(Message));
+  }
   // A syntax fault within a tag, at the byte Offset of its inner text.
   void TagError(int Node, int RawOffset, const std::string& Message);
   TDetails& DetailsFor(int Node);
@@ -88,6 +90,7 @@ class TParser {
   std::set<std::string> FBlockNames;  // of the blocks defined
   int FOpenBlocks = 0;
   bool FSawTag = false;  // a tag before which extends may no longer stand
+  bool FMuted = false;   // the tag holds a further opening delimiter: told once
   int FTopElseHead = -1, FTopElseTail = -1;
 };
 

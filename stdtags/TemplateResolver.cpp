@@ -27,18 +27,31 @@ EVekTemplateError TRefusal::Error(std::vector<EVekTemplateError::TPlace> Include
 TResolver::TResolver(const TVekTemplateRoot& Root, const TVekStdTagsOptions& Options)
     : FRoot(Root), FOptions(Options) {}
 
+std::string TooLarge(unsigned long long Size, long long Max) {
+  if (Max < 0 || Size <= static_cast<unsigned long long>(Max)) return "";
+  return "the template is " + std::to_string(Size) + " bytes, more than " + std::to_string(Max) +
+         TheLimit("MaxTemplateSize");
+}
+
 std::shared_ptr<const TTemplate> TResolver::Get(const TVekTemplateFile& File,
                                                 const THtmlState& State) const {
+  // Judged by the file's size before it is read.
+  if (const std::string fault = TooLarge(FRoot.Stamp(File).Size, FOptions.MaxTemplateSize);
+      !fault.empty())
+    throw EVekTemplateError({File.Name}, fault, {}, "MaxTemplateSize");
   if (FOptions.Cache)
     return FOptions.Cache->Get(FRoot, File, FOptions.TagBeg, FOptions.TagEnd, State);
   return ParseTemplate(FRoot.Read(File), File.Name, FOptions.TagBeg, FOptions.TagEnd, State);
 }
 
 TRefusal TResolver::Refusal(const std::shared_ptr<const TTemplate>& T) const {
+  // A file that grew between its size and its reading.
+  if (const std::string fault = TooLarge(T->Text.size(), FOptions.MaxTemplateSize); !fault.empty())
+    return {nullptr, 0, T->Name + ": " + fault, "MaxTemplateSize"};
   if (!FOptions.Lenient && !T->Errors.empty()) {
     const auto& first = T->Errors.front();
     std::string message = first.Message;
-    if (T->Errors.size() > 1) message += " (and " + std::to_string(T->Errors.size() - 1) + " more)";
+    if (T->ErrorCount > 1) message += " (and " + std::to_string(T->ErrorCount - 1) + " more)";
     return {T, first.Offset, message, {}};
   }
   return TooDeep(T, FOptions.MaxDepth);
@@ -88,6 +101,11 @@ TResolved TResolver::Resolve(const TTemplate& From, const TNode& N,
   }
   if (const TRefusal refused = Refusal(r.Template)) {
     r.Fault = kind + refused.Error().what();
+  } else if (include && r.Template->Extends >= 0 && r.Template->StartState != THtmlState()) {
+    // Its layout is read from element text, as a page's is.
+    r.Fault = "include: " + r.File.Name +
+              " extends a layout: it is included only where element text stands, not in " +
+              r.Template->StartState.Describe();
   } else if (include && !FOptions.Lenient && r.Template->EndState != r.Template->StartState) {
     r.Fault = "include: " + r.File.Name + " begins in " + r.Template->StartState.Describe() +
               " and ends in " + r.Template->EndState.Describe() +

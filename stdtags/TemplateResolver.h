@@ -33,6 +33,10 @@ struct TRefusal {
   EVekTemplateError Error(std::vector<EVekTemplateError::TPlace> IncludedFrom = {}) const;
 };
 
+/// "the template is N bytes, more than Max (the limit MaxTemplateSize)" when
+/// Size exceeds Max (Max < 0: no limit); else "".
+std::string TooLarge(unsigned long long Size, long long Max);
+
 /// Pairs of T nested deeper than MaxDepth (none when MaxDepth < 0).
 TRefusal TooDeep(const std::shared_ptr<const TTemplate>& T, int MaxDepth);
 
@@ -87,9 +91,12 @@ class TResolver {
   TLayoutChain Layouts(std::shared_ptr<const TTemplate> Page,
                        const std::filesystem::path& Path) const;
 
- private:
+  /// The template File parsed from State, from the cache when the options
+  /// have one. Throws EVekTemplateError for a file larger than
+  /// MaxTemplateSize (before reading it), and what the root's Read throws.
   std::shared_ptr<const TTemplate> Get(const TVekTemplateFile& File, const THtmlState& State) const;
 
+ private:
   const TVekTemplateRoot& FRoot;
   const TVekStdTagsOptions& FOptions;
 };

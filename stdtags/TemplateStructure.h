@@ -42,8 +42,8 @@ class TStructure {
   void Meet(TLevel& L, const THtmlState& State);
   int Keep(const THtmlState& S);
   void Keep(TNode& N, TEscape E);
-  void Error(int Offset, const std::string& Message) { T.Errors.push_back({Offset, Message}); }
-  void Warn(int Offset, const std::string& Message) { T.Warnings.push_back({Offset, Message}); }
+  void Error(int Offset, std::string Message) { T.AddError(Offset, std::move(Message)); }
+  void Warn(int Offset, std::string Message) { T.AddWarning(Offset, std::move(Message)); }
 
   TTemplate& T;
   const TTemplate* FParent;

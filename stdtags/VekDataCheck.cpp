@@ -15,7 +15,11 @@ namespace {
 
 const size_t kMaxElements = 1000;  // elements of one list looked into
 
-using TScopeSet = std::vector<const json*>;
+// The values a scope may hold; a named loop's are found by its name alone.
+struct TScopeSet : std::vector<const json*> {
+  using std::vector<const json*>::vector;
+  std::string Name;
+};
 
 // Every value Path may stand for, looked up from the innermost scope set out.
 TScopeSet Resolve(const std::vector<TScopeSet>& Scopes, const std::string& Path) {
@@ -24,6 +28,10 @@ TScopeSet Resolve(const std::vector<TScopeSet>& Scopes, const std::string& Path)
   const std::string first = Path.substr(0, dot);
   TScopeSet found;
   for (auto it = Scopes.rbegin(); it != Scopes.rend() && found.empty(); ++it) {
+    if (!it->Name.empty()) {
+      if (it->Name == first) found.insert(found.end(), it->begin(), it->end());
+      continue;
+    }
     for (const json* v : *it) {
       if (const json* hit = vekstd::DataStep(v, first)) found.push_back(hit);
     }
@@ -59,6 +67,7 @@ std::vector<TVekTemplateIssue> VekCheckDataNames(const AnsiString& Text, const A
                                                  const TVekStdTagsOptions& Options) {
   TVekStdTagsOptions options = Options;
   options.Lenient = true;  // a faulty template is told by the template check
+  if (!vekstd::TooLarge(Text.size(), options.MaxTemplateSize).empty()) return {};
   const vekstd::TResolver resolver(Root, options);
   const auto top = vekstd::ParseTemplate(Text, Name, options.TagBeg, options.TagEnd);
   std::vector<TVekTemplateIssue> issues;
@@ -93,9 +102,9 @@ std::vector<TVekTemplateIssue> VekCheckDataNames(const AnsiString& Text, const A
     if (n.Kind == vekstd::TNodeKind::Value && !vekstd::HasDefault(d.Mods)) {
       names.push_back(n.Path);
     } else if (n.Kind == vekstd::TNodeKind::Each) {
-      if (!d.Range) names.push_back(n.Path);
-      for (const auto* end : {&d.From, &d.To}) {
-        if (d.Range && end->Kind == vekstd::TCondOp::OpPath) names.push_back(end->Path);
+      if (d.Range.empty()) names.push_back(n.Path);
+      for (const auto& end : d.Range) {
+        if (end.Kind == vekstd::TCondOp::OpPath) names.push_back(end.Path);
       }
     }
     for (const auto& op : d.Cond) {
@@ -122,7 +131,7 @@ std::vector<TVekTemplateIssue> VekCheckDataNames(const AnsiString& Text, const A
         issues.push_back(std::move(issue));
       }
     }
-    if (n.Kind == vekstd::TNodeKind::Each && n.Close >= 0 && !d.Range) {
+    if (n.Kind == vekstd::TNodeKind::Each && n.Close >= 0 && d.Range.empty()) {
       TScopeSet elements;
       for (const json* v : values) {
         if (!v->is_array() && !v->is_object()) continue;
@@ -134,6 +143,7 @@ std::vector<TVekTemplateIssue> VekCheckDataNames(const AnsiString& Text, const A
       if (elements.empty()) {
         f.Pos = static_cast<size_t>(n.Close) + 1;
       } else {
+        elements.Name = d.LoopName;
         scopes.push_back(std::move(elements));
         f.Closes.push_back(n.Close);
       }

@@ -25,15 +25,17 @@ AnsiString TVekStdTags::TRenderer::Run(const TPage& Page, int FirstNode) {
   root.Path = &Page.Path;
   root.OwnsTemplate = true;
   root.Level = 0;
-  FChain.push_back(Page.Template);
-  FChainPaths.push_back(Page.Path);
   if (Page.Template->Extends >= 0) {
-    Layouts();
-    root.T = FChain.back().get();
-    root.Template = FChain.back();
-    root.Path = &FChainPaths.back();
-    root.Level = static_cast<int>(FChain.size() - 1);
+    const TChain& c = Layouts(Page.Template, Page.Path);
+    root.T = c.Templates.back().get();
+    root.Template = c.Templates.back();
+    root.Path = &c.Paths.back();
+    root.Level = static_cast<int>(c.Templates.size() - 1);
+    root.Chain = &c;
     root.Pos = 0;
+  } else {
+    FChains.push_back({{Page.Template}, {Page.Path}});
+    root.Chain = &FChains.back();
   }
   root.Stop = static_cast<int>(root.T->Nodes.size());
   FFrames.push_back(std::move(root));
@@ -114,6 +116,7 @@ TVekStdTags::TRenderer::TFrame TVekStdTags::TRenderer::Body(int Begin, int Stop)
   f.Level = c.Level;
   f.Block = c.Block;
   f.BlockLevel = c.BlockLevel;
+  f.Chain = c.Chain;
   return f;
 }
 

@@ -41,9 +41,7 @@ TVekStdTags::~TVekStdTags() {
 }
 
 TVekStdTags::TPage TVekStdTags::Parse(const TVekTemplateFile& File) {
-  TPage page{
-      FOptions.Cache->Get(FRoot, File, FOptions.TagBeg, FOptions.TagEnd, vekstd::THtmlState()),
-      File.Path};
+  TPage page{vekstd::TResolver(FRoot, FOptions).Get(File, vekstd::THtmlState()), File.Path};
   Refuse(page.Template);
   return page;
 }
@@ -79,6 +77,9 @@ AnsiString TVekStdTags::Render(const AnsiString& Name) {
 AnsiString TVekStdTags::RenderText(const AnsiString& Text, const AnsiString& Name) {
   std::error_code ec;
   fs::path path = fs::weakly_canonical(FRoot.Dir() / Name, ec);
+  if (const std::string fault = vekstd::TooLarge(Text.size(), FOptions.MaxTemplateSize);
+      !fault.empty())
+    throw EVekTemplateError({Name}, fault, {}, "MaxTemplateSize");
   TPage page{vekstd::ParseTemplate(Text, Name, FOptions.TagBeg, FOptions.TagEnd),
              ec ? FRoot.Dir() / Name : path};
   Refuse(page.Template);

@@ -236,6 +236,10 @@ struct TVekStdTagsOptions {
   AnsiString TagEnd = "#>";
   /// How deep includes may nest; one more is an error.
   int MaxIncludeDepth = 16;
+  /// The most bytes of one template (page, include or layout): a larger one
+  /// is refused before it is read, naming the limit. Parsing takes memory
+  /// of about 30 times a template's size at worst; -1 for no limit.
+  long long MaxTemplateSize = 16LL << 20;
   /// Limits of one render, each reported as an error naming the limit and
   /// where it was reached: includes expanded in all, bytes of output, and
   /// the depth of nested pairs and includes together.

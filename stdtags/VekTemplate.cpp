@@ -16,13 +16,29 @@ namespace vekstd {
 
 namespace {
 
+bool ByOffset(const TFinding& A, const TFinding& B) {
+  return A.Offset < B.Offset;
+}
+
 void SortFindings(TTemplate& T) {
-  auto byOffset = [](const TFinding& a, const TFinding& b) { return a.Offset < b.Offset; };
-  std::stable_sort(T.Errors.begin(), T.Errors.end(), byOffset);
-  std::stable_sort(T.Warnings.begin(), T.Warnings.end(), byOffset);
+  std::stable_sort(T.Errors.begin(), T.Errors.end(), ByOffset);
+  std::stable_sort(T.Warnings.begin(), T.Warnings.end(), ByOffset);
+  if (T.Errors.size() > kMaxFindings) T.Errors.resize(kMaxFindings);
+  if (T.Warnings.size() > kMaxFindings) T.Warnings.resize(kMaxFindings);
 }
 
 }  // namespace
+
+void TTemplate::AddFinding(std::vector<TFinding>& In, size_t& Count, int Offset,
+                           std::string Message) {
+  ++Count;
+  In.push_back({Offset, std::move(Message)});
+  // At twice the cap, the lowest offsets are kept: linear in the findings.
+  if (In.size() >= 2 * kMaxFindings) {
+    std::stable_sort(In.begin(), In.end(), ByOffset);
+    In.resize(kMaxFindings);
+  }
+}
 
 EVekTemplateError::TPlace TTemplate::Place(int Offset) const {
   const auto it = std::upper_bound(LineStarts.begin(), LineStarts.end(), Offset);
@@ -80,6 +96,7 @@ std::shared_ptr<const TTemplate> PlaceBlocks(const TTemplate& T, const TTemplate
   // Only what the second walk finds is found again.
   placed->Errors.clear();
   placed->Warnings.clear();
+  placed->ErrorCount = placed->WarningCount = 0;
   TStructure(*placed, &Parent).Run();
   SortFindings(*placed);
   return placed;

@@ -70,8 +70,10 @@ struct TBlockAt {
 struct TDetails {
   std::vector<TCondOp> Cond;   ///< the condition of if, elif and unless
   std::vector<TModStep> Mods;  ///< a value's modifiers, in order
-  bool Range = false;          ///< an each over From..To
-  TCondOp From, To;            ///< a range's bounds: literals or paths
+  /// An each over FROM..TO: its two ends, literals or paths; else empty.
+  std::vector<TCondOp> Range;
+  /// A named loop (each NAME in ...): the element's name; else empty.
+  std::string LoopName;
 };
 
 /// A finding, at a byte offset of the text (or of the text of the template
@@ -81,6 +83,9 @@ struct TFinding {
   std::string Message;
 };
 
+/// The most errors (and warnings) a parsed template keeps.
+constexpr size_t kMaxFindings = 1000;
+
 struct TTemplate {
   AnsiString Name;  ///< for messages: relative to the template root
   AnsiString Text;
@@ -89,8 +94,11 @@ struct TTemplate {
   std::vector<TIncludeAt> Includes;
   std::vector<TBlockAt> BlockStates;
   std::vector<TDetails> Details;
-  std::vector<TFinding> Errors;    ///< what a loud render refuses; in text order
-  std::vector<TFinding> Warnings;  ///< what check reports besides
+  /// What a loud render refuses, in text order: the first kMaxFindings by
+  /// offset of ErrorCount in all (a text of faults keeps little of each).
+  std::vector<TFinding> Errors;
+  std::vector<TFinding> Warnings;  ///< what check reports besides; capped alike
+  size_t ErrorCount = 0, WarningCount = 0;
   /// FirstAtDepth[d] is the first pair nested d + 1 deep.
   std::vector<int> FirstAtDepth;
   THtmlState StartState, EndState;
@@ -98,6 +106,16 @@ struct TTemplate {
   int Extends = -1;  ///< the extends node, or -1
   /// The blocks of this template by name, each with its node.
   std::vector<std::pair<AnsiString, int>> Blocks;
+
+  /// Adds a finding to Errors or Warnings (In), counted in Count; beyond
+  /// kMaxFindings only those of the lowest offsets are kept.
+  static void AddFinding(std::vector<TFinding>& In, size_t& Count, int Offset, std::string Message);
+  void AddError(int Offset, std::string Message) {
+    AddFinding(Errors, ErrorCount, Offset, std::move(Message));
+  }
+  void AddWarning(int Offset, std::string Message) {
+    AddFinding(Warnings, WarningCount, Offset, std::move(Message));
+  }
 
   /// The node of the block Name, or -1.
   int FindBlock(const AnsiString& Name) const;

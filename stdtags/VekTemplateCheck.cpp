@@ -95,9 +95,16 @@ std::vector<TVekTemplateIssue> VekCheckTemplate(const AnsiString& Text, const An
                                                 const TVekStdTagsOptions& Options) {
   TVekStdTagsOptions options = Options;
   options.Lenient = false;  // check finds what a render refuses
+  if (const std::string fault = vekstd::TooLarge(Text.size(), options.MaxTemplateSize);
+      !fault.empty()) {
+    TVekTemplateIssue issue;
+    issue.Line = issue.Column = 1;
+    issue.Message = fault;
+    return {issue};
+  }
   const auto t = vekstd::ParseTemplate(Text, Name, options.TagBeg, options.TagEnd);
   std::vector<std::pair<int, TVekTemplateIssue>> found;  // by offset
-  std::set<std::pair<int, std::string>> told;  // what the resolver found, told once
+  std::set<std::pair<int, std::string>> told;            // what the resolver found, told once
   auto add = [&](int Offset, const std::string& Message, bool Warning) {
     TVekTemplateIssue issue;
     const EVekTemplateError::TPlace place = t->Place(Offset);
@@ -109,6 +116,14 @@ std::vector<TVekTemplateIssue> VekCheckTemplate(const AnsiString& Text, const An
   };
   for (const auto& e : t->Errors) add(e.Offset, e.Message, false);
   for (const auto& w : t->Warnings) add(w.Offset, w.Message, true);
+  // Past the cap, the count of the rest, after the last one listed.
+  if (t->ErrorCount > t->Errors.size()) {
+    add(t->Errors.back().Offset,
+        "and " + std::to_string(t->ErrorCount - t->Errors.size()) +
+            " more errors after these (the first " + std::to_string(t->Errors.size()) +
+            " are listed)",
+        false);
+  }
   if (const vekstd::TRefusal deep = vekstd::TooDeep(t, options.MaxDepth))
     add(deep.Offset, deep.Message, false);
   if (Root) {
@@ -148,6 +163,21 @@ std::vector<TVekTemplateIssue> VekCheckTemplate(const AnsiString& Text, const An
         add(ext.Begin, std::string("extends: ") + chain.Fault.Error().what(), false);
       } else {
         for (const auto& e : chain.Templates.front()->Errors) add(e.Offset, e.Message, false);
+        // The layouts' includes, with the page and its layouts open: a layout
+        // that includes its page is a cycle.
+        std::vector<TOpenTemplate> open;
+        for (size_t i = 0; i < chain.Templates.size(); ++i)
+          open.push_back({chain.Templates[i]->Name, chain.Paths[i]});
+        for (size_t i = 1; i < chain.Templates.size(); ++i) {
+          const TTemplate& layout = *chain.Templates[i];
+          for (const auto& n : layout.Nodes) {
+            if (n.Kind != TNodeKind::Include || n.Path.empty()) continue;
+            const std::string fault =
+                IncludeFault(resolver, layout, n, open, options.MaxIncludeDepth, seen);
+            if (!fault.empty())
+              add(ext.Begin, "extends: " + layout.Where(n.Begin) + ": " + fault, false);
+          }
+        }
       }
     }
   }

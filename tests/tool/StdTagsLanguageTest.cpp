@@ -404,6 +404,68 @@ TEST(StdTagsLanguage, Layouts) {
   EXPECT_EQ(issues[1].rfind("2:7: warning: <#n#> stands outside any block", 0), 0u) << issues[1];
 }
 
+// Named loops: the element by its name, the outer one reachable inside an
+// inner loop; its members are not names of their own.
+TEST(StdTagsLanguage, NamedLoops) {
+  const json data = json::parse(R"({"cats": [{"name": "a", "items": [1, 2]},
+      {"name": "b", "items": [3]}], "name": "top", "posts": [{"title": "T<"}]})");
+  const std::vector<TCase> cases = {
+      {"<#each p in posts#><#p.title#>/<#title#>/<#name#><#/each#>", "T&lt;//top"},
+      {"<#each c in cats#><#each i in c.items#><#c.name#><#i#>,<#/each#><#/each#>", "a1,a2,b3,"},
+      {"<#each c in cats#><#@number#>:<#c.name#><#else#>none<#/each#><#each x in nope#>y<#else#>"
+       "none<#/each#>",
+       "1:a2:bnone"},
+      {"<#each n in 1..3#><#n#><#/each#>", "123"},
+      {"<#each a.b in cats#>x<#/each#>",
+       "error: page.html:1:8: <#each a.b in cats#>: \"a.b\" is no name for a loop's element"},
+      {"<#each c on cats#>x<#/each#>", "error: page.html:1:1: <#each#> takes one name"},
+  };
+  for (const auto& c : cases) {
+    const std::string got = Render(c.tmpl, data);
+    EXPECT_EQ(got.substr(0, c.expected.size()), c.expected) << c.tmpl;
+  }
+  // The data check knows the element's name.
+  TempSite site;
+  TVekTemplateRoot root(site.Dir());
+  const auto names = VekCheckDataNames(
+      "<#each c in cats#><#c.name#><#c.nmae#><#each i in c.items#><#c.name#><#/each#><#/each#>",
+      "page.html", root, data);
+  ASSERT_EQ(names.size(), 1u);
+  EXPECT_EQ(names[0].Message, "no \"c.nmae\" in the data");
+}
+
+// An included template that extends a layout renders the layout with its
+// blocks; a layout that includes the page extending it is a cycle, found by
+// render and check.
+TEST(StdTagsLanguage, IncludedTemplatesRenderTheirLayouts) {
+  TempSite site;
+  site.Write("_l.html", "L[<#block b#>L<#/block#>]");
+  site.Write("child.html", "<#extends file=\"_l.html\"#><#block b#>child<#/block#>");
+  site.Write("_s.html", "S[<#block b#>s<#/block#>]");
+  site.Write("super.html", "<#extends file=\"_s.html\"#><#block b#><#super#>+<#title#><#/block#>");
+  site.Write("_c.html", "<#block b#><#/block#><#include file=\"cycle.html\"#>");
+  site.Write("cycle.html", "<#extends file=\"_c.html\"#><#block b#>x<#super#><#/block#>");
+  Expect(
+      {
+          {"before <#include file=\"child.html\"#> after", "before L[child] after"},
+          {"<#each tags#><#include file=\"super.html\"#><#/each#>",
+           "S[s+Tom &amp; Jerry &lt;3]S[s+Tom &amp; Jerry &lt;3]"},
+          {"<p title=\"<#include file=\"child.html\"#>\">",
+           "error: page.html:1:11: include: child.html extends a layout"},
+      },
+      &site);
+  const std::string error = Render("<#include file=\"cycle.html\"#>", kData, false, &site);
+  EXPECT_NE(error.find("include cycle: page.html -> cycle.html -> _c.html -> cycle.html"),
+            std::string::npos)
+      << error;
+  TVekTemplateRoot root(site.Dir());
+  const auto issues = VekCheckTemplate("<#extends file=\"_c.html\"#>", "cycle.html", &root);
+  ASSERT_EQ(issues.size(), 1u);
+  EXPECT_NE(issues[0].Message.find("include cycle: cycle.html -> _c.html -> cycle.html"),
+            std::string::npos)
+      << issues[0].Message;
+}
+
 // Random templates over the language's tokens: each renders or is refused
 // with its place, and check finds what render refuses.
 TEST(StdTagsLanguage, CheckFindsWhatRenderRefuses) {
