@@ -20,7 +20,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "site/DataFiles.h"
+#include "data/DataFiles.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "FuzzSupport.h"
-#include "site/DataFiles.h"
+#include "data/DataFiles.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <sstream>
 #include <string>
 
-#include "site/DataFiles.h"
+#include "data/DataFiles.h"
 
 namespace {
 

@@ -99,6 +99,8 @@ TEST(VekppRender, DataFromJsonYamlTomlStdinAndSet) {
        0},
       {{"--set", "n={\"a\":1}", "--set", "name=true"}, "", "true|||||", "", 0},
       {{"--data", "b.yaml", "--set", "items[2].name=x"}, "", "", "\"items\" has no element 2", 2},
+      // --set paths follow the grammar of paths in templates: [] holds digits only.
+      {{"--set", "items[x]=1"}, "", "", "--set items[x]=1: only digits may stand in []", 2},
       // - is standard input, for one data file (JSON) or the template.
       {{"--data", "a.json", "--data", "-"}, R"({"name": "stdin"})", "stdin||1|j|z=1 |", "", 0},
       {{"-", "--data", "a.json"}, "<#name#>!", "json!", "", 0},

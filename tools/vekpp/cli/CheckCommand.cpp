@@ -7,7 +7,7 @@
 #include "base/Messages.h"
 #include "cli/Command.h"
 #include "cli/CommonOptions.h"
-#include "site/DataFiles.h"
+#include "data/DataFiles.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include "base/Messages.h"
 #include "cli/Command.h"
 #include "cli/CommonOptions.h"
-#include "site/DataFiles.h"
+#include "data/DataFiles.h"
 
 namespace fs = std::filesystem;
 using json = TVekData;

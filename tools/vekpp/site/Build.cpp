@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "base/Messages.h"
-#include "site/DataFiles.h"
+#include "data/DataFiles.h"
 #include "site/PageRender.h"
 #include "site/SiteData.h"
 #include "site/SiteNames.h"

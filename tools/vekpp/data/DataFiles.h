@@ -1,5 +1,6 @@
 // The data of a site or a render: JSON, YAML and TOML files read by their
-// extension and merged, with --set values on top (DataFiles.cpp).
+// extension and merged, with --set values on top (data/DataFiles.cpp, a
+// reader per format beside it).
 #pragma once
 
 #include <cstddef>
