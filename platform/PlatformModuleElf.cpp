@@ -254,7 +254,7 @@ TResourceList FileResources(const AnsiString& Path) {
                     "\x7f"
                     "ELF") != 0)
     file.Fail("is not an ELF module");
-  const int elfClass = ident[4];
+  const int elfClass = static_cast<unsigned char>(ident[4]);
   const bool big = ident[5] == 2;
   if ((elfClass != 1 && elfClass != 2) || (ident[5] != 1 && ident[5] != 2))
     file.Fail("is an ELF file of an unknown class or byte order");
