@@ -13,7 +13,7 @@
 #include "cli/CommonOptions.h"
 #include "http/HttpServer.h"
 #include "http/LiveReload.h"
-#include "site/DataFiles.h"
+#include "data/DataFiles.h"
 #include "site/DirWatcher.h"
 #include "site/Site.h"
 #include "site/SiteData.h"

@@ -11,7 +11,8 @@
 #include <iostream>
 #include <thread>
 
-#include "site/DataFiles.h"
+#include "base/Messages.h"
+#include "data/DataFiles.h"
 #include "site/PageRender.h"
 #include "site/SiteData.h"
 #include "site/SiteNames.h"
@@ -108,13 +109,13 @@ int VekBuildSite(const TVekStdTagsOptions& TagOptions, const TSiteBuild& Options
           ++files;
         }
       } catch (const std::exception& e) {
-        // The message names the template, and where known its line and
-        // column: shown as a path from here.
-        const std::string message = e.what();
+        // An error that names the page itself (and where known its line and
+        // column) is shown as a path from here; others after the page's path.
+        const std::string message = WithFlags(e.what());
         const std::string src = (fs::path(Options.Src) / "").generic_string();
-        failures[i] = message.compare(0, item.Name.size() + 1, item.Name + ":") == 0
-                          ? src + message
-                          : src + item.Name + ": " + message;
+        const auto* error = dynamic_cast<const EVekTemplateError*>(&e);
+        failures[i] =
+            error && error->File() == item.Name ? src + message : src + item.Name + ": " + message;
       }
     }
   };

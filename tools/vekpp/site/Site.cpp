@@ -3,6 +3,7 @@
 
 #include <sys/stat.h>
 
+#include "base/Messages.h"
 #include "http/RequestTarget.h"
 #include "http/StaticFiles.h"
 #include "http/Validators.h"
@@ -198,7 +199,7 @@ void TSite::Page(const std::string& Name, const THttpRequest& Request, THttpRepl
   } catch (const std::exception& e) {
     // A fault of the template or its data: shown to whoever runs the
     // server, which by default is only this machine.
-    return ErrorPage(500, e.what(), Reply);
+    return ErrorPage(500, WithFlags(e.what()), Reply);
   }
   if (FLiveReload) page = FLiveReload->Inject(std::move(page));
   TKeptPage kept;
@@ -231,7 +232,7 @@ void TSite::NotFound(THttpReply& Reply) {
       Reply.Body = std::move(page);
       return;
     } catch (const std::exception& e) {
-      return ErrorPage(500, e.what(), Reply);
+      return ErrorPage(500, WithFlags(e.what()), Reply);
     }
   }
   ErrorPage(404, "", Reply);

@@ -5,7 +5,7 @@
 
 #include <stdexcept>
 
-#include "site/DataFiles.h"
+#include "data/DataFiles.h"
 
 TSiteData::TSiteData(std::string Path, bool Optional)
     : FPath(std::move(Path)), FOptional(Optional) {}
