@@ -65,11 +65,13 @@ void TParser::OnIf(TTagRead& R) {
 
 void TParser::OnBlock(TTagRead& R) {
   OpenPair(R, TNodeKind::Block);
+  // Every block has its states, a misspelt one too: the structural pass
+  // still walks it after the error.
+  Node(R.Node).States = static_cast<int>(T.BlockStates.size());
+  T.BlockStates.emplace_back();
   if (!OneName(R, Tag("block content"))) return;
   TNode& n = Node(R.Node);
   n.Path = R.Tokens[1].Text;
-  n.States = static_cast<int>(T.BlockStates.size());
-  T.BlockStates.emplace_back();
   ++FOpenBlocks;
   if (FBlockNames.count(n.Path)) {
     Error(R.Begin, "a second " + Tag("block " + n.Path) + ": a name names one block");

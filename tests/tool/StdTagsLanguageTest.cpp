@@ -367,6 +367,11 @@ TEST(StdTagsLanguage, Layouts) {
           {"<#super#>", "error: page.html:1:1: <#super#> outside any <#block#>"},
           {"<#block a#><#/block#><#block a#><#/block#>",
            "error: page.html:1:22: a second <#block a#>"},
+          // A block without its one name is an error, not a crash.
+          {"<#block#>x<#/block#>",
+           "error: page.html:1:1: <#block#> takes one name, as in <#block content#>"},
+          {"<#extends file=\"_base.html\"#><#block a b#><#super#><#/block#>",
+           "error: page.html:1:30: <#block#> takes one name"},
           {"<#extends file=\"_attr.html\"#><#block u#>\"><b><#/block#>",
            "error: page.html:1:30: <#block u#> ends in element text but in the layout in the value "
            "of the attribute title"},
