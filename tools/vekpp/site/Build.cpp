@@ -7,11 +7,13 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <thread>
 
+#include "base/PathWithin.h"
+#include "base/Printable.h"
 #include "site/DataFiles.h"
+#include "site/OutputFolder.h"
 #include "site/PageRender.h"
 #include "site/SiteData.h"
 #include "site/SiteNames.h"
@@ -50,19 +52,29 @@ std::vector<TItem> SiteFiles(const fs::path& Src, const fs::path& Out) {
   return items;
 }
 
-// Writes Bytes to Path through a file beside it, renamed into place: a
-// reader never sees half a page.
-bool WriteFile(const fs::path& Path, const std::string& Bytes) {
-  std::error_code ec;
-  fs::create_directories(Path.parent_path(), ec);
-  const fs::path tmp = Path.string() + ".vekpp-tmp";
-  {
-    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-    out.write(Bytes.data(), static_cast<std::streamsize>(Bytes.size()));
-    if (!out.flush()) return false;
+// Why Out may not receive a build of Src (both canonical), or "": the
+// output may not be the site, nor hold it, nor lie inside it where the
+// site's files are published (a page written there would be read back as a
+// source by the next build); inside a private folder of the site it may.
+std::string OutputProblem(const fs::path& Src, const fs::path& Out) {
+  if (Out == Src) return "is the site itself: its templates would be overwritten";
+  if (VekPathWithin(Src, Out)) return "holds the site: its templates could be overwritten";
+  if (!VekPathWithin(Out, Src)) return "";
+  for (const auto& part : Out.lexically_relative(Src)) {
+    if (VekPrivateName(part.string())) return "";
   }
-  fs::rename(tmp, Path, ec);
-  return !ec;
+  return "lies inside the site, where its files are published: choose a folder outside it, "
+         "or one inside whose name begins with \"_\" or \".\"";
+}
+
+// The line of a failure of Item: the message names the template, and where
+// known its line and column, and is shown as a path from here.
+std::string FailureLine(const std::string& Src, const std::string& Name,
+                        const std::string& Message) {
+  const std::string dir = (fs::path(Src) / "").generic_string();
+  if (Message.compare(0, Name.size() + 1, Name + ":") == 0)
+    return VekQuoteName(dir + Name) + VekTerminalText(Message.substr(Name.size()));
+  return VekQuoteName(dir + Name) + ": " + VekTerminalText(Message);
 }
 
 }  // namespace
@@ -70,18 +82,22 @@ bool WriteFile(const fs::path& Path, const std::string& Bytes) {
 int VekBuildSite(const TVekStdTagsOptions& TagOptions, const TSiteBuild& Options) {
   const auto started = std::chrono::steady_clock::now();
   std::unique_ptr<TVekTemplateRoot> root;
+  std::unique_ptr<TOutputFolder> output;
   std::shared_ptr<const TVekData> data;
   fs::path out;
   try {
     root = std::make_unique<TVekTemplateRoot>(Options.Src);
+    std::error_code ec;
+    out = fs::weakly_canonical(fs::absolute(Options.Out), ec);
+    if (ec) throw std::runtime_error(VekQuoteName(Options.Out) + ": " + ec.message());
+    if (const std::string problem = OutputProblem(root->Dir(), out); !problem.empty())
+      throw std::runtime_error("the output folder " + VekQuoteName(Options.Out) + " " + problem);
     TSiteData site(Options.Data.empty() ? DefaultDataFileOrJson(root->Dir()) : Options.Data,
                    Options.Data.empty());
     data = site.Get();
-    std::error_code ec;
-    fs::create_directories(Options.Out, ec);
-    out = fs::canonical(Options.Out);
+    output = std::make_unique<TOutputFolder>(out);
   } catch (const std::exception& e) {
-    std::cerr << "vekpp: " << e.what() << "\n";
+    std::cerr << "vekpp: " << VekTerminalText(e.what()) << "\n";
     return 2;
   }
 
@@ -97,24 +113,14 @@ int VekBuildSite(const TVekStdTagsOptions& TagOptions, const TSiteBuild& Options
         // and a copied file alike.
         const TVekTemplateFile file = root->Locate("", item.Name);
         if (item.Page) {
-          const std::string page = VekRenderPage(*root, data, TagOptions, item.Name);
-          if (!WriteFile(out / item.Name, page)) throw std::runtime_error("cannot be written");
+          output->Write(item.Name, VekRenderPage(*root, data, TagOptions, item.Name));
           ++pages;
         } else {
-          std::error_code ec;
-          fs::create_directories((out / item.Name).parent_path(), ec);
-          fs::copy_file(file.Path, out / item.Name, fs::copy_options::overwrite_existing, ec);
-          if (ec) throw std::runtime_error("cannot be copied: " + ec.message());
+          output->Copy(item.Name, file.Path);
           ++files;
         }
       } catch (const std::exception& e) {
-        // The message names the template, and where known its line and
-        // column: shown as a path from here.
-        const std::string message = e.what();
-        const std::string src = (fs::path(Options.Src) / "").generic_string();
-        failures[i] = message.compare(0, item.Name.size() + 1, item.Name + ":") == 0
-                          ? src + message
-                          : src + item.Name + ": " + message;
+        failures[i] = FailureLine(Options.Src, item.Name, e.what());
       }
     }
   };
@@ -136,7 +142,7 @@ int VekBuildSite(const TVekStdTagsOptions& TagOptions, const TSiteBuild& Options
   char took[32];
   std::snprintf(took, sizeof took, "%.3f", seconds);
   std::cerr << "vekpp: " << pages << " pages rendered, " << files << " files copied into "
-            << out.string() << " in " << took << " s";
+            << VekQuoteName(out.string()) << " in " << took << " s";
   if (failed) std::cerr << "; " << failed << " failed";
   std::cerr << std::endl;
   return failed ? 1 : 0;
