@@ -85,7 +85,12 @@ int main(int argc, char** argv) {
   Register(keep(bench::MakeLookup("W1", kMiB, 1024)), everyone, true);
   Register(keep(bench::MakeLookup("W2", kMiB, 32)), everyone, true);
   Register(keep(bench::MakeImages(kMiB)), everyone, true);
-  Register(keep(bench::MakeLoop(10000)), everyone, true);
+  {
+    // The loop also the older way, every row through RetText, to compare.
+    std::vector<std::string> loop = everyone;
+    loop.insert(loop.begin() + 3, {"vek_prepared_rettext", "vek_rettext"});
+    Register(keep(bench::MakeLoop(10000)), loop, true);
+  }
   for (const auto& w : {bench::MakeUnclosedPairs(kMiB), bench::MakeUnclosedDelimiters(kMiB),
                         bench::MakeOneByteDelimiters(kMiB), bench::MakeHugeTag(kMiB)})
     Register(keep(w), {"vek", "vek_first"}, false);

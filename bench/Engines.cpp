@@ -74,8 +74,10 @@ enum class VekMode {
 
 class VekEngine : public Engine {
  public:
-  VekEngine(const Workload& w, VekMode mode)
-      : FWork(w), FMode(mode), FValues(w.values), FProducer(nullptr) {
+  // IntoPage: loops expand their body into the page (ExpandBody); else each
+  // row's output is appended to the pair handler's RetText.
+  VekEngine(const Workload& w, VekMode mode, bool IntoPage = true)
+      : FWork(w), FMode(mode), FIntoPage(IntoPage), FValues(w.values), FProducer(nullptr) {
     FProducer.SetVekTagBeg(w.beg);
     FProducer.SetVekTagEnd(w.end);
     if (mode == VekMode::FirstSeen) FProducer.SetPreparedTextLimits(0, 0);
@@ -161,9 +163,17 @@ class VekEngine : public Engine {
             AnsiString& Text, int&) {
     if (Name != "rows"sv) return;
     auto* producer = static_cast<TVekPageProducer*>(Sender);
-    for (const Row& r : FWork.rows) {
-      FRow = &r;
-      Text += producer->ContentFromString(Body);
+    if (FIntoPage) {
+      const TVekBody body = producer->PrepareBody(Body);
+      for (const Row& r : FWork.rows) {
+        FRow = &r;
+        producer->ExpandBody(body);
+      }
+    } else {
+      for (const Row& r : FWork.rows) {
+        FRow = &r;
+        Text += producer->ContentFromString(Body);
+      }
     }
     FRow = nullptr;
   }
@@ -178,6 +188,7 @@ class VekEngine : public Engine {
 
   const Workload& FWork;
   VekMode FMode;
+  bool FIntoPage;
   NameTable FValues;
   TVekPageProducer FProducer;
   const Row* FRow = nullptr;
@@ -298,6 +309,9 @@ std::unique_ptr<Engine> MakeEngine(const std::string& name, const Workload& w) {
   if (name == "vek") return std::make_unique<VekEngine>(w, VekMode::SeenBefore);
   if (name == "vek_first") return std::make_unique<VekEngine>(w, VekMode::FirstSeen);
   if (name == "vek_prepared") return std::make_unique<VekEngine>(w, VekMode::Prepared);
+  if (name == "vek_rettext") return std::make_unique<VekEngine>(w, VekMode::SeenBefore, false);
+  if (name == "vek_prepared_rettext")
+    return std::make_unique<VekEngine>(w, VekMode::Prepared, false);
   if (name == "ctemplate_warm") return std::make_unique<CtemplateEngine>(w, true);
   if (name == "ctemplate_cold") return std::make_unique<CtemplateEngine>(w, false);
   if (name == "mustache_warm") return std::make_unique<MustacheEngine>(w, true);

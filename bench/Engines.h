@@ -32,8 +32,10 @@ inline std::size_t OutputReservation(std::size_t size) {
 
 /// The engines, by name: "vek" (the producer's Execute on a text it has seen
 /// before), "vek_first" (Execute with no prepared texts kept: every text seen
-/// the first time), "vek_prepared" (Content of an unchanged HTMLDoc),
-/// "ctemplate_warm", "ctemplate_cold",
+/// the first time), "vek_prepared" (Content of an unchanged HTMLDoc), all
+/// three with loops expanding their body into the page (ExpandBody);
+/// "vek_rettext" and "vek_prepared_rettext" (as "vek" and "vek_prepared",
+/// with every row of a loop answered through RetText), "ctemplate_warm", "ctemplate_cold",
 /// "mustache_warm", "mustache_cold", "mstch_cold". Null for an unknown name.
 std::unique_ptr<Engine> MakeEngine(const std::string& name, const Workload& w);
 

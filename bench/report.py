@@ -24,6 +24,8 @@ ADVERSARIAL = ["W5a", "W5b", "W5c", "W5d", "W5e", "W5f"]
 # The producer: HTMLDoc prepared (Content), a text seen before (Execute), every
 # text seen the first time (Execute, no prepared texts kept).
 VEK = ["vek_prepared", "vek", "vek_first"]
+# W4 also with every row answered through RetText (no ExpandBody).
+RETTEXT = ["vek_prepared_rettext", "vek_rettext"]
 WARM = ["ctemplate_warm", "mustache_warm"]
 COLD = ["ctemplate_cold", "mustache_cold", "mstch_cold"]
 ENGINES = VEK + WARM + COLD + ["memcpy"]
@@ -44,6 +46,7 @@ def load(path):
         scale = {"ns": 1, "us": 1e3, "ms": 1e6, "s": 1e9}[b.get("time_unit", "ns")]
         medians[b["run_name"]] = {"bps": b.get("bytes_per_second", 0.0),
                                    "ns": b["cpu_time"] * scale,
+                                   "wall_ns": b["real_time"] * scale,
                                    "in_bytes": b.get("in_bytes")}
     return data.get("context", {}), medians
 
@@ -83,6 +86,25 @@ def throughput_tables(medians):
                      f"{v / warm[1]:.2f} ({warm[0]})" if v and warm else "—",
                      f"{v / cold[1]:.2f} ({cold[0]})" if v and cold else "—"]
             out.append(f"| {w} | {e} | " + " | ".join(cells) + " |")
+    return out
+
+
+def time_table(medians):
+    """Thread CPU time beside wall time per render: on a shared machine the
+    wall time includes waiting for a core, the CPU time does not."""
+    out = ["", "### Time per render (ms, medians): thread CPU time / wall time", "",
+           "| workload | engine | CPU ms | wall ms | CPU × ctemplate_warm | wall × ctemplate_warm |",
+           "|---|---|---:|---:|---:|---:|"]
+    for w in WORKLOADS:
+        base = medians.get(f"{w}/ctemplate_warm")
+        for e in VEK + (RETTEXT if w == "W4" else []) + WARM:
+            m = medians.get(f"{w}/{e}")
+            if m is None or "error" in m:
+                continue
+            ok = base is not None and "error" not in base
+            out.append(f"| {w} | {e} | {m['ns'] / 1e6:.3f} | {m['wall_ns'] / 1e6:.3f} | "
+                       + (f"{base['ns'] / m['ns']:.2f} | {base['wall_ns'] / m['wall_ns']:.2f} |"
+                          if ok else "— | — |"))
     return out
 
 
@@ -300,7 +322,8 @@ def main():
 
     context, medians = load(args.json)
     errors = [f"{n}: {m['error']}" for n, m in medians.items() if "error" in m]
-    lines = machine(context) + throughput_tables(medians) + adversarial_tables(medians)
+    lines = (machine(context) + throughput_tables(medians) + time_table(medians)
+             + adversarial_tables(medians))
     instructions, memory = None, None
     extra = []
     if args.bin:

@@ -21,6 +21,9 @@ foreach(_header IN LISTS _vek_docs_headers)
   get_filename_component(_name ${_header} NAME)
   list(APPEND _vek_docs_copies ${_vek_docs_include}/${VEK_INCLUDE_SUBDIR}/${_name})
 endforeach()
+# The front page is an input too: USE_MDFILE_AS_MAINPAGE names a file of
+# the input, it does not add one.
+list(APPEND _vek_docs_copies ${PROJECT_SOURCE_DIR}/docs/api/mainpage.md)
 list(JOIN _vek_docs_copies " " VEK_DOCS_INPUT)
 set(VEK_DOCS_STRIP ${_vek_docs_include})
 configure_file(${PROJECT_SOURCE_DIR}/docs/api/Doxyfile.in ${VEK_DOCS_OUTPUT}/Doxyfile @ONLY)

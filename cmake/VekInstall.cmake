@@ -51,6 +51,14 @@ endif()
 install(EXPORT VekPageProducerTargets NAMESPACE VekPageProducer::
   DESTINATION ${_vek_cmakedir} COMPONENT dev)
 set(VEK_HAS_STDTAGS ${VEK_BUILD_TOOLS})
+# The standard tags' interface takes nlohmann's types, whose mangled names
+# hold nlohmann's version (nlohmann::json_abi_v3_11_2): users build with the
+# release the library was built with, and the CMake package, the pkg-config
+# file and the Debian dependency (cmake/VekPackaging.cmake) ask for it.
+if(VEK_BUILD_TOOLS)
+  find_package(nlohmann_json 3.9 REQUIRED)
+  set(VEK_NLOHMANN_JSON_VERSION ${nlohmann_json_VERSION})
+endif()
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/VekPageProducerConfig.cmake.in
   ${PROJECT_BINARY_DIR}/VekPageProducerConfig.cmake
   INSTALL_DESTINATION ${_vek_cmakedir})

@@ -15,6 +15,8 @@
 //             bit 5: delimiters given in the input, not from the palette
 //   delims    palette index, or two strings of up to 3 bytes each
 //   actions   count, then 4 bytes per action: text, state, effect, argument
+//             (an effect from 224 on runs a loop through ExpandBody, which
+//             the model runs through RetText)
 //   pool      count, then short strings the actions refer to
 //   steps     count (up to 7), then 2 bytes per step: operation, argument.
 //             Bits 0-2: entry point (Execute, ContentFromString, SetHTMLDoc
@@ -111,6 +113,13 @@ struct ComponentSide {
     return p.ContentFromStream(&s);
   }
   std::string Content() { return p.Content(); }
+  // A loop: Doc prepared once and expanded Rows times into the page, before
+  // the handler's answer; nothing comes back.
+  std::string Loop(const std::string& Doc, int Rows) {
+    const TVekBody body = p.PrepareBody(Doc);
+    for (int i = 0; i < Rows; ++i) p.ExpandBody(body);
+    return "";
+  }
   std::string ExecuteTo(const std::string& d) {
     TStringStream out;
     p.ExecuteTo(d, &out);
@@ -182,6 +191,12 @@ struct ModelSide {
   std::string ExecuteList(Params* l) { return p.ExecuteLines(*l); }
   std::string FromStream(const std::string& bytes) { return p.ContentFromStream(bytes); }
   std::string Content() { return p.Content(); }
+  // The same loop as RetText: Doc expanded Rows times, to go before the answer.
+  std::string Loop(const std::string& Doc, int Rows) {
+    std::string out;
+    for (int i = 0; i < Rows; ++i) out += p.ContentFromString(Doc);
+    return out;
+  }
   std::string ExecuteTo(const std::string& d) { return p.Execute(d); }
   std::string ContentTo() { return p.Content(); }
   void SetLimits(unsigned, unsigned long long) {}  // the model keeps nothing
@@ -243,7 +258,9 @@ class Runner {
     FLog.push_back(rec);
     const size_t at = FLog.size() - 1;
     const Action a = Next();
-    std::string extra = Effect(a, name, params, body);
+    std::string before;  // what a loop wrote into the page, on the model's side
+    std::string extra =
+        a.effect >= 224 ? Loop(a.arg, name, params, body, before) : Effect(a, name, params, body);
     // name is the producer's own field: a nested expansion may have changed it.
     FLog[at].nameAfter = name;
     FLog[at].paramsAfter = Side::Lines(params);
@@ -273,7 +290,7 @@ class Runner {
         text = std::string("\0z", 2);
         break;
     }
-    text += extra;
+    text = before + text + extra;
     state = kStates[a.state % (sizeof kStates / sizeof *kStates)];
   }
 
@@ -401,6 +418,37 @@ class Runner {
         side.SetHTMLDoc({FScript.Pool(a.arg), FScript.Pool(static_cast<std::uint8_t>(a.arg + 1))});
         break;
     }
+    return "";
+  }
+
+  // A loop over rows through the producer's own page (see Side::Loop), on
+  // the pair's body, a pool string, the producer's TagName or a parameter.
+  template <class L>
+  std::string Loop(std::uint8_t arg, const std::string& name, L* params, const std::string* body,
+                   std::string& before) {
+    if (FDepth >= 3 || FNested >= 16 || FCalls > 1000) return "";
+    ++FNested;
+    ++FDepth;
+    struct Leave {
+      int& d;
+      ~Leave() { --d; }
+    } leave{FDepth};
+    std::string doc;  // copied: the rows overwrite the name and parameters
+    switch (arg % 4) {
+      case 0:
+        doc = body != nullptr ? *body : FScript.Pool(arg >> 2);
+        break;
+      case 1:
+        doc = FScript.Pool(arg >> 2);
+        break;
+      case 2:
+        doc = name;
+        break;
+      default:
+        if (Side::Count(params) > 0) doc = Side::Line(params, (arg >> 2) % Side::Count(params));
+        break;
+    }
+    before = side.Loop(doc, 1 + (arg >> 4) % 3);
     return "";
   }
 

@@ -92,6 +92,15 @@ write("expand", "own-name", expand(0, 1, [(3, 0, 24, 1), NAME, NAME], [],
 write("expand", "own-param", expand(0, 1, [(3, 0, 24, 2), NAME, NAME], [],
                                     b"{t '<#a x#>long enough for the heap<#c y#>'}d{e}"))
 
+# Loops (effect 224 and up): the body, a pool text, the name or a parameter
+# (arg % 4) expanded 1 + (arg >> 4) % 3 times into the page.
+LOOP = (0, 0, 224, 0x20)
+write("expand", "loop", expand(0, 0, [PAIR, LOOP, NAME, NAME, NAME], [],
+                               b"<ul><#x#><li><#n#></li><#/x#></ul>", [(5, 0), (2, 0), (3, 0)]))
+write("expand", "loop-nested", expand(1, 0, [PAIR, (1, 0, 224, 0x10), PAIR, (2, 0, 224, 0x21),
+                                             (3, 0, 18, 1), NAME, (0, 0, 22, 3)], [b"<#y#>{z}"],
+                                      b"\x0fa\x18b\x19c\x10", [(6, 0), (0x0c, 0)]))
+
 for i, text in enumerate([b"include file=\"a b.txt\" x=5 'quoted'", b"a\"b c\"d",
                           b"t v='it\"s'", b"t v=\"open ended", b"\"\" t", b"x = 5",
                           b"  spaced \t out \r\n", b"t a\x00b c", b"\xd0\xbf n=\x80\xa0"]):

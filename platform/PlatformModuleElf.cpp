@@ -151,6 +151,19 @@ class ElfFile {
       Fail(AnsiString("is cut short: its ") + What + " lies past its end");
   }
 
+  // As CheckInside, and fails when the bytes reach into a hole of a sparse
+  // file: a module's contents are written out, so a hole means a header
+  // claiming more than the file holds (its apparent size costs nothing to
+  // make). Where the file system cannot tell holes, the whole file counts.
+  void CheckHeld(std::uint64_t Offset, std::uint64_t Count, const char* What) const {
+    CheckInside(Offset, Count, What);
+    if (Count == 0) return;
+    const off_t hole = ::lseek(FFd, static_cast<off_t>(Offset), SEEK_HOLE);
+    if (hole >= 0 && static_cast<std::uint64_t>(hole) < Offset + Count)
+      Fail(AnsiString("is malformed: its ") + What +
+           " lies over a hole (bytes the file does not hold)");
+  }
+
   // Copies Count bytes from Offset, which must lie inside the file, to Out.
   void ReadInto(std::uint64_t Offset, std::size_t Count, void* Out, const char* What) const {
     CheckInside(Offset, Count, What);
@@ -241,7 +254,7 @@ TResourceList FileResources(const AnsiString& Path) {
                     "\x7f"
                     "ELF") != 0)
     file.Fail("is not an ELF module");
-  const int elfClass = ident[4];
+  const int elfClass = static_cast<unsigned char>(ident[4]);
   const bool big = ident[5] == 2;
   if ((elfClass != 1 && elfClass != 2) || (ident[5] != 1 && ident[5] != 2))
     file.Fail("is an ELF file of an unknown class or byte order");
@@ -254,7 +267,13 @@ TResourceList FileResources(const AnsiString& Path) {
   const std::uint16_t phentsize = Get16(h + (is64 ? 54 : 42), big);
   const std::uint16_t phnum = Get16(h + (is64 ? 56 : 44), big);
   if (phnum == 0xFFFF) file.Fail("has more program headers than it can say");
-  if (phnum > 0 && phentsize < (is64 ? 56u : 32u)) file.Fail("has program headers too small");
+  // Every program header has the one size of its class: a table of larger
+  // entries claims up to 4 GiB that no module has.
+  const std::uint16_t entrySize = is64 ? 56 : 32;
+  if (phnum > 0 && phentsize != entrySize)
+    file.Fail("is malformed: program headers of " + std::to_string(phentsize) + " bytes, not " +
+              std::to_string(entrySize));
+  file.CheckHeld(phoff, std::uint64_t(phentsize) * phnum, "program header table");
   const AnsiString table =
       file.Read(phoff, std::uint64_t(phentsize) * phnum, "program header table");
 
@@ -278,17 +297,17 @@ TResourceList FileResources(const AnsiString& Path) {
     if (seen.insert(segment).second) segments.push_back(segment);
   }
 
-  // A note takes 12 bytes at least, so segments that do not overlap hold no
-  // more notes than the file has room for: a walk longer than that means
-  // segments laid over each other again and again, and stops there. Each
-  // note costs one read of its header (and of its name when it may be the
-  // package note), so the reads are bounded by a small multiple of the size.
-  const std::uint64_t room = file.Size() / 12 + segments.size();
-  std::uint64_t stepsLeft = room;
+  // A module carries a handful of notes: a walk of more than kMaxNotes in
+  // all (a run of empty 12-byte notes, segments laid over each other again
+  // and again) is refused there. Each note costs one read of its header (and
+  // of its name when it may be the package note), so the reads are bounded
+  // by a constant whatever size the file claims.
+  const std::uint64_t kMaxNotes = 4096;
+  std::uint64_t stepsLeft = kMaxNotes;
   for (const Segment& segment : segments) {
     if (segment.Size > (std::uint64_t(1) << 30))
-      file.Fail("has a note segment too large to be real");
-    file.CheckInside(segment.Offset, segment.Size, "note segment");
+      file.Fail("is malformed: a note segment of over 1 GiB");
+    file.CheckHeld(segment.Offset, segment.Size, "note segment");
     auto fetch = [&](std::uint64_t Pos, std::size_t Count, unsigned char* Out) {
       file.ReadInto(segment.Offset + Pos, Count, Out, "note segment");
     };
@@ -298,8 +317,8 @@ TResourceList FileResources(const AnsiString& Path) {
         return DecodeResourceContainer(file.Read(segment.Offset + at, size, "package note"),
                                        "\"" + Path + "\"");
       case TNoteWalk::OutOfSteps:
-        file.Fail("has note segments laid over each other: more than " + std::to_string(room) +
-                  " notes in " + std::to_string(file.Size()) + " bytes");
+        file.Fail("is malformed: more than " + std::to_string(kMaxNotes) +
+                  " notes in its note segments");
       case TNoteWalk::NotFound:
         break;
     }

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <stdexcept>
 #include <string_view>
 
 #include "OutputSink.h"
@@ -59,18 +60,36 @@ class TVekLoop {
   /// D: the producer's delimiters, prepared. T's bytes before NulFree hold
   /// no NUL; the loop looks for one in the rest as it goes, and the text ends
   /// there (T.size is the text's size when none is known to be NUL-free).
+  /// While the loop lives, Out is the page that ExpandBody writes to.
   TVekLoop(TVekPageProducer& P, const BoundedText& T, std::size_t NulFree, const Delimiters& D,
            OutputSink& Out)
-      : p(P), t(T), sink(Out), delimiters(D), edits(p.FDelimiterEdits), known(NulFree) {}
+      : p(P),
+        t(T),
+        sink(Out),
+        delimiters(D),
+        edits(p.FDelimiterEdits),
+        known(NulFree),
+        outerPage(p.FPrepared->page) {
+    p.FPrepared->page = &sink;
+  }
+  ~TVekLoop() {
+    p.FPrepared->page = outerPage;
+    // The next expansion builds its table in the same buffers: no growing
+    // vectors, no fresh pages. Kept only up to a bound.
+    if (own && !p.FPrepared->spareTable && own->Bytes() <= vek::PreparedTexts::kMaxSpareBytes)
+      p.FPrepared->spareTable = std::move(own);
+  }
+  TVekLoop(const TVekLoop&) = delete;
+  TVekLoop& operator=(const TVekLoop&) = delete;
 
   /// Runs from Table (which holds for the present delimiters) when given.
+  /// Leaves the sink open: the caller finishes it.
   void Run(const TagTable* Table) {
     table = Table;
     k = 0;
     pos = table != nullptr ? table->From() : 0;
     while (Step()) {
     }
-    sink.Finish();
   }
 
  private:
@@ -163,6 +182,7 @@ class TVekLoop {
           pos = m.next;
         } else {
           matched = false;
+          if (!own) own = std::move(p.FPrepared->spareTable);  // its buffers, if kept
           if (!own) own = std::make_unique<TagTable>();
           idsTable = nullptr;  // own may have been built before, for other delimiters
           own->Build(t, pos, delimiters);
@@ -238,6 +258,7 @@ class TVekLoop {
   const TagTable* idsTable = nullptr;  // the table and names openId and closeId are for
   unsigned long long idsNames = 0;
   int openId = -1, closeId = -1;
+  OutputSink* outerPage;  // the page of the expansion this one runs in, if any
   // Scratch that serves tag after tag, so that short names, parameters and
   // answers cost no allocation. RetText is "" on every entry all the same.
   AnsiString value, retText;
@@ -310,6 +331,7 @@ struct ToString {
     Reserve(out, size);
     OutputSink sink(out);
     body(sink);
+    sink.Finish();
   }
 };
 
@@ -320,6 +342,7 @@ struct ToStream {
     AnsiString buffer;
     OutputSink sink(buffer, stream);
     body(sink);
+    sink.Finish();
   }
 };
 
@@ -347,4 +370,37 @@ AnsiString TVekExpansion::RunDoc(TVekPageProducer& p) {
 void TVekExpansion::RunDoc(TVekPageProducer& p, TStream& Out) {
   if (NoDelimiter(p)) return;
   RunDocText(p, *p.FPrepared, p.FHTMLDoc, ToStream{Out});
+}
+
+std::shared_ptr<PreparedText> TVekExpansion::PrepareBody(TVekPageProducer& p,
+                                                         const AnsiString& Body) {
+  std::shared_ptr<PreparedText>& last = p.FPrepared->lastBody;
+  if (last && last->text == Body) return last;
+  auto text = std::make_shared<PreparedText>();
+  text->text = Body;
+  text->size = vek::VisibleSize(text->text);
+  last = text;
+  return text;
+}
+
+void TVekExpansion::ExpandBody(TVekPageProducer& p, PreparedText& Body) {
+  OutputSink* page = p.FPrepared->page;
+  if (page == nullptr)
+    throw std::logic_error("ExpandBody: no expansion of this producer is running");
+  if (NoDelimiter(p) || Body.size == 0) return;
+  const Delimiters d(p.FVekTagBeg, p.FVekTagEnd);
+  // Built on the first expansion, and again only when the delimiters change;
+  // without a table (building failed) the body is scanned.
+  if (Body.tableStamp != p.FDelimiterEdits) {
+    Body.tableStamp = Body.PrepareFor(d) ? p.FDelimiterEdits : 0;
+  }
+  const vek::Ref<const vek::SharedTable> table =
+      Body.tableStamp != 0 ? Body.table : vek::Ref<const vek::SharedTable>();
+  const OutputSink::Mark mark = page->Here();
+  try {
+    TVekLoop(p, Body.Visible(), Body.size, d, *page).Run(table.get());
+  } catch (...) {
+    page->Rewind(mark);
+    throw;
+  }
 }

@@ -2,6 +2,9 @@
 // to its fields. Internal to the component.
 #pragma once
 
+#include <memory>
+
+#include "PreparedTexts.h"
 #include "VekPgProd.h"
 
 struct TVekExpansion {
@@ -14,4 +17,11 @@ struct TVekExpansion {
   /// unchanged.
   static AnsiString RunDoc(TVekPageProducer& p);
   static void RunDoc(TVekPageProducer& p, TStream& Out);
+  /// Body's text prepared for ExpandBody: the one prepared last when it has
+  /// the same bytes, else a new copy (its table is built on expansion).
+  static std::shared_ptr<vek::PreparedText> PrepareBody(TVekPageProducer& p,
+                                                        const AnsiString& Body);
+  /// Expands Body into the page of the innermost running expansion of p (see
+  /// TVekPageProducer::ExpandBody).
+  static void ExpandBody(TVekPageProducer& p, vek::PreparedText& Body);
 };

@@ -56,6 +56,17 @@ class OutputSink {
     }
   }
   void Put(const AnsiString& s) { Put(s.data(), s.size()); }
+  /// A point of the output to come back to: what is written after it can be
+  /// taken back while none of it has gone to the stream.
+  struct Mark {
+    std::size_t used;
+    unsigned long long flushes;
+  };
+  Mark Here() const { return {FUsed, FFlushes}; }
+  /// Takes back what was written since M, when it is all still buffered.
+  void Rewind(const Mark& M) {
+    if (M.flushes == FFlushes && M.used <= FUsed) FUsed = M.used;
+  }
   /// Ends the output: cuts the margin off, or writes the rest to the stream.
   void Finish() {
     if (FStream != nullptr) return Flush();
@@ -76,6 +87,7 @@ class OutputSink {
   void Flush() {
     const std::size_t n = FUsed;
     FUsed = 0;
+    ++FFlushes;
     if (n != 0) FStream->WriteBuffer(FOut.data(), static_cast<std::int64_t>(n));
   }
   void Grow(const char* p, std::size_t n, std::size_t Readable) {
@@ -85,10 +97,10 @@ class OutputSink {
       return Put(p, n);
     }
     const std::size_t room = FOut.capacity() - FUsed;
-    if (n < room && Readable != 0) {
-      // The margin's bytes are never output: any bytes serve.
-      const std::size_t extra = std::min(std::min(kMargin, Readable), room - n);
-      FOut.replace(FUsed, FOut.size() - FUsed, p, n + extra);
+    if (n + kMargin <= room && Readable >= kMargin) {
+      // The margin's bytes are never output: any bytes serve. A whole margin
+      // only: a short one would send the next pieces here again.
+      FOut.replace(FUsed, FOut.size() - FUsed, p, n + kMargin);
       FUsed += n;
       return;
     }
@@ -101,6 +113,7 @@ class OutputSink {
   AnsiString& FOut;
   std::size_t FUsed;
   TStream* FStream = nullptr;
+  unsigned long long FFlushes = 0;  // times the buffer went to the stream
 };
 
 }  // namespace vek

@@ -9,6 +9,7 @@ namespace vek {
 bool PreparedText::PrepareFor(const Delimiters& d) {
   if (table && table->HoldsFor(d)) return true;
   table.reset();
+  tableStamp = 0;  // held for the table replaced
   try {
     auto built = Ref<SharedTable>::Make();
     built->Build(Visible(), 0, d);

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -13,6 +14,8 @@
 #include "TemplateText.h"
 
 namespace vek {
+
+class OutputSink;
 
 /// A counted reference to an object that one thread uses at a time (a
 /// producer's prepared texts and tables): the count needs no atomic
@@ -67,6 +70,9 @@ struct PreparedText {
   // once built: an expansion running from it holds it while a nested one
   // replaces it by a table for other delimiters.
   Ref<const SharedTable> table;
+  // A producer's delimiter stamp for which table is known to hold (0: none),
+  // so that a body expanded row after row compares no delimiters.
+  unsigned long long tableStamp = 0;
   mutable unsigned refs = 0;
 
   BoundedText Visible() const { return BoundedText{text.data(), size}; }
@@ -124,6 +130,16 @@ class PreparedTexts {
   std::size_t MaxBytes() const { return FMaxBytes; }
 
   static constexpr std::size_t kMaxDocBytes = std::size_t(64) << 20;
+
+  /// The output of the innermost expansion running, which ExpandBody writes
+  /// to; null when none runs. Set and restored by the expansion loop.
+  OutputSink* page = nullptr;
+  /// A table an expansion built after a failed match, kept for the next one
+  /// to build in (its contents are stale).
+  std::unique_ptr<TagTable> spareTable;
+  static constexpr std::size_t kMaxSpareBytes = std::size_t(16) << 20;
+  /// The body prepared last (PrepareBody), taken again for the same bytes.
+  std::shared_ptr<PreparedText> lastBody;
 
  private:
   void Evict();

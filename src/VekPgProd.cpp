@@ -3,6 +3,7 @@
 // loop itself is in Expansion.cpp).
 #include "VekPgProd.h"
 
+#include <atomic>
 #include <climits>
 #include <stdexcept>
 #include <string>
@@ -31,12 +32,19 @@ int AdvancedPos(int Pos, std::size_t By, const char* Operation) {
   return Pos + static_cast<int>(By);
 }
 
+// A value of FDelimiterEdits that no producer has had yet.
+unsigned long long NewDelimiterStamp() {
+  static std::atomic<unsigned long long> last{0};
+  return last.fetch_add(1, std::memory_order_relaxed) + 1;
+}
+
 }  // namespace
 
 TVekPageProducer::TVekPageProducer(TComponent* Owner)
     : TCustomContentProducer(Owner),
       FVekTagBeg("<#"),
       FVekTagEnd("#>"),
+      FDelimiterEdits(NewDelimiterStamp()),
       FPrepared(std::make_unique<vek::PreparedTexts>()) {}
 
 TVekPageProducer::~TVekPageProducer() = default;
@@ -75,6 +83,17 @@ void TVekPageProducer::SetPreparedTextLimits(unsigned Entries, unsigned long lon
   FPrepared->SetLimits(Entries, static_cast<std::size_t>(Bytes < most ? Bytes : most));
 }
 
+TVekBody TVekPageProducer::PrepareBody(const AnsiString& Body) {
+  TVekBody body;
+  body.FText = TVekExpansion::PrepareBody(*this, Body);
+  return body;
+}
+
+void TVekPageProducer::ExpandBody(const TVekBody& Body) {
+  if (!Body) throw std::invalid_argument("ExpandBody: the body handle is empty");
+  TVekExpansion::ExpandBody(*this, *Body.FText);
+}
+
 AnsiString TVekPageProducer::ContentFromStream(TStream* Stream) {
   if (Stream == nullptr) throw std::invalid_argument("ContentFromStream: Stream is null");
   FResultList.LoadFromStream(Stream);
@@ -102,12 +121,12 @@ void TVekPageProducer::SetHTMLDoc(TStrings* Value) {
 
 void TVekPageProducer::SetVekTagBeg(const AnsiString& Value) {
   FVekTagBeg = Value;
-  ++FDelimiterEdits;
+  FDelimiterEdits = NewDelimiterStamp();
 }
 
 void TVekPageProducer::SetVekTagEnd(const AnsiString& Value) {
   FVekTagEnd = Value;
-  ++FDelimiterEdits;
+  FDelimiterEdits = NewDelimiterStamp();
 }
 
 void TVekPageProducer::DeclareProperties(TPropertyList& Properties) {

@@ -49,7 +49,8 @@
 struct TComponentClassInfo;  // the class reference type, declared in Package.h
 namespace vek {
 class PreparedTexts;  // the producer's prepared templates, internal
-}
+struct PreparedText;  // a text with its tag table, internal
+}  // namespace vek
 
 /// What a handler asks the expansion to do next (its RetState answer).
 /// Any other value is the same as rsContinue.
@@ -72,6 +73,23 @@ using TVekTagEvent = TEvent<void(TObject* Sender, const AnsiString& TagName, TSt
 using TVekPairTagEvent =
     TEvent<void(TObject* Sender, const AnsiString& TagName, TStrings* TagParams,
                 const AnsiString& InnerText, AnsiString& RetText, int& RetState)>;
+
+/// A template body prepared for TVekPageProducer::ExpandBody: a copy of its
+/// text with its tags found and parsed (its tag table). Made by PrepareBody;
+/// a default-constructed handle holds nothing. Copies share the prepared
+/// text, which lives as long as the last copy; it is independent of the
+/// producer that made it, and holds no reference to the string it was made
+/// from. A handle is used on one thread at a time (its table is built again
+/// in place when the delimiters change).
+class TVekBody {
+ public:
+  /// Whether the handle holds a prepared text.
+  explicit operator bool() const noexcept { return FText != nullptr; }
+
+ private:
+  friend class TVekPageProducer;
+  std::shared_ptr<vek::PreparedText> FText;
+};
 
 /// The content producer that expands the tags of an HTML template through
 /// the application's handlers OnVekTag and OnVekPairTag (see the top of this
@@ -112,6 +130,47 @@ class VEKPGPROD_CLASS TVekPageProducer : public TCustomContentProducer {
   /// delimiter without a closing one ends the output just before it.
   /// Handlers must not modify Doc while it is being expanded.
   VEKPGPROD_API AnsiString Execute(const AnsiString& Doc);
+
+  // ---- Loops: a pair's body expanded into the page ---------------------------
+  // A pair handler that repeats its body (a loop over rows) prepares the body
+  // once and expands it once per row straight into the output of the running
+  // expansion, instead of appending ContentFromString(InnerText) to RetText:
+  //
+  //   void Rows(TObject* Sender, const AnsiString&, TStrings*,
+  //             const AnsiString& Body, AnsiString& Text, int& State) {
+  //     auto* p = static_cast<TVekPageProducer*>(Sender);
+  //     const TVekBody body = p->PrepareBody(Body);
+  //     for (const Row& r : rows) { current = &r; p->ExpandBody(body); }
+  //   }
+  //
+  // The page is the same as with RetText += ContentFromString(Body) for every
+  // row, the handler calls too; what ExpandBody writes comes before the
+  // handler's RetText.
+
+  /// A handle on a copy of Body, whose tags are found and parsed on its first
+  /// expansion, once for all the expansions that follow (again only when the
+  /// delimiters change). The text is seen up to its first NUL byte, as
+  /// Execute sees it. The producer keeps the body it prepared last and hands
+  /// it out again for the same bytes (one comparison, no cache search).
+  /// Throws what allocation throws.
+  VEKPGPROD_API TVekBody PrepareBody(const AnsiString& Body);
+
+  /// Expands Body as Execute(Body) would, with the present delimiters and
+  /// handlers, and appends the result to the output of the innermost
+  /// expansion of this producer that is running (the page being produced,
+  /// or a nested expansion's output when called from one): no output string
+  /// of its own, no copy. A handler may call it any number of times, also
+  /// from nested expansions, and the handlers it calls may call it in turn.
+  /// When the delimiters differ from those Body was prepared with, its table
+  /// is built again for the new ones (a handler changing them mid-expansion
+  /// is followed tag by tag, as Execute follows it). An rsStop answer ends
+  /// this expansion of Body only. Overwrites TagName and TagParams as any
+  /// expansion does.
+  /// Throws std::invalid_argument for an empty handle and std::logic_error
+  /// when no expansion of this producer is running. An exception from a
+  /// handler propagates; what this call had written is then taken back, unless
+  /// part of it already went to the stream of ExecuteTo or ContentTo.
+  VEKPGPROD_API void ExpandBody(const TVekBody& Body);
 
   // ---- Output to a stream ---------------------------------------------------
   // The same expansions as Content and Execute, written to Out in chunks as
@@ -235,7 +294,9 @@ class VEKPGPROD_CLASS TVekPageProducer : public TCustomContentProducer {
   TVekPairTagEvent FOnVekPairTag;
   AnsiString FTagName;
   TStringList FTagParams;
-  unsigned long long FDelimiterEdits = 0;  // counts changes of the delimiters
+  // Changes with every change of the delimiters, to a value no producer of
+  // the process had before: equal stamps mean the same delimiters.
+  unsigned long long FDelimiterEdits = 0;
   std::unique_ptr<vek::PreparedTexts> FPrepared;
 
   friend struct TVekExpansion;  // the expansion loop, in the source file

@@ -4,6 +4,7 @@
 // ASCII letters only.
 #include "Modifiers.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -252,30 +253,56 @@ bool HasDefault(const std::vector<TModStep>& Steps) {
   return false;
 }
 
-bool ParseModifiers(const std::vector<TToken>& Tokens, size_t From, std::vector<TModStep>& Steps,
-                    TModifier& Escape, std::string& Error, int& ErrorAt) {
+// The most bytes a date= format gives, and what strftime is given room for.
+constexpr long long kMaxDateText = 4096;
+
+// The most bytes strftime can write for Format in the C locale: 32 for a
+// conversion (the longest, %c, takes 24) or its field width when larger
+// (%100Y pads to 100), 1 for any other byte; -1 past kMaxDateText.
+long long DateFormatBound(const std::string& Format) {
+  long long total = 0;
+  for (size_t i = 0; i < Format.size() && total <= kMaxDateText; ++i) {
+    if (Format[i] != '%') {
+      ++total;
+      continue;
+    }
+    ++i;
+    while (i < Format.size() && std::strchr("_-0^#", Format[i]) && Format[i] != '\0') ++i;
+    long long width = 0;
+    for (; i < Format.size() && Format[i] >= '0' && Format[i] <= '9'; ++i)
+      width = std::min(width * 10 + (Format[i] - '0'), kMaxDateText + 1);
+    if (i < Format.size() && (Format[i] == 'E' || Format[i] == 'O')) ++i;
+    total += std::max(width, 32LL);
+  }
+  return total <= kMaxDateText ? total : -1;
+}
+
+TTagFault ParseModifiers(const std::vector<TToken>& Tokens, size_t From,
+                         std::vector<TModStep>& Steps, TModifier& Escape) {
   static const std::pair<const char*, TModifier> escapes[] = {
       {"raw", TModifier::Raw},  {"html", TModifier::Html}, {"attr", TModifier::Attr},
       {"url", TModifier::Url},  {"js", TModifier::Js},     {"css", TModifier::Css},
       {"json", TModifier::Json}};
+  enum class TValue : uint8_t { None, Required, Optional };  // what follows "name="
   struct TKnown {
     const char* Name;
     TModStep::TKind Kind;
-    int Value;  // 0: none, 1: required, 2: optional
+    TValue Value;
   };
-  static const TKnown known[] = {
-      {"default", TModStep::Default, 1}, {"upper", TModStep::Upper, 0},
-      {"lower", TModStep::Lower, 0},     {"capitalize", TModStep::Capitalize, 0},
-      {"trim", TModStep::Trim, 0},       {"truncate", TModStep::Truncate, 1},
-      {"replace", TModStep::Replace, 1}, {"join", TModStep::Join, 1},
-      {"length", TModStep::Length, 0},   {"number", TModStep::Number, 2},
-      {"date", TModStep::Date, 1},       {"group", TModStep::Number, 2},
-      {"point", TModStep::Number, 1}};
-  auto fail = [&](const std::string& Message, int At) {
-    Error = Message;
-    ErrorAt = At;
-    return false;
-  };
+  static const TKnown known[] = {{"default", TModStep::Default, TValue::Required},
+                                 {"upper", TModStep::Upper, TValue::None},
+                                 {"lower", TModStep::Lower, TValue::None},
+                                 {"capitalize", TModStep::Capitalize, TValue::None},
+                                 {"trim", TModStep::Trim, TValue::None},
+                                 {"truncate", TModStep::Truncate, TValue::Required},
+                                 {"replace", TModStep::Replace, TValue::Required},
+                                 {"join", TModStep::Join, TValue::Required},
+                                 {"length", TModStep::Length, TValue::None},
+                                 {"number", TModStep::Number, TValue::Optional},
+                                 {"date", TModStep::Date, TValue::Required},
+                                 {"group", TModStep::Number, TValue::Optional},
+                                 {"point", TModStep::Number, TValue::Required}};
+  auto fail = [](const std::string& Message, int At) { return TTagFault{Message, At}; };
   for (size_t i = From; i < Tokens.size(); ++i) {
     const TToken& t = Tokens[i];
     if (t.Kind != TToken::Word)
@@ -311,8 +338,9 @@ bool ParseModifiers(const std::vector<TToken>& Tokens, size_t From, std::vector<
                       "attr, url, js, css, json)",
                   t.Offset);
     }
-    if (info->Value == 0 && hasValue) return fail(t.Text + " takes no value", t.Offset);
-    if (info->Value == 1 && !hasValue) return fail(t.Text + " needs a value", t.Offset);
+    if (info->Value == TValue::None && hasValue) return fail(t.Text + " takes no value", t.Offset);
+    if (info->Value == TValue::Required && !hasValue)
+      return fail(t.Text + " needs a value", t.Offset);
     const std::string name = t.Text;
     if (name == "group" || name == "point") {
       if (Steps.empty() || Steps.back().Kind != TModStep::Number)
@@ -340,142 +368,161 @@ bool ParseModifiers(const std::vector<TToken>& Tokens, size_t From, std::vector<
         return fail("replace=\"FROM|TO\": the text to find, a bar, its replacement", t.Offset);
       step.A = value.substr(0, bar);
       step.B = value.substr(bar + 1);
+    } else if (step.Kind == TModStep::Date) {
+      if (DateFormatBound(value) < 0)
+        return fail(
+            "date=: a format that may give more than " + std::to_string(kMaxDateText) + " bytes",
+            t.Offset);
+      step.A += '.';  // never empty when it fits: strftime's 0 then means it does not
     }
     Steps.push_back(std::move(step));
   }
-  return true;
+  return {};
+}
+
+// A step on the value as it is (default, length, join, number, date):
+// true when S is one, its work done on R.
+static bool ValueStep(const TModStep& s, TModResult& R) {
+  std::string& text = R.Text;
+  const TData* cur = R.IsText ? nullptr : R.Value;
+  switch (s.Kind) {
+    case TModStep::Default: {
+      const bool empty = R.IsText
+                             ? text.empty()
+                             : !cur || cur->is_null() ||
+                                   (cur->is_string() && cur->get_ref<const std::string&>().empty());
+      if (empty) {
+        text = s.A;
+        R.IsText = true;
+      }
+      return true;
+    }
+    case TModStep::Length: {
+      long long n = 0;
+      if (R.IsText) {
+        n = CodePoints(text);
+      } else if (!cur || cur->is_null()) {
+        n = 0;
+      } else if (cur->is_array() || cur->is_object()) {
+        n = static_cast<long long>(cur->size());
+      } else {
+        ValueText(*cur, text);
+        n = CodePoints(text);
+      }
+      R.Own = n;
+      R.Value = &R.Own;
+      R.IsText = false;
+      return true;
+    }
+    case TModStep::Join: {
+      if (!cur || !cur->is_structured()) return true;
+      std::string joined, item;
+      bool first = true;
+      for (const auto& e : *cur) {
+        if (!ValueText(e, item)) item = e.dump();
+        if (!first) joined += s.A;
+        joined += item;
+        first = false;
+      }
+      text = std::move(joined);
+      R.IsText = true;
+      return true;
+    }
+    case TModStep::Number: {
+      std::string& out = R.Scratch;
+      if (FormatNumber(
+              cur,
+              R.IsText ? &text
+                       : (cur && cur->is_string() ? &cur->get_ref<const std::string&>() : nullptr),
+              s, out)) {
+        text.swap(out);
+        R.IsText = true;
+      }
+      return true;
+    }
+    case TModStep::Date: {
+      const std::string* in =
+          R.IsText ? &text
+                   : (cur && cur->is_string() ? &cur->get_ref<const std::string&>() : nullptr);
+      std::tm tm;
+      if (!in || !ParseIsoDate(*in, tm)) return true;
+      char buf[kMaxDateText + 2];
+      const size_t n = std::strftime(buf, sizeof buf, s.A.c_str(), &tm);
+      if (n == 0) return true;  // more than the format's bound after all: unchanged
+      text.assign(buf, n - 1);
+      R.IsText = true;
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+
+// A step on text (upper, lower, capitalize, trim, truncate, replace).
+static void TextStep(const TModStep& s, std::string& text) {
+  switch (s.Kind) {
+    case TModStep::Upper:
+      for (char& c : text) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+      }
+      break;
+    case TModStep::Lower:
+      for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+      }
+      break;
+    case TModStep::Capitalize:
+      if (!text.empty() && text[0] >= 'a' && text[0] <= 'z')
+        text[0] = static_cast<char>(text[0] - 'a' + 'A');
+      break;
+    case TModStep::Trim: {
+      size_t e = text.size();
+      while (e > 0 && IsBlank(static_cast<unsigned char>(text[e - 1]))) --e;
+      text.resize(e);
+      size_t b = 0;
+      while (b < text.size() && IsBlank(static_cast<unsigned char>(text[b]))) ++b;
+      text.erase(0, b);
+      break;
+    }
+    case TModStep::Truncate: {
+      long long seen = 0;
+      size_t i = 0;
+      for (; i < text.size(); ++i) {
+        if (!Continuation(static_cast<unsigned char>(text[i])) && seen++ == s.N) break;
+      }
+      if (i < text.size()) {
+        text.resize(i);
+        text += "\xE2\x80\xA6";  // U+2026, the ellipsis
+      }
+      break;
+    }
+    case TModStep::Replace: {
+      if (text.find(s.A) == std::string::npos) break;
+      std::string out;
+      size_t from = 0;
+      for (size_t at; (at = text.find(s.A, from)) != std::string::npos; from = at + s.A.size())
+        out.append(text, from, at - from).append(s.B);
+      out.append(text, from, std::string::npos);
+      text = std::move(out);
+      break;
+    }
+    default:
+      break;
+  }
 }
 
 void ApplyModifiers(const std::vector<TModStep>& Steps, const TData* V, TModResult& R) {
   R.IsText = false;
   R.Value = V;
-  std::string& text = R.Text;
   for (const TModStep& s : Steps) {
-    const TData* cur = R.IsText ? nullptr : R.Value;
-    switch (s.Kind) {
-      case TModStep::Default: {
-        const bool empty =
-            R.IsText ? text.empty()
-                     : !cur || cur->is_null() ||
-                           (cur->is_string() && cur->get_ref<const std::string&>().empty());
-        if (empty) {
-          text = s.A;
-          R.IsText = true;
-        }
-        continue;
-      }
-      case TModStep::Length: {
-        long long n = 0;
-        if (R.IsText) {
-          n = CodePoints(text);
-        } else if (!cur || cur->is_null()) {
-          n = 0;
-        } else if (cur->is_array() || cur->is_object()) {
-          n = static_cast<long long>(cur->size());
-        } else {
-          ValueText(*cur, text);
-          n = CodePoints(text);
-        }
-        R.Own = n;
-        R.Value = &R.Own;
-        R.IsText = false;
-        continue;
-      }
-      case TModStep::Join: {
-        if (!cur || !cur->is_structured()) continue;
-        std::string joined, item;
-        bool first = true;
-        for (const auto& e : *cur) {
-          if (!ValueText(e, item)) item = e.dump();
-          if (!first) joined += s.A;
-          joined += item;
-          first = false;
-        }
-        text = std::move(joined);
-        R.IsText = true;
-        continue;
-      }
-      case TModStep::Number: {
-        std::string& out = R.Scratch;
-        if (FormatNumber(cur,
-                         R.IsText ? &text
-                                  : (cur && cur->is_string() ? &cur->get_ref<const std::string&>()
-                                                             : nullptr),
-                         s, out)) {
-          text.swap(out);
-          R.IsText = true;
-        }
-        continue;
-      }
-      case TModStep::Date: {
-        const std::string* in =
-            R.IsText ? &text
-                     : (cur && cur->is_string() ? &cur->get_ref<const std::string&>() : nullptr);
-        std::tm tm;
-        if (!in || !ParseIsoDate(*in, tm)) continue;
-        char buf[512];
-        const size_t n = s.A.empty() ? 0 : std::strftime(buf, sizeof buf, s.A.c_str(), &tm);
-        text.assign(buf, n);
-        R.IsText = true;
-        continue;
-      }
-      default:
-        break;
-    }
+    if (ValueStep(s, R)) continue;
     // The steps on text: a missing value, null, a list or an object passes.
+    const TData* cur = R.IsText ? nullptr : R.Value;
     if (!R.IsText) {
-      if (!cur || cur->is_null() || !ValueText(*cur, text)) continue;
+      if (!cur || cur->is_null() || !ValueText(*cur, R.Text)) continue;
       R.IsText = true;
     }
-    switch (s.Kind) {
-      case TModStep::Upper:
-        for (char& c : text) {
-          if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-        }
-        break;
-      case TModStep::Lower:
-        for (char& c : text) {
-          if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        }
-        break;
-      case TModStep::Capitalize:
-        if (!text.empty() && text[0] >= 'a' && text[0] <= 'z')
-          text[0] = static_cast<char>(text[0] - 'a' + 'A');
-        break;
-      case TModStep::Trim: {
-        size_t e = text.size();
-        while (e > 0 && IsBlank(static_cast<unsigned char>(text[e - 1]))) --e;
-        text.resize(e);
-        size_t b = 0;
-        while (b < text.size() && IsBlank(static_cast<unsigned char>(text[b]))) ++b;
-        text.erase(0, b);
-        break;
-      }
-      case TModStep::Truncate: {
-        long long seen = 0;
-        size_t i = 0;
-        for (; i < text.size(); ++i) {
-          if (!Continuation(static_cast<unsigned char>(text[i])) && seen++ == s.N) break;
-        }
-        if (i < text.size()) {
-          text.resize(i);
-          text += "\xE2\x80\xA6";  // U+2026, the ellipsis
-        }
-        break;
-      }
-      case TModStep::Replace: {
-        if (text.find(s.A) == std::string::npos) break;
-        std::string out;
-        size_t from = 0;
-        for (size_t at; (at = text.find(s.A, from)) != std::string::npos; from = at + s.A.size())
-          out.append(text, from, at - from).append(s.B);
-        out.append(text, from, std::string::npos);
-        text = std::move(out);
-        break;
-      }
-      default:
-        break;
-    }
+    TextStep(s, R.Text);
   }
 }
 

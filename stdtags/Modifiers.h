@@ -37,10 +37,10 @@ struct TModStep {
 
 /// Reads the modifiers in Tokens[From...]: words, or word=value where value
 /// is a word or a quoted string. Sets Escape from an escaping modifier (a
-/// second, different one is an error). Returns false with Error and the
-/// token offset ErrorAt for an unknown modifier or a malformed value.
-bool ParseModifiers(const std::vector<TToken>& Tokens, size_t From, std::vector<TModStep>& Steps,
-                    TModifier& Escape, std::string& Error, int& ErrorAt);
+/// second, different one is an error). Returns the fault of an unknown
+/// modifier or a malformed value (at a token's offset), or none.
+TTagFault ParseModifiers(const std::vector<TToken>& Tokens, size_t From,
+                         std::vector<TModStep>& Steps, TModifier& Escape);
 
 /// True when Steps hold a default: a missing value is then no error.
 bool HasDefault(const std::vector<TModStep>& Steps);

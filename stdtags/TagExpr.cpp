@@ -47,7 +47,7 @@ const char* TypeName(const TData* V) {
 
 }  // namespace
 
-bool Tokenize(const std::string& Text, std::vector<TToken>& Out, std::string& Error, int& ErrorAt) {
+TTagFault Tokenize(const std::string& Text, std::vector<TToken>& Out) {
   size_t i = 0;
   const size_t n = Text.size();
   while (i < n) {
@@ -66,9 +66,7 @@ bool Tokenize(const std::string& Text, std::vector<TToken>& Out, std::string& Er
         t.Text += Text[j];
       }
       if (j >= n) {
-        Error = std::string("a quoted string without its closing ") + c;
-        ErrorAt = t.Offset;
-        return false;
+        return {std::string("a quoted string without its closing ") + c, t.Offset};
       }
       i = j + 1;
     } else if (OpByte(c)) {
@@ -85,7 +83,7 @@ bool Tokenize(const std::string& Text, std::vector<TToken>& Out, std::string& Er
     }
     Out.push_back(std::move(t));
   }
-  return true;
+  return {};
 }
 
 std::string NormalizePath(const std::string& Path) {
@@ -128,8 +126,8 @@ bool WordLiteral(const std::string& Word, TData& Out) {
   return !Out.is_discarded() && Out.is_number();
 }
 
-bool ParseCondition(const std::vector<TToken>& Tokens, size_t From, std::vector<TCondOp>& Out,
-                    std::string& Error, int& ErrorAt) {
+TTagFault ParseCondition(const std::vector<TToken>& Tokens, size_t From,
+                         std::vector<TCondOp>& Out) {
   // The operator stack holds operators and open parentheses (Path as marker).
   struct TStacked {
     TCondOp::TKind Kind;
@@ -139,11 +137,7 @@ bool ParseCondition(const std::vector<TToken>& Tokens, size_t From, std::vector<
   std::vector<TStacked> ops;
   bool wantOperand = true;
   int lastOffset = 0;
-  auto fail = [&](const std::string& Message, int At) {
-    Error = Message;
-    ErrorAt = At;
-    return false;
-  };
+  auto fail = [](const std::string& Message, int At) { return TTagFault{Message, At}; };
   for (size_t i = From; i < Tokens.size(); ++i) {
     const TToken& t = Tokens[i];
     lastOffset = t.Offset + static_cast<int>(t.Text.size());
@@ -224,7 +218,7 @@ bool ParseCondition(const std::vector<TToken>& Tokens, size_t From, std::vector<
     Out.push_back({ops.back().Kind, {}, {}});
     ops.pop_back();
   }
-  return true;
+  return {};
 }
 
 bool Truthy(const TData* V) {

@@ -26,10 +26,18 @@ struct TToken {
   int Offset = 0;  ///< of its first byte, within the text given to Tokenize
 };
 
-/// Splits Text into tokens. A string is quoted with " or ', and a backslash
-/// in it takes the next byte as it is. Returns false, with Error and the
-/// offset ErrorAt, for a quote that is not closed.
-bool Tokenize(const std::string& Text, std::vector<TToken>& Out, std::string& Error, int& ErrorAt);
+/// A fault found in a tag's text: what is wrong, and the offset where it
+/// stands within the text the parser was given. None when Message is empty.
+struct TTagFault {
+  std::string Message;
+  int At = 0;
+  explicit operator bool() const { return !Message.empty(); }
+};
+
+/// Splits Text into tokens, appended to Out. A string is quoted with " or ',
+/// and a backslash in it takes the next byte as it is. Returns the fault of
+/// a quote that is not closed, or none.
+TTagFault Tokenize(const std::string& Text, std::vector<TToken>& Out);
 
 /// A path as written ("items[0].name" or "items.0.name") in the dotted form
 /// that lookups use ("items.0.name"); "" when it is malformed.
@@ -62,10 +70,9 @@ struct TCondOp {
 /// Parses the condition Tokens[From...] (operands: paths, numbers, true,
 /// false, null, quoted strings; operators by rising precedence: or, and,
 /// not, then the comparisons, which do not chain; parentheses) into Out.
-/// Uses an explicit operator stack, no recursion. Returns false with Error
-/// and the token offset ErrorAt for a malformed condition.
-bool ParseCondition(const std::vector<TToken>& Tokens, size_t From, std::vector<TCondOp>& Out,
-                    std::string& Error, int& ErrorAt);
+/// Uses an explicit operator stack, no recursion. Returns the fault of a
+/// malformed condition (at a token's offset), or none.
+TTagFault ParseCondition(const std::vector<TToken>& Tokens, size_t From, std::vector<TCondOp>& Out);
 
 /// Compares A and B (null for a missing value) by Op (OpEq ... OpGe): numbers as
 /// numbers, strings byte by byte (so by code point), == and != any two

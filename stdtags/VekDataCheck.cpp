@@ -5,6 +5,7 @@
 #include <string>
 
 #include "DataPath.h"
+#include "TemplateResolver.h"
 #include "VekStdTags.h"
 #include "VekTemplate.h"
 
@@ -14,7 +15,11 @@ namespace {
 
 const size_t kMaxElements = 1000;  // elements of one list looked into
 
-using TScopeSet = std::vector<const json*>;
+// The values a scope may hold; a named loop's are found by its name alone.
+struct TScopeSet : std::vector<const json*> {
+  using std::vector<const json*>::vector;
+  std::string Name;
+};
 
 // Every value Path may stand for, looked up from the innermost scope set out.
 TScopeSet Resolve(const std::vector<TScopeSet>& Scopes, const std::string& Path) {
@@ -23,6 +28,10 @@ TScopeSet Resolve(const std::vector<TScopeSet>& Scopes, const std::string& Path)
   const std::string first = Path.substr(0, dot);
   TScopeSet found;
   for (auto it = Scopes.rbegin(); it != Scopes.rend() && found.empty(); ++it) {
+    if (!it->Name.empty()) {
+      if (it->Name == first) found.insert(found.end(), it->begin(), it->end());
+      continue;
+    }
     for (const json* v : *it) {
       if (const json* hit = vekstd::DataStep(v, first)) found.push_back(hit);
     }
@@ -47,7 +56,20 @@ std::vector<TVekTemplateIssue> VekCheckDataNames(const AnsiString& Text, const A
                                                  const TVekTemplateRoot& Root, const json& Data,
                                                  const AnsiString& TagBeg,
                                                  const AnsiString& TagEnd) {
-  const auto top = vekstd::ParseTemplate(Text, Name, TagBeg, TagEnd);
+  TVekStdTagsOptions options;
+  options.TagBeg = TagBeg;
+  options.TagEnd = TagEnd;
+  return VekCheckDataNames(Text, Name, Root, Data, options);
+}
+
+std::vector<TVekTemplateIssue> VekCheckDataNames(const AnsiString& Text, const AnsiString& Name,
+                                                 const TVekTemplateRoot& Root, const json& Data,
+                                                 const TVekStdTagsOptions& Options) {
+  TVekStdTagsOptions options = Options;
+  options.Lenient = true;  // a faulty template is told by the template check
+  if (!vekstd::TooLarge(Text.size(), options.MaxTemplateSize).empty()) return {};
+  const vekstd::TResolver resolver(Root, options);
+  const auto top = vekstd::ParseTemplate(Text, Name, options.TagBeg, options.TagEnd);
   std::vector<TVekTemplateIssue> issues;
   std::set<std::string> visited{Name};
   struct TFrame {
@@ -56,9 +78,10 @@ std::vector<TVekTemplateIssue> VekCheckDataNames(const AnsiString& Text, const A
     int IncludeAt;  // offset of the include tag in the top template, or -1
     size_t ScopeDepth;
     std::vector<int> Closes;  // the closing tags of the eaches open in T
+    std::filesystem::path Path;
   };
   std::vector<TScopeSet> scopes{{&Data}};
-  std::vector<TFrame> frames{{top, 0, -1, 1, {}}};
+  std::vector<TFrame> frames{{top, 0, -1, 1, {}, {}}};
   while (!frames.empty()) {
     TFrame& f = frames.back();
     if (f.Pos >= f.T->Nodes.size()) {
@@ -79,9 +102,9 @@ std::vector<TVekTemplateIssue> VekCheckDataNames(const AnsiString& Text, const A
     if (n.Kind == vekstd::TNodeKind::Value && !vekstd::HasDefault(d.Mods)) {
       names.push_back(n.Path);
     } else if (n.Kind == vekstd::TNodeKind::Each) {
-      if (!d.Range) names.push_back(n.Path);
-      for (const auto* end : {&d.From, &d.To}) {
-        if (d.Range && end->Kind == vekstd::TCondOp::OpPath) names.push_back(end->Path);
+      if (d.Range.empty()) names.push_back(n.Path);
+      for (const auto& end : d.Range) {
+        if (end.Kind == vekstd::TCondOp::OpPath) names.push_back(end.Path);
       }
     }
     for (const auto& op : d.Cond) {
@@ -95,16 +118,20 @@ std::vector<TVekTemplateIssue> VekCheckDataNames(const AnsiString& Text, const A
         TVekTemplateIssue issue;
         issue.Warning = true;
         if (f.IncludeAt < 0) {
-          top->Position(n.Begin, issue.Line, issue.Column);
+          const auto place = top->Place(n.Begin);
+          issue.Line = place.Line;
+          issue.Column = place.Column;
           issue.Message = "no \"" + path + "\" in the data";
         } else {
-          top->Position(f.IncludeAt, issue.Line, issue.Column);
+          const auto place = top->Place(f.IncludeAt);
+          issue.Line = place.Line;
+          issue.Column = place.Column;
           issue.Message = "no \"" + path + "\" in the data (used at " + f.T->Where(n.Begin) + ")";
         }
         issues.push_back(std::move(issue));
       }
     }
-    if (n.Kind == vekstd::TNodeKind::Each && n.Close >= 0 && !d.Range) {
+    if (n.Kind == vekstd::TNodeKind::Each && n.Close >= 0 && d.Range.empty()) {
       TScopeSet elements;
       for (const json* v : values) {
         if (!v->is_array() && !v->is_object()) continue;
@@ -116,26 +143,25 @@ std::vector<TVekTemplateIssue> VekCheckDataNames(const AnsiString& Text, const A
       if (elements.empty()) {
         f.Pos = static_cast<size_t>(n.Close) + 1;
       } else {
+        elements.Name = d.LoopName;
         scopes.push_back(std::move(elements));
         f.Closes.push_back(n.Close);
       }
     } else if ((n.Kind == vekstd::TNodeKind::Include || n.Kind == vekstd::TNodeKind::Extends) &&
                !n.Path.empty()) {
-      // A layout is looked into as an include without parameters is.
-      try {
-        const TVekTemplateFile file = Root.Locate(f.T->Name, n.Path);
-        if (!visited.insert(file.Path.string()).second || frames.size() > 16) continue;
-        auto t = vekstd::ParseTemplate(Root.Read(file), file.Name, TagBeg, TagEnd);
-        const int at = f.IncludeAt < 0 ? n.Begin : f.IncludeAt;
-        if (n.Kind == vekstd::TNodeKind::Include) {
-          scopes.push_back({&f.T->IncludeOf(n).Args});
-        } else {
-          scopes.emplace_back();
-        }
-        frames.push_back({std::move(t), 0, at, scopes.size(), {}});
-      } catch (const EVekTemplateError&) {
-        // Reported by the template check.
+      // A layout is looked into as an include without parameters is; what
+      // the resolver refuses is told by the template check.
+      std::vector<vekstd::TOpenTemplate> open;
+      for (const TFrame& o : frames) open.push_back({o.T->Name, o.Path});
+      vekstd::TResolved r = resolver.Resolve(*f.T, n, open);
+      if (!r.Fault.empty() || !visited.insert(r.File.Path.string()).second) continue;
+      const int at = f.IncludeAt < 0 ? n.Begin : f.IncludeAt;
+      if (n.Kind == vekstd::TNodeKind::Include) {
+        scopes.push_back({&f.T->IncludeOf(n).Args});
+      } else {
+        scopes.emplace_back();
       }
+      frames.push_back({std::move(r.Template), 0, at, scopes.size(), {}, r.File.Path});
     }
   }
   return issues;

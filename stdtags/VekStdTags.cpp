@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "Escapers.h"
+#include "TemplateResolver.h"
 #include "TextRoutines.h"
 #include "VekTemplate.h"
 
@@ -40,26 +41,14 @@ TVekStdTags::~TVekStdTags() {
 }
 
 TVekStdTags::TPage TVekStdTags::Parse(const TVekTemplateFile& File) {
-  TPage page{
-      FOptions.Cache->Get(FRoot, File, FOptions.TagBeg, FOptions.TagEnd, vekstd::THtmlState()),
-      File.Path};
-  Refuse(*page.Template);
+  TPage page{vekstd::TResolver(FRoot, FOptions).Get(File, vekstd::THtmlState()), File.Path};
+  Refuse(page.Template);
   return page;
 }
 
-void TVekStdTags::Refuse(const vekstd::TTemplate& T) const {
-  if (!FOptions.Lenient && !T.Errors.empty()) {
-    const auto& first = T.Errors.front();
-    std::string message = T.Where(first.Offset) + ": " + first.Message;
-    if (T.Errors.size() > 1) message += " (and " + std::to_string(T.Errors.size() - 1) + " more)";
-    throw EVekTemplateError(message);
-  }
-  if (FOptions.MaxDepth >= 0 && T.FirstAtDepth.size() > static_cast<size_t>(FOptions.MaxDepth)) {
-    const auto& n =
-        T.Nodes[static_cast<size_t>(T.FirstAtDepth[static_cast<size_t>(FOptions.MaxDepth)])];
-    throw EVekTemplateError(T.Where(n.Begin) + ": pairs nested deeper than " +
-                            std::to_string(FOptions.MaxDepth) + " (the limit --max-depth)");
-  }
+void TVekStdTags::Refuse(const std::shared_ptr<const vekstd::TTemplate>& T) const {
+  if (const vekstd::TRefusal refused = vekstd::TResolver(FRoot, FOptions).Refusal(T))
+    throw refused.Error();
 }
 
 AnsiString TVekStdTags::Load(const AnsiString& Name) {
@@ -88,9 +77,12 @@ AnsiString TVekStdTags::Render(const AnsiString& Name) {
 AnsiString TVekStdTags::RenderText(const AnsiString& Text, const AnsiString& Name) {
   std::error_code ec;
   fs::path path = fs::weakly_canonical(FRoot.Dir() / Name, ec);
+  if (const std::string fault = vekstd::TooLarge(Text.size(), FOptions.MaxTemplateSize);
+      !fault.empty())
+    throw EVekTemplateError({Name}, fault, {}, "MaxTemplateSize");
   TPage page{vekstd::ParseTemplate(Text, Name, FOptions.TagBeg, FOptions.TagEnd),
              ec ? FRoot.Dir() / Name : path};
-  Refuse(*page.Template);
+  Refuse(page.Template);
   return Walk(page, 0);
 }
 
@@ -113,8 +105,8 @@ void TVekStdTags::Tag(const AnsiString& Name, AnsiString& RetText, int& RetState
     TVekPageProducer::ExtractTagParams(Trim(text), tagName, nullptr);
   }
   if (first == static_cast<int>(nodes.size()) || tagName != Name)
-    throw EVekTemplateError(FLoaded.Template->Name +
-                            ": the producer expands other text than Load returned");
+    throw EVekTemplateError({FLoaded.Template->Name},
+                            "the producer expands other text than Load returned");
   RetText = Walk(FLoaded, first);
   RetState = rsStop;
 }

@@ -52,6 +52,8 @@
 #include <filesystem>
 #include <memory>
 #include <stdexcept>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -75,12 +77,48 @@ struct THtmlState;
 #endif
 
 /// A template or its data cannot be expanded: a malformed template, a bad
-/// include, a limit reached, or under the strict option a missing value. The
-/// message begins with the template's name, line and column
-/// ("page.html:3:7: ...") and ends with the include chain, if any.
+/// include, a limit reached, or under the strict option a missing value.
+/// Its fields say where: the template's name (relative to the template
+/// root), the line and column there (from 1; the column counts bytes; 0
+/// when the fault has no place inside the file), the include tags that led
+/// to that template (innermost first), and the message. A limit reached
+/// names the option of TVekStdTagsOptions that sets it (Limit()), and the
+/// message says "(the limit MaxSteps)". what() formats them all:
+/// "page.html:3:7: message (included from a.html:1:2, from index.html:4:1)",
+/// "page.html: message" without a line, the message alone without a file.
+/// Copying one never throws.
 class VEKSTDTAGS_API EVekTemplateError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  /// A place in a template: its name, line and column (0 when unknown).
+  struct TPlace {
+    AnsiString File;
+    int Line = 0;
+    int Column = 0;
+  };
+  /// An error without a place: what() is Message.
+  explicit EVekTemplateError(const std::string& Message);
+  /// An error at Where, reached through the include tags IncludedFrom
+  /// (innermost first); Limit names the option whose limit was reached.
+  EVekTemplateError(TPlace Where, const std::string& Message, std::vector<TPlace> IncludedFrom = {},
+                    const std::string& Limit = {});
+
+  const AnsiString& File() const noexcept;
+  int Line() const noexcept;
+  int Column() const noexcept;
+  /// The message alone, without the place and the include chain.
+  const std::string& Message() const noexcept;
+  /// Where the include tags that led to File stand, innermost first.
+  const std::vector<TPlace>& IncludedFrom() const noexcept;
+  /// The option whose limit was reached ("MaxSteps"), or "".
+  const std::string& Limit() const noexcept;
+
+  /// The text what() gives for these fields.
+  static std::string Format(const TPlace& Where, const std::string& Message,
+                            const std::vector<TPlace>& IncludedFrom);
+
+ private:
+  struct TFields;
+  std::shared_ptr<const TFields> FFields;  // shared: copies never throw
 };
 
 /// A path that cannot be served from a template root; Kind says why.
@@ -93,6 +131,8 @@ class VEKSTDTAGS_API EVekPathError : public EVekTemplateError {
     pkNotAFile,  ///< exists, but is not a regular file (a directory, a device ...)
   };
   EVekPathError(TKind Kind, const std::string& Message) : EVekTemplateError(Message), FKind(Kind) {}
+  EVekPathError(TKind Kind, TPlace Where, const std::string& Message)
+      : EVekTemplateError(std::move(Where), Message), FKind(Kind) {}
   TKind Kind() const noexcept { return FKind; }
 
  private:
@@ -156,32 +196,6 @@ struct TVekTemplateIssue {
   bool Warning = false;
 };
 
-/// Checks a template written for the standard tags with the parser that
-/// rendering uses, so that it finds exactly what a render refuses: an
-/// opening delimiter without a closing one (and the bytes that would be cut),
-/// a tag text holding an opening delimiter, each/if/unless without their
-/// closing tag, a closing tag without an opener, else outside if/unless or a
-/// second else, tags the standard set does not know, malformed standard
-/// tags, a NUL byte, text that is not UTF-8, a value where no value can be
-/// escaped (inside a tag), branches that leave the page in different HTML
-/// contexts, and nesting deeper than MaxDepth. Warnings: a raw value in a
-/// script, style sheet, event or URL attribute. With a Root, includes are
-/// resolved against it from the template Name and a failure is reported too.
-/// Returns the findings in the order of the text; none for a sound template.
-VEKSTDTAGS_API std::vector<TVekTemplateIssue> VekCheckTemplate(
-    const AnsiString& Text, const AnsiString& Name, const TVekTemplateRoot* Root,
-    const AnsiString& TagBeg = "<#", const AnsiString& TagEnd = "#>", int MaxDepth = 256);
-
-/// Warnings of the names that the template Text (named Name in Root) and
-/// the templates it includes use and that Data lacks, such as a typo in
-/// `<#user.nmae#>`. A name counts as present when it is found in the data,
-/// in an element of a list that an enclosing each walks, or among an
-/// include's parameters. Each included file is looked at once; the findings
-/// in one stand at the include tag and name their own place.
-VEKSTDTAGS_API std::vector<TVekTemplateIssue> VekCheckDataNames(
-    const AnsiString& Text, const AnsiString& Name, const TVekTemplateRoot& Root,
-    const TVekData& Data, const AnsiString& TagBeg = "<#", const AnsiString& TagEnd = "#>");
-
 /// Parsed templates by file, kept while the file is unchanged (its stamp);
 /// at most 4096 of them. Safe to share between threads.
 class VEKSTDTAGS_API TVekTemplateCache {
@@ -222,6 +236,10 @@ struct TVekStdTagsOptions {
   AnsiString TagEnd = "#>";
   /// How deep includes may nest; one more is an error.
   int MaxIncludeDepth = 16;
+  /// The most bytes of one template (page, include or layout): a larger one
+  /// is refused before it is read, naming the limit. Parsing takes memory
+  /// of about 30 times a template's size at worst; -1 for no limit.
+  long long MaxTemplateSize = 16LL << 20;
   /// Limits of one render, each reported as an error naming the limit and
   /// where it was reached: includes expanded in all, bytes of output, and
   /// the depth of nested pairs and includes together.
@@ -234,6 +252,51 @@ struct TVekStdTagsOptions {
   /// Where parsed templates are kept; null for a cache of this binder's own.
   std::shared_ptr<TVekTemplateCache> Cache;
 };
+
+/// Checks a template written for the standard tags with the parser that
+/// rendering uses, so that it finds exactly what a render refuses: an
+/// opening delimiter without a closing one (and the bytes that would be cut),
+/// a tag text holding an opening delimiter, each/if/unless without their
+/// closing tag, a closing tag without an opener, else outside if/unless or a
+/// second else, tags the standard set does not know, malformed standard
+/// tags, a NUL byte, text that is not UTF-8, a value where no value can be
+/// escaped (inside a tag), branches that leave the page in different HTML
+/// contexts, and nesting deeper than MaxDepth. Warnings: a raw value in a
+/// script, style sheet, event or URL attribute. With a Root, includes are
+/// resolved against it from the template Name and a failure is reported too.
+/// Includes are followed through the templates they include, so that a cycle
+/// or includes nested deeper than MaxIncludeDepth are found where a render
+/// would meet them; layouts likewise.
+/// Returns the findings in the order of the text; none for a sound template.
+/// Throws EVekTemplateError for a text of 2 GiB or more.
+VEKSTDTAGS_API std::vector<TVekTemplateIssue> VekCheckTemplate(
+    const AnsiString& Text, const AnsiString& Name, const TVekTemplateRoot* Root,
+    const AnsiString& TagBeg = "<#", const AnsiString& TagEnd = "#>", int MaxDepth = 256);
+
+/// The same with the options a render is given: their delimiters, MaxDepth
+/// and MaxIncludeDepth decide what is refused, as they decide it for the
+/// render (Lenient is ignored: check reports what a loud render refuses).
+VEKSTDTAGS_API std::vector<TVekTemplateIssue> VekCheckTemplate(const AnsiString& Text,
+                                                               const AnsiString& Name,
+                                                               const TVekTemplateRoot* Root,
+                                                               const TVekStdTagsOptions& Options);
+
+/// Warnings of the names that the template Text (named Name in Root) and
+/// the templates it includes use and that Data lacks, such as a typo in
+/// `<#user.nmae#>`. A name counts as present when it is found in the data,
+/// in an element of a list that an enclosing each walks, or among an
+/// include's parameters. Each included file is looked at once; the findings
+/// in one stand at the include tag and name their own place.
+VEKSTDTAGS_API std::vector<TVekTemplateIssue> VekCheckDataNames(
+    const AnsiString& Text, const AnsiString& Name, const TVekTemplateRoot& Root,
+    const TVekData& Data, const AnsiString& TagBeg = "<#", const AnsiString& TagEnd = "#>");
+/// The same with the options a render is given (delimiters,
+/// MaxIncludeDepth, the cache).
+VEKSTDTAGS_API std::vector<TVekTemplateIssue> VekCheckDataNames(const AnsiString& Text,
+                                                                const AnsiString& Name,
+                                                                const TVekTemplateRoot& Root,
+                                                                const TVekData& Data,
+                                                                const TVekStdTagsOptions& Options);
 
 /// Binds the standard tags to a producer: its OnVekTag handler and its
 /// delimiters, through which a loaded template is expanded by any entry
@@ -283,7 +346,7 @@ class VEKSTDTAGS_API TVekStdTags {
 
   void Tag(const AnsiString& Name, AnsiString& RetText, int& RetState);
   TPage Parse(const TVekTemplateFile& File);
-  void Refuse(const vekstd::TTemplate& T) const;
+  void Refuse(const std::shared_ptr<const vekstd::TTemplate>& T) const;
   AnsiString Walk(const TPage& Page, int FirstNode);
 
   TVekPageProducer* FProducer;
@@ -293,5 +356,6 @@ class VEKSTDTAGS_API TVekStdTags {
   TPage FLoaded;  // what Load returned last
 };
 
-/// S with &, <, >, " and ' replaced by their character references.
+/// S with &, <, >, " and ' replaced by their character references, and a
+/// carriage return by &#13; (a browser would read it as a line feed).
 VEKSTDTAGS_API AnsiString VekHtmlEscape(const AnsiString& S);

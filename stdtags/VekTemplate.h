@@ -13,6 +13,7 @@
 #include "Modifiers.h"
 #include "TagExpr.h"
 #include "VekPgProd.h"
+#include "VekStdTags.h"
 
 namespace vekstd {
 
@@ -42,11 +43,16 @@ struct TNode {
   int End = 0;              ///< offset just past it
   int Close = -1;           ///< a pair's closing tag (also set on its elif and else)
   int Else = -1;            ///< the next branch (elif or else) of an if, unless or each
-  int Extra = -1;           ///< a value's escaping (Escapes), an include's details (Includes), a
-                            ///< block's states (BlockStates)
-  int Lang = -1;            ///< a condition, a value's modifiers, a range (Details), or -1
-  AnsiString Path;          ///< a value's or each's data path; an include's or extends' file; a
-                            ///< block's name
+  // The node's record in the table of its kind: one name per kind, one
+  // place (a node is one kind), so that the list stays small.
+  union {
+    int Escape = -1;  ///< a value's escaping: its index in TTemplate::Escapes
+    int Include;      ///< an include's or extends' details: in TTemplate::Includes
+    int States;       ///< a block's HTML states: in TTemplate::BlockStates
+  };
+  int Details = -1;  ///< a condition, a value's modifiers or a range: in Details
+  AnsiString Path;   ///< a value's or each's data path; an include's or extends' file; a
+                     ///< block's name
 };
 
 /// What an include tag says besides its file, and where it stands.
@@ -64,15 +70,21 @@ struct TBlockAt {
 struct TDetails {
   std::vector<TCondOp> Cond;   ///< the condition of if, elif and unless
   std::vector<TModStep> Mods;  ///< a value's modifiers, in order
-  bool Range = false;          ///< an each over From..To
-  TCondOp From, To;            ///< a range's bounds: literals or paths
+  /// An each over FROM..TO: its two ends, literals or paths; else empty.
+  std::vector<TCondOp> Range;
+  /// A named loop (each NAME in ...): the element's name; else empty.
+  std::string LoopName;
 };
 
-/// A finding, at a byte offset of the text.
+/// A finding, at a byte offset of the text (or of the text of the template
+/// it is reported in).
 struct TFinding {
   int Offset = 0;
   std::string Message;
 };
+
+/// The most errors (and warnings) a parsed template keeps.
+constexpr size_t kMaxFindings = 1000;
 
 struct TTemplate {
   AnsiString Name;  ///< for messages: relative to the template root
@@ -82,8 +94,11 @@ struct TTemplate {
   std::vector<TIncludeAt> Includes;
   std::vector<TBlockAt> BlockStates;
   std::vector<TDetails> Details;
-  std::vector<TFinding> Errors;    ///< what a loud render refuses; in text order
-  std::vector<TFinding> Warnings;  ///< what check reports besides
+  /// What a loud render refuses, in text order: the first kMaxFindings by
+  /// offset of ErrorCount in all (a text of faults keeps little of each).
+  std::vector<TFinding> Errors;
+  std::vector<TFinding> Warnings;  ///< what check reports besides; capped alike
+  size_t ErrorCount = 0, WarningCount = 0;
   /// FirstAtDepth[d] is the first pair nested d + 1 deep.
   std::vector<int> FirstAtDepth;
   THtmlState StartState, EndState;
@@ -92,24 +107,34 @@ struct TTemplate {
   /// The blocks of this template by name, each with its node.
   std::vector<std::pair<AnsiString, int>> Blocks;
 
+  /// Adds a finding to Errors or Warnings (In), counted in Count; beyond
+  /// kMaxFindings only those of the lowest offsets are kept.
+  static void AddFinding(std::vector<TFinding>& In, size_t& Count, int Offset, std::string Message);
+  void AddError(int Offset, std::string Message) {
+    AddFinding(Errors, ErrorCount, Offset, std::move(Message));
+  }
+  void AddWarning(int Offset, std::string Message) {
+    AddFinding(Warnings, WarningCount, Offset, std::move(Message));
+  }
+
   /// The node of the block Name, or -1.
   int FindBlock(const AnsiString& Name) const;
   const TEscape& EscapeOf(const TNode& Value) const {
-    return Escapes[static_cast<size_t>(Value.Extra)];
+    return Escapes[static_cast<size_t>(Value.Escape)];
   }
   const TIncludeAt& IncludeOf(const TNode& Include) const {
-    return Includes[static_cast<size_t>(Include.Extra)];
+    return Includes[static_cast<size_t>(Include.Include)];
   }
   const TBlockAt& BlockOf(const TNode& Block) const {
-    return BlockStates[static_cast<size_t>(Block.Extra)];
+    return BlockStates[static_cast<size_t>(Block.States)];
   }
   /// The details of a node; empty ones for a node without.
   const TDetails& DetailsOf(const TNode& Node) const;
 
   /// "name:line:col" of a byte offset; columns count bytes from 1.
   std::string Where(int Offset) const;
-  /// Line and column of a byte offset.
-  void Position(int Offset, int& Line, int& Column) const;
+  /// The name, line and column of a byte offset.
+  EVekTemplateError::TPlace Place(int Offset) const;
   /// A tag's text with its delimiters, for messages.
   std::string TagAt(const TNode& Node) const;
 };
@@ -124,6 +149,9 @@ struct TTemplate {
 /// Errors, and its nodes then say what the producer's own tolerance would
 /// output.
 /// Throws EVekTemplateError for a text of 2 GiB or more.
+/// The parser is TemplateParser.cpp and TagHandlers.cpp (tags to nodes),
+/// TemplateLines.cpp (lines of block tags, trims) and TemplateStructure.cpp
+/// (nesting and the HTML context of every value and block).
 std::shared_ptr<const TTemplate> ParseTemplate(AnsiString Text, const AnsiString& Name,
                                                const AnsiString& Beg, const AnsiString& End,
                                                const THtmlState& Start = THtmlState());

@@ -1,109 +1,184 @@
 // VekCheckTemplate: the findings of the parser that rendering uses, the
-// nesting limit, whether every include and layout can be found, and the
-// escaping of a page's blocks where its layouts put them.
+// nesting limit, and what the resolver refuses of every include (followed
+// through the templates it includes) and of the layouts, with the page's
+// blocks escaped where its layouts put them.
 #include <algorithm>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <string>
 
+#include "TemplateResolver.h"
 #include "VekStdTags.h"
 #include "VekTemplate.h"
 
+namespace {
+
+using vekstd::TNodeKind;
+using vekstd::TOpenTemplate;
+using vekstd::TTemplate;
+
+// What was found below an included template, once per file and HTML state.
+struct TVisited {
+  std::string Fault;  // names its own place
+  int Height = 0;     // the deepest nesting of includes within it
+};
+
+// The first fault a render of the include tag N of From could meet: the
+// include itself, or any include within the templates it includes, walked
+// with an explicit stack, each template once per HTML state. "" for none.
+std::string IncludeFault(const vekstd::TResolver& Resolver, const TTemplate& From,
+                         const vekstd::TNode& N, std::vector<TOpenTemplate> Open, int MaxDepth,
+                         std::map<std::string, TVisited>& Seen) {
+  struct TStep {
+    std::shared_ptr<const TTemplate> T;
+    std::string Key;
+    size_t Next = 0;
+    int Height = 0;
+  };
+  std::vector<TStep> stack;
+  const TTemplate* from = &From;
+  const vekstd::TNode* n = &N;
+  std::string fault;
+  for (;;) {
+    vekstd::TResolved r = Resolver.Resolve(*from, *n, Open);
+    std::string key =
+        r.File.Path.string() + '\n' + (r.Template ? r.Template->StartState.Key() : "");
+    auto seen = Seen.find(key);
+    if (!r.Fault.empty()) {
+      fault = stack.empty() ? r.Fault : from->Where(n->Begin) + ": " + r.Fault;
+    } else if (seen != Seen.end()) {
+      fault = seen->second.Fault;
+      if (fault.empty() && static_cast<int>(Open.size()) + seen->second.Height > MaxDepth) {
+        fault = (stack.empty() ? "" : from->Where(n->Begin) + ": ") +
+                "includes nested deeper than " + std::to_string(MaxDepth) + " through " +
+                r.File.Name;
+      }
+      if (!fault.empty() && !stack.empty()) fault = "include: " + fault;
+    } else {
+      Open.push_back({r.File.Name, r.File.Path});
+      stack.push_back({std::move(r.Template), std::move(key)});
+    }
+    if (!fault.empty()) break;
+    // On to the next include of the innermost template; those done are
+    // remembered with the depth of includes below them.
+    n = nullptr;
+    while (!stack.empty() && !n) {
+      TStep& s = stack.back();
+      const auto& nodes = s.T->Nodes;
+      while (s.Next < nodes.size() &&
+             (nodes[s.Next].Kind != TNodeKind::Include || nodes[s.Next].Path.empty()))
+        ++s.Next;
+      if (s.Next < nodes.size()) {
+        from = s.T.get();
+        n = &nodes[s.Next++];
+        break;
+      }
+      Seen[s.Key] = {"", s.Height};
+      const int height = s.Height + 1;
+      stack.pop_back();
+      Open.pop_back();
+      if (!stack.empty()) stack.back().Height = std::max(stack.back().Height, height);
+    }
+    if (!n) return "";
+  }
+  // Every template on the way holds the fault.
+  for (const TStep& s : stack) Seen[s.Key] = {fault, 0};
+  if (!stack.empty() && fault.rfind("include: ", 0) != 0) fault = "include: " + fault;
+  return fault;
+}
+
+}  // namespace
+
 std::vector<TVekTemplateIssue> VekCheckTemplate(const AnsiString& Text, const AnsiString& Name,
                                                 const TVekTemplateRoot* Root,
-                                                const AnsiString& TagBeg, const AnsiString& TagEnd,
-                                                int MaxDepth) {
-  const auto t = vekstd::ParseTemplate(Text, Name, TagBeg, TagEnd);
+                                                const TVekStdTagsOptions& Options) {
+  TVekStdTagsOptions options = Options;
+  options.Lenient = false;  // check finds what a render refuses
+  if (const std::string fault = vekstd::TooLarge(Text.size(), options.MaxTemplateSize);
+      !fault.empty()) {
+    TVekTemplateIssue issue;
+    issue.Line = issue.Column = 1;
+    issue.Message = fault;
+    return {issue};
+  }
+  const auto t = vekstd::ParseTemplate(Text, Name, options.TagBeg, options.TagEnd);
   std::vector<std::pair<int, TVekTemplateIssue>> found;  // by offset
+  std::set<std::pair<int, std::string>> told;            // what the resolver found, told once
   auto add = [&](int Offset, const std::string& Message, bool Warning) {
     TVekTemplateIssue issue;
-    t->Position(Offset, issue.Line, issue.Column);
+    const EVekTemplateError::TPlace place = t->Place(Offset);
+    issue.Line = place.Line;
+    issue.Column = place.Column;
     issue.Message = Message;
     issue.Warning = Warning;
     found.push_back({Offset, issue});
   };
   for (const auto& e : t->Errors) add(e.Offset, e.Message, false);
   for (const auto& w : t->Warnings) add(w.Offset, w.Message, true);
-  if (MaxDepth >= 0 && t->FirstAtDepth.size() > static_cast<size_t>(MaxDepth)) {
-    const auto& n = t->Nodes[static_cast<size_t>(t->FirstAtDepth[static_cast<size_t>(MaxDepth)])];
-    add(n.Begin,
-        "pairs nested deeper than " + std::to_string(MaxDepth) + " (the limit --max-depth)", false);
+  // Past the cap, the count of the rest, after the last one listed.
+  if (t->ErrorCount > t->Errors.size()) {
+    add(t->Errors.back().Offset,
+        "and " + std::to_string(t->ErrorCount - t->Errors.size()) +
+            " more errors after these (the first " + std::to_string(t->Errors.size()) +
+            " are listed)",
+        false);
   }
+  if (const vekstd::TRefusal deep = vekstd::TooDeep(t, options.MaxDepth))
+    add(deep.Offset, deep.Message, false);
   if (Root) {
-    // An included file is parsed from the HTML state its include stands in,
-    // once per file and state, as a render parses it.
-    std::map<std::pair<std::string, std::string>, std::string> included;
-    for (const auto& n : t->Nodes) {
-      const bool include = n.Kind == vekstd::TNodeKind::Include;
-      if ((!include && n.Kind != vekstd::TNodeKind::Extends) || n.Path.empty()) continue;
-      try {
-        const TVekTemplateFile file = Root->Locate(Name, n.Path);
-        if (!include || !t->Errors.empty()) continue;
-        const vekstd::THtmlState& state = t->IncludeOf(n).State;
-        const auto key = std::make_pair(file.Path.string(), state.Key());
-        auto it = included.find(key);
-        if (it == included.end()) {
-          std::string problem;
-          const auto part =
-              vekstd::ParseTemplate(Root->Read(file), file.Name, TagBeg, TagEnd, state);
-          if (!part->Errors.empty()) {
-            problem =
-                part->Where(part->Errors.front().Offset) + ": " + part->Errors.front().Message;
-          } else if (part->EndState != part->StartState) {
-            problem = file.Name + " begins in " + part->StartState.Describe() + " and ends in " +
-                      part->EndState.Describe() +
-                      ": what follows it would be escaped for the wrong place";
-          }
-          it = included.emplace(key, problem).first;
-        }
-        if (!it->second.empty()) add(n.Begin, "include: " + it->second, false);
-      } catch (const EVekTemplateError& e) {
-        add(n.Begin, std::string(include ? "include: " : "extends: ") + e.what(), false);
-      }
-    }
-  }
-  // A template that extends layouts: its blocks escaped where the layouts
-  // put them, as a render places them.
-  if (Root && t->Extends >= 0 && t->Errors.empty()) {
-    const auto& ext = t->Nodes[static_cast<size_t>(t->Extends)];
-    std::vector<std::shared_ptr<const vekstd::TTemplate>> chain{t};
-    std::vector<std::filesystem::path> paths;
+    const vekstd::TResolver resolver(*Root, options);
+    std::filesystem::path path;
     try {
-      paths.push_back(Root->LocatePath(Root->Dir() / Name).Path);
+      path = Root->LocatePath(Root->Dir() / Name).Path;
     } catch (const EVekPathError&) {
-      paths.emplace_back();  // a text checked under a name no file has
+      // a text checked under a name no file has
     }
-    std::string problem;
-    while (problem.empty() && chain.back()->Extends >= 0) {
-      const auto& layout = *chain.back();
-      const auto& n = layout.Nodes[static_cast<size_t>(layout.Extends)];
+    std::map<std::string, TVisited> seen;
+    for (const auto& n : t->Nodes) {
+      const bool include = n.Kind == TNodeKind::Include;
+      if ((!include && n.Kind != TNodeKind::Extends) || n.Path.empty()) continue;
+      if (include && t->Errors.empty()) {
+        const std::string fault =
+            IncludeFault(resolver, *t, n, {{Name, path}}, options.MaxIncludeDepth, seen);
+        if (!fault.empty() && told.insert({n.Begin, fault}).second) add(n.Begin, fault, false);
+        continue;
+      }
       try {
-        const TVekTemplateFile file = Root->Locate(layout.Name, n.Path);
-        if (std::find(paths.begin(), paths.end(), file.Path) != paths.end()) {
-          problem = "layout cycle through " + file.Name;
-        } else if (chain.size() > 16) {
-          problem = "layouts extend each other deeper than 16";
-        } else {
-          auto next = vekstd::ParseTemplate(Root->Read(file), file.Name, TagBeg, TagEnd);
-          if (!next->Errors.empty()) {
-            problem =
-                next->Where(next->Errors.front().Offset) + ": " + next->Errors.front().Message;
-          }
-          chain.push_back(std::move(next));
-          paths.push_back(file.Path);
-        }
+        Root->Locate(Name, n.Path);
       } catch (const EVekTemplateError& e) {
-        // A layout not found is told above for this template's own extends.
-        if (chain.size() > 1) problem = e.what();
-        break;
+        const std::string fault = std::string(include ? "include: " : "extends: ") + e.what();
+        if (told.insert({n.Begin, fault}).second) add(n.Begin, fault, false);
       }
     }
-    if (!problem.empty()) {
-      add(ext.Begin, "extends: " + problem, false);
-    } else if (chain.size() > 1) {
-      for (size_t i = chain.size() - 1; i-- > 0;)
-        chain[i] = vekstd::PlaceBlocks(*chain[i], *chain[i + 1]);
-      for (const auto& e : chain[0]->Errors) add(e.Offset, e.Message, false);
+    // A template that extends layouts: its blocks escaped where the layouts
+    // put them, as a render places them.
+    if (t->Extends >= 0 && t->Errors.empty()) {
+      const auto& ext = t->Nodes[static_cast<size_t>(t->Extends)];
+      const vekstd::TLayoutChain chain = resolver.Layouts(t, path);
+      if (chain.Fault && chain.Fault.In == t) {
+        if (told.insert({chain.Fault.Offset, chain.Fault.Message}).second)
+          add(chain.Fault.Offset, chain.Fault.Message, false);
+      } else if (chain.Fault) {
+        add(ext.Begin, std::string("extends: ") + chain.Fault.Error().what(), false);
+      } else {
+        for (const auto& e : chain.Templates.front()->Errors) add(e.Offset, e.Message, false);
+        // The layouts' includes, with the page and its layouts open: a layout
+        // that includes its page is a cycle.
+        std::vector<TOpenTemplate> open;
+        for (size_t i = 0; i < chain.Templates.size(); ++i)
+          open.push_back({chain.Templates[i]->Name, chain.Paths[i]});
+        for (size_t i = 1; i < chain.Templates.size(); ++i) {
+          const TTemplate& layout = *chain.Templates[i];
+          for (const auto& n : layout.Nodes) {
+            if (n.Kind != TNodeKind::Include || n.Path.empty()) continue;
+            const std::string fault =
+                IncludeFault(resolver, layout, n, open, options.MaxIncludeDepth, seen);
+            if (!fault.empty())
+              add(ext.Begin, "extends: " + layout.Where(n.Begin) + ": " + fault, false);
+          }
+        }
+      }
     }
   }
   std::stable_sort(found.begin(), found.end(),
@@ -111,4 +186,15 @@ std::vector<TVekTemplateIssue> VekCheckTemplate(const AnsiString& Text, const An
   std::vector<TVekTemplateIssue> issues;
   for (auto& f : found) issues.push_back(std::move(f.second));
   return issues;
+}
+
+std::vector<TVekTemplateIssue> VekCheckTemplate(const AnsiString& Text, const AnsiString& Name,
+                                                const TVekTemplateRoot* Root,
+                                                const AnsiString& TagBeg, const AnsiString& TagEnd,
+                                                int MaxDepth) {
+  TVekStdTagsOptions options;
+  options.TagBeg = TagBeg;
+  options.TagEnd = TagEnd;
+  options.MaxDepth = MaxDepth;
+  return VekCheckTemplate(Text, Name, Root, options);
 }

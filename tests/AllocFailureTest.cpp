@@ -194,7 +194,9 @@ void FailEveryAllocation(bool Sticky, bool Prepared) {
     EXPECT_EQ(gLive, live) << "blocks leaked";
     EXPECT_EQ(s.p.Execute(kDoc), expected) << "the producer works again";
   }
-  EXPECT_GT(n, Prepared ? 10 : 30) << "the expansion should allocate";
+  // Scanning, the table built after a failed match reuses the buffers of the
+  // one built before, so that fewer allocations remain to fail.
+  EXPECT_GT(n, Prepared ? 10 : 15) << "the expansion should allocate";
   EXPECT_GT(swallowed, 0) << "some failures should come in the pair matcher";
   std::printf(
       "%s failure%s: %lld allocations of an expansion failed in turn, %lld in the matcher\n",

@@ -1,10 +1,12 @@
 // Reading a module file's resources without loading it does work bounded by
-// the file's size, whatever its program headers say: many note segments over
-// the same bytes, or overlapping ones over a run of tiny notes, are read at
-// most a fixed number of times over. The work is counted as the bytes and
-// read calls the process makes (/proc/self/io), not timed.
+// what the file holds, whatever its program headers say: many note segments
+// over the same bytes, or overlapping ones over a run of tiny notes, are read
+// at most a fixed number of times over; a sparse file's claimed size and an
+// oversized header table are refused as malformed. The work is counted as
+// the bytes and read calls the process makes (/proc/self/io), not timed.
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -93,7 +95,8 @@ std::string WriteTemp(const std::string& Name, const std::string& Contents) {
 // error naming the file; checks that the reads stayed within Factor times
 // the file's size and one read call per 6 bytes (a note takes 12 at least:
 // one read for its header, one for its name).
-void ReadBounded(const std::string& Path, std::size_t FileSize, int Count, std::uint64_t Factor) {
+void ReadBounded(const std::string& Path, std::size_t FileSize, int Count, std::uint64_t Factor,
+                 const std::string& Error = "") {
   const ReadCount before = ReadsSoFar();
   try {
     const TResourceList list = ReadModuleResources(Path);
@@ -101,6 +104,7 @@ void ReadBounded(const std::string& Path, std::size_t FileSize, int Count, std::
   } catch (const EPackageError& e) {
     EXPECT_LT(Count, 0) << e.what();
     EXPECT_NE(std::string(e.what()).find(Path), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find(Error), std::string::npos) << e.what();
   }
   const ReadCount after = ReadsSoFar();
   EXPECT_LE(after.Bytes - before.Bytes, Factor * FileSize + 4096);
@@ -134,6 +138,59 @@ TEST(ModuleFileBounds, OverlappingSegmentsOverTinyNotes) {
   for (std::size_t i = 0; i < n; ++i) segments.push_back({notesAt + 4 * i, 0, 4});
   const std::string file = ElfWithNotes(segments, std::string(240000, '\0'));
   ReadBounded(WriteTemp("vek-overlapping-notes.so", file), file.size(), -1, 4);
+}
+
+TEST(ModuleFileBounds, SizesTheFileDoesNotHoldAreMalformed) {
+  // Each file holds its first 4 KB and claims more: a sparse file made
+  // larger without writing, as its header says it is.
+  const std::uint64_t gib = std::uint64_t(1) << 30;
+  const auto sparse = [](std::string Head, std::uint64_t Claimed) {
+    Head.resize(4096, '\0');
+    return std::pair{Head, Claimed};
+  };
+  std::string wideTable = ElfWithNotes({}, "");
+  Put(wideTable, 54, 65535, 2);  // program headers of 65,535 bytes
+  Put(wideTable, 56, 16384, 2);  // 16,384 of them: 1 GiB of table
+  std::string sparseTable = ElfWithNotes({}, "");
+  Put(sparseTable, 56, 65534, 2);  // 3.7 MB of table, past the 4 KB held
+  const struct {
+    const char* name;
+    std::pair<std::string, std::uint64_t> file;
+    const char* error;
+  } cases[] = {
+      {"vek-sparse-note.so", sparse(ElfWithNotes({{4096, gib - 4096, 4}}, ""), gib),
+       "is malformed: its note segment lies over a hole"},
+      {"vek-wide-table.so", sparse(wideTable, 64 + 65535ull * 16384),
+       "is malformed: program headers of 65535 bytes, not 56"},
+      {"vek-sparse-table.so", sparse(sparseTable, 64 + 56ull * 65534),
+       "is malformed: its program header table lies over a hole"},
+  };
+  for (const auto& c : cases) {
+    const std::string path = WriteTemp(c.name, c.file.first);
+    std::filesystem::resize_file(path, c.file.second);
+    ReadBounded(path, 4096, -1, 2, c.error);
+    std::filesystem::remove(path);
+  }
+}
+
+TEST(ModuleFileBounds, ARunOfEmptyNotesEndsAtTheCap) {
+  // 1.2 MB of zeros held in the file: 100,000 empty notes in one segment.
+  const std::string file = ElfWithNotes({{120, 0, 4}}, std::string(1200000, '\0'));
+  const std::string path = WriteTemp("vek-empty-notes.so", file);
+  const ReadCount before = ReadsSoFar();
+  EXPECT_THROW(
+      {
+        try {
+          ReadModuleResources(path);
+        } catch (const EPackageError& e) {
+          EXPECT_NE(std::string(e.what()).find("is malformed: more than 4096 notes"),
+                    std::string::npos)
+              << e.what();
+          throw;
+        }
+      },
+      EPackageError);
+  EXPECT_LE(ReadsSoFar().Calls - before.Calls, 4096u + 64);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@ set(VEK_UNIT_TEST_SOURCES
   ParserTest.cpp
   ExecuteTest.cpp
   PairTest.cpp
+  LoopTest.cpp
   EntryPointsTest.cpp
   FormStreamingTest.cpp
   FindBytesTest.cpp

@@ -11,6 +11,7 @@
 #include <random>
 #include <string>
 
+#include "TempDir.h"
 #include "VekStdTags.h"
 
 namespace fs = std::filesystem;
@@ -83,8 +84,8 @@ TEST(StdTagsEngine, LenientRenderingIsTheProducersExpansion) {
       "<#if a#>",  "<#if z#>",  "<#/if#>",      "<#IF a#>",    "<#/IF#>",  "<#each x#>",
       "<#/each#>", "<#/EACH#>", "<#unless a#>", "<#/unless#>", "<#else#>", "<#v#>",
       "t",         "<#",        "#>",           "<#if#>",      "<#/x#>",   "<##>"};
-  char tmpl[] = "/tmp/vek-engine-XXXXXX";
-  const fs::path dir = mkdtemp(tmpl);
+  const TTempDir temp("vek-engine-");
+  const fs::path& dir = temp.Path();
   TVekTemplateRoot root(dir);
   TVekStdTagsOptions lenient;
   lenient.Lenient = true;
@@ -119,8 +120,8 @@ TEST(StdTagsEngine, AnyTemplateRendersOrIsRefusedWithAPlace) {
       "<script>",  "</script>", "<style>",    "</style>",  "<!--",     "-->",   " onclick='",
       "`",         "${",        "}",          "/*",        "*/",       "//",    "\n",
       ":",         "/",         "?",          "<title>",   "</title>", "<",     "<#"};
-  char tmpl[] = "/tmp/vek-engine-XXXXXX";
-  const fs::path dir = mkdtemp(tmpl);
+  const TTempDir temp("vek-engine-");
+  const fs::path& dir = temp.Path();
   TVekTemplateRoot root(dir);
   std::mt19937 random(1210);
   for (int i = 0; i < 3000; ++i) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "TempDir.h"
 #include "VekStdTags.h"
 
 namespace fs = std::filesystem;
@@ -19,22 +20,20 @@ namespace {
 
 class TempSite {
  public:
-  TempSite() {
-    char tmpl[] = "/tmp/vek-lang-XXXXXX";
-    dir_ = mkdtemp(tmpl);
-  }
-  ~TempSite() {
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
   void Write(const std::string& Name, const std::string& Text) const {
-    std::ofstream(dir_ / Name, std::ios::binary) << Text;
+    std::ofstream(Dir() / Name, std::ios::binary) << Text;
   }
-  const fs::path& Dir() const { return dir_; }
+  const fs::path& Dir() const { return dir_.Path(); }
 
  private:
-  fs::path dir_;
+  TTempDir dir_{"vek-lang-"};
 };
+
+std::string Repeat(const std::string& S, int N) {
+  std::string out;
+  for (int i = 0; i < N; ++i) out += S;
+  return out;
+}
 
 const json kData = json::parse(R"({
   "role": "site admin", "n": 3, "price": 7.5, "total": 1234.5, "big": 12345678901234567890,
@@ -144,7 +143,7 @@ TEST(StdTagsLanguage, Conditions) {
   EXPECT_EQ(Render("<#if n == 1#>one<#elif n == 2#>two<#/if#>.", json{{"n", 5}}), ".");
   // Under --strict, ordering mixed types and missing names are errors.
   EXPECT_EQ(Render("x\n <#if n < \"4\"#>A<#/if#>", kData, true),
-            "error: page.html:2:2: cannot order a number and a string in <#...#>");
+            "error: page.html:2:2: cannot order a number and a string in <#if n < \"4\"#>");
   EXPECT_EQ(Render("<#if nope == 1#>A<#/if#>", kData, true),
             "error: page.html:1:1: no value \"nope\" in the data");
 }
@@ -202,6 +201,10 @@ TEST(StdTagsLanguage, Modifiers) {
        "3 2 2 0 11"},
       {"<#day date=\"%d.%m.%Y\"#> <#when date=\"%H:%M %A %j\"#> <#bad_day date=\"%Y\"#>",
        "05.03.2024 14:30 Tuesday 065 2024-02-30"},
+      // Formats whose text is long: all of it (a fixed buffer once gave "").
+      {"<#day date=\"" + Repeat("%A %d %B %Y, ", 24) + "\"#>",
+       Repeat("Tuesday 05 March 2024, ", 24)},
+      {"[<#day date=\"%200Y\"#>][<#day date=\"\"#>]", "[" + std::string(196, '0') + "2024][]"},
       // json gives the value's JSON, escaped for where it stands.
       {"<script>var t = <#tags json#>, j = <#tags join=\",\" json#>;</script>",
        "<script>var t = [\"a\",\"b\"], j = \"a,b\";</script>"},
@@ -223,6 +226,9 @@ TEST(StdTagsLanguage, ModifierErrors) {
        "error: page.html:1:12: <#name raw html#>: a second escaping modifier: html"},
       {"<#name number=99#>", "error: page.html:1:8: <#name number=99#>: number=99: a count from"},
       {"<#name default=#>", "error: page.html:1:8: <#name default=#>: default= needs a value"},
+      {"<#day date=\"%5000Y\"#>",
+       "error: page.html:1:7: <#day date=\"%5000Y\"#>: date=: a format "
+       "that may give more than 4096 bytes"},
       {"x\n<#name \"upper\"#>", "error: page.html:2:8: <#name \"upper\"#>: a modifier is expected"},
   });
 }
@@ -275,7 +281,7 @@ TEST(StdTagsLanguage, LoopsWithinLoopsAreBoundedByTheStepLimit) {
     ADD_FAILURE() << "no limit";
   } catch (const EVekTemplateError& e) {
     EXPECT_EQ(std::string(e.what()),
-              "page.html:2:3: the page takes more than 100000 steps (the limit --max-steps)");
+              "page.html:2:3: the page takes more than 100000 steps (the limit MaxSteps)");
   }
   EXPECT_EQ(tags.RenderText("<#each 1..3#><#each 1..3#>.<#/each#><#/each#>", "page.html"),
             ".........");
@@ -378,9 +384,11 @@ TEST(StdTagsLanguage, Layouts) {
     TCustomContentProducer* content = &producer;
     EXPECT_EQ(content->ContentFromString(tags.Load(name)), rendered) << name;
   }
-  // check follows the layouts: a cycle is told at the extends.
+  // check follows the layouts: a cycle is told at the extends, worded as a
+  // render words it.
   EXPECT_EQ(Check("<#extends file=\"a.html\"#>", &site),
-            std::vector<std::string>{"1:1: extends: layout cycle through a.html"});
+            std::vector<std::string>{
+                "1:1: extends: b.html:1:1: layout cycle: page.html -> a.html -> b.html -> a.html"});
   // check --data looks into the layouts too.
   site.Write("_typo.html", "<title><#titel#></title><#block b#><#/block#>");
   const auto names = VekCheckDataNames("<#extends file=\"_typo.html\"#><#block b#><#n#><#/block#>",
@@ -394,6 +402,68 @@ TEST(StdTagsLanguage, Layouts) {
             "2:1: warning: text outside any block of a template that extends a layout "
             "is never output");
   EXPECT_EQ(issues[1].rfind("2:7: warning: <#n#> stands outside any block", 0), 0u) << issues[1];
+}
+
+// Named loops: the element by its name, the outer one reachable inside an
+// inner loop; its members are not names of their own.
+TEST(StdTagsLanguage, NamedLoops) {
+  const json data = json::parse(R"({"cats": [{"name": "a", "items": [1, 2]},
+      {"name": "b", "items": [3]}], "name": "top", "posts": [{"title": "T<"}]})");
+  const std::vector<TCase> cases = {
+      {"<#each p in posts#><#p.title#>/<#title#>/<#name#><#/each#>", "T&lt;//top"},
+      {"<#each c in cats#><#each i in c.items#><#c.name#><#i#>,<#/each#><#/each#>", "a1,a2,b3,"},
+      {"<#each c in cats#><#@number#>:<#c.name#><#else#>none<#/each#><#each x in nope#>y<#else#>"
+       "none<#/each#>",
+       "1:a2:bnone"},
+      {"<#each n in 1..3#><#n#><#/each#>", "123"},
+      {"<#each a.b in cats#>x<#/each#>",
+       "error: page.html:1:8: <#each a.b in cats#>: \"a.b\" is no name for a loop's element"},
+      {"<#each c on cats#>x<#/each#>", "error: page.html:1:1: <#each#> takes one name"},
+  };
+  for (const auto& c : cases) {
+    const std::string got = Render(c.tmpl, data);
+    EXPECT_EQ(got.substr(0, c.expected.size()), c.expected) << c.tmpl;
+  }
+  // The data check knows the element's name.
+  TempSite site;
+  TVekTemplateRoot root(site.Dir());
+  const auto names = VekCheckDataNames(
+      "<#each c in cats#><#c.name#><#c.nmae#><#each i in c.items#><#c.name#><#/each#><#/each#>",
+      "page.html", root, data);
+  ASSERT_EQ(names.size(), 1u);
+  EXPECT_EQ(names[0].Message, "no \"c.nmae\" in the data");
+}
+
+// An included template that extends a layout renders the layout with its
+// blocks; a layout that includes the page extending it is a cycle, found by
+// render and check.
+TEST(StdTagsLanguage, IncludedTemplatesRenderTheirLayouts) {
+  TempSite site;
+  site.Write("_l.html", "L[<#block b#>L<#/block#>]");
+  site.Write("child.html", "<#extends file=\"_l.html\"#><#block b#>child<#/block#>");
+  site.Write("_s.html", "S[<#block b#>s<#/block#>]");
+  site.Write("super.html", "<#extends file=\"_s.html\"#><#block b#><#super#>+<#title#><#/block#>");
+  site.Write("_c.html", "<#block b#><#/block#><#include file=\"cycle.html\"#>");
+  site.Write("cycle.html", "<#extends file=\"_c.html\"#><#block b#>x<#super#><#/block#>");
+  Expect(
+      {
+          {"before <#include file=\"child.html\"#> after", "before L[child] after"},
+          {"<#each tags#><#include file=\"super.html\"#><#/each#>",
+           "S[s+Tom &amp; Jerry &lt;3]S[s+Tom &amp; Jerry &lt;3]"},
+          {"<p title=\"<#include file=\"child.html\"#>\">",
+           "error: page.html:1:11: include: child.html extends a layout"},
+      },
+      &site);
+  const std::string error = Render("<#include file=\"cycle.html\"#>", kData, false, &site);
+  EXPECT_NE(error.find("include cycle: page.html -> cycle.html -> _c.html -> cycle.html"),
+            std::string::npos)
+      << error;
+  TVekTemplateRoot root(site.Dir());
+  const auto issues = VekCheckTemplate("<#extends file=\"_c.html\"#>", "cycle.html", &root);
+  ASSERT_EQ(issues.size(), 1u);
+  EXPECT_NE(issues[0].Message.find("include cycle: cycle.html -> _c.html -> cycle.html"),
+            std::string::npos)
+      << issues[0].Message;
 }
 
 // Random templates over the language's tokens: each renders or is refused

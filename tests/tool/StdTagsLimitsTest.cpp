@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <string>
 
+#include "TempDir.h"
 #include "VekStdTags.h"
 
 namespace fs = std::filesystem;
@@ -40,18 +42,11 @@ std::string Repeat(const std::string& S, int N) {
 }
 
 struct TempRoot {
-  TempRoot() {
-    char tmpl[] = "/tmp/vek-limits-XXXXXX";
-    dir = mkdtemp(tmpl);
-  }
-  ~TempRoot() {
-    std::error_code ec;
-    fs::remove_all(dir, ec);
-  }
   void Write(const std::string& Name, const std::string& Text) const {
     std::ofstream(dir / Name, std::ios::binary) << Text;
   }
-  fs::path dir;
+  TTempDir temp{"vek-limits-"};
+  fs::path dir = temp.Path();
 };
 
 struct Outcome {
@@ -133,7 +128,7 @@ TEST(StdTagsLimits, ReportedFaultsEndCleanly) {
        Repeat("<#if a#>", 6000) + "z" + Repeat("<#/if#>", 6000),
        {},
        "",
-       "page.html:1:2049: pairs nested deeper than 256 (the limit --max-depth)"},
+       "page.html:1:2049: pairs nested deeper than 256 (the limit MaxDepth)"},
       {"6000 levels allowed", Repeat("<#if a#>", 6000) + "z" + Repeat("<#/if#>", 6000), deep, "z",
        ""},
       {"100000 levels",
@@ -155,12 +150,12 @@ TEST(StdTagsLimits, ReportedFaultsEndCleanly) {
        "<#include file=f2.html#>",
        {},
        "",
-       "more than 10000 includes in one page (the limit --max-includes) (included from f"},
+       "more than 10000 includes in one page (the limit MaxIncludes) (included from f"},
       {"include fan-out, by the output", "<#include file=f2.html#>", With([](auto& o) {
          o.MaxIncludes = 1LL << 40;
          o.MaxOutput = 1 << 20;
        }),
-       "", "bytes (the limit --max-output) (included from"},
+       "", "bytes (the limit MaxOutput) (included from"},
       {"include fan-out, by the depth", "<#include file=f0.html#>",
        With([](auto& o) { o.MaxDepth = 5; }), "",
        "f4.html:1:1: pairs and includes nested deeper than 5"},
@@ -179,13 +174,62 @@ TEST(StdTagsLimits, ReportedFaultsEndCleanly) {
       EXPECT_NE(o.error.find(c.error), std::string::npos) << c.what << ": " << o.error;
     }
   }
-  // The check finds what the render refuses, for every unclosed opener.
+  // The check finds what the render refuses: the first 1,000 unclosed
+  // openers, then how many more (a text of faults keeps little of each).
   const auto issues = VekCheckTemplate(Repeat("<#if a#>x", kIfs), "p.html", nullptr);
-  EXPECT_EQ(issues.size(), static_cast<size_t>(kIfs));
+  ASSERT_EQ(issues.size(), static_cast<size_t>(std::min(kIfs, 1000) + (kIfs > 1000 ? 1 : 0)));
+  EXPECT_EQ(issues[999].Column, 999 * 9 + 1);
+  if (kIfs > 1000) {
+    EXPECT_EQ(issues.back().Message, "and " + std::to_string(kIfs - 1000) +
+                                         " more errors after these (the first 1000 are listed)");
+  }
   const auto deepIssues =
       VekCheckTemplate(Repeat("<#if a#>", kLevels) + Repeat("<#/if#>", kLevels), "p.html", nullptr);
   ASSERT_EQ(deepIssues.size(), 1u);
   EXPECT_EQ(deepIssues[0].Column, 8 * 256 + 1);
+}
+
+// A template larger than MaxTemplateSize is refused with the limit named,
+// before it is read: as a page, an include or a layout, by render and check.
+TEST(StdTagsLimits, TemplatesLargerThanTheLimitAreRefused) {
+  TempRoot root;
+  root.Write("big.html", Repeat("<#if a#>", 200));  // 1,600 bytes
+  root.Write("small.html", "ok");
+  TVekStdTagsOptions o;
+  o.MaxTemplateSize = 1000;
+  const std::string tooLarge =
+      "the template is 1600 bytes, more than 1000 (the limit MaxTemplateSize)";
+  const struct {
+    std::string tmpl, error;  // error: "" when the page renders
+  } cases[] = {
+      {Repeat("<#if a#>", 200), "page.html: " + tooLarge},
+      {"<#include file=small.html#>", ""},
+      {"<#include file=big.html#>", "page.html:1:1: include: big.html: " + tooLarge},
+      {"<#extends file=big.html#>", "page.html:1:1: extends: big.html: " + tooLarge},
+  };
+  for (const auto& c : cases) {
+    const Outcome out = Expand(c.tmpl, o, root.dir);
+    EXPECT_EQ(out.error, c.error) << c.tmpl.substr(0, 40);
+    TVekTemplateRoot r(root.dir);
+    const auto issues = VekCheckTemplate(c.tmpl, "page.html", &r, o);
+    if (c.error.empty()) {
+      EXPECT_TRUE(issues.empty());
+    } else {
+      ASSERT_FALSE(issues.empty());
+      EXPECT_NE(c.error.find(issues[0].Message), std::string::npos) << issues[0].Message;
+    }
+  }
+  TVekTemplateRoot r(root.dir);
+  TVekPageProducer producer(nullptr);
+  TVekStdTags tags(&producer, r, std::make_shared<json>(json::object()), o);
+  try {
+    tags.Render("big.html");
+    FAIL() << "rendered";
+  } catch (const EVekTemplateError& e) {
+    EXPECT_EQ(e.File(), "big.html");
+    EXPECT_EQ(e.Limit(), "MaxTemplateSize");
+    EXPECT_EQ(e.Message(), tooLarge);
+  }
 }
 
 TEST(StdTagsLimits, PairsMatchAsTheProducerMatchesThem) {

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <string>
 
+#include "TempDir.h"
 #include "VekStdTags.h"
 
 namespace fs = std::filesystem;
@@ -20,16 +21,10 @@ namespace {
 // the root and an outside/ beside it.
 class TempSite {
  public:
-  TempSite() {
-    char tmpl[] = "/tmp/vek-stdtags-XXXXXX";
-    base_ = mkdtemp(tmpl);
+  TempSite() : base_(dir_.Path()) {
     fs::create_directories(base_ / "site");
     fs::create_directories(base_ / "outside");
     Write("../outside/secret.html", "SECRET");
-  }
-  ~TempSite() {
-    std::error_code ec;
-    fs::remove_all(base_, ec);
   }
   void Write(const std::string& Name, const std::string& Text) const {
     const fs::path p = Dir() / Name;
@@ -40,6 +35,7 @@ class TempSite {
   fs::path Base() const { return base_; }
 
  private:
+  TTempDir dir_{"vek-stdtags-"};
   fs::path base_;
 };
 
@@ -265,6 +261,93 @@ TEST(StdTags, IncludeCyclesAndDepthAreErrors) {
   o.MaxIncludeDepth = 19;
   error = ErrorOf([&] { Render("<#include file=d1.html#>", kData, o, &site); });
   EXPECT_NE(error.find("includes nested deeper than 19"), std::string::npos) << error;
+}
+
+// check decides with the options a render is given: a depth limit other
+// than the default is met by both, for includes and layouts alike, and a
+// cycle two includes down is found by both.
+TEST(StdTags, CheckAndRenderAgreeOnTheDepthLimit) {
+  TempSite site;
+  for (int i = 0; i < 6; ++i) {
+    const std::string next = std::to_string(i + 1) + ".html";
+    site.Write("i" + std::to_string(i) + ".html", "<#include file=i" + next + "#>");
+    site.Write("l" + std::to_string(i) + ".html", "<#extends file=l" + next + "#>");
+  }
+  site.Write("i6.html", "end");
+  site.Write("l6.html", "<#block b#>L<#/block#>");
+  site.Write("a.html", "<#include file=b.html#>");
+  site.Write("b.html", "b<#include file=a.html#>");
+  TVekTemplateRoot root(site.Dir());
+  struct TCase {
+    std::string page;
+    int depth;
+    std::string error;  // "" when the page renders
+  } cases[] = {
+      {"<#include file=i0.html#>", 7, ""},
+      {"<#include file=i0.html#>", 6,
+       "i5.html:1:1: includes nested deeper than 6: page.html -> i0.html -> i1.html -> i2.html "
+       "-> i3.html -> i4.html -> i5.html -> i6.html"},
+      {"<#extends file=l0.html#>", 7, ""},
+      {"<#extends file=l0.html#>", 6, "l5.html:1:1: layouts extend each other deeper than 6"},
+      {"<#include file=a.html#>", 16,
+       "b.html:1:2: include cycle: page.html -> a.html -> b.html -> a.html"},
+  };
+  for (const auto& c : cases) {
+    TVekStdTagsOptions o;
+    o.MaxIncludeDepth = c.depth;
+    const std::string error = ErrorOf([&] { Render(c.page, kData, o, &site); });
+    const auto issues = VekCheckTemplate(c.page, "page.html", &root, o);
+    EXPECT_EQ(error.substr(0, c.error.size()), c.error) << c.page << " " << c.depth;
+    if (c.error.empty()) {
+      EXPECT_TRUE(issues.empty()) << c.page << " " << c.depth << ": " << issues[0].Message;
+      continue;
+    }
+    // check tells the same fault at the page's tag.
+    ASSERT_EQ(issues.size(), 1u) << c.page << " " << c.depth;
+    EXPECT_EQ(issues[0].Line, 1);
+    EXPECT_EQ(issues[0].Column, 1);
+    EXPECT_NE(issues[0].Message.find(c.error), std::string::npos) << issues[0].Message;
+  }
+}
+
+// An error's place, include chain, message and limit are fields; what()
+// formats them.
+TEST(StdTags, ErrorsCarryTheirPlaceInFields) {
+  TempSite site;
+  site.Write("part.html", "a\n  <#missing#>");
+  TVekTemplateRoot root(site.Dir());
+  TVekPageProducer producer(nullptr);
+  TVekStdTags tags(&producer, root, std::make_shared<json>(kData), Strict());
+  try {
+    tags.RenderText("<p>\n<#include file=part.html#>", "page.html");
+    FAIL() << "rendered";
+  } catch (const EVekTemplateError& e) {
+    EXPECT_EQ(e.File(), "part.html");
+    EXPECT_EQ(e.Line(), 2);
+    EXPECT_EQ(e.Column(), 3);
+    EXPECT_EQ(e.Message(), "no value \"missing\" in the data");
+    ASSERT_EQ(e.IncludedFrom().size(), 1u);
+    EXPECT_EQ(e.IncludedFrom()[0].File, "page.html");
+    EXPECT_EQ(e.IncludedFrom()[0].Line, 2);
+    EXPECT_EQ(e.IncludedFrom()[0].Column, 1);
+    EXPECT_EQ(e.Limit(), "");
+    EXPECT_STREQ(e.what(),
+                 "part.html:2:3: no value \"missing\" in the data (included from page.html:2:1)");
+  }
+  TVekStdTagsOptions o;
+  o.MaxOutput = 3;
+  try {
+    Render("abcd", kData, o);
+    FAIL() << "rendered";
+  } catch (const EVekTemplateError& e) {
+    EXPECT_EQ(e.Limit(), "MaxOutput");
+    EXPECT_EQ(e.Line(), 1);
+    EXPECT_TRUE(e.IncludedFrom().empty());
+  }
+  // Without a place, what() is the message.
+  const EVekTemplateError plain("no place");
+  EXPECT_EQ(plain.File(), "");
+  EXPECT_STREQ(plain.what(), "no place");
 }
 
 TEST(StdTags, BinderIsReusableAfterAnError) {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "site/DataPathSyntax.h"
+#include "data/DataPathSyntax.h"
 
 namespace {
 

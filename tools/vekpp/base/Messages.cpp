@@ -22,3 +22,17 @@ std::string ListenMessage(const std::string& Address, int Port, int Errno) {
   return "cannot listen on " + Address + " port " + std::to_string(Port) + ": " +
          std::strerror(Errno);
 }
+
+std::string WithFlags(std::string Message) {
+  static const char* const kFlags[][2] = {{"MaxSteps", "--max-steps"},
+                                          {"MaxOutput", "--max-output"},
+                                          {"MaxDepth", "--max-depth"},
+                                          {"MaxIncludes", "--max-includes"}};
+  for (const auto& f : kFlags) {
+    const std::string option = std::string("(the limit ") + f[0] + ")";
+    for (size_t at = Message.find(option); at != std::string::npos;
+         at = Message.find(option, at + 1))
+      Message.replace(at, option.size(), std::string("(the limit ") + f[1] + ")");
+  }
+  return Message;
+}

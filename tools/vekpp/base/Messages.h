@@ -1,6 +1,7 @@
 // How vekpp words the failures of the system calls it makes: a file named
 // once, then why (the system's own text); a listening socket with its
-// address, port and why.
+// address, port and why; and the standard tags' limits named by vekpp's
+// flags.
 #pragma once
 
 #include <string>
@@ -18,3 +19,8 @@ std::string FileMessage(const std::string& Path, int Errno);
 /// "cannot listen on Address port Port: why" for a failed bind or listen
 /// whose error number is Errno (e.g. "Address already in use").
 std::string ListenMessage(const std::string& Address, int Port, int Errno);
+
+/// Message with the options of the standard tags it names as a limit
+/// ("(the limit MaxSteps)") named by the flags that set them
+/// ("(the limit --max-steps)").
+std::string WithFlags(std::string Message);

@@ -8,7 +8,7 @@
 #include "base/Printable.h"
 #include "cli/Command.h"
 #include "cli/CommonOptions.h"
-#include "site/DataFiles.h"
+#include "data/DataFiles.h"
 
 namespace {
 
@@ -42,11 +42,10 @@ int RunCheck(const TCheckOptions& Options) {
       TVekTemplateRoot root(TemplateRootFor(Common, path));
       const TVekTemplateFile file = root.LocatePath(path);
       const AnsiString text = root.Read(file);
-      auto issues = VekCheckTemplate(text, file.Name, &root, Common.Tags.TagBeg, Common.Tags.TagEnd,
-                                     Common.Tags.MaxDepth);
+      const TVekStdTagsOptions options = TagOptions(Common);
+      auto issues = VekCheckTemplate(text, file.Name, &root, options);
       if (data) {
-        for (auto& w : VekCheckDataNames(text, file.Name, root, *data, Common.Tags.TagBeg,
-                                         Common.Tags.TagEnd))
+        for (auto& w : VekCheckDataNames(text, file.Name, root, *data, options))
           issues.push_back(std::move(w));
         std::stable_sort(issues.begin(), issues.end(), [](const auto& a, const auto& b) {
           return a.Line != b.Line ? a.Line < b.Line : a.Column < b.Column;
@@ -54,7 +53,8 @@ int RunCheck(const TCheckOptions& Options) {
       }
       for (const auto& issue : issues) {
         std::cout << VekQuoteName(path) << ":" << issue.Line << ":" << issue.Column << ": "
-                  << (issue.Warning ? "warning: " : "") << VekTerminalText(issue.Message) << "\n";
+                  << (issue.Warning ? "warning: " : "") << VekTerminalText(WithFlags(issue.Message))
+                  << "\n";
         if (!issue.Warning && status == 0) status = 1;
       }
     } catch (const EVekTemplateError& e) {

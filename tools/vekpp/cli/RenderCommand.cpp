@@ -14,7 +14,7 @@
 #include "base/Printable.h"
 #include "cli/Command.h"
 #include "cli/CommonOptions.h"
-#include "site/DataFiles.h"
+#include "data/DataFiles.h"
 
 namespace fs = std::filesystem;
 using json = TVekData;
@@ -77,7 +77,7 @@ int RunRender(const TRenderOptions& Options) {
     TVekStdTags tags(&producer, *root, data, TagOptions(Common));
     page = tags.RenderText(text, file.Name);
   } catch (const std::exception& e) {
-    std::cerr << "vekpp: " << VekTerminalText(e.what()) << "\n";
+    std::cerr << "vekpp: " << VekTerminalText(WithFlags(e.what())) << "\n";
     return 1;
   }
   // Written only once the whole page is there: a failure leaves no half page.

@@ -10,9 +10,10 @@
 #include <iostream>
 #include <thread>
 
+#include "base/Messages.h"
 #include "base/PathWithin.h"
 #include "base/Printable.h"
-#include "site/DataFiles.h"
+#include "data/DataFiles.h"
 #include "site/OutputFolder.h"
 #include "site/PageRender.h"
 #include "site/SiteData.h"
@@ -67,12 +68,13 @@ std::string OutputProblem(const fs::path& Src, const fs::path& Out) {
          "or one inside whose name begins with \"_\" or \".\"";
 }
 
-// The line of a failure of Item: the message names the template, and where
-// known its line and column, and is shown as a path from here.
-std::string FailureLine(const std::string& Src, const std::string& Name,
-                        const std::string& Message) {
+// The line of a failure of the page Name: an error of the page itself
+// (NamesPage: its message opens with the page's name, and where known its
+// line and column) is shown as a path from here; others after the page's path.
+std::string FailureLine(const std::string& Src, const std::string& Name, const std::string& Message,
+                        bool NamesPage) {
   const std::string dir = (fs::path(Src) / "").generic_string();
-  if (Message.compare(0, Name.size() + 1, Name + ":") == 0)
+  if (NamesPage && Message.compare(0, Name.size() + 1, Name + ":") == 0)
     return VekQuoteName(dir + Name) + VekTerminalText(Message.substr(Name.size()));
   return VekQuoteName(dir + Name) + ": " + VekTerminalText(Message);
 }
@@ -120,7 +122,11 @@ int VekBuildSite(const TVekStdTagsOptions& TagOptions, const TSiteBuild& Options
           ++files;
         }
       } catch (const std::exception& e) {
-        failures[i] = FailureLine(Options.Src, item.Name, e.what());
+        // An error that names the page itself (and where known its line and
+        // column) is shown as a path from here; others after the page's path.
+        const auto* error = dynamic_cast<const EVekTemplateError*>(&e);
+        failures[i] = FailureLine(Options.Src, item.Name, WithFlags(e.what()),
+                                  error && error->File() == item.Name);
       }
     }
   };

@@ -5,6 +5,7 @@
 
 #include <chrono>
 
+#include "base/Messages.h"
 #include "http/Loopback.h"
 #include "http/RequestTarget.h"
 #include "http/StaticFiles.h"
@@ -218,7 +219,7 @@ void TSite::Page(const std::string& Name, const THttpRequest& Request, THttpRepl
         return NotFound(Request, Reply);
     }
   } catch (const std::exception& e) {
-    return Fault(e.what(), Request, Reply);
+    return Fault(WithFlags(e.what()), Request, Reply);
   }
   if (FLiveReload) page = FLiveReload->Inject(std::move(page));
   TKeptPage kept;
@@ -251,7 +252,7 @@ void TSite::NotFound(const THttpRequest& Request, THttpReply& Reply) {
       Reply.Body = std::move(page);
       return;
     } catch (const std::exception& e) {
-      return Fault(e.what(), Request, Reply);
+      return Fault(WithFlags(e.what()), Request, Reply);
     }
   }
   ErrorPage(404, "", Reply);

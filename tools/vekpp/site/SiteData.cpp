@@ -7,7 +7,7 @@
 
 #include <stdexcept>
 
-#include "site/DataFiles.h"
+#include "data/DataFiles.h"
 
 struct TSiteData::TShared {
   std::mutex Mutex;

@@ -1,7 +1,9 @@
 // The data of a site or a render: JSON, YAML and TOML files read by their
-// extension and merged, with --set values on top (DataFiles.cpp).
+// extension and merged, with --set values on top (data/DataFiles.cpp, a
+// reader per format beside it).
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
 #include <istream>
 #include <memory>
@@ -27,3 +29,19 @@ std::string DefaultDataFileOrJson(const std::filesystem::path& Root);
 std::shared_ptr<const TVekData> LoadData(const std::vector<std::string>& Paths,
                                          const std::vector<std::string>& Sets,
                                          std::istream* Stdin = nullptr);
+
+/// The most bytes one data file (or standard input) may hold.
+constexpr std::size_t kMaxDataFileBytes = std::size_t{64} << 20;
+/// The deepest lists and objects may nest within each other in a data file.
+constexpr int kMaxDataNesting = 512;
+
+/// Text parsed by the format its extension Ext names (".yaml", ".yml",
+/// ".toml"; anything else is JSON), in time linear in the text. Objects keep
+/// their members in the order written; a key repeated within one JSON or
+/// YAML object keeps its first place and takes the last value (TOML refuses
+/// it, as TOML does). Throws std::runtime_error whose message starts with
+/// Name, as "Name:line:column: ..." where the place is known, for text that
+/// does not parse, nests deeper than kMaxDataNesting, is longer than
+/// kMaxDataFileBytes, or (YAML) whose aliases would expand the data beyond
+/// a bound proportional to the text's size.
+TVekData ParseDataText(const std::string& Text, const std::string& Name, const std::string& Ext);

@@ -1,5 +1,5 @@
 // VekDataPathParts: a data path split into its parts, or why it cannot be.
-#include "site/DataPathSyntax.h"
+#include "data/DataPathSyntax.h"
 
 std::vector<std::string> VekDataPathParts(const std::string& Path, std::string& Error) {
   std::vector<std::string> parts;

@@ -1,0 +1,109 @@
+// The renderer: one walk over a parsed template with an explicit stack of
+// frames (a pair's body, one element of an each, a block, an included
+// template), its scopes, and the limits of one render. Its members live in
+// VekRender.cpp (the walk and the output), RenderLoops.cpp (each, if,
+// unless) and RenderLayouts.cpp (includes, layouts, blocks, super).
+// Internal to the standard tags.
+#pragma once
+
+#include <deque>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Modifiers.h"
+#include "RenderScopes.h"
+#include "TemplateResolver.h"
+#include "VekStdTags.h"
+#include "VekTemplate.h"
+
+class TVekStdTags::TRenderer {
+ public:
+  explicit TRenderer(TVekStdTags& Tags);
+  /// The page of Page, from its node FirstNode on. Throws EVekTemplateError.
+  AnsiString Run(const TPage& Page, int FirstNode);
+
+ private:
+  using json = TVekData;
+  using TNode = vekstd::TNode;
+  using TTemplate = vekstd::TTemplate;
+
+  /// A template and the layouts it extends, outermost last (the page's, or
+  /// an included template's).
+  struct TChain {
+    std::vector<std::shared_ptr<const TTemplate>> Templates;
+    std::vector<std::filesystem::path> Paths;
+  };
+
+  /// What a frame walks element by element, if anything.
+  enum class TLoop : uint8_t { None, Elements, Range };
+
+  struct TFrame {
+    std::shared_ptr<const TTemplate> Template;  // held by an include's frame
+    const TTemplate* T = nullptr;
+    int Pos = 0, Stop = 0;
+    // An each: a list or object walked element by element, or a range.
+    TLoop Loop = TLoop::None;
+    json::const_iterator It, ItEnd;
+    bool Object = false;           // walks an object's members
+    long long Next = 0, Last = 0;  // a range's number in hand, and its last
+    int BodyBegin = 0;
+    bool PushedScope = false;
+    bool OwnsTemplate = false;                    // the frame of a whole template
+    int IncludedAt = -1;                          // offset of the include tag in the frame below
+    const std::filesystem::path* Path = nullptr;  // the template's file
+    std::shared_ptr<const std::filesystem::path> OwnPath;  // held by an include's frame
+    int Level = -1;  // the layout chain's template this walks, -1 for an include
+    int Block = -1;  // the block node whose definition this walks, or -1
+    int BlockLevel = -1;
+    const TChain* Chain = nullptr;  // the layout chain Level counts in
+  };
+
+  const TFrame& Current() const { return FFrames.back(); }
+  [[noreturn]] void Fail(const std::string& Message, const std::string& Limit = {}) const;
+  void Push(TFrame Frame);
+  TFrame Body(int Begin, int Stop) const;
+  const json* Require(const std::string& Path, json& Scratch) const;
+
+  // The output (VekRender.cpp).
+  void Append(const char* Bytes, size_t N) {
+    if (FOut.size() + N > static_cast<unsigned long long>(FOptions.MaxOutput)) TooLarge();
+    FOut.append(Bytes, N);
+  }
+  void CheckSize() const {
+    if (FOut.size() > static_cast<unsigned long long>(FOptions.MaxOutput)) TooLarge();
+  }
+  [[noreturn]] void TooLarge() const;
+  void Value(const TNode& N);
+
+  // Loops and conditions (RenderLoops.cpp).
+  bool NextRound(TFrame& F);
+  long long Bound(const vekstd::TCondOp& Op);
+  void Each(const TNode& N);
+  bool Holds(const TNode& N);
+  void Condition(const TNode& N);
+
+  // Includes and layouts (RenderLayouts.cpp).
+  const TChain& Layouts(std::shared_ptr<const TTemplate> T, const std::filesystem::path& Path);
+  std::vector<vekstd::TOpenTemplate> OpenTemplates() const;
+  void Block(const TNode& N);
+  void Super();
+  void Definition(int Level, int Def);
+  void Include(const TNode& N);
+
+  TVekStdTags& FTags;
+  const TVekStdTagsOptions& FOptions;
+  vekstd::TResolver FResolver;
+  std::vector<TFrame> FFrames;
+  vekstd::TScopes FScopes;
+  // The template rendered and the layouts it extends, outermost last.
+  std::deque<TChain> FChains;  // a deque: frames point at their chain
+  AnsiString FOut;
+  const TNode* FAt = nullptr;           // the node being rendered, for messages
+  vekstd::TModResult FModified;         // a value's modifiers' work, its buffers reused
+  std::vector<const json*> FCondStack;  // a condition's operands, reused
+  std::vector<json> FCondScratch;       // the @names a condition looked up
+  long long FIncludes = 0;
+  long long FSteps = 0;  // nodes visited
+};

@@ -1,0 +1,231 @@
+// The parser's handlers, one per kind of tag: what a tag of that kind must
+// say, and what its node holds (a condition, a loop's target, a block's
+// name, an include's file and parameters, a value's path and modifiers).
+#include <string>
+
+#include "TemplateParser.h"
+
+namespace vekstd {
+
+namespace {
+
+// Names that look like control tags of other template languages: taken for
+// a mistake rather than for a value of that name.
+bool LooksLikeControl(const AnsiString& Name) {
+  static const char* const names[] = {"elsif",  "elseif", "endif",   "endeach",  "endunless",
+                                      "endfor", "for",    "foreach", "endblock", "end"};
+  for (const char* n : names) {
+    if (Name == n) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+// each, block: one word after the name. False (with the error) otherwise.
+bool TParser::OneName(const TTagRead& R, const std::string& Example) {
+  if (R.Syntax) {
+    TagError(R.Node, R.Syntax.At, R.Syntax.Message);
+    return false;
+  }
+  if (R.Tokens.size() != 2 || !R.Plain || R.Tokens[1].Kind != TToken::Word) {
+    Error(R.Begin, Tag(R.Name) + " takes one name, as in " + Example);
+    return false;
+  }
+  return true;
+}
+
+void TParser::OnEach(TTagRead& R) {
+  OpenPair(R, TNodeKind::Each);
+  // A named loop: each NAME in TARGET.
+  const auto& t = R.Tokens;
+  if (!R.Syntax && R.Plain && t.size() == 4 && t[1].Kind == TToken::Word &&
+      t[2].Kind == TToken::Word && t[2].Text == "in" && t[3].Kind == TToken::Word) {
+    const std::string& name = t[1].Text;
+    if (name.find_first_of(".[]@") != std::string::npos || NormalizePath(name) != name) {
+      TagError(R.Node, t[1].Offset, "\"" + name + "\" is no name for a loop's element");
+      return;
+    }
+    DetailsFor(R.Node).LoopName = name;
+    EachTarget(R.Node, t[3]);
+    return;
+  }
+  if (OneName(R, Tag("each items") + ", " + Tag("each item in items") + " or " + Tag("each 1..10")))
+    EachTarget(R.Node, R.Tokens[1]);
+}
+
+void TParser::OnIf(TTagRead& R) {
+  OpenPair(R, R.Name == "if" ? TNodeKind::If : TNodeKind::Unless);
+  if (R.Syntax) {
+    TagError(R.Node, R.Syntax.At, R.Syntax.Message);
+  } else {
+    Condition(R.Node, R.Tokens, R.Plain);
+  }
+}
+
+void TParser::OnBlock(TTagRead& R) {
+  OpenPair(R, TNodeKind::Block);
+  if (!OneName(R, Tag("block content"))) return;
+  TNode& n = Node(R.Node);
+  n.Path = R.Tokens[1].Text;
+  n.States = static_cast<int>(T.BlockStates.size());
+  T.BlockStates.emplace_back();
+  ++FOpenBlocks;
+  if (FBlockNames.count(n.Path)) {
+    Error(R.Begin, "a second " + Tag("block " + n.Path) + ": a name names one block");
+  } else {
+    FBlockNames.insert(n.Path);
+    T.Blocks.push_back({n.Path, R.Node});
+  }
+}
+
+// else and elif are kept with the pair open around them; the pair's closing
+// tag decides whether they belong to it.
+void TParser::OnElse(TTagRead& R) {
+  if (R.Name == "else" && R.Params.Count() > 0)
+    Error(R.Begin, Tag("else") + " takes no parameters");
+  if (R.Name == "elif") {
+    FElif.insert(R.Node);
+    if (R.Syntax) {
+      TagError(R.Node, R.Syntax.At, R.Syntax.Message);
+    } else {
+      Condition(R.Node, R.Tokens, R.Plain);
+    }
+  }
+  int& head = FOpen.empty() ? FTopElseHead : FOpen.back().ElseHead;
+  int& tail = FOpen.empty() ? FTopElseTail : FOpen.back().ElseTail;
+  MoveElses(head, tail, R.Node, R.Node);
+}
+
+// The file and further parameters of an include or extends.
+void TParser::IncludeArgs(TTagRead& R, bool Include) {
+  TNode& n = Node(R.Node);
+  n.Kind = Include ? TNodeKind::Include : TNodeKind::Extends;
+  n.Path = R.Params.Values("file");
+  n.Include = static_cast<int>(T.Includes.size());
+  T.Includes.emplace_back();
+  TData& args = T.Includes.back().Args;
+  args = TData::object();
+  if (n.Path.empty()) {
+    Error(R.Begin, Tag(R.Name) + " needs the file to " + (Include ? "include" : "extend") +
+                       ", as in " +
+                       Tag(R.Name + " file=\"" + (Include ? "part" : "_layout") + ".html\""));
+  }
+  for (int i = 0; i < R.Params.Count(); ++i) {
+    const AnsiString key = R.Params.Names(i);
+    if (key.empty() && !n.Path.empty()) {
+      Error(R.Begin,
+            Tag(R.Name) + " takes name=value parameters only, not \"" + R.Params[i] + "\"");
+    } else if (key != "file") {
+      if (!Include) {
+        Error(R.Begin, Tag("extends") + " takes the file only");
+        break;
+      }
+      args[key] = R.Params.ValueFromIndex(i);
+    }
+  }
+}
+
+void TParser::OnInclude(TTagRead& R) {
+  IncludeArgs(R, true);
+}
+
+void TParser::OnExtends(TTagRead& R) {
+  IncludeArgs(R, false);
+  TNode& n = Node(R.Node);
+  if (T.Extends >= 0) {
+    Error(R.Begin, "a second " + Tag("extends") + ": a template fills one layout");
+    n.Kind = TNodeKind::Ignored;
+  } else if (FSawTag || !FOpen.empty()) {
+    Error(R.Begin, Tag("extends") + " must be the first tag of the template");
+    n.Kind = TNodeKind::Ignored;
+  } else {
+    T.Extends = R.Node;
+  }
+  FSawTag = true;
+}
+
+void TParser::OnSuper(TTagRead& R) {
+  Node(R.Node).Kind = TNodeKind::Super;
+  if (R.Params.Count() > 0) Error(R.Begin, Tag("super") + " takes no parameters");
+  if (FOpenBlocks == 0) {
+    Error(R.Begin, Tag("super") + " outside any " + Tag("block") +
+                       ": it stands for the layout's content of the block around it");
+  }
+}
+
+// A value tag (a name, then modifiers), or a tag the language does not know.
+void TParser::OnOther(TTagRead& R) {
+  TNode& n = Node(R.Node);
+  if (R.Name.empty()) {
+    Error(R.Begin, "empty tag " + Tag("") + ": it has no name and outputs nothing");
+  } else if (R.Name[0] == '/') {
+    Error(R.Begin, "unknown closing tag " + T.TagAt(n) + ": only " + Tag("/each") + ", " +
+                       Tag("/if") + ", " + Tag("/unless") + " and " + Tag("/block") +
+                       " close a pair");
+  } else if (LooksLikeControl(R.Name) || !R.Plain) {
+    if (R.Syntax) {
+      TagError(R.Node, R.Syntax.At, R.Syntax.Message);
+    } else {
+      Error(R.Begin, "unknown tag " + T.TagAt(n) +
+                         ": the standard tags are values (a name, then modifiers), each, if, "
+                         "elif, else, unless, include, extends, block and super");
+    }
+  } else {
+    n.Kind = TNodeKind::Value;
+    n.Path = NormalizePath(R.Name);
+    if (n.Path.empty()) {
+      TagError(R.Node, R.Tokens[0].Offset, "\"" + R.Name + "\" is not a name");
+    } else if (R.Tokens.size() > 1) {
+      TDetails& d = DetailsFor(R.Node);
+      if (const TTagFault f = ParseModifiers(R.Tokens, 1, d.Mods, n.Modifier))
+        TagError(R.Node, f.At, f.Message);
+    }
+  }
+}
+
+void TParser::Condition(int Node, const std::vector<TToken>& Tokens, bool Plain) {
+  TDetails& d = DetailsFor(Node);
+  if (!Plain) {
+    TagError(Node, 0, "the tag's name is not a plain word");
+  } else if (const TTagFault f = ParseCondition(Tokens, 1, d.Cond)) {
+    d.Cond.clear();
+    TagError(Node, f.At, f.Message);
+  }
+}
+
+// The target of an each: a data path, or a range FROM..TO of integers or
+// names of integers.
+void TParser::EachTarget(int Node, const TToken& Token) {
+  TNode& n = T.Nodes[static_cast<size_t>(Node)];
+  const std::string& w = Token.Text;
+  const size_t dots = w.find("..");
+  if (dots == std::string::npos) {
+    n.Path = NormalizePath(w);
+    if (n.Path.empty()) TagError(Node, Token.Offset, "\"" + w + "\" is not a name");
+    return;
+  }
+  TDetails& d = DetailsFor(Node);
+  d.Range.resize(2);
+  const std::string sides[2] = {w.substr(0, dots), w.substr(dots + 2)};
+  for (int i = 0; i < 2; ++i) {
+    TCondOp& op = d.Range[static_cast<size_t>(i)];
+    if (WordLiteral(sides[i], op.Literal)) {
+      op.Kind = TCondOp::OpLiteral;
+      if (!op.Literal.is_number_integer()) {
+        TagError(Node, Token.Offset, "a range's ends are whole numbers, not " + sides[i]);
+        return;
+      }
+    } else {
+      op.Kind = TCondOp::OpPath;
+      op.Path = NormalizePath(sides[i]);
+      if (op.Path.empty()) {
+        TagError(Node, Token.Offset,
+                 "a range is FROM..TO, each a whole number or a name, as in 1..10");
+        return;
+      }
+    }
+  }
+}
+
+}  // namespace vekstd
