@@ -153,9 +153,35 @@ TEST(VekppBuild, NeverFollowsALinkInTheOutputAndReplacesFilesWhole) {
   EXPECT_FALSE(fs::is_symlink(out / "index.html"));
   EXPECT_EQ(ReadFile(out / "index.html"), "part");
   EXPECT_EQ(ReadFile(out / "style.css"), "css");
-  // No temporary file is left behind.
-  for (const auto& e : fs::recursive_directory_iterator(out))
+  // No temporary file is left behind (beside the list of what was written).
+  for (const auto& e : fs::recursive_directory_iterator(out)) {
+    if (e.path().filename() == ".vekpp-manifest") continue;
     EXPECT_EQ(e.path().filename().string().find(".vekpp-"), std::string::npos) << e.path();
+  }
+}
+
+// A stale page of an earlier build is removed, but never through a folder of
+// the output that became a link since.
+TEST(VekppBuild, RemovesStaleOutputNeverThroughALink) {
+  SmallSite site;
+  fs::create_directory(site.Src() / "sub");
+  std::ofstream(site.Src() / "sub" / "page.css") << "css";
+  const fs::path out = site.dir.path / "out", elsewhere = site.dir.path / "elsewhere";
+  ASSERT_EQ(RunVekpp({"build", "site", "-o", "out"}, site.dir.path).status, 0);
+  ASSERT_TRUE(fs::exists(out / "sub" / "page.css"));
+  fs::remove_all(site.Src() / "sub");
+  fs::remove_all(out / "sub");
+  fs::create_directories(elsewhere);
+  std::ofstream(elsewhere / "page.css") << "not the build's";
+  fs::create_directory_symlink(elsewhere, out / "sub");
+  const Result r = RunVekpp({"build", "site", "-o", "out"}, site.dir.path);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadFile(elsewhere / "page.css"), "not the build's");
+  // A link planted where the list of outputs is written is replaced, not
+  // written through.
+  fs::create_symlink(elsewhere / "page.css", out / ".vekpp-manifest.vekpp-tmp");
+  EXPECT_EQ(RunVekpp({"build", "site", "-o", "out"}, site.dir.path).status, 0);
+  EXPECT_EQ(ReadFile(elsewhere / "page.css"), "not the build's");
 }
 
 TEST(VekppBuild, QuotesNamesWithControlCharacters) {

@@ -37,7 +37,10 @@ int RunBuild(const TBuildOptions& Options) {
     // what the build writes.
     try {
       const std::string out = VekReadSiteConfig(site.Src).Output;
-      if (!out.empty()) site.Out = (fs::path(site.Src) / out).string();
+      if (!out.empty()) {
+        site.Out = (fs::path(site.Src) / out).string();
+        site.OutFromConfig = true;
+      }
     } catch (const std::exception& e) {
       std::cerr << "vekpp: " << e.what() << "\n";
       return 2;

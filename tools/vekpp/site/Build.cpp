@@ -108,7 +108,8 @@ int VekBuildSite(const TVekStdTagsOptions& TagOptions, const TSiteBuild& Options
     std::error_code ec;
     out = fs::weakly_canonical(fs::absolute(outDir), ec);
     if (ec) throw std::runtime_error(VekQuoteName(outDir) + ": " + ec.message());
-    const std::string problem = OutputProblem(root->Dir(), out, Options.Out.empty());
+    const std::string problem =
+        OutputProblem(root->Dir(), out, Options.Out.empty() || Options.OutFromConfig);
     if (!problem.empty())
       throw std::runtime_error("the output folder " + VekQuoteName(outDir) + " " + problem);
     output = std::make_unique<TOutputFolder>(out);
