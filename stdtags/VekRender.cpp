@@ -17,6 +17,11 @@ TVekStdTags::TRenderer::TRenderer(TVekStdTags& Tags)
     : FTags(Tags), FOptions(Tags.FOptions), FResolver(Tags.FRoot, Tags.FOptions) {}
 
 AnsiString TVekStdTags::TRenderer::Run(const TPage& Page, int FirstNode) {
+  if (FOptions.Globals) {
+    vekstd::TScope globals;
+    globals.Value = FOptions.Globals.get();
+    FScopes.Push(std::move(globals));
+  }
   vekstd::TScope data;
   data.Value = FTags.FData.get();
   FScopes.Push(std::move(data));
@@ -185,6 +190,19 @@ void TVekStdTags::TRenderer::Value(const TNode& N) {
         return;
       }
       break;
+    case json::value_t::binary: {
+      // Markup made by the caller (rendered Markdown): as it is where
+      // element text stands or under raw, refused wherever it would need
+      // escaping to be safe or right.
+      if (!escape.Markup &&
+          (escape.Inner != vekstd::TInner::None || escape.Wrap != vekstd::TWrap::None))
+        Fail("\"" + N.Path + "\" is HTML: it may stand only in element text, not in " +
+             escape.Where);
+      const auto& bytes = v->get_binary();
+      Append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+      CheckSize();
+      return;
+    }
     default:
       if (!asJson) return;  // null
       break;
