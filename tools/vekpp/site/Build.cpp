@@ -13,6 +13,7 @@
 
 #include "base/Messages.h"
 #include "data/DataFiles.h"
+#include "site/OutputManifest.h"
 #include "site/PageRender.h"
 #include "site/SiteData.h"
 #include "site/SiteNames.h"
@@ -45,8 +46,7 @@ std::vector<TItem> SiteFiles(const fs::path& Src, const fs::path& Out) {
     if (dir) continue;
     const std::string name = it->path().lexically_relative(Src).generic_string();
     if (name == kSiteConfigName) continue;
-    const bool page = (name.size() > 5 && name.compare(name.size() - 5, 5, ".html") == 0) ||
-                      (name.size() > 3 && name.compare(name.size() - 3, 3, ".md") == 0);
+    const bool page = VekSitePageName(name);
     items.push_back({name, page});
   }
   std::sort(items.begin(), items.end(),
@@ -97,7 +97,7 @@ int VekBuildSite(const TVekStdTagsOptions& TagOptions, const TSiteBuild& Options
     return 2;
   }
 
-  const std::vector<TItem> items = SiteFiles(root->Dir(), out);
+  std::vector<TItem> items = SiteFiles(root->Dir(), out);
   // Every page read first: each template sees the site's lists of pages.
   pageOptions.Drafts = Options.Drafts;
   pageOptions.Future = Options.Future;
@@ -112,8 +112,19 @@ int VekBuildSite(const TVekStdTagsOptions& TagOptions, const TSiteBuild& Options
     pageNames.push_back(items[i].Name);
   }
   const TSitePages sitePages = VekReadSitePages(*root, pageNames, *data, pageOptions, Options.Jobs);
+  // The pages the build makes (tag pages, further pages of lists) follow.
+  std::vector<const TSitePage*> allPages;
+  for (const TSitePage& p : sitePages.Pages) allPages.push_back(&p);
+  for (const TSitePage& p : sitePages.Generated) {
+    pageOf.push_back(allPages.size());
+    allPages.push_back(&p);
+    items.push_back({p.Source, true});
+  }
   std::atomic<size_t> skipped{0};
   std::vector<std::string> failures(items.size());
+  // What each item writes (or, when it failed, would have written): the
+  // output manifest keeps these.
+  std::vector<std::string> outputs(items.size());
   std::atomic<size_t> next{0};
   std::atomic<size_t> pages{0}, files{0};
   const auto work = [&] {
@@ -123,9 +134,11 @@ int VekBuildSite(const TVekStdTagsOptions& TagOptions, const TSiteBuild& Options
         // Located first: a link that leaves the site is refused, for a page
         // and a copied file alike.
         const TVekTemplateFile file = root->Locate("", item.Name);
+        outputs[i] = item.Page ? allPages[pageOf[i]]->Output : item.Name;
         if (item.Page) {
-          const TSitePage& sitePage = sitePages.Pages[pageOf[i]];
+          const TSitePage& sitePage = *allPages[pageOf[i]];
           if (sitePage.Error.empty() && !sitePage.Published) {
+            outputs[i].clear();
             ++skipped;
             continue;
           }
@@ -147,7 +160,7 @@ int VekBuildSite(const TVekStdTagsOptions& TagOptions, const TSiteBuild& Options
         const std::string src = (fs::path(Options.Src) / "").generic_string();
         const auto* error = dynamic_cast<const EVekTemplateError*>(&e);
         const bool named = (error && error->File() == item.Name) ||
-                           (item.Page && !sitePages.Pages[pageOf[i]].Error.empty());
+                           (item.Page && !allPages[pageOf[i]]->Error.empty());
         failures[i] = named ? src + message : src + item.Name + ": " + message;
       }
     }
@@ -159,6 +172,7 @@ int VekBuildSite(const TVekStdTagsOptions& TagOptions, const TSiteBuild& Options
   work();
   for (auto& t : threads) t.join();
 
+  VekKeepOutputExact(out, outputs);
   size_t failed = 0;
   for (const auto& f : failures) {
     if (f.empty()) continue;
