@@ -4,6 +4,7 @@
 #include <string>
 
 #include "TemplateParser.h"
+#include "VekExtensions.h"
 
 namespace vekstd {
 
@@ -163,6 +164,19 @@ void TParser::OnOther(TTagRead& R) {
     Error(R.Begin, "unknown closing tag " + T.TagAt(n) + ": only " + Tag("/each") + ", " +
                        Tag("/if") + ", " + Tag("/unless") + " and " + Tag("/block") +
                        " close a pair");
+  } else if (R.Plain && FExtensions && FExtensions->Tag(R.Name)) {
+    // An application tag: a value-like node (escaped where it stands) whose
+    // text the handler gives.
+    n.Kind = TNodeKind::Value;
+    TDetails& d = DetailsFor(R.Node);
+    d.AppTag = static_cast<int>(T.AppTags.size());
+    TAppTag tag;
+    tag.Name = R.Name;
+    for (int i = 0; i < R.Params.Count(); ++i) {
+      const AnsiString key = R.Params.Names(i);
+      tag.Params.emplace_back(key, key.empty() ? R.Params[i] : R.Params.ValueFromIndex(i));
+    }
+    T.AppTags.push_back(std::move(tag));
   } else if (LooksLikeControl(R.Name) || !R.Plain) {
     if (R.Syntax) {
       TagError(R.Node, R.Syntax.At, R.Syntax.Message);
@@ -178,7 +192,7 @@ void TParser::OnOther(TTagRead& R) {
       TagError(R.Node, R.Tokens[0].Offset, "\"" + R.Name + "\" is not a name");
     } else if (R.Tokens.size() > 1) {
       TDetails& d = DetailsFor(R.Node);
-      if (const TTagFault f = ParseModifiers(R.Tokens, 1, d.Mods, n.Modifier))
+      if (const TTagFault f = ParseModifiers(R.Tokens, 1, d.Mods, n.Modifier, FExtensions))
         TagError(R.Node, f.At, f.Message);
     }
   }

@@ -53,8 +53,9 @@ TNodeKind PairKind(TPair P) {
   return kPairKinds[static_cast<int>(P)];
 }
 
-TParser::TParser(TTemplate& T, const AnsiString& Beg, const AnsiString& End)
-    : T(T), FBeg(Beg), FEnd(End), FScanner(nullptr) {
+TParser::TParser(TTemplate& T, const AnsiString& Beg, const AnsiString& End,
+                 const TVekExtensions* Extensions)
+    : T(T), FExtensions(Extensions), FBeg(Beg), FEnd(End), FScanner(nullptr) {
   FScanner.SetVekTagBeg(Beg);
   FScanner.SetVekTagEnd(End);
   for (int i = 0; i < kPairCount; ++i) {

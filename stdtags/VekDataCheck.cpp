@@ -69,7 +69,8 @@ std::vector<TVekTemplateIssue> VekCheckDataNames(const AnsiString& Text, const A
   options.Lenient = true;  // a faulty template is told by the template check
   if (!vekstd::TooLarge(Text.size(), options.MaxTemplateSize).empty()) return {};
   const vekstd::TResolver resolver(Root, options);
-  const auto top = vekstd::ParseTemplate(Text, Name, options.TagBeg, options.TagEnd);
+  const auto top = vekstd::ParseTemplate(Text, Name, options.TagBeg, options.TagEnd,
+                                         vekstd::THtmlState(), options.Extensions.get());
   std::vector<TVekTemplateIssue> issues;
   std::set<std::string> visited{Name};
   struct TFrame {
