@@ -20,9 +20,10 @@ for g in "${groups[@]}"; do
   case "$g" in
     build) want+=(cmake ninja-build g++ binutils libgtest-dev pkgconf
                   nlohmann-json3-dev libcli11-dev libmicrohttpd-dev libcpp-httplib-dev
-                  libyaml-cpp-dev libtomlplusplus-dev groff-base libsqlite3-dev) ;;
+                  libyaml-cpp-dev libtomlplusplus-dev libmd4c-dev libmd4c-html0-dev groff-base
+                  libsqlite3-dev) ;;
     tool) want+=(nlohmann-json3-dev libcli11-dev libmicrohttpd-dev libyaml-cpp-dev
-                 libtomlplusplus-dev) ;;
+                 libtomlplusplus-dev libmd4c-dev libmd4c-html0-dev) ;;
     lint) want+=(clang-format clang-tidy git) ;;
     docs) want+=(doxygen) ;;
     # dpkg-shlibdeps works out the packages' dependencies; lintian checks

@@ -619,6 +619,8 @@ TEscape HtmlValueAt(THtmlState& S, std::string& Problem) {
         Problem =
             "a value in a <script> or <style> inside SVG or MathML, whose text the browser "
             "reads as markup before it runs it: move it out of the <svg>";
+      } else {
+        e.Markup = true;
       }
       return e;
     case THtmlMode::Plaintext:

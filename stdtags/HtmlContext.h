@@ -35,7 +35,7 @@ struct TEscape {
   bool operator==(const TEscape& O) const {
     return Inner == O.Inner && Wrap == O.Wrap && UrlPrefix == O.UrlPrefix && Where == O.Where &&
            RawIsRisky == O.RawIsRisky && KeepLeadingNewline == O.KeepLeadingNewline &&
-           SpaceBefore == O.SpaceBefore && EscapeDashes == O.EscapeDashes;
+           SpaceBefore == O.SpaceBefore && EscapeDashes == O.EscapeDashes && Markup == O.Markup;
   }
   TInner Inner = TInner::Html;
   TWrap Wrap = TWrap::None;
@@ -53,6 +53,9 @@ struct TEscape {
   /// In a script after "<!--": '-' escaped too, so that no value can
   /// complete "-->".
   bool EscapeDashes = false;
+  /// Element text with no escaping modifier: a value that is markup already
+  /// (a binary value, as vekpp gives rendered Markdown) goes out as it is.
+  bool Markup = false;
 };
 
 /// Advances State over the literal bytes [Begin, End). When the text itself

@@ -179,6 +179,7 @@ void TStructure::Value(TNode& N) {
       Keep(N, std::move(e));
       return;
     case TModifier::Raw:
+      e.Markup = false;
       e.Inner = TInner::None;
       e.Wrap = TWrap::None;
       if (e.RawIsRisky) {
@@ -206,6 +207,7 @@ void TStructure::Value(TNode& N) {
       e.Inner = TInner::JsValue;
       break;
   }
+  e.Markup = false;
   if (N.Modifier != TModifier::Raw && N.Modifier != TModifier::Html &&
       N.Modifier != TModifier::Attr)
     e.Wrap = wrap;

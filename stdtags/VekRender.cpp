@@ -31,6 +31,7 @@ void TVekStdTags::TRenderer::Flush() {
 }
 
 AnsiString TVekStdTags::TRenderer::Run(const TPage& Page, int FirstNode) {
+  if (FOptions.Globals) FScopes.Push({FOptions.Globals.get(), -1, 0, nullptr, json()});
   FScopes.Push({&FData, -1, 0, nullptr, json()});
   TFrame root;
   root.Template = Page.Template;
@@ -202,6 +203,19 @@ void TVekStdTags::TRenderer::Value(const TNode& N) {
         return;
       }
       break;
+    case json::value_t::binary: {
+      // Markup made by the caller (rendered Markdown): as it is where
+      // element text stands or under raw, refused wherever it would need
+      // escaping to be safe or right.
+      if (!escape.Markup &&
+          (escape.Inner != vekstd::TInner::None || escape.Wrap != vekstd::TWrap::None))
+        Fail("\"" + N.Path + "\" is HTML: it may stand only in element text, not in " +
+             escape.Where);
+      const auto& bytes = v->get_binary();
+      Append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+      CheckSize();
+      return;
+    }
     default:
       if (!asJson) return;  // null
       break;

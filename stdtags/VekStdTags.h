@@ -269,6 +269,10 @@ struct TVekStdTagsOptions {
   /// The most tags and texts one render may visit: loops within loops over
   /// data with empty bodies output nothing and would otherwise run on.
   long long MaxSteps = 100000000;
+  /// An object whose members are found by names that the data lacks (the
+  /// outermost scope of every render), shared and only read; null for none.
+  /// vekpp gives each page its own small data and the site's here.
+  std::shared_ptr<const TVekData> Globals;
   /// Where parsed templates are kept; null for a cache of this binder's own.
   std::shared_ptr<TVekTemplateCache> Cache;
   /// Custom modifiers and application tags (VekExtensions.h), known to the

@@ -22,7 +22,7 @@ TEST(VekppBuild, RendersPagesCopiesFilesAndListsFailures) {
   EXPECT_NE(r.err.find("; 3 failed"), std::string::npos) << r.err;
   EXPECT_EQ(ReadFile(out.path / "index.html"),
             RunVekpp({"render", "site/index.html", "--data", "data.json"}).out);
-  EXPECT_NE(ReadFile(out.path / "sub" / "page.html").find("sub page"), std::string::npos);
+  EXPECT_NE(ReadFile(out.path / "sub" / "page" / "index.html").find("sub page"), std::string::npos);
   EXPECT_EQ(ReadFile(out.path / "blob.bin"), ReadFile(kFixtures / "site" / "blob.bin"));
   EXPECT_TRUE(fs::exists(out.path / "style.css"));
   EXPECT_FALSE(fs::exists(out.path / "_header.html"));

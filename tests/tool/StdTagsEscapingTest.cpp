@@ -295,3 +295,41 @@ TEST(StdTagsEscaping, ConditionalAttributes) {
     }
   }
 }
+
+// A binary value is markup the caller vouches for: as it is in element
+// text or under raw, refused wherever it would need escaping.
+TEST(StdTagsEscaping, MarkupValuesStandOnlyInElementText) {
+  Site s;
+  const std::string html = "<p>a & b</p>";
+  const json v = json::binary(std::vector<std::uint8_t>(html.begin(), html.end()));
+  const struct {
+    const char* Text;
+    const char* Want;
+  } cases[] = {
+      {"<div><#v#></div>", "<div><p>a & b</p></div>"},
+      {"<a title=\"<#v raw#>\">", "<a title=\"<p>a & b</p>\">"},
+      {"<a title=\"<#v#>\">",
+       "error: page.html:1:11: \"v\" is HTML: it may stand only in element "
+       "text, not in an attribute value"},
+      {"<title><#v#></title>",
+       "error: page.html:1:8: \"v\" is HTML: it may stand only in element "
+       "text, not in the text of a title, textarea or raw text element"},
+      {"<script>x=<#v#></script>", "error: page.html:1:11: \"v\" is HTML"},
+      {"<div><#v html#></div>", "error: page.html:1:6: \"v\" is HTML"},
+  };
+  for (const auto& c : cases) {
+    const std::string got = Page(s, c.Text, v);
+    EXPECT_EQ(got.substr(0, std::string(c.Want).size()), c.Want) << c.Text << "\n" << got;
+  }
+}
+
+// Globals: names the data lacks are found there; the data's own win.
+TEST(StdTagsEscaping, GlobalsAreTheOutermostScope) {
+  Site s;
+  TVekTemplateRoot root(s.dir);
+  TVekPageProducer producer(nullptr);
+  TVekStdTagsOptions options;
+  options.Globals = std::make_shared<json>(json{{"site", {{"title", "S"}}}, {"a", "global"}});
+  TVekStdTags tags(&producer, root, std::make_shared<json>(json{{"a", "own"}}), options);
+  EXPECT_EQ(tags.RenderText("<#site.title#> <#a#> <#missing#>", "page.html"), "S own ");
+}

@@ -14,6 +14,7 @@
 #include "cli/CommonOptions.h"
 #include "site/Build.h"
 #include "site/DirWatcher.h"
+#include "site/SiteConfig.h"
 
 namespace fs = std::filesystem;
 
@@ -27,7 +28,18 @@ struct TBuildOptions {
 
 int RunBuild(const TBuildOptions& Options) {
   const TVekStdTagsOptions tagOptions = TagOptions(Options.Common);
-  const TSiteBuild& site = Options.Site;
+  TSiteBuild site = Options.Site;
+  if (site.Out.empty()) {
+    // The output folder of vekpp.toml, named here so that --watch knows
+    // what the build writes.
+    try {
+      const std::string out = VekReadSiteConfig(site.Src).Output;
+      if (!out.empty()) site.Out = (fs::path(site.Src) / out).string();
+    } catch (const std::exception& e) {
+      std::cerr << "vekpp: " << e.what() << "\n";
+      return 2;
+    }
+  }
   if (!Options.Watch) return VekBuildSite(tagOptions, site);
 
   sigset_t stopSignals;
@@ -88,12 +100,17 @@ CLI::App* AddBuildCommand(CLI::App& App, TCommandRun& Run) {
   CLI::App* command = App.add_subcommand(
       "build", "Render every page of SRC into OUT and copy its other files (exit 1 on a fault)");
   command->add_option("src", site.Src, "Directory of the site")->required();
-  command->add_option("-o,--output", site.Out, "Directory to write the site to")->required();
+  command->add_option("-o,--output", site.Out,
+                      "Directory to write the site to (default: output in SRC/vekpp.toml)");
   command->add_option("--data", site.Data,
                       "Data file (.json, .yaml, .yml or .toml; default: SRC/_data.json, .yaml or "
                       ".toml, if any)");
   command->add_option("-j,--jobs", site.Jobs, "Pages rendered at once (default: one per core)")
       ->check(CLI::Range(1, 1024));
+  command->add_flag("--drafts", site.Drafts, "Build and list pages marked draft: true");
+  command->add_flag("--future", site.Future, "Build and list pages dated after now");
+  command->add_flag("--ugly-urls", site.UglyUrls,
+                    "Write page x as x.html (default: x/index.html, linked as /x/)");
   command->add_flag("--watch", options->Watch, "Build again whenever a file of SRC changes");
   AddRenderOptions(*command, options->Common,
                    "A missing value, or a list where a value belongs, is an error");

@@ -16,6 +16,7 @@
 #include "site/PageRender.h"
 #include "site/SiteData.h"
 #include "site/SiteNames.h"
+#include "site/SitePages.h"
 
 namespace fs = std::filesystem;
 
@@ -43,7 +44,9 @@ std::vector<TItem> SiteFiles(const fs::path& Src, const fs::path& Out) {
     }
     if (dir) continue;
     const std::string name = it->path().lexically_relative(Src).generic_string();
-    const bool page = name.size() > 5 && name.compare(name.size() - 5, 5, ".html") == 0;
+    if (name == kSiteConfigName) continue;
+    const bool page = (name.size() > 5 && name.compare(name.size() - 5, 5, ".html") == 0) ||
+                      (name.size() > 3 && name.compare(name.size() - 3, 3, ".md") == 0);
     items.push_back({name, page});
   }
   std::sort(items.begin(), items.end(),
@@ -73,20 +76,43 @@ int VekBuildSite(const TVekStdTagsOptions& TagOptions, const TSiteBuild& Options
   std::unique_ptr<TVekTemplateRoot> root;
   std::shared_ptr<const TVekData> data;
   fs::path out;
+  TSitePagesOptions pageOptions;
   try {
     root = std::make_unique<TVekTemplateRoot>(Options.Src);
     TSiteData site(Options.Data.empty() ? DefaultDataFileOrJson(root->Dir()) : Options.Data,
                    Options.Data.empty());
     data = site.Get();
+    pageOptions.Config = VekReadSiteConfig(root->Dir().string());
+    const std::string outDir = !Options.Out.empty() ? Options.Out
+                               : !pageOptions.Config.Output.empty()
+                                   ? (fs::path(Options.Src) / pageOptions.Config.Output).string()
+                                   : "";
+    if (outDir.empty())
+      throw std::runtime_error("no output folder: give -o, or output in vekpp.toml");
     std::error_code ec;
-    fs::create_directories(Options.Out, ec);
-    out = fs::canonical(Options.Out);
+    fs::create_directories(outDir, ec);
+    out = fs::canonical(outDir);
   } catch (const std::exception& e) {
     std::cerr << "vekpp: " << e.what() << "\n";
     return 2;
   }
 
   const std::vector<TItem> items = SiteFiles(root->Dir(), out);
+  // Every page read first: each template sees the site's lists of pages.
+  pageOptions.Drafts = Options.Drafts;
+  pageOptions.Future = Options.Future;
+  pageOptions.UglyUrls = Options.UglyUrls;
+  pageOptions.TagBeg = TagOptions.TagBeg;
+  pageOptions.TagEnd = TagOptions.TagEnd;
+  std::vector<std::string> pageNames;
+  std::vector<size_t> pageOf(items.size(), 0);
+  for (size_t i = 0; i < items.size(); ++i) {
+    if (!items[i].Page) continue;
+    pageOf[i] = pageNames.size();
+    pageNames.push_back(items[i].Name);
+  }
+  const TSitePages sitePages = VekReadSitePages(*root, pageNames, *data, pageOptions, Options.Jobs);
+  std::atomic<size_t> skipped{0};
   std::vector<std::string> failures(items.size());
   std::atomic<size_t> next{0};
   std::atomic<size_t> pages{0}, files{0};
@@ -98,8 +124,14 @@ int VekBuildSite(const TVekStdTagsOptions& TagOptions, const TSiteBuild& Options
         // and a copied file alike.
         const TVekTemplateFile file = root->Locate("", item.Name);
         if (item.Page) {
-          const std::string page = VekRenderPage(*root, data, TagOptions, item.Name);
-          if (!WriteFile(out / item.Name, page)) throw std::runtime_error("cannot be written");
+          const TSitePage& sitePage = sitePages.Pages[pageOf[i]];
+          if (sitePage.Error.empty() && !sitePage.Published) {
+            ++skipped;
+            continue;
+          }
+          const std::string page = VekRenderSitePage(*root, sitePages, sitePage, TagOptions);
+          if (!WriteFile(out / sitePage.Output, page))
+            throw std::runtime_error("cannot be written");
           ++pages;
         } else {
           std::error_code ec;
@@ -114,8 +146,9 @@ int VekBuildSite(const TVekStdTagsOptions& TagOptions, const TSiteBuild& Options
         const std::string message = WithFlags(e.what());
         const std::string src = (fs::path(Options.Src) / "").generic_string();
         const auto* error = dynamic_cast<const EVekTemplateError*>(&e);
-        failures[i] =
-            error && error->File() == item.Name ? src + message : src + item.Name + ": " + message;
+        const bool named = (error && error->File() == item.Name) ||
+                           (item.Page && !sitePages.Pages[pageOf[i]].Error.empty());
+        failures[i] = named ? src + message : src + item.Name + ": " + message;
       }
     }
   };
@@ -138,6 +171,7 @@ int VekBuildSite(const TVekStdTagsOptions& TagOptions, const TSiteBuild& Options
   std::snprintf(took, sizeof took, "%.3f", seconds);
   std::cerr << "vekpp: " << pages << " pages rendered, " << files << " files copied into "
             << out.string() << " in " << took << " s";
+  if (skipped) std::cerr << "; " << skipped << " drafts or future pages left out";
   if (failed) std::cerr << "; " << failed << " failed";
   std::cerr << std::endl;
   return failed ? 1 : 0;

@@ -9,13 +9,19 @@
 struct TSiteBuild {
   std::string Src;
   std::string Out;
-  std::string Data;   ///< data file; "" for SRC/_data.json (or .yaml, .yml, .toml), if any
-  unsigned Jobs = 0;  ///< pages rendered at once; 0: one per core
+  std::string Data;       ///< data file; "" for SRC/_data.json (or .yaml, .yml, .toml), if any
+  unsigned Jobs = 0;      ///< pages rendered at once; 0: one per core
+  bool Drafts = false;    ///< build and list pages with draft: true
+  bool Future = false;    ///< build and list pages dated in the future
+  bool UglyUrls = false;  ///< posts/x.md -> posts/x.html (else posts/x/index.html)
 };
 
-/// Renders every page (*.html) of Options.Src into Options.Out, with
-/// TagOptions, and copies its other files; private names (VekPrivateName)
-/// and the output folder are left out. Failures are listed on standard
+/// Renders every page (*.html, and *.md through a layout) of Options.Src
+/// into Options.Out (or the output folder of SRC/vekpp.toml when Out is
+/// empty), each page x at x/index.html unless UglyUrls, with TagOptions; its
+/// other files are copied. Private names (VekPrivateName), vekpp.toml and
+/// the output folder are left out, and so are drafts and pages dated in the
+/// future unless Drafts or Future. Failures are listed on standard
 /// error, each with its path, and a summary line after them. Returns the
 /// exit status: 0, 1 when a page or file failed, 2 when the build could
 /// not start (the site, its data or the output folder).

@@ -1,0 +1,314 @@
+// The site's pages read in parallel (front matter, Markdown), then its lists
+// made once, sorted newest first; and a page rendered with them.
+#include "site/SitePages.h"
+
+#include <algorithm>
+#include <atomic>
+#include <ctime>
+#include <filesystem>
+#include <stdexcept>
+#include <thread>
+#include <unordered_map>
+
+#include "site/FrontMatter.h"
+#include "site/Markdown.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool EndsWith(const std::string& S, const std::string& Tail) {
+  return S.size() >= Tail.size() && S.compare(S.size() - Tail.size(), Tail.size(), Tail) == 0;
+}
+
+std::string Stem(const std::string& Source) {
+  const std::string leaf = fs::path(Source).filename().string();
+  return leaf.substr(0, leaf.rfind('.'));
+}
+
+// A name that goes into a template made for a page: letters, digits and
+// "_" only, so no data can close the tag it stands in.
+bool PlainName(const std::string& S) {
+  if (S.empty() || S.size() > 64) return false;
+  for (const unsigned char c : S)
+    if (!std::isalnum(c) && c != '_') return false;
+  return true;
+}
+
+// A layout named in front matter: a relative name inside _layouts/.
+bool LayoutName(const std::string& S) {
+  if (S.empty() || S.size() > 200 || S[0] == '/') return false;
+  for (const unsigned char c : S)
+    if (!std::isalnum(c) && c != '_' && c != '-' && c != '.' && c != '/') return false;
+  return S.find("..") == std::string::npos;
+}
+
+std::string NowUtc() {
+  const std::time_t t = std::time(nullptr);
+  std::tm tm{};
+  gmtime_r(&t, &tm);
+  char buf[32];
+  std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &tm);
+  return buf;
+}
+
+// A front-matter date as it sorts: "YYYY-MM-DD", with "T" between date and
+// time. Throws for anything else.
+std::string SortableDate(const std::string& Date, const std::string& Name) {
+  const auto digits = [&](size_t From, size_t N) {
+    for (size_t i = From; i < From + N; ++i)
+      if (i >= Date.size() || Date[i] < '0' || Date[i] > '9') return false;
+    return true;
+  };
+  if (!(digits(0, 4) && Date[4] == '-' && digits(5, 2) && Date[7] == '-' && digits(8, 2)))
+    throw std::runtime_error(Name + ": date \"" + Date.substr(0, 40) +
+                             "\" is not written YYYY-MM-DD (a time may follow)");
+  std::string s = Date;
+  if (s.size() > 10 && s[10] == ' ') s[10] = 'T';
+  return s;
+}
+
+struct TRead {
+  TVekData Page;
+  std::string SortDate;
+};
+
+// The template made for a page: its layout extended, the content and the
+// blocks its front matter sets placed in the layout's blocks. Values are
+// never written into the text; it names where they are.
+std::string LayoutText(const std::string& Source, const std::string& Layout, const TVekData& Params,
+                       const TSitePagesOptions& O, bool Markdown, const std::string& Body,
+                       int FrontLines) {
+  const std::string b = O.TagBeg, e = O.TagEnd;
+  std::string up;
+  for (const char c : Source)
+    if (c == '/') up += "../";
+  std::string t;
+  if (!Layout.empty()) t += b + "extends file=\"" + up + "_layouts/" + Layout + "\"" + e;
+  if (Markdown) {
+    t += b + "block content" + e + b + "page.content" + e + b + "/block" + e + "\n";
+  } else {
+    if (!Layout.empty()) t += b + "block content" + e;
+    // The front matter's lines kept as a comment, so that the body's lines
+    // keep their numbers in messages.
+    t += b + "--" + std::string(static_cast<size_t>(FrontLines > 0 ? FrontLines - 1 : 0), '\n') +
+         "--" + e + "\n" + Body;
+    if (!Layout.empty()) t += b + "/block" + e;
+  }
+  if (!Layout.empty()) {
+    const auto blocks = Params.find("blocks");
+    if (blocks != Params.end() && blocks->is_object()) {
+      for (auto it = blocks->begin(); it != blocks->end(); ++it) {
+        if (!PlainName(it.key()) || it.key() == "content") continue;
+        t += b + "block " + it.key() + e + b + "page.params.blocks." + it.key() + e + b + "/block" +
+             e;
+      }
+    }
+  }
+  return t;
+}
+
+TRead ReadPage(const TVekTemplateRoot& Root, TSitePage& P, const TSitePagesOptions& O) {
+  const std::string& name = P.Source;
+  const TVekTemplateFile file = Root.Locate("", name);
+  std::error_code ec;
+  const auto size = fs::file_size(file.Path, ec);
+  if (!ec && size > kMaxMarkdownBytes) {
+    throw std::runtime_error(name + ": " + std::to_string(size) + " bytes: more than the " +
+                             std::to_string(kMaxMarkdownBytes >> 20) + " MiB a page may hold");
+  }
+  const std::string text = Root.Read(file);
+  TFrontMatter fm = VekReadFrontMatter(text, name);
+  const TVekData& params = fm.Data;
+  TRead r;
+  TVekData& page = r.Page;
+  page = TVekData::object();
+  std::string url;
+  VekPageOutput(name, O.UglyUrls, P.Output, url);
+  const auto str = [&](const char* Key) {
+    const auto it = params.find(Key);
+    return it != params.end() && it->is_string() ? it->get<std::string>() : std::string();
+  };
+  std::string title = str("title");
+  if (title.empty()) title = Stem(name) == "index" ? O.Config.Title : Stem(name);
+  page["title"] = title;
+  std::string date;
+  if (const auto it = params.find("date"); it != params.end() && !it->is_null()) {
+    if (!it->is_string()) throw std::runtime_error(name + ": date must be a date");
+    date = it->get<std::string>();
+    r.SortDate = SortableDate(date, name);
+  }
+  page["date"] = date;
+  page["url"] = url;
+  page["path"] = name;
+  const size_t slash = name.find('/');
+  page["section"] = slash == std::string::npos ? std::string() : name.substr(0, slash);
+  bool draft = false;
+  if (const auto it = params.find("draft"); it != params.end()) {
+    if (!it->is_boolean()) throw std::runtime_error(name + ": draft must be true or false");
+    draft = it->get<bool>();
+  }
+  page["draft"] = draft;
+  TVekData tags = TVekData::array();
+  if (const auto it = params.find("tags"); it != params.end()) {
+    if (it->is_string()) tags.push_back(*it);
+    for (const auto& t : it->is_array() ? *it : TVekData::array()) {
+      if (!t.is_string() || t.get<std::string>().empty())
+        throw std::runtime_error(name + ": tags must be a list of names");
+      tags.push_back(t);
+    }
+  }
+  page["tags"] = std::move(tags);
+
+  P.Markdown = EndsWith(name, ".md");
+  std::string layout = str("layout");
+  if (!layout.empty() && !LayoutName(layout))
+    throw std::runtime_error(name + ": layout \"" + layout.substr(0, 80) +
+                             "\" is not a name inside _layouts/");
+  const std::string body = text.substr(fm.BodyOffset);
+  if (P.Markdown) {
+    const std::string html = VekMarkdownHtml(body, O.Config.Markdown, name);
+    const std::string plain = VekHtmlText(html);
+    page["words"] = VekWordCount(plain);
+    std::string summary = str("summary");
+    page["summary"] = summary.empty() ? VekFirstWords(plain, 50) : summary;
+    page["content"] = TVekData::binary(std::vector<std::uint8_t>(html.begin(), html.end()));
+    if (layout.empty()) {
+      // The section's own layout, else the site's default.
+      const std::string section = page["section"].get<std::string>();
+      std::error_code e2;
+      layout = !section.empty() && PlainName(section) &&
+                       fs::is_regular_file(Root.Dir() / "_layouts" / (section + ".html"), e2)
+                   ? section + ".html"
+                   : O.Config.Layout;
+    }
+    if (!fs::is_regular_file(Root.Dir() / "_layouts" / layout, ec))
+      throw std::runtime_error(name + ": its layout _layouts/" + layout + " does not exist");
+  } else {
+    page["words"] = 0;
+    page["summary"] = str("summary");
+  }
+  page["layout"] = layout;
+  page["params"] = std::move(fm.Data);
+  if (P.Markdown || fm.Present)
+    P.Text = LayoutText(name, layout, page["params"], O, P.Markdown, body, fm.Lines);
+  const bool future = !r.SortDate.empty() && r.SortDate > O.Now;
+  P.Published = (!draft || O.Drafts) && (!future || O.Future);
+  return r;
+}
+
+}  // namespace
+
+void VekPageOutput(const std::string& Source, bool UglyUrls, std::string& Output,
+                   std::string& Url) {
+  const size_t dot = Source.rfind('.');
+  const std::string base = Source.substr(0, dot);
+  const size_t slash = base.rfind('/');
+  const std::string dir = slash == std::string::npos ? "" : base.substr(0, slash + 1);
+  if (base.substr(dir.size()) == "index") {
+    Output = dir + "index.html";
+    Url = "/" + dir;
+  } else if (UglyUrls) {
+    Output = base + ".html";
+    Url = "/" + Output;
+  } else {
+    Output = base + "/index.html";
+    Url = "/" + base + "/";
+  }
+}
+
+TSitePages VekReadSitePages(const TVekTemplateRoot& Root, const std::vector<std::string>& Names,
+                            const TVekData& SiteData, const TSitePagesOptions& Options,
+                            unsigned Jobs) {
+  TSitePagesOptions o = Options;
+  if (o.Now.empty()) o.Now = NowUtc();
+  TSitePages site;
+  site.Pages.resize(Names.size());
+  std::vector<TRead> reads(Names.size());
+  std::atomic<size_t> next{0};
+  const auto work = [&] {
+    for (size_t i; (i = next++) < Names.size();) {
+      TSitePage& p = site.Pages[i];
+      p.Source = Names[i];
+      try {
+        reads[i] = ReadPage(Root, p, o);
+      } catch (const std::exception& e) {
+        p.Error = e.what();
+      }
+    }
+  };
+  const unsigned jobs = Jobs ? Jobs : std::max(1u, std::thread::hardware_concurrency());
+  std::vector<std::thread> threads;
+  for (unsigned t = 1; t < jobs && t < Names.size(); ++t) threads.emplace_back(work);
+  work();
+  for (auto& t : threads) t.join();
+
+  // Two pages written to one place (x.md beside x.html, or x.html beside
+  // x/index.html): the second is a fault, never a silent overwrite.
+  std::unordered_map<std::string, size_t> writers;
+  for (size_t i = 0; i < Names.size(); ++i) {
+    TSitePage& p = site.Pages[i];
+    if (!p.Error.empty() || !p.Published) continue;
+    const auto placed = writers.emplace(p.Output, i);
+    if (!placed.second) {
+      p.Error = p.Source + ": its page " + p.Output + " is written by " +
+                site.Pages[placed.first->second].Source + " already";
+    }
+  }
+  // The lists: published pages other than index pages, newest first (pages
+  // without a date last, by path).
+  std::vector<size_t> order;
+  for (size_t i = 0; i < Names.size(); ++i) {
+    const TSitePage& p = site.Pages[i];
+    if (p.Error.empty() && p.Published && Stem(p.Source) != "index") order.push_back(i);
+  }
+  std::stable_sort(order.begin(), order.end(), [&](size_t A, size_t B) {
+    const std::string &a = reads[A].SortDate, &b = reads[B].SortDate;
+    if (a != b) return a > b;
+    return site.Pages[A].Source < site.Pages[B].Source;
+  });
+  TVekData siteObject = TVekData::object();
+  siteObject["title"] = o.Config.Title;
+  siteObject["base_url"] = o.Config.BaseUrl;
+  siteObject["time"] = o.Now;
+  siteObject["config"] = o.Config.Data;
+  TVekData pages = TVekData::array(), sections = TVekData::object(), tags = TVekData::object();
+  for (const size_t i : order) {
+    const TVekData& page = reads[i].Page;
+    pages.push_back(page);
+    const std::string& section = page["section"].get_ref<const std::string&>();
+    if (!section.empty()) sections[section].push_back(page);
+    for (const auto& t : page["tags"]) tags[t.get<std::string>()].push_back(page);
+  }
+  siteObject["pages"] = std::move(pages);
+  siteObject["sections"] = std::move(sections);
+  siteObject["tags"] = std::move(tags);
+
+  auto globals = std::make_shared<TVekData>(SiteData.is_object() ? SiteData : TVekData::object());
+  (*globals)["site"] = std::move(siteObject);
+  site.Globals = std::move(globals);
+  for (size_t i = 0; i < Names.size(); ++i) {
+    auto data = std::make_shared<TVekData>(TVekData::object());
+    (*data)["page"] = std::move(reads[i].Page);
+    site.Pages[i].Data = std::move(data);
+  }
+  return site;
+}
+
+std::string VekRenderSitePage(const TVekTemplateRoot& Root, const TSitePages& Site,
+                              const TSitePage& Page, TVekStdTagsOptions Options) {
+  if (!Page.Error.empty()) throw std::runtime_error(Page.Error);
+  Options.Globals = Site.Globals;
+  struct TThreadProducer {
+    TComponent Owner{nullptr};  // frees the producer
+    TVekPageProducer* Producer = new TVekPageProducer(&Owner);
+  };
+  thread_local TThreadProducer own;
+  TVekStdTags tags(own.Producer, Root, Page.Data, Options);
+  if (Page.Text.empty()) {
+    const AnsiString text = tags.Load(Page.Source);
+    TCustomContentProducer* content = own.Producer;
+    return content->ContentFromString(text);
+  }
+  return tags.RenderText(Page.Text, Page.Source);
+}

@@ -1,0 +1,56 @@
+// The pages of a site as one model, read before any is rendered: each
+// page's front matter and Markdown, its place in the output (pretty URLs),
+// and the site's lists of pages (site.pages, site.sections, site.tags)
+// that every template sees.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "VekStdTags.h"
+#include "site/SiteConfig.h"
+
+/// How the pages of a build are chosen and placed.
+struct TSitePagesOptions {
+  bool Drafts = false;    ///< pages with draft: true are built and listed
+  bool Future = false;    ///< pages dated after the build's time likewise
+  bool UglyUrls = false;  ///< posts/x.md -> posts/x.html instead of posts/x/index.html
+  TSiteConfig Config;
+  AnsiString TagBeg = "<#", TagEnd = "#>";  ///< of the templates made for pages
+  std::string Now;  ///< the build's time, "YYYY-MM-DDTHH:MM:SSZ"; "" for the clock's
+};
+
+/// One page of the site.
+struct TSitePage {
+  std::string Source;  ///< relative to the site: "posts/x.md"
+  std::string Output;  ///< relative to the output folder: "posts/x/index.html"
+  bool Markdown = false;
+  bool Published = true;  ///< not a draft nor in the future (or allowed by the options)
+  /// The template text to render in place of the file itself ("" for the
+  /// file): made for Markdown pages and pages with front matter.
+  std::string Text;
+  std::shared_ptr<const TVekData> Data;  ///< {"page": the page's object}
+  std::string Error;                     ///< why the page cannot be built, with its place
+};
+
+/// Where a page's output goes and its URL: "x/index.html" and "/x/" for a
+/// page x.md or x.html (pretty), "x.html" and "/x.html" with UglyUrls; an
+/// index page stays "index.html" with the URL of its folder.
+void VekPageOutput(const std::string& Source, bool UglyUrls, std::string& Output, std::string& Url);
+
+/// Every page (.html and .md) of Names, relative to Root, read with Jobs
+/// threads (0: one per core); SiteData is the site's data file. Pages that
+/// fail keep their Error. Globals holds the data members and "site".
+struct TSitePages {
+  std::vector<TSitePage> Pages;
+  std::shared_ptr<const TVekData> Globals;
+};
+TSitePages VekReadSitePages(const TVekTemplateRoot& Root, const std::vector<std::string>& Names,
+                            const TVekData& SiteData, const TSitePagesOptions& Options,
+                            unsigned Jobs);
+
+/// Renders Page with Options (whose Globals are set to Site's). Throws as
+/// VekRenderPage does, and std::runtime_error with Page.Error.
+std::string VekRenderSitePage(const TVekTemplateRoot& Root, const TSitePages& Site,
+                              const TSitePage& Page, TVekStdTagsOptions Options);
