@@ -86,8 +86,8 @@ class VEKSTDTAGS_API TVekExtensions {
   /// std::invalid_argument for another name or an empty function.
   void AddModifier(const std::string& Name, TVekModifier Function);
   /// Adds or replaces the application tag Name: a word as for a modifier,
-  /// and no name of a standard tag (each, if, elif, else, unless, include,
-  /// extends, block, super). Throws std::invalid_argument as AddModifier.
+  /// and no name of a standard tag (each, if, elif, else, unless, set,
+  /// include, extends, block, super, verbatim). Throws std::invalid_argument as AddModifier.
   void AddTag(const std::string& Name, TVekTagHandler Handler);
 
   /// The modifier or tag of that name, or null.

@@ -31,8 +31,14 @@ void TVekStdTags::TRenderer::Flush() {
 }
 
 AnsiString TVekStdTags::TRenderer::Run(const TPage& Page, int FirstNode) {
-  if (FOptions.Globals) FScopes.Push({FOptions.Globals.get(), -1, 0, nullptr, json()});
-  FScopes.Push({&FData, -1, 0, nullptr, json()});
+  if (FOptions.Globals) {
+    vekstd::TScope globals;
+    globals.Value = FOptions.Globals.get();
+    FScopes.Push(std::move(globals));
+  }
+  vekstd::TScope data;
+  data.Value = &FData;
+  FScopes.Push(std::move(data));
   TFrame root;
   root.Template = Page.Template;
   root.T = Page.Template.get();
@@ -58,7 +64,10 @@ AnsiString TVekStdTags::TRenderer::Run(const TPage& Page, int FirstNode) {
     if (FSink && FOut.size() >= kSinkPiece) Flush();
     TFrame& f = FFrames.back();
     if (f.Pos >= f.Stop) {
+      // Names set in a block end with it, and with each round of a loop.
+      if (f.VarScope) FScopes.Innermost().ClearVars();
       if (NextRound(f)) continue;
+      if (f.VarScope) FScopes.Pop();
       if (f.PushedScope) FScopes.Pop();
       FFrames.pop_back();
       continue;
@@ -92,6 +101,9 @@ AnsiString TVekStdTags::TRenderer::Run(const TPage& Page, int FirstNode) {
         break;
       case TNodeKind::Super:
         Super();
+        break;
+      case TNodeKind::Set:
+        Set(n);
         break;
       default:
         break;  // else, elif, closing tags, extends, comments

@@ -186,3 +186,97 @@ TEST(VekppSite, HtmlPagesKeepTheirLinesAndTwoPagesNeverShareAnOutput) {
   EXPECT_EQ(ReadFile(out.path / "b" / "index.html"), "<main><i>B</i>\n</main>");
   EXPECT_EQ(ReadFile(out.path / "c" / "index.html"), "from html\n");
 }
+
+// Tag pages from _tag.html, a paginated index, a feed and a sitemap (parsed
+// by python3's XML parser), and an output folder kept exact.
+TEST(VekppSite, TagPagesPaginationFeedsAndExactOutput) {
+  TempDir src, out;
+  WriteSite(src.path,
+            {{"_layouts/page.html", "<#block content#><#/block#>"},
+             {"_tag.html", "<h1><#page.tag#></h1><#each p in page.pages#><#p.title#>;<#/each#>"},
+             {"index.html",
+              "---\npaginate: 2\nlist: posts\n---\n<#pager.number#>/<#pager.count#> "
+              "prev=<#pager.prev#> next=<#pager.next#>: "
+              "<#each p in pager.pages#><#p.title#>;<#/each#>"},
+             {"feed.xml",
+              "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
+              "<feed xmlns=\"http://www.w3.org/2005/Atom\"><title><#site.title#></title>\n"
+              "<#each p in site.pages#><entry><title><#p.title#></title>"
+              "<link href=\"<#p.permalink#>\"/><updated><#p.date#></updated>"
+              "<summary><#p.summary#></summary></entry>\n<#/each#></feed>\n"},
+             {"sitemap.xml",
+              "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
+              "<urlset xmlns=\"http://www.sitemaps.org/schemas/sitemap/0.9\">"
+              "<#each p in site.pages#><url><loc><#p.permalink#></loc></url>"
+              "<#/each#></urlset>\n"},
+             {"vekpp.toml", "title = \"A & B <blog>\"\nbase_url = \"https://b.example\"\n"}});
+  for (int i = 1; i <= 5; ++i) {
+    WriteSite(src.path, {{"posts/p" + std::to_string(i) + ".md",
+                          "---\ntitle: P" + std::to_string(i) + " & <co>\ndate: 2024-01-0" +
+                              std::to_string(i) + "\ntags: [" + (i % 2 ? "Odd Ones" : "even") +
+                              ", all]\n---\nText " + std::to_string(i) + " & more.\n"}});
+  }
+  Result r = RunVekpp({"build", src.path.string(), "-o", out.path.string()});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadFile(out.path / "index.html"),
+            "1/3 prev= next=/page/2/: P5 &amp; &lt;co&gt;;P4 &amp; &lt;co&gt;;");
+  EXPECT_EQ(ReadFile(out.path / "page" / "3" / "index.html"),
+            "3/3 prev=/page/2/ next=: P1 &amp; &lt;co&gt;;");
+  EXPECT_EQ(ReadFile(out.path / "tags" / "odd-ones" / "index.html"),
+            "<h1>Odd Ones</h1>P5 &amp; &lt;co&gt;;P3 &amp; &lt;co&gt;;P1 &amp; &lt;co&gt;;");
+  EXPECT_TRUE(fs::exists(out.path / "tags" / "all" / "index.html"));
+  for (const char* xml : {"feed.xml", "sitemap.xml"}) {
+    const std::string cmd =
+        "python3 -c 'import sys, xml.dom.minidom as m; "
+        "m.parse(sys.argv[1])' " +
+        (out.path / xml).string();
+    EXPECT_EQ(std::system(cmd.c_str()), 0) << xml << "\n" << ReadFile(out.path / xml);
+  }
+  EXPECT_TRUE(Has(ReadFile(out.path / "sitemap.xml"), "<loc>https://b.example/posts/p5/</loc>"));
+
+  // A page removed from the site leaves the output; a file no build wrote
+  // stays and is reported.
+  fs::remove(src.path / "posts" / "p1.md");
+  std::ofstream(out.path / "mine.txt") << "mine";
+  r = RunVekpp({"build", src.path.string(), "-o", out.path.string()});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_FALSE(fs::exists(out.path / "posts" / "p1"));
+  EXPECT_FALSE(fs::exists(out.path / "page" / "3"));
+  EXPECT_TRUE(fs::exists(out.path / "posts" / "p2" / "index.html"));
+  EXPECT_EQ(ReadFile(out.path / "mine.txt"), "mine");
+  EXPECT_TRUE(Has(r.err, "files of an earlier build removed")) << r.err;
+  EXPECT_TRUE(Has(r.err, "were not written by vekpp and are left alone: mine.txt")) << r.err;
+
+  // A tag that makes no folder name, or one that another tag's page takes.
+  WriteSite(src.path, {{"posts/bad.md", "---\ntags: ['%%%', 'ALL']\n---\nx\n"}});
+  r = RunVekpp({"build", src.path.string(), "-o", out.path.string()});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(Has(r.err, "_tag.html: the tag \"%%%\" makes no folder name")) << r.err;
+  EXPECT_TRUE(Has(r.err, "its page tags/all/index.html is written by _tag.html already")) << r.err;
+}
+
+// The starter builds as it is: every feature in use, its XML parsed.
+TEST(VekppSite, StarterSiteBuilds) {
+  TempDir dir;
+  const fs::path site = dir.path / "blog";
+  Result r = RunVekpp({"new", "site", site.string()});
+  ASSERT_EQ(r.status, 0) << r.err;
+  r = RunVekpp({"build", site.string()});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const fs::path out = site / "public";
+  for (const char* page : {"index.html", "about/index.html", "posts/welcome/index.html",
+                           "posts/markdown/index.html", "tags/howto/index.html", "style.css"})
+    EXPECT_TRUE(fs::exists(out / page)) << page;
+  EXPECT_FALSE(fs::exists(out / "posts" / "draft"));
+  EXPECT_TRUE(Has(ReadFile(out / "index.html"), "href=\"/posts/front-matter/\""));
+  EXPECT_TRUE(Has(ReadFile(out / "posts" / "markdown" / "index.html"), "<table>"));
+  for (const char* xml : {"feed.xml", "sitemap.xml"}) {
+    const std::string cmd = "python3 -c 'import sys, xml.dom.minidom as m; m.parse(sys.argv[1])' " +
+                            (out / xml).string();
+    EXPECT_EQ(std::system(cmd.c_str()), 0) << xml << "\n" << ReadFile(out / xml);
+  }
+  // Never over an existing site.
+  r = RunVekpp({"new", "site", site.string()});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_TRUE(Has(r.err, "exists and is not an empty folder")) << r.err;
+}

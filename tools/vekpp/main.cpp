@@ -13,7 +13,7 @@ namespace {
 
 // The commands, in the order the help lists them.
 const TAddCommand kCommands[] = {AddRenderCommand, AddCheckCommand, AddServeCommand,
-                                 AddBuildCommand};
+                                 AddBuildCommand, AddNewCommand};
 
 struct TAdded {
   CLI::App* Command;

@@ -21,3 +21,4 @@ CLI::App* AddRenderCommand(CLI::App& App, TCommandRun& Run);
 CLI::App* AddCheckCommand(CLI::App& App, TCommandRun& Run);
 CLI::App* AddServeCommand(CLI::App& App, TCommandRun& Run);
 CLI::App* AddBuildCommand(CLI::App& App, TCommandRun& Run);
+CLI::App* AddNewCommand(CLI::App& App, TCommandRun& Run);

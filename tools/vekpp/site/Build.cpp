@@ -7,12 +7,15 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <thread>
 
 #include "base/Messages.h"
+#include "base/PathWithin.h"
+#include "base/Printable.h"
 #include "data/DataFiles.h"
+#include "site/OutputFolder.h"
+#include "site/OutputManifest.h"
 #include "site/PageRender.h"
 #include "site/SiteData.h"
 #include "site/SiteNames.h"
@@ -45,8 +48,7 @@ std::vector<TItem> SiteFiles(const fs::path& Src, const fs::path& Out) {
     if (dir) continue;
     const std::string name = it->path().lexically_relative(Src).generic_string();
     if (name == kSiteConfigName) continue;
-    const bool page = (name.size() > 5 && name.compare(name.size() - 5, 5, ".html") == 0) ||
-                      (name.size() > 3 && name.compare(name.size() - 3, 3, ".md") == 0);
+    const bool page = VekSitePageName(name);
     items.push_back({name, page});
   }
   std::sort(items.begin(), items.end(),
@@ -54,19 +56,32 @@ std::vector<TItem> SiteFiles(const fs::path& Src, const fs::path& Out) {
   return items;
 }
 
-// Writes Bytes to Path through a file beside it, renamed into place: a
-// reader never sees half a page.
-bool WriteFile(const fs::path& Path, const std::string& Bytes) {
-  std::error_code ec;
-  fs::create_directories(Path.parent_path(), ec);
-  const fs::path tmp = Path.string() + ".vekpp-tmp";
-  {
-    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-    out.write(Bytes.data(), static_cast<std::streamsize>(Bytes.size()));
-    if (!out.flush()) return false;
+// Why Out may not receive a build of Src (both canonical), or "": the
+// output may not be the site, nor hold it, nor lie inside it where the
+// site's files are published (a page written there would be read back as a
+// source by the next build) unless Chosen (named by the site's own
+// vekpp.toml, so left out of its files); inside a private folder of the site
+// it may.
+std::string OutputProblem(const fs::path& Src, const fs::path& Out, bool Chosen) {
+  if (Out == Src) return "is the site itself: its templates would be overwritten";
+  if (VekPathWithin(Src, Out)) return "holds the site: its templates could be overwritten";
+  if (Chosen || !VekPathWithin(Out, Src)) return "";
+  for (const auto& part : Out.lexically_relative(Src)) {
+    if (VekPrivateName(part.string())) return "";
   }
-  fs::rename(tmp, Path, ec);
-  return !ec;
+  return "lies inside the site, where its files are published: choose a folder outside it, "
+         "or one inside whose name begins with \"_\" or \".\"";
+}
+
+// The line of a failure of the page Name: an error of the page itself
+// (NamesPage: its message opens with the page's name, and where known its
+// line and column) is shown as a path from here; others after the page's path.
+std::string FailureLine(const std::string& Src, const std::string& Name, const std::string& Message,
+                        bool NamesPage) {
+  const std::string dir = (fs::path(Src) / "").generic_string();
+  if (NamesPage && Message.compare(0, Name.size() + 1, Name + ":") == 0)
+    return VekQuoteName(dir + Name) + VekTerminalText(Message.substr(Name.size()));
+  return VekQuoteName(dir + Name) + ": " + VekTerminalText(Message);
 }
 
 }  // namespace
@@ -74,6 +89,7 @@ bool WriteFile(const fs::path& Path, const std::string& Bytes) {
 int VekBuildSite(const TVekStdTagsOptions& TagOptions, const TSiteBuild& Options) {
   const auto started = std::chrono::steady_clock::now();
   std::unique_ptr<TVekTemplateRoot> root;
+  std::unique_ptr<TOutputFolder> output;
   std::shared_ptr<const TVekData> data;
   fs::path out;
   TSitePagesOptions pageOptions;
@@ -90,14 +106,19 @@ int VekBuildSite(const TVekStdTagsOptions& TagOptions, const TSiteBuild& Options
     if (outDir.empty())
       throw std::runtime_error("no output folder: give -o, or output in vekpp.toml");
     std::error_code ec;
-    fs::create_directories(outDir, ec);
-    out = fs::canonical(outDir);
+    out = fs::weakly_canonical(fs::absolute(outDir), ec);
+    if (ec) throw std::runtime_error(VekQuoteName(outDir) + ": " + ec.message());
+    const std::string problem =
+        OutputProblem(root->Dir(), out, Options.Out.empty() || Options.OutFromConfig);
+    if (!problem.empty())
+      throw std::runtime_error("the output folder " + VekQuoteName(outDir) + " " + problem);
+    output = std::make_unique<TOutputFolder>(out);
   } catch (const std::exception& e) {
-    std::cerr << "vekpp: " << e.what() << "\n";
+    std::cerr << "vekpp: " << VekTerminalText(e.what()) << "\n";
     return 2;
   }
 
-  const std::vector<TItem> items = SiteFiles(root->Dir(), out);
+  std::vector<TItem> items = SiteFiles(root->Dir(), out);
   // Every page read first: each template sees the site's lists of pages.
   pageOptions.Drafts = Options.Drafts;
   pageOptions.Future = Options.Future;
@@ -112,8 +133,19 @@ int VekBuildSite(const TVekStdTagsOptions& TagOptions, const TSiteBuild& Options
     pageNames.push_back(items[i].Name);
   }
   const TSitePages sitePages = VekReadSitePages(*root, pageNames, *data, pageOptions, Options.Jobs);
+  // The pages the build makes (tag pages, further pages of lists) follow.
+  std::vector<const TSitePage*> allPages;
+  for (const TSitePage& p : sitePages.Pages) allPages.push_back(&p);
+  for (const TSitePage& p : sitePages.Generated) {
+    pageOf.push_back(allPages.size());
+    allPages.push_back(&p);
+    items.push_back({p.Source, true});
+  }
   std::atomic<size_t> skipped{0};
   std::vector<std::string> failures(items.size());
+  // What each item writes (or, when it failed, would have written): the
+  // output manifest keeps these.
+  std::vector<std::string> outputs(items.size());
   std::atomic<size_t> next{0};
   std::atomic<size_t> pages{0}, files{0};
   const auto work = [&] {
@@ -123,32 +155,28 @@ int VekBuildSite(const TVekStdTagsOptions& TagOptions, const TSiteBuild& Options
         // Located first: a link that leaves the site is refused, for a page
         // and a copied file alike.
         const TVekTemplateFile file = root->Locate("", item.Name);
+        outputs[i] = item.Page ? allPages[pageOf[i]]->Output : item.Name;
         if (item.Page) {
-          const TSitePage& sitePage = sitePages.Pages[pageOf[i]];
+          const TSitePage& sitePage = *allPages[pageOf[i]];
           if (sitePage.Error.empty() && !sitePage.Published) {
+            outputs[i].clear();
             ++skipped;
             continue;
           }
           const std::string page = VekRenderSitePage(*root, sitePages, sitePage, TagOptions);
-          if (!WriteFile(out / sitePage.Output, page))
-            throw std::runtime_error("cannot be written");
+          output->Write(sitePage.Output, page);
           ++pages;
         } else {
-          std::error_code ec;
-          fs::create_directories((out / item.Name).parent_path(), ec);
-          fs::copy_file(file.Path, out / item.Name, fs::copy_options::overwrite_existing, ec);
-          if (ec) throw std::runtime_error("cannot be copied: " + ec.message());
+          output->Copy(item.Name, file.Path);
           ++files;
         }
       } catch (const std::exception& e) {
         // An error that names the page itself (and where known its line and
         // column) is shown as a path from here; others after the page's path.
-        const std::string message = WithFlags(e.what());
-        const std::string src = (fs::path(Options.Src) / "").generic_string();
         const auto* error = dynamic_cast<const EVekTemplateError*>(&e);
         const bool named = (error && error->File() == item.Name) ||
-                           (item.Page && !sitePages.Pages[pageOf[i]].Error.empty());
-        failures[i] = named ? src + message : src + item.Name + ": " + message;
+                           (item.Page && !allPages[pageOf[i]]->Error.empty());
+        failures[i] = FailureLine(Options.Src, item.Name, WithFlags(e.what()), named);
       }
     }
   };
@@ -159,6 +187,7 @@ int VekBuildSite(const TVekStdTagsOptions& TagOptions, const TSiteBuild& Options
   work();
   for (auto& t : threads) t.join();
 
+  VekKeepOutputExact(out, outputs);
   size_t failed = 0;
   for (const auto& f : failures) {
     if (f.empty()) continue;
@@ -170,7 +199,7 @@ int VekBuildSite(const TVekStdTagsOptions& TagOptions, const TSiteBuild& Options
   char took[32];
   std::snprintf(took, sizeof took, "%.3f", seconds);
   std::cerr << "vekpp: " << pages << " pages rendered, " << files << " files copied into "
-            << out.string() << " in " << took << " s";
+            << VekQuoteName(out.string()) << " in " << took << " s";
   if (skipped) std::cerr << "; " << skipped << " drafts or future pages left out";
   if (failed) std::cerr << "; " << failed << " failed";
   std::cerr << std::endl;

@@ -71,7 +71,32 @@ std::string SortableDate(const std::string& Date, const std::string& Name) {
 struct TRead {
   TVekData Page;
   std::string SortDate;
+  bool Listed = false;  // in site.pages: not an index, list or .xml page
 };
+
+// A tag as a folder name: ASCII letters lowered, blanks and "/" made "-";
+// letters, digits, "-", "_" and other UTF-8 bytes kept, the rest dropped.
+// "" when nothing is left.
+std::string TagSlug(const std::string& Tag) {
+  std::string s;
+  for (const unsigned char c : Tag) {
+    if (c >= 'A' && c <= 'Z')
+      s += static_cast<char>(c - 'A' + 'a');
+    else if (std::isalnum(c) || c == '-' || c == '_' || c >= 128)
+      s += static_cast<char>(c);
+    else if (c <= 32 || c == '/')
+      s += '-';
+  }
+  return s.size() > 200 ? s.substr(0, 200) : s;
+}
+
+// The folder of a page's output, where its further pages go: "posts/" for
+// posts/index.html or posts/x/index.html ("posts/x/"), "posts/x/" for the
+// ugly posts/x.html.
+std::string OutputFolder(const std::string& Output) {
+  if (EndsWith(Output, "index.html")) return Output.substr(0, Output.size() - 10);
+  return Output.substr(0, Output.size() - 5) + "/";
+}
 
 // The template made for a page: its layout extended, the content and the
 // blocks its front matter sets placed in the layout's blocks. Values are
@@ -124,11 +149,18 @@ TRead ReadPage(const TVekTemplateRoot& Root, TSitePage& P, const TSitePagesOptio
   TVekData& page = r.Page;
   page = TVekData::object();
   std::string url;
-  VekPageOutput(name, O.UglyUrls, P.Output, url);
+  const bool xml = EndsWith(name, ".xml");
+  if (xml) {
+    P.Output = name;
+    url = "/" + name;
+  } else {
+    VekPageOutput(name, O.UglyUrls, P.Output, url);
+  }
   const auto str = [&](const char* Key) {
     const auto it = params.find(Key);
     return it != params.end() && it->is_string() ? it->get<std::string>() : std::string();
   };
+  r.Listed = !xml && Stem(name) != "index" && !params.contains("paginate");
   std::string title = str("title");
   if (title.empty()) title = Stem(name) == "index" ? O.Config.Title : Stem(name);
   page["title"] = title;
@@ -140,6 +172,9 @@ TRead ReadPage(const TVekTemplateRoot& Root, TSitePage& P, const TSitePagesOptio
   }
   page["date"] = date;
   page["url"] = url;
+  // One value for absolute links: a second value inside a URL attribute is
+  // escaped as a component ("/" as %2F).
+  page["permalink"] = O.Config.BaseUrl + url;
   page["path"] = name;
   const size_t slash = name.find('/');
   page["section"] = slash == std::string::npos ? std::string() : name.substr(0, slash);
@@ -197,7 +232,87 @@ TRead ReadPage(const TVekTemplateRoot& Root, TSitePage& P, const TSitePagesOptio
   return r;
 }
 
+// Two pages written to one place (x.md beside x.html, x.html beside
+// x/index.html, two tags of one folder name): the second is a fault, never
+// a silent overwrite.
+void CheckOutputs(TSitePages& Site) {
+  std::unordered_map<std::string, std::string> writers;
+  for (auto* list : {&Site.Pages, &Site.Generated}) {
+    for (TSitePage& p : *list) {
+      if (!p.Error.empty() || !p.Published) continue;
+      const auto placed = writers.emplace(p.Output, p.Source);
+      if (!placed.second) {
+        p.Error = p.Source + ": its page " + p.Output + " is written by " + placed.first->second +
+                  " already";
+      }
+    }
+  }
+}
+
+// A page whose front matter says paginate: N (or true, for vekpp.toml's
+// size) over site.pages, or over the section named by list: it gets pager
+// (number, count, prev, next, first, last: URLs, "" where none; pages: the
+// entries of this page), and one more page per further N entries, at
+// FOLDER/page/K/.
+void Paginate(TSitePage& P, TVekData& Data, const TVekData& Site, const TSitePagesOptions& O,
+              std::vector<TSitePage>& Generated) {
+  const TVekData& params = Data["page"]["params"];
+  const auto it = params.find("paginate");
+  if (it == params.end() || it->is_null() || (it->is_boolean() && !it->get<bool>())) return;
+  long long size = O.Config.Paginate;
+  if (it->is_number_integer() && it->get<long long>() >= 1)
+    size = it->get<long long>();
+  else if (!it->is_boolean())
+    throw std::runtime_error(P.Source + ": paginate must be a whole number of 1 or more, or true");
+  const TVekData* list = &Site["pages"];
+  static const TVekData kEmpty = TVekData::array();
+  if (const auto l = params.find("list"); l != params.end()) {
+    if (!l->is_string()) throw std::runtime_error(P.Source + ": list must name a section");
+    const auto& sections = Site["sections"];
+    const auto s = sections.find(l->get<std::string>());
+    list = s == sections.end() ? &kEmpty : &*s;
+  }
+  const size_t n = list->size();
+  const size_t per = static_cast<size_t>(size);
+  const size_t count = n == 0 ? 1 : (n + per - 1) / per;
+  const std::string folder = OutputFolder(P.Output);
+  const std::string first = Data["page"]["url"].get<std::string>();
+  const auto urlOf = [&](size_t K) {
+    return K == 1 ? first : "/" + folder + "page/" + std::to_string(K) + "/";
+  };
+  for (size_t k = 1; k <= count; ++k) {
+    TVekData pager = {{"number", k},
+                      {"count", count},
+                      {"prev", k > 1 ? urlOf(k - 1) : ""},
+                      {"next", k < count ? urlOf(k + 1) : ""},
+                      {"first", urlOf(1)},
+                      {"last", urlOf(count)}};
+    TVekData entries = TVekData::array();
+    for (size_t i = (k - 1) * per; i < n && i < k * per; ++i) entries.push_back((*list)[i]);
+    pager["pages"] = std::move(entries);
+    if (k == 1) {
+      Data["pager"] = std::move(pager);
+      continue;
+    }
+    TSitePage g;
+    g.Source = P.Source;
+    g.Output = folder + "page/" + std::to_string(k) + "/index.html";
+    g.Markdown = P.Markdown;
+    g.Text = P.Text;
+    auto data = std::make_shared<TVekData>(TVekData::object());
+    (*data)["page"] = Data["page"];
+    (*data)["page"]["url"] = urlOf(k);
+    (*data)["pager"] = std::move(pager);
+    g.Data = std::move(data);
+    Generated.push_back(std::move(g));
+  }
+}
+
 }  // namespace
+
+bool VekSitePageName(const std::string& Name) {
+  return EndsWith(Name, ".html") || EndsWith(Name, ".md") || EndsWith(Name, ".xml");
+}
 
 void VekPageOutput(const std::string& Source, bool UglyUrls, std::string& Output,
                    std::string& Url) {
@@ -243,24 +358,13 @@ TSitePages VekReadSitePages(const TVekTemplateRoot& Root, const std::vector<std:
   work();
   for (auto& t : threads) t.join();
 
-  // Two pages written to one place (x.md beside x.html, or x.html beside
-  // x/index.html): the second is a fault, never a silent overwrite.
-  std::unordered_map<std::string, size_t> writers;
-  for (size_t i = 0; i < Names.size(); ++i) {
-    TSitePage& p = site.Pages[i];
-    if (!p.Error.empty() || !p.Published) continue;
-    const auto placed = writers.emplace(p.Output, i);
-    if (!placed.second) {
-      p.Error = p.Source + ": its page " + p.Output + " is written by " +
-                site.Pages[placed.first->second].Source + " already";
-    }
-  }
+  CheckOutputs(site);
   // The lists: published pages other than index pages, newest first (pages
   // without a date last, by path).
   std::vector<size_t> order;
   for (size_t i = 0; i < Names.size(); ++i) {
     const TSitePage& p = site.Pages[i];
-    if (p.Error.empty() && p.Published && Stem(p.Source) != "index") order.push_back(i);
+    if (p.Error.empty() && p.Published && reads[i].Listed) order.push_back(i);
   }
   std::stable_sort(order.begin(), order.end(), [&](size_t A, size_t B) {
     const std::string &a = reads[A].SortDate, &b = reads[B].SortDate;
@@ -272,6 +376,20 @@ TSitePages VekReadSitePages(const TVekTemplateRoot& Root, const std::vector<std:
   siteObject["base_url"] = o.Config.BaseUrl;
   siteObject["time"] = o.Now;
   siteObject["config"] = o.Config.Data;
+  // Each page's tags with the URLs of their pages, when the site has _tag.html.
+  std::error_code ec;
+  const bool tagPages = fs::is_regular_file(Root.Dir() / "_tag.html", ec);
+  const std::string tagsFolder = "tags/";
+  for (TRead& r : reads) {
+    if (!r.Page.is_object()) continue;
+    TVekData links = TVekData::array();
+    for (const auto& t : r.Page["tags"]) {
+      const std::string slug = TagSlug(t.get<std::string>());
+      links.push_back(
+          {{"name", t}, {"url", tagPages && !slug.empty() ? "/" + tagsFolder + slug + "/" : ""}});
+    }
+    r.Page["tag_links"] = std::move(links);
+  }
   TVekData pages = TVekData::array(), sections = TVekData::object(), tags = TVekData::object();
   for (const size_t i : order) {
     const TVekData& page = reads[i].Page;
@@ -280,18 +398,52 @@ TSitePages VekReadSitePages(const TVekTemplateRoot& Root, const std::vector<std:
     if (!section.empty()) sections[section].push_back(page);
     for (const auto& t : page["tags"]) tags[t.get<std::string>()].push_back(page);
   }
+  // A page per tag, from _tag.html: page.tag, page.pages, page.url.
+  TVekData tagList = TVekData::array();
+  for (auto it = tags.begin(); it != tags.end(); ++it) {
+    const std::string slug = TagSlug(it.key());
+    std::string url, output;
+    TSitePage g;
+    g.Source = "_tag.html";
+    if (tagPages) {
+      if (slug.empty()) {
+        g.Error = "_tag.html: the tag \"" + it.key().substr(0, 80) + "\" makes no folder name";
+      } else {
+        output = tagsFolder + slug + (o.UglyUrls ? ".html" : "/index.html");
+        url = "/" + tagsFolder + slug + (o.UglyUrls ? ".html" : "/");
+      }
+      g.Output = output;
+      auto data = std::make_shared<TVekData>(TVekData::object());
+      (*data)["page"] = {{"title", it.key()},   {"tag", it.key()},   {"url", url},
+                         {"path", "_tag.html"}, {"section", "tags"}, {"pages", it.value()}};
+      g.Data = std::move(data);
+      site.Generated.push_back(std::move(g));
+    }
+    tagList.push_back({{"name", it.key()}, {"url", url}, {"count", it.value().size()}});
+  }
   siteObject["pages"] = std::move(pages);
   siteObject["sections"] = std::move(sections);
   siteObject["tags"] = std::move(tags);
+  siteObject["tag_list"] = std::move(tagList);
 
   auto globals = std::make_shared<TVekData>(SiteData.is_object() ? SiteData : TVekData::object());
   (*globals)["site"] = std::move(siteObject);
   site.Globals = std::move(globals);
+  const TVekData& siteData = (*site.Globals)["site"];
   for (size_t i = 0; i < Names.size(); ++i) {
+    TSitePage& p = site.Pages[i];
     auto data = std::make_shared<TVekData>(TVekData::object());
     (*data)["page"] = std::move(reads[i].Page);
-    site.Pages[i].Data = std::move(data);
+    if (p.Error.empty() && p.Published) {
+      try {
+        Paginate(p, *data, siteData, o, site.Generated);
+      } catch (const std::exception& e) {
+        p.Error = e.what();
+      }
+    }
+    p.Data = std::move(data);
   }
+  CheckOutputs(site);
   return site;
 }
 

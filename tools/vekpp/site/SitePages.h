@@ -39,11 +39,17 @@ struct TSitePage {
 /// index page stays "index.html" with the URL of its folder.
 void VekPageOutput(const std::string& Source, bool UglyUrls, std::string& Output, std::string& Url);
 
-/// Every page (.html and .md) of Names, relative to Root, read with Jobs
-/// threads (0: one per core); SiteData is the site's data file. Pages that
-/// fail keep their Error. Globals holds the data members and "site".
+/// True for the names of pages: .html, .md and .xml files.
+bool VekSitePageName(const std::string& Name);
+
+/// Every page (.html, .md and .xml) of Names, relative to Root, read with
+/// Jobs threads (0: one per core); SiteData is the site's data file. Pages
+/// that fail keep their Error. Generated holds the pages made by the build:
+/// one per tag from _tag.html, and the second and later pages of paginated
+/// pages. Globals holds the data members and "site".
 struct TSitePages {
-  std::vector<TSitePage> Pages;
+  std::vector<TSitePage> Pages;      ///< one per name, in the order of Names
+  std::vector<TSitePage> Generated;  ///< tag pages and further pages of lists
   std::shared_ptr<const TVekData> Globals;
 };
 TSitePages VekReadSitePages(const TVekTemplateRoot& Root, const std::vector<std::string>& Names,
