@@ -139,7 +139,7 @@ TEST(EngineExtensions, NamesAreCheckedWhenRegistered) {
     SCOPED_TRACE(name);
     EXPECT_THROW(e.AddModifier(name, Reverse), std::invalid_argument);
   }
-  for (const char* name : {"each", "if", "include", "super", "a b"}) {
+  for (const char* name : {"each", "if", "include", "super", "set", "verbatim", "a b"}) {
     SCOPED_TRACE(name);
     EXPECT_THROW(e.AddTag(name, [](const TVekTagCall&) { return TVekTagAnswer{}; }),
                  std::invalid_argument);
