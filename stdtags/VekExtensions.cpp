@@ -12,8 +12,8 @@ const char* const kStandardModifiers[] = {
     "default", "upper",  "lower", "capitalize", "trim", "truncate", "replace", "join",
     "length",  "number", "group", "point",      "date", "raw",      "html",    "attr",
     "url",     "js",     "css",   "json",       "and",  "or",       "not",     "in"};
-const char* const kStandardTags[] = {"each",    "if",      "elif",  "else", "unless",
-                                     "include", "extends", "block", "super"};
+const char* const kStandardTags[] = {"each",    "if",      "elif",  "else",  "unless",  "set",
+                                     "include", "extends", "block", "super", "verbatim"};
 
 // A word the tokenizer reads whole, whatever operators expressions gain: a
 // letter, then letters, digits and _.
