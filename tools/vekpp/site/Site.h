@@ -16,6 +16,7 @@
 #include "site/DirWatcher.h"
 #include "site/SiteCache.h"
 #include "site/SiteData.h"
+#include "site/SiteModel.h"
 
 class TSite : public THttpHandler {
  public:
@@ -67,4 +68,5 @@ class TSite : public THttpHandler {
   const TDirWatcher* FWatcher;
   TSiteCache<TRoute> FRoutes{10000, 8 << 20};
   TSiteCache<TKeptPage> FPages{10000, 64 << 20};
+  TSiteModels FModels{FRoot, FOptions.TagBeg, FOptions.TagEnd};
 };

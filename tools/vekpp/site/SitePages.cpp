@@ -392,7 +392,10 @@ TSitePages VekReadSitePages(const TVekTemplateRoot& Root, const std::vector<std:
   }
   TVekData pages = TVekData::array(), sections = TVekData::object(), tags = TVekData::object();
   for (const size_t i : order) {
-    const TVekData& page = reads[i].Page;
+    // List entries carry all but the content: a list of ten thousand pages
+    // would otherwise hold each page's HTML once per list it is in.
+    TVekData page = reads[i].Page;
+    page.erase("content");
     pages.push_back(page);
     const std::string& section = page["section"].get_ref<const std::string&>();
     if (!section.empty()) sections[section].push_back(page);
