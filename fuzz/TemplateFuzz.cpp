@@ -85,7 +85,15 @@ const char* const kTokens[] = {"<#if a#>",
                                "<#each o#><#@key#>=<#.#><#/each#>",
                                "<#each e in x#>",
                                "<#e#>",
-                               "<#each e in o#><#e.k#>"};
+                               "<#each e in o#><#e.k#>",
+                               "<#set m = n * 2 + 1#>",
+                               "<#m#>",
+                               "<#set m = (n#>",
+                               "<#if \"k\" in o and -n % 2 == -1#>",
+                               "<#if v not in x#>",
+                               "<#verbatim#>",
+                               "<#/verbatim#>",
+                               "<#include file=\"_p.html\" q=x r=\"R\"#>"};
 const size_t kTokenCount = sizeof kTokens / sizeof *kTokens;
 // Tokens of which a template may consist for the comparison with the producer.
 const std::vector<std::string> kPlainTokens = {
@@ -125,11 +133,15 @@ TVekStdTagsOptions Options(bool Lenient) {
   return o;
 }
 
-// A fault of the render that a check of the template cannot know of.
+// A fault of the render that a check of the template cannot know of (a
+// limit, a range, arithmetic on the data's values).
 bool RenderOnly(const EVekTemplateError& E) {
   const std::string m = E.Message();
   return !E.Limit().empty() || m.find("range") != std::string::npos ||
-         m.find("would hold itself") != std::string::npos;
+         m.find("would hold itself") != std::string::npos ||
+         m.find(" by zero") != std::string::npos ||
+         m.find("goes beyond the") != std::string::npos ||
+         m.find("takes numbers, not") != std::string::npos;
 }
 
 std::string Render(const std::string& Text, bool Lenient, const EVekTemplateError** Error,

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "VekStdTags.h"
 
@@ -10,14 +11,18 @@ namespace vekstd {
 
 /// The member Key of an object, or the element of a list at the decimal
 /// position Key; nullptr when there is none (or V is neither).
-inline const TVekData* DataStep(const TVekData* V, const std::string& Key) {
+inline const TVekData* DataStep(const TVekData* V, std::string_view Key) {
   if (V->is_object()) {
-    const auto it = V->find(Key);
-    return it == V->end() ? nullptr : &*it;
+    // The members in order, compared without making a key string.
+    for (const auto& m : V->get_ref<const TVekData::object_t&>()) {
+      if (m.first.size() == Key.size() && std::string_view(m.first) == Key) return &m.second;
+    }
+    return nullptr;
   }
   if (V->is_array() && !Key.empty() && Key.size() < 19 &&
-      Key.find_first_not_of("0123456789") == std::string::npos) {
-    const auto index = std::stoull(Key);
+      Key.find_first_not_of("0123456789") == std::string_view::npos) {
+    unsigned long long index = 0;
+    for (const char c : Key) index = index * 10 + static_cast<unsigned long long>(c - '0');
     return index < V->size() ? &(*V)[static_cast<size_t>(index)] : nullptr;
   }
   return nullptr;

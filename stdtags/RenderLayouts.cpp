@@ -103,7 +103,14 @@ void TVekStdTags::TRenderer::Include(const TNode& N) {
              vekstd::TheLimit("MaxIncludes"),
          "MaxIncludes");
   }
-  const TFrame& from = Current();
+  TFrame& from = FFrames.back();
+  // The parameters, evaluated where the include stands.
+  const vekstd::TIncludeAt& at = from.T->IncludeOf(N);
+  vekstd::TScope params;
+  params.IsVars = true;
+  for (const auto& a : at.Args.get_ref<const json::object_t&>())
+    params.Bind(a.first).Own = a.second;
+  for (const auto& e : at.Exprs) params.Bind(e.first).Assign(Evaluate(e.second));
   vekstd::TResolved r = FResolver.Resolve(*from.T, N, OpenTemplates());
   if (!r.Fault.empty()) Fail(r.Fault);
   TFrame frame;
@@ -131,9 +138,8 @@ void TVekStdTags::TRenderer::Include(const TNode& N) {
   }
   frame.T = frame.Template.get();
   frame.Stop = static_cast<int>(frame.T->Nodes.size());
-  const json& argsValue = from.T->IncludeOf(N).Args;
-  const bool args = !argsValue.empty();
+  const bool args = !params.Vars.empty();
   frame.PushedScope = args;
   Push(std::move(frame));
-  if (args) FScopes.Push({&argsValue, -1, 0, nullptr, json()});
+  if (args) FScopes.Push(std::move(params));
 }

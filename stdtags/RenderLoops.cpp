@@ -1,6 +1,7 @@
 // The renderer's loops and conditions: each over a list, an object's
 // members or a range, one frame per loop whose body is walked again for
-// every element; if, elif, else and unless choosing one branch to walk.
+// every element; if, elif, else and unless choosing one branch to walk;
+// expressions evaluated, and set.
 #include <string>
 
 #include "Renderer.h"
@@ -29,7 +30,7 @@ bool WholeNumber(const TVekData* V, long long& Out) {
 
 // The end of an each's body: on to the next element, if any.
 bool TVekStdTags::TRenderer::NextRound(TFrame& F) {
-  vekstd::TScope& s = FScopes.Innermost();
+  vekstd::TScope& s = FScopes.Innermost(F.VarScope ? 1 : 0);
   if (F.Loop == TLoop::Elements) {
     if (++F.It == F.ItEnd) return false;
     s.Value = &*F.It;
@@ -65,7 +66,8 @@ void TVekStdTags::TRenderer::Each(const TNode& N) {
   TFrame frame = Body(body, stop);
   frame.BodyBegin = body;
   frame.PushedScope = true;
-  vekstd::TScope scope{nullptr, 0, 0, nullptr, json()};
+  vekstd::TScope scope;
+  scope.Index = 0;
   const vekstd::TDetails& d = Current().T->DetailsOf(N);
   if (!d.LoopName.empty()) scope.Name = &d.LoopName;
   if (!d.Range.empty()) {
@@ -108,20 +110,28 @@ void TVekStdTags::TRenderer::Each(const TNode& N) {
 bool TVekStdTags::TRenderer::Holds(const TNode& N) {
   const auto& cond = Current().T->DetailsOf(N).Cond;
   if (cond.empty()) return false;  // a faulty condition, rendered leniently
+  return vekstd::Truthy(Evaluate(cond));
+}
+
+const TVekData* TVekStdTags::TRenderer::Evaluate(const std::vector<vekstd::TCondOp>& Expr) {
   // Each @name looked up gets its own scratch value; reserved so that none
-  // moves while the condition is evaluated.
+  // moves while the expression is evaluated.
   FCondScratch.clear();
-  FCondScratch.reserve(cond.size());
-  return vekstd::EvalCondition(
-      cond,
-      [&](const std::string& Path) {
-        FCondScratch.emplace_back();
-        return Require(Path, FCondScratch.back());
-      },
-      [&](const std::string& Types) {
-        if (FOptions.Strict) Fail("cannot order " + Types + " in " + Current().T->TagAt(N));
-      },
-      FCondStack);
+  FCondScratch.reserve(Expr.size());
+  return vekstd::EvalExpr(Expr, FHooks, FCondStack, FCondResults);
+}
+
+const TVekData* TVekStdTags::TRenderer::THooks::Lookup(const std::string& Path) {
+  R.FCondScratch.emplace_back();
+  return R.Require(Path, R.FCondScratch.back());
+}
+
+void TVekStdTags::TRenderer::THooks::Mixed(const std::string& What) {
+  if (R.FOptions.Strict) Fault(What);
+}
+
+void TVekStdTags::TRenderer::THooks::Fault(const std::string& What) {
+  R.Fail(R.Current().T->TagAt(*R.FAt) + ": " + What);
 }
 
 void TVekStdTags::TRenderer::Condition(const TNode& N) {
@@ -146,4 +156,20 @@ void TVekStdTags::TRenderer::Condition(const TNode& N) {
   }
   const int stop = branch->Else >= 0 ? branch->Else : close;
   if (begin < stop) Push(Body(begin, stop));
+}
+
+// set NAME = VALUE: bound in the scope of the names of the current frame,
+// made at its first set.
+void TVekStdTags::TRenderer::Set(const TNode& N) {
+  const vekstd::TDetails& d = Current().T->DetailsOf(N);
+  if (d.Cond.empty()) return;  // a faulty set, rendered leniently
+  const json* v = Evaluate(d.Cond);
+  TFrame& f = FFrames.back();
+  if (!f.VarScope) {
+    vekstd::TScope s;
+    s.IsVars = true;
+    FScopes.Push(std::move(s));
+    f.VarScope = true;
+  }
+  FScopes.Innermost().Bind(d.LoopName).Assign(v);
 }

@@ -1,4 +1,5 @@
-// A render's loop positions: @index, @number, @count, @first, @last, @key.
+// A render's loop positions (@index, @number, @count, @first, @last, @key)
+// and the names bound in a scope of names.
 #include "RenderScopes.h"
 
 namespace vekstd {
@@ -25,6 +26,27 @@ bool LoopPosition(const std::string& Name, const TScope& S, TVekData& Scratch) {
     return false;
   }
   return true;
+}
+
+TVar& TScope::Bind(std::string_view Name) {
+  if (VarIndex.empty()) {
+    for (auto& v : Vars) {
+      if (v.first == Name) return v.second;
+    }
+  } else {
+    const auto hit = VarIndex.find(Name);
+    if (hit != VarIndex.end()) return Vars[hit->second].second;
+  }
+  Vars.emplace_back(Name, TVar());
+  // Beyond a few names, a hash index keeps each look-up constant.
+  const size_t kLinear = 8;
+  if (Vars.size() > kLinear) {
+    if (VarIndex.empty()) {
+      for (size_t i = 0; i + 1 < Vars.size(); ++i) VarIndex.emplace(Vars[i].first, i);
+    }
+    VarIndex.emplace(Name, Vars.size() - 1);
+  }
+  return Vars.back().second;
 }
 
 }  // namespace vekstd

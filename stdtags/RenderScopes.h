@@ -6,14 +6,35 @@
 
 #include <deque>
 #include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "DataPath.h"
 #include "VekStdTags.h"
 
 namespace vekstd {
 
+/// A name bound by set or by an include's parameter: a list or an object
+/// stays where it is in the data (Ref), anything else is held (Own).
+struct TVar {
+  TVekData Own;
+  const TVekData* Ref = nullptr;
+  const TVekData* Value() const { return Ref ? Ref : &Own; }
+  void Assign(const TVekData* V) {
+    if (V && (V->is_array() || V->is_object())) {
+      Ref = V;
+      Own = nullptr;
+    } else {
+      Ref = nullptr;
+      Own = V ? *V : TVekData();
+    }
+  }
+};
+
 /// One scope: a value names are looked up in, and for a loop's element its
-/// position.
+/// position; or the names set in one block.
 struct TScope {
   const TVekData* Value = nullptr;
   long long Index = -1;  ///< position within the list of an each, -1 for other scopes
@@ -21,7 +42,34 @@ struct TScope {
   const std::string* Key = nullptr;   ///< the member's name, when an each walks an object
   TVekData Own;                       ///< the number of a range
   const std::string* Name = nullptr;  ///< a named loop's element name: found by it alone
+  bool IsVars = false;                ///< a scope of names (Vars), with no Value
+  /// The names of a scope of names, in the order they were first bound;
+  /// indexed by a hash once there are more than a few.
+  std::vector<std::pair<std::string_view, TVar>> Vars;
+  std::unordered_map<std::string_view, size_t> VarIndex;
+
+  /// The variable Name of a scope of names, made when missing. Name's
+  /// bytes must outlive the scope (a template's text or details).
+  TVar& Bind(std::string_view Name);
+  /// Forgets the names bound (keeping the room they took).
+  void ClearVars() {
+    Vars.clear();
+    VarIndex.clear();
+  }
+  /// The variable Name, or nullptr.
+  const TVar* FindVar(std::string_view Name) const;
 };
+
+inline const TVar* TScope::FindVar(std::string_view Name) const {
+  if (!VarIndex.empty()) {
+    const auto hit = VarIndex.find(Name);
+    return hit == VarIndex.end() ? nullptr : &Vars[hit->second].second;
+  }
+  for (const auto& v : Vars) {
+    if (v.first == Name) return &v.second;
+  }
+  return nullptr;
+}
 
 /// The loop position Name (@index, @number, @count, @first, @last, @key) of
 /// the scope S, made in Scratch; false for an unknown name.
@@ -33,7 +81,8 @@ class TScopes {
  public:
   void Push(TScope S) { FScopes.push_back(std::move(S)); }
   void Pop() { FScopes.pop_back(); }
-  TScope& Innermost() { return FScopes.back(); }
+  /// The innermost scope, or the one Below scopes under it.
+  TScope& Innermost(size_t Below = 0) { return FScopes[FScopes.size() - 1 - Below]; }
 
   /// The value at Path: "." for the innermost scope's value, @index, @number,
   /// @count, @first, @last and @key of the innermost loop (made in Scratch),
@@ -47,7 +96,12 @@ class TScopes {
 
 // Inline: every value of a page is looked up.
 inline const TVekData* TScopes::Lookup(const std::string& Path, TVekData& Scratch) const {
-  if (Path == ".") return FScopes.back().Value;
+  if (Path == ".") {
+    for (auto it = FScopes.rbegin(); it != FScopes.rend(); ++it) {
+      if (!it->IsVars) return it->Value;
+    }
+    return nullptr;
+  }
   if (!Path.empty() && Path[0] == '@') {
     for (auto it = FScopes.rbegin(); it != FScopes.rend(); ++it) {
       if (it->Index < 0) continue;
@@ -57,22 +111,25 @@ inline const TVekData* TScopes::Lookup(const std::string& Path, TVekData& Scratc
   }
   // The first name is looked up from the innermost scope outwards; the rest
   // of the path only below what it found.
-  const size_t dot = Path.find('.');
-  const std::string first = Path.substr(0, dot);
+  const std::string_view path(Path);
+  const size_t dot = path.find('.');
+  const std::string_view first = path.substr(0, dot);
   if (first.empty()) return nullptr;
   const TVekData* v = nullptr;
   for (auto it = FScopes.rbegin(); it != FScopes.rend() && !v; ++it) {
-    if (it->Name) {
+    if (it->IsVars) {
+      if (const TVar* hit = it->FindVar(first)) v = hit->Value();
+    } else if (it->Name) {
       if (*it->Name == first) v = it->Value;
     } else if (it->Value->is_object()) {
       v = DataStep(it->Value, first);
     }
   }
   size_t start = dot;
-  while (v && start != std::string::npos) {
-    const size_t next = Path.find('.', start + 1);
-    const std::string key =
-        Path.substr(start + 1, next == std::string::npos ? std::string::npos : next - start - 1);
+  while (v && start != std::string_view::npos) {
+    const size_t next = path.find('.', start + 1);
+    const std::string_view key = path.substr(
+        start + 1, next == std::string_view::npos ? std::string_view::npos : next - start - 1);
     if (key.empty()) return nullptr;
     v = DataStep(v, key);
     start = next;

@@ -50,9 +50,10 @@ class TVekStdTags::TRenderer {
     long long Next = 0, Last = 0;  // a range's number in hand, and its last
     int BodyBegin = 0;
     bool PushedScope = false;
-    bool OwnsTemplate = false;                    // the frame of a whole template
-    int IncludedAt = -1;                          // offset of the include tag in the frame below
-    const std::filesystem::path* Path = nullptr;  // the template's file
+    bool VarScope = false;      // a scope of the names set in this frame is on top
+    bool OwnsTemplate = false;  // the frame of a whole template
+    int IncludedAt = -1;        // offset of the include tag in the frame below
+    const std::filesystem::path* Path = nullptr;           // the template's file
     std::shared_ptr<const std::filesystem::path> OwnPath;  // held by an include's frame
     int Level = -1;  // the layout chain's template this walks, -1 for an include
     int Block = -1;  // the block node whose definition this walks, or -1
@@ -82,7 +83,10 @@ class TVekStdTags::TRenderer {
   long long Bound(const vekstd::TCondOp& Op);
   void Each(const TNode& N);
   bool Holds(const TNode& N);
+  /// The value of an expression, valid until the next; Fail for its faults.
+  const json* Evaluate(const std::vector<vekstd::TCondOp>& Expr);
   void Condition(const TNode& N);
+  void Set(const TNode& N);
 
   // Includes and layouts (RenderLayouts.cpp).
   const TChain& Layouts(std::shared_ptr<const TTemplate> T, const std::filesystem::path& Path);
@@ -91,6 +95,18 @@ class TVekStdTags::TRenderer {
   void Super();
   void Definition(int Level, int Def);
   void Include(const TNode& N);
+
+  // What evaluating an expression asks of the render.
+  class THooks final : public vekstd::TEvalHooks {
+   public:
+    explicit THooks(TRenderer& R) : R(R) {}
+    const json* Lookup(const std::string& Path) override;
+    void Mixed(const std::string& What) override;
+    void Fault(const std::string& What) override;
+
+   private:
+    TRenderer& R;
+  };
 
   TVekStdTags& FTags;
   const TVekStdTagsOptions& FOptions;
@@ -104,6 +120,8 @@ class TVekStdTags::TRenderer {
   vekstd::TModResult FModified;         // a value's modifiers' work, its buffers reused
   std::vector<const json*> FCondStack;  // a condition's operands, reused
   std::vector<json> FCondScratch;       // the @names a condition looked up
+  std::vector<json> FCondResults;       // the values an expression computed
+  THooks FHooks{*this};
   long long FIncludes = 0;
   long long FSteps = 0;  // nodes visited
 };

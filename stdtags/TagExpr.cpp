@@ -1,7 +1,9 @@
-// Tokens of a tag's text, and conditions: a shunting-yard parser into
-// postfix order and a stack machine that evaluates it.
+// Tokens of a tag's text, and expressions: a shunting-yard parser into
+// postfix order and a stack machine that evaluates it, arithmetic checked
+// for overflow and division by zero.
 #include "TagExpr.h"
 
+#include <cmath>
 #include <cstring>
 
 namespace vekstd {
@@ -13,7 +15,8 @@ bool Blank(char C) {
 }
 
 bool OpByte(char C) {
-  return C == '=' || C == '!' || C == '<' || C == '>' || C == '(' || C == ')';
+  return C == '=' || C == '!' || C == '<' || C == '>' || C == '(' || C == ')' || C == '+' ||
+         C == '*' || C == '/' || C == '%';
 }
 
 int Precedence(TCondOp::TKind K) {
@@ -24,13 +27,22 @@ int Precedence(TCondOp::TKind K) {
       return 2;
     case TCondOp::OpNot:
       return 3;
+    case TCondOp::OpAdd:
+    case TCondOp::OpSub:
+      return 5;
+    case TCondOp::OpMul:
+    case TCondOp::OpDiv:
+    case TCondOp::OpMod:
+      return 6;
+    case TCondOp::OpNeg:
+      return 7;
     default:
-      return 4;  // the comparisons
+      return 4;  // the comparisons and in
   }
 }
 
 bool IsComparison(TCondOp::TKind K) {
-  return K >= TCondOp::OpEq;
+  return K >= TCondOp::OpEq && K <= TCondOp::OpNotIn;
 }
 
 const TData kTrue = true;
@@ -43,6 +55,22 @@ const char* TypeName(const TData* V) {
   if (V->is_boolean()) return "a boolean";
   if (V->is_array()) return "a list";
   return "an object";
+}
+
+const char* Symbol(TCondOp::TKind K) {
+  switch (K) {
+    case TCondOp::OpAdd:
+      return "+";
+    case TCondOp::OpSub:
+    case TCondOp::OpNeg:
+      return "-";
+    case TCondOp::OpMul:
+      return "*";
+    case TCondOp::OpDiv:
+      return "/";
+    default:
+      return "%";
+  }
 }
 
 }  // namespace
@@ -126,8 +154,8 @@ bool WordLiteral(const std::string& Word, TData& Out) {
   return !Out.is_discarded() && Out.is_number();
 }
 
-TTagFault ParseCondition(const std::vector<TToken>& Tokens, size_t From,
-                         std::vector<TCondOp>& Out) {
+TTagFault ParseExpr(const std::vector<TToken>& Tokens, size_t From, size_t To,
+                    std::vector<TCondOp>& Out, const char* What) {
   // The operator stack holds operators and open parentheses (Path as marker).
   struct TStacked {
     TCondOp::TKind Kind;
@@ -135,82 +163,124 @@ TTagFault ParseCondition(const std::vector<TToken>& Tokens, size_t From,
     int Offset;
   };
   std::vector<TStacked> ops;
+  int parens = 0;
   bool wantOperand = true;
-  int lastOffset = 0;
+  int lastOffset = To > From ? Tokens[To - 1].Offset + static_cast<int>(Tokens[To - 1].Text.size())
+                             : (From < Tokens.size() ? Tokens[From].Offset : 0);
   auto fail = [](const std::string& Message, int At) { return TTagFault{Message, At}; };
-  for (size_t i = From; i < Tokens.size(); ++i) {
-    const TToken& t = Tokens[i];
-    lastOffset = t.Offset + static_cast<int>(t.Text.size());
-    const bool word = t.Kind == TToken::Word;
-    TCondOp::TKind binary = TCondOp::OpPath;
-    if (word && t.Text == "and") {
-      binary = TCondOp::OpAnd;
-    } else if (word && t.Text == "or") {
-      binary = TCondOp::OpOr;
-    } else if (t.Kind == TToken::Op) {
-      static const std::pair<const char*, TCondOp::TKind> cmp[] = {
-          {"==", TCondOp::OpEq}, {"!=", TCondOp::OpNe}, {"<", TCondOp::OpLt},
-          {"<=", TCondOp::OpLe}, {">", TCondOp::OpGt},  {">=", TCondOp::OpGe}};
-      for (const auto& c : cmp) {
-        if (t.Text == c.first) binary = c.second;
-      }
+  // Pops the operators that bind at least as tightly as one of Prec.
+  auto reduce = [&](int Prec, TCondOp::TKind Binary, int At) -> TTagFault {
+    while (!ops.empty() && !ops.back().Paren && Precedence(ops.back().Kind) >= Prec) {
+      if (IsComparison(Binary) && IsComparison(ops.back().Kind))
+        return fail("comparisons do not chain: join them with and", At);
+      Out.push_back({ops.back().Kind, {}, {}});
+      ops.pop_back();
     }
+    return {};
+  };
+  // An operand: a literal or a path.
+  auto operand = [&](const std::string& Word, int At) -> TTagFault {
+    TCondOp op;
+    if (WordLiteral(Word, op.Literal)) {
+      op.Kind = TCondOp::OpLiteral;
+    } else {
+      op.Path = NormalizePath(Word);
+      if (op.Path.empty()) return fail("\"" + Word + "\" is not a name or a value", At);
+    }
+    Out.push_back(std::move(op));
+    wantOperand = false;
+    return {};
+  };
+  for (size_t i = From; i < To && i < Tokens.size(); ++i) {
+    const TToken& t = Tokens[i];
+    const bool word = t.Kind == TToken::Word;
+    const bool op = t.Kind == TToken::Op;
     if (wantOperand) {
       if (word && t.Text == "not") {
         ops.push_back({TCondOp::OpNot, false, t.Offset});
-      } else if (t.Kind == TToken::Op && t.Text == "(") {
+      } else if (word && t.Text == "-") {
+        ops.push_back({TCondOp::OpNeg, false, t.Offset});
+      } else if (op && t.Text == "(") {
+        if (++parens > kMaxParens) {
+          return fail("parentheses nested deeper than " + std::to_string(kMaxParens) +
+                          " (the limit of an expression's nesting)",
+                      t.Offset);
+        }
         ops.push_back({TCondOp::OpPath, true, t.Offset});
       } else if (t.Kind == TToken::String) {
-        TCondOp op;
-        op.Kind = TCondOp::OpLiteral;
-        op.Literal = t.Text;
-        Out.push_back(std::move(op));
+        TCondOp lit;
+        lit.Kind = TCondOp::OpLiteral;
+        lit.Literal = t.Text;
+        Out.push_back(std::move(lit));
         wantOperand = false;
-      } else if (word && binary == TCondOp::OpPath) {
-        TCondOp op;
-        if (WordLiteral(t.Text, op.Literal)) {
-          op.Kind = TCondOp::OpLiteral;
-        } else {
-          op.Path = NormalizePath(t.Text);
-          if (op.Path.empty()) return fail("\"" + t.Text + "\" is not a name or a value", t.Offset);
+      } else if (word && t.Text != "and" && t.Text != "or" && t.Text != "in") {
+        TData number;
+        if (t.Text[0] == '-' && !WordLiteral(t.Text, number)) {
+          // "-a": the negation of the path a.
+          ops.push_back({TCondOp::OpNeg, false, t.Offset});
+          if (const TTagFault f = operand(t.Text.substr(1), t.Offset + 1)) return f;
+        } else if (const TTagFault f = operand(t.Text, t.Offset)) {
+          return f;
         }
-        Out.push_back(std::move(op));
-        wantOperand = false;
       } else {
         return fail("a value is expected before \"" + t.Text + "\"", t.Offset);
       }
       continue;
     }
     // After an operand: a binary operator or a closing parenthesis.
-    if (t.Kind == TToken::Op && t.Text == ")") {
+    if (op && t.Text == ")") {
       while (!ops.empty() && !ops.back().Paren) {
         Out.push_back({ops.back().Kind, {}, {}});
         ops.pop_back();
       }
       if (ops.empty()) return fail("\")\" without its \"(\"", t.Offset);
       ops.pop_back();
+      --parens;
       continue;
     }
+    TCondOp::TKind binary = TCondOp::OpPath;
+    std::string rest;  // "-1" after an operand: minus, then the operand 1
+    if (word && t.Text == "and") {
+      binary = TCondOp::OpAnd;
+    } else if (word && t.Text == "or") {
+      binary = TCondOp::OpOr;
+    } else if (word && t.Text == "in") {
+      binary = TCondOp::OpIn;
+    } else if (word && t.Text == "not" && i + 1 < To && i + 1 < Tokens.size() &&
+               Tokens[i + 1].Kind == TToken::Word && Tokens[i + 1].Text == "in") {
+      binary = TCondOp::OpNotIn;
+      ++i;
+    } else if (word && t.Text[0] == '-') {
+      binary = TCondOp::OpSub;
+      rest = t.Text.substr(1);
+    } else if (op) {
+      static const std::pair<const char*, TCondOp::TKind> table[] = {
+          {"==", TCondOp::OpEq}, {"!=", TCondOp::OpNe}, {"<", TCondOp::OpLt},
+          {"<=", TCondOp::OpLe}, {">", TCondOp::OpGt},  {">=", TCondOp::OpGe},
+          {"+", TCondOp::OpAdd}, {"*", TCondOp::OpMul}, {"/", TCondOp::OpDiv},
+          {"%", TCondOp::OpMod}};
+      for (const auto& c : table) {
+        if (t.Text == c.first) binary = c.second;
+      }
+    }
     if (binary == TCondOp::OpPath) {
-      if (t.Kind == TToken::Op && t.Text == "=")
-        return fail("\"=\" is no comparison: write \"==\"", t.Offset);
+      if (op && t.Text == "=") return fail("\"=\" is no comparison: write \"==\"", t.Offset);
       return fail(
-          "an operator (and, or, ==, !=, <, <=, >, >=) is expected before \"" + t.Text + "\"",
+          "an operator (and, or, ==, !=, <, <=, >, >=, in, +, -, *, /, %) is expected before \"" +
+              t.Text + "\"",
           t.Offset);
     }
-    const int prec = Precedence(binary);
-    while (!ops.empty() && !ops.back().Paren && Precedence(ops.back().Kind) >= prec) {
-      if (IsComparison(binary) && IsComparison(ops.back().Kind))
-        return fail("comparisons do not chain: join them with and", t.Offset);
-      Out.push_back({ops.back().Kind, {}, {}});
-      ops.pop_back();
-    }
+    if (const TTagFault f = reduce(Precedence(binary), binary, t.Offset)) return f;
     ops.push_back({binary, false, t.Offset});
     wantOperand = true;
+    if (!rest.empty()) {
+      if (const TTagFault f = operand(rest, t.Offset + 1)) return f;
+    }
   }
   if (wantOperand) {
-    return fail(Out.empty() && ops.empty() ? "a condition is expected"
-                                           : "the condition ends where a value is expected",
+    return fail(Out.empty() && ops.empty()
+                    ? std::string("a ") + What + " is expected"
+                    : std::string("the ") + What + " ends where a value is expected",
                 lastOffset);
   }
   while (!ops.empty()) {
@@ -219,6 +289,11 @@ TTagFault ParseCondition(const std::vector<TToken>& Tokens, size_t From,
     ops.pop_back();
   }
   return {};
+}
+
+TTagFault ParseCondition(const std::vector<TToken>& Tokens, size_t From,
+                         std::vector<TCondOp>& Out) {
+  return ParseExpr(Tokens, From, Tokens.size(), Out, "condition");
 }
 
 bool Truthy(const TData* V) {
@@ -268,16 +343,159 @@ bool Compare(TCondOp::TKind Op, const TData* A, const TData* B, bool& Mixed) {
   }
 }
 
-bool EvalCondition(const std::vector<TCondOp>& Ops,
-                   const std::function<const TData*(const std::string&)>& Lookup,
-                   const std::function<void(const std::string&)>& Mixed,
-                   std::vector<const TData*>& Stack) {
+namespace {
+
+// A whole number of 64 bits in V, if V holds one.
+bool Whole(const TData& V, long long& Out) {
+  if (V.is_number_unsigned()) {
+    if (V.get<unsigned long long>() > 0x7FFFFFFFFFFFFFFFull) return false;
+    Out = static_cast<long long>(V.get<unsigned long long>());
+    return true;
+  }
+  if (V.is_number_integer()) {
+    Out = V.get<long long>();
+    return true;
+  }
+  return false;
+}
+
+// "a in b": an element of a list, a key of an object, a part of a string.
+bool Contains(const TData* A, const TData* B, bool& Mixed) {
+  Mixed = false;
+  static const TData null;
+  const TData& a = A ? *A : null;
+  if (!B || B->is_null()) return false;
+  if (B->is_array()) {
+    for (const TData& e : *B) {
+      if (e == a) return true;
+    }
+    return false;
+  }
+  if (B->is_object() && a.is_string()) return B->contains(a.get_ref<const TData::string_t&>());
+  if (B->is_string() && a.is_string()) {
+    return B->get_ref<const TData::string_t&>().find(a.get_ref<const TData::string_t&>()) !=
+           std::string::npos;
+  }
+  Mixed = true;
+  return false;
+}
+
+// The arithmetic of A and B (B unused by OpNeg) into Out; false with the
+// fault in Why.
+bool Arithmetic(TCondOp::TKind K, const TData* A, const TData* B, TData& Out, std::string& Why) {
+  const bool unary = K == TCondOp::OpNeg;
+  if (!A || !A->is_number() || (!unary && (!B || !B->is_number()))) {
+    Why = std::string("\"") + Symbol(K) + "\" takes numbers, not " + TypeName(A) +
+          (unary ? "" : std::string(" and ") + TypeName(B));
+    return false;
+  }
+  long long a = 0, b = 0, r = 0;
+  const bool wholeA = Whole(*A, a);
+  const bool wholeB = unary || Whole(*B, b);
+  const bool bigA = A->is_number_unsigned() && !wholeA;
+  const bool bigB = !unary && B->is_number_unsigned() && !wholeB;
+  auto overflow = [K] {
+    return std::string("\"") + Symbol(K) +
+           "\" goes beyond the whole numbers of 64 bits "
+           "(-9223372036854775808 to 9223372036854775807)";
+  };
+  if (wholeA && wholeB) {
+    bool over = false;
+    switch (K) {
+      case TCondOp::OpNeg:
+        over = __builtin_sub_overflow(0LL, a, &r);
+        break;
+      case TCondOp::OpAdd:
+        over = __builtin_add_overflow(a, b, &r);
+        break;
+      case TCondOp::OpSub:
+        over = __builtin_sub_overflow(a, b, &r);
+        break;
+      case TCondOp::OpMul:
+        over = __builtin_mul_overflow(a, b, &r);
+        break;
+      case TCondOp::OpDiv:
+      case TCondOp::OpMod:
+        if (b == 0) {
+          Why = K == TCondOp::OpDiv ? "division by zero" : "\"%\" by zero";
+          return false;
+        }
+        if (b == -1) {
+          // The one quotient that overflows: the least number by -1.
+          if (K == TCondOp::OpMod) {
+            r = 0;
+          } else {
+            over = __builtin_sub_overflow(0LL, a, &r);
+          }
+        } else if (K == TCondOp::OpMod) {
+          r = a % b;
+        } else if (a % b == 0) {
+          r = a / b;
+        } else {
+          Out = static_cast<double>(a) / static_cast<double>(b);
+          return true;
+        }
+        break;
+      default:
+        break;
+    }
+    if (over) {
+      Why = overflow();
+      return false;
+    }
+    Out = r;
+    return true;
+  }
+  if (bigA || bigB) {
+    // A whole number beyond 64 signed bits: no exact arithmetic for it.
+    Why = overflow();
+    return false;
+  }
+  const double x = A->get<double>(), y = unary ? 0.0 : B->get<double>();
+  double d = 0;
+  switch (K) {
+    case TCondOp::OpNeg:
+      d = -x;
+      break;
+    case TCondOp::OpAdd:
+      d = x + y;
+      break;
+    case TCondOp::OpSub:
+      d = x - y;
+      break;
+    case TCondOp::OpMul:
+      d = x * y;
+      break;
+    default:
+      if (y == 0) {
+        Why = K == TCondOp::OpDiv ? "division by zero" : "\"%\" by zero";
+        return false;
+      }
+      d = K == TCondOp::OpDiv ? x / y : std::fmod(x, y);
+      break;
+  }
+  if (!std::isfinite(d)) {
+    Why = std::string("\"") + Symbol(K) + "\" goes beyond the numbers a double holds";
+    return false;
+  }
+  Out = d;
+  return true;
+}
+
+}  // namespace
+
+const TData* EvalExpr(const std::vector<TCondOp>& Ops, TEvalHooks& Hooks,
+                      std::vector<const TData*>& Stack, std::vector<TData>& Results) {
   std::vector<const TData*>& stack = Stack;
   stack.clear();
+  // Reserved so that no result moves while the expression is evaluated.
+  Results.clear();
+  Results.reserve(Ops.size());
+  std::string why;
   for (const TCondOp& op : Ops) {
     switch (op.Kind) {
       case TCondOp::OpPath:
-        stack.push_back(Lookup(op.Path));
+        stack.push_back(Hooks.Lookup(op.Path));
         break;
       case TCondOp::OpLiteral:
         stack.push_back(&op.Literal);
@@ -285,26 +503,50 @@ bool EvalCondition(const std::vector<TCondOp>& Ops,
       case TCondOp::OpNot:
         stack.back() = Truthy(stack.back()) ? &kFalse : &kTrue;
         break;
+      case TCondOp::OpNeg:
+        Results.emplace_back();
+        if (!Arithmetic(op.Kind, stack.back(), nullptr, Results.back(), why)) Hooks.Fault(why);
+        stack.back() = &Results.back();
+        break;
       default: {
         const TData* b = stack.back();
         stack.pop_back();
         const TData* a = stack.back();
+        if (op.Kind >= TCondOp::OpAdd) {
+          Results.emplace_back();
+          if (!Arithmetic(op.Kind, a, b, Results.back(), why)) Hooks.Fault(why);
+          stack.back() = &Results.back();
+          break;
+        }
         bool r = false;
         if (op.Kind == TCondOp::OpAnd) {
           r = Truthy(a) && Truthy(b);
         } else if (op.Kind == TCondOp::OpOr) {
           r = Truthy(a) || Truthy(b);
+        } else if (op.Kind == TCondOp::OpIn || op.Kind == TCondOp::OpNotIn) {
+          bool mixed = false;
+          r = Contains(a, b, mixed);
+          if (mixed) {
+            Hooks.Mixed(std::string("cannot look for ") + TypeName(a) + " in " + TypeName(b));
+          }
+          if (op.Kind == TCondOp::OpNotIn) r = !r;
         } else {
           bool mixed = false;
           r = Compare(op.Kind, a, b, mixed);
-          if (mixed) Mixed(std::string(TypeName(a)) + " and " + TypeName(b));
+          if (mixed)
+            Hooks.Mixed(std::string("cannot order ") + TypeName(a) + " and " + TypeName(b));
         }
         stack.back() = r ? &kTrue : &kFalse;
         break;
       }
     }
   }
-  return !stack.empty() && Truthy(stack.back());
+  return stack.empty() ? nullptr : stack.back();
+}
+
+bool EvalCondition(const std::vector<TCondOp>& Ops, TEvalHooks& Hooks,
+                   std::vector<const TData*>& Stack, std::vector<TData>& Results) {
+  return !Ops.empty() && Truthy(EvalExpr(Ops, Hooks, Stack, Results));
 }
 
 }  // namespace vekstd

@@ -1,11 +1,10 @@
-// The words of a tag's text, and the conditions of if, elif and unless:
-// tokens read from the tag's text as the scanner found it (so that quoted
-// literals keep their quotes and blanks), a condition parsed into postfix
-// order without recursion, and its evaluation over the data.
+// The words of a tag's text, and the expressions of if, elif, unless, set
+// and arguments: tokens read from the tag's text as the scanner found it (so
+// that quoted literals keep their quotes and blanks), an expression parsed
+// into postfix order without recursion, and its evaluation over the data.
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,7 +18,7 @@ struct TToken {
   enum TKind : uint8_t {
     Word,    ///< a run of bytes that are neither blanks, quotes nor operators
     String,  ///< a quoted literal, its quotes removed and escapes applied
-    Op,      ///< == != < <= > >= ( ) =
+    Op,      ///< == != < <= > >= ( ) = + * / %  (a "-" stays in its word)
   };
   TKind Kind = Word;
   std::string Text;
@@ -47,12 +46,13 @@ std::string NormalizePath(const std::string& Path);
 /// Out; false when Word is none of those.
 bool WordLiteral(const std::string& Word, TData& Out);
 
-/// One step of a condition in postfix order.
+/// One step of an expression in postfix order.
 struct TCondOp {
   enum TKind : uint8_t {
     OpPath,
     OpLiteral,
     OpNot,
+    OpNeg,  ///< unary minus
     OpAnd,
     OpOr,
     OpEq,
@@ -60,18 +60,36 @@ struct TCondOp {
     OpLt,
     OpLe,
     OpGt,
-    OpGe
+    OpGe,
+    OpIn,     ///< list membership, an object's key, a substring
+    OpNotIn,  ///< not in
+    OpAdd,
+    OpSub,
+    OpMul,
+    OpDiv,
+    OpMod,
   };
   TKind Kind = OpPath;
   std::string Path;  ///< a Path's dotted path
   TData Literal;     ///< a Literal's value
 };
 
-/// Parses the condition Tokens[From...] (operands: paths, numbers, true,
+/// The deepest an expression's parentheses may nest.
+constexpr int kMaxParens = 64;
+
+/// Parses the expression Tokens[From, To) (operands: paths, numbers, true,
 /// false, null, quoted strings; operators by rising precedence: or, and,
-/// not, then the comparisons, which do not chain; parentheses) into Out.
-/// Uses an explicit operator stack, no recursion. Returns the fault of a
-/// malformed condition (at a token's offset), or none.
+/// not, the comparisons and in (which do not chain), + and -, * / and %,
+/// unary minus; parentheses, at most kMaxParens deep) into Out. A "-" at
+/// the start of a word is an operator ("a - 1", "a -1", "-a"); inside a
+/// word it is part of the name ("first-name"). Uses an explicit operator
+/// stack, no recursion. Returns the fault of a malformed expression (at a
+/// token's offset), or none. What names the expression as a whole in
+/// messages ("condition", "value").
+TTagFault ParseExpr(const std::vector<TToken>& Tokens, size_t From, size_t To,
+                    std::vector<TCondOp>& Out, const char* What = "value");
+
+/// ParseExpr of Tokens[From...], named a condition in messages.
 TTagFault ParseCondition(const std::vector<TToken>& Tokens, size_t From, std::vector<TCondOp>& Out);
 
 /// Compares A and B (null for a missing value) by Op (OpEq ... OpGe): numbers as
@@ -84,13 +102,34 @@ bool Compare(TCondOp::TKind Op, const TData* A, const TData* B, bool& Mixed);
 /// Whether V is truthy: not missing, null, false, 0, "", [] or {}.
 bool Truthy(const TData* V);
 
-/// Evaluates the postfix condition Ops, looking paths up with Lookup
-/// (nullptr for a missing value). Lookup may throw; so may Mixed, called
-/// for an ordering of mixed types with a description of both.
-/// Stack is scratch space, kept by the caller between calls.
-bool EvalCondition(const std::vector<TCondOp>& Ops,
-                   const std::function<const TData*(const std::string&)>& Lookup,
-                   const std::function<void(const std::string&)>& Mixed,
-                   std::vector<const TData*>& Stack);
+/// What an evaluation asks of its caller (virtual, not std::function: an
+/// expression is evaluated for every element of a loop).
+class TEvalHooks {
+ public:
+  /// The value at a dotted path, or nullptr when missing. May throw.
+  virtual const TData* Lookup(const std::string& Path) = 0;
+  /// Told of an ordering or an "in" of types that give no answer (the
+  /// answer is false), with what was asked ("cannot order a string and a
+  /// number"). May throw.
+  virtual void Mixed(const std::string& What) = 0;
+  /// Told of a fault that leaves no value: division by zero, an integer
+  /// overflow, arithmetic on what is not a number. Must throw.
+  virtual void Fault(const std::string& What) = 0;
+
+ protected:
+  ~TEvalHooks() = default;
+};
+
+/// Evaluates the postfix expression Ops. Integers stay integers (64 bits;
+/// beyond is a fault), a "/" of integers that does not divide gives a
+/// decimal, "%" keeps the dividend's sign. Stack and Results are scratch
+/// space kept by the caller between calls; the value returned lives in
+/// Results, in Ops, or wherever Lookup found it, until the next call.
+const TData* EvalExpr(const std::vector<TCondOp>& Ops, TEvalHooks& Hooks,
+                      std::vector<const TData*>& Stack, std::vector<TData>& Results);
+
+/// Whether the value of the postfix expression Ops holds (Truthy).
+bool EvalCondition(const std::vector<TCondOp>& Ops, TEvalHooks& Hooks,
+                   std::vector<const TData*>& Stack, std::vector<TData>& Results);
 
 }  // namespace vekstd

@@ -110,19 +110,66 @@ void TParser::IncludeArgs(TTagRead& R, bool Include) {
     Error(R.Begin, Tag(R.Name) + " needs the file to " + (Include ? "include" : "extend") +
                        ", as in " +
                        Tag(R.Name + " file=\"" + (Include ? "part" : "_layout") + ".html\""));
+    return;
   }
   for (int i = 0; i < R.Params.Count(); ++i) {
     const AnsiString key = R.Params.Names(i);
-    if (key.empty() && !n.Path.empty()) {
+    if (key.empty() && !Include) {
       Error(R.Begin,
             Tag(R.Name) + " takes name=value parameters only, not \"" + R.Params[i] + "\"");
-    } else if (key != "file") {
-      if (!Include) {
-        Error(R.Begin, Tag("extends") + " takes the file only");
-        break;
-      }
-      args[key] = R.Params.ValueFromIndex(i);
+      return;
+    } else if (key != "file" && !Include) {
+      Error(R.Begin, Tag("extends") + " takes the file only");
+      return;
     }
+  }
+  if (!Include) return;
+  if (R.Syntax) {
+    TagError(R.Node, R.Syntax.At, R.Syntax.Message);
+    return;
+  }
+  // NAME=VALUE from the tokens: quoted text stays literal, anything else is
+  // an expression, running to the next NAME= or the end.
+  const auto& t = R.Tokens;
+  auto startsArg = [&](size_t i) {
+    return i + 1 < t.size() && t[i].Kind == TToken::Word && t[i + 1].Kind == TToken::Op &&
+           t[i + 1].Text == "=";
+  };
+  size_t i = 1;
+  while (i < t.size()) {
+    if (!startsArg(i)) {
+      TagError(R.Node, t[i].Offset, "a parameter NAME=VALUE is expected at \"" + t[i].Text + "\"");
+      return;
+    }
+    const std::string key = t[i].Text;
+    size_t end = i + 2;
+    if (key == "file") {
+      // The file (as the producer read it): its tokens up to a blank.
+      while (end + 1 < t.size() &&
+             t[end + 1].Offset == t[end].Offset + static_cast<int>(t[end].Text.size()) &&
+             t[end].Kind != TToken::String)
+        ++end;
+      ++end;
+    } else {
+      while (end < t.size() && !startsArg(end)) ++end;
+    }
+    if (key != "file") {
+      if (end == i + 2) {
+        TagError(R.Node, t[i].Offset, "the parameter " + key + " has no value");
+        return;
+      }
+      if (end == i + 3 && t[i + 2].Kind == TToken::String) {
+        args[key] = t[i + 2].Text;
+      } else {
+        std::vector<TCondOp> expr;
+        if (const TTagFault f = ParseExpr(t, i + 2, end, expr)) {
+          TagError(R.Node, f.At, f.Message);
+          return;
+        }
+        T.Includes[static_cast<size_t>(n.Include)].Exprs.push_back({key, std::move(expr)});
+      }
+    }
+    i = end;
   }
 }
 
@@ -154,6 +201,54 @@ void TParser::OnSuper(TTagRead& R) {
   }
 }
 
+// set NAME = EXPRESSION
+void TParser::OnSet(TTagRead& R) {
+  TNode& n = Node(R.Node);
+  const auto& t = R.Tokens;
+  if (R.Syntax) {
+    TagError(R.Node, R.Syntax.At, R.Syntax.Message);
+    return;
+  }
+  if (!R.Plain || t.size() < 3 || t[1].Kind != TToken::Word || t[2].Kind != TToken::Op ||
+      t[2].Text != "=") {
+    Error(R.Begin,
+          Tag("set") + " takes a name, \"=\" and a value, as in " + Tag("set total = price * qty"));
+    return;
+  }
+  const std::string& name = t[1].Text;
+  if (name.find_first_of(".[]@-") != std::string::npos || NormalizePath(name) != name ||
+      name == "and" || name == "or" || name == "not" || name == "in") {
+    TagError(R.Node, t[1].Offset, "\"" + name + "\" is no name to set: a plain word, as in total");
+    return;
+  }
+  TDetails& d = DetailsFor(R.Node);
+  if (const TTagFault f = ParseExpr(t, 3, t.size(), d.Cond)) {
+    d.Cond.clear();
+    TagError(R.Node, f.At, f.Message);
+    return;
+  }
+  d.LoopName = name;
+  n.Kind = TNodeKind::Set;
+}
+
+// verbatim: the text up to the first closing tag, output as written.
+void TParser::OnVerbatim(TTagRead& R) {
+  if (R.Tokens.size() > 1 || R.Params.Count() > 0)
+    Error(R.Begin, Tag("verbatim") + " takes no parameters");
+  const int end = Node(R.Node).End;
+  const std::string closer = Tag("/verbatim");
+  const size_t close = T.Text.find(closer, static_cast<size_t>(end));
+  if (close == AnsiString::npos) {
+    Error(R.Begin, Tag("verbatim") + " has no closing " + closer);
+    return;
+  }
+  const int at = static_cast<int>(close);
+  if (at > end) AddNode(TNodeKind::Text, end, at);
+  const int closing = AddNode(TNodeKind::Ignored, at, at + static_cast<int>(closer.size()));
+  Node(closing).Standalone = true;
+  FResume = at + static_cast<int>(closer.size());
+}
+
 // A value tag (a name, then modifiers), or a tag the language does not know.
 void TParser::OnOther(TTagRead& R) {
   TNode& n = Node(R.Node);
@@ -169,7 +264,7 @@ void TParser::OnOther(TTagRead& R) {
     } else {
       Error(R.Begin, "unknown tag " + T.TagAt(n) +
                          ": the standard tags are values (a name, then modifiers), each, if, "
-                         "elif, else, unless, include, extends, block and super");
+                         "elif, else, unless, set, include, extends, block, super and verbatim");
     }
   } else {
     n.Kind = TNodeKind::Value;

@@ -27,17 +27,19 @@ struct TTagKind {
   void (TParser::*Handler)(TTagRead&);
 };
 const TTagKind kTagKinds[] = {
-    {"each", &TParser::OnEach},       {"if", &TParser::OnIf},
-    {"unless", &TParser::OnIf},       {"block", &TParser::OnBlock},
-    {"else", &TParser::OnElse},       {"elif", &TParser::OnElse},
-    {"include", &TParser::OnInclude}, {"extends", &TParser::OnExtends},
-    {"super", &TParser::OnSuper},
+    {"each", &TParser::OnEach},         {"if", &TParser::OnIf},
+    {"unless", &TParser::OnIf},         {"block", &TParser::OnBlock},
+    {"else", &TParser::OnElse},         {"elif", &TParser::OnElse},
+    {"include", &TParser::OnInclude},   {"extends", &TParser::OnExtends},
+    {"super", &TParser::OnSuper},       {"set", &TParser::OnSet},
+    {"verbatim", &TParser::OnVerbatim},
 };
 
 // Tags that vanish together with a line holding nothing else but blanks.
 bool StandaloneName(const AnsiString& Name) {
-  static const char* const names[] = {"each",    "if",    "elif", "else",    "unless", "block",
-                                      "extends", "/each", "/if",  "/unless", "/block"};
+  static const char* const names[] = {"each",   "if",      "elif",    "else", "unless",
+                                      "block",  "extends", "/each",   "/if",  "/unless",
+                                      "/block", "set",     "verbatim"};
   for (const char* n : names) {
     if (Name == n) return true;
   }
@@ -151,6 +153,10 @@ void TParser::Scan() {
       continue;
     }
     OnTag(literalEnd, pos, tagText);
+    if (FResume >= 0) {
+      pos = FResume;
+      FResume = -1;
+    }
   }
   while (!FOpen.empty()) Degrade(": what follows is output as if the tag were not there");
   for (int e = FTopElseHead; e >= 0; e = FNextElse[static_cast<size_t>(e)]) ElseOutside(e, "");

@@ -43,6 +43,8 @@ class TParser {
   void OnInclude(TTagRead& R);
   void OnExtends(TTagRead& R);
   void OnSuper(TTagRead& R);
+  void OnSet(TTagRead& R);
+  void OnVerbatim(TTagRead& R);
   void OnClosing(TTagRead& R, TPair Pair);
   void OnOther(TTagRead& R);  ///< a value, or a tag the language does not know
 
@@ -91,6 +93,7 @@ class TParser {
   int FOpenBlocks = 0;
   bool FSawTag = false;  // a tag before which extends may no longer stand
   bool FMuted = false;   // the tag holds a further opening delimiter: told once
+  int FResume = -1;      // where the scan goes on after a verbatim text, or -1
   int FTopElseHead = -1, FTopElseTail = -1;
 };
 

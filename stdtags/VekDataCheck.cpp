@@ -81,6 +81,9 @@ std::vector<TVekTemplateIssue> VekCheckDataNames(const AnsiString& Text, const A
     std::filesystem::path Path;
   };
   std::vector<TScopeSet> scopes{{&Data}};
+  // Names bound by set and by includes' expressions: their values are not
+  // known before a render, so names below them are not looked for.
+  std::set<std::string> bound;
   std::vector<TFrame> frames{{top, 0, -1, 1, {}, {}}};
   while (!frames.empty()) {
     TFrame& f = frames.back();
@@ -110,9 +113,16 @@ std::vector<TVekTemplateIssue> VekCheckDataNames(const AnsiString& Text, const A
     for (const auto& op : d.Cond) {
       if (op.Kind == vekstd::TCondOp::OpPath) names.push_back(op.Path);
     }
+    if (n.Kind == vekstd::TNodeKind::Include) {
+      for (const auto& e : f.T->IncludeOf(n).Exprs) {
+        for (const auto& op : e.second) {
+          if (op.Kind == vekstd::TCondOp::OpPath) names.push_back(op.Path);
+        }
+      }
+    }
     TScopeSet values;
     for (const auto& path : names) {
-      if (path.empty() || path[0] == '@') continue;
+      if (path.empty() || path[0] == '@' || bound.count(path.substr(0, path.find('.')))) continue;
       values = Resolve(scopes, path);
       if (values.empty()) {
         TVekTemplateIssue issue;
@@ -131,6 +141,7 @@ std::vector<TVekTemplateIssue> VekCheckDataNames(const AnsiString& Text, const A
         issues.push_back(std::move(issue));
       }
     }
+    if (n.Kind == vekstd::TNodeKind::Set) bound.insert(d.LoopName);
     if (n.Kind == vekstd::TNodeKind::Each && n.Close >= 0 && d.Range.empty()) {
       TScopeSet elements;
       for (const json* v : values) {
@@ -157,6 +168,7 @@ std::vector<TVekTemplateIssue> VekCheckDataNames(const AnsiString& Text, const A
       if (!r.Fault.empty() || !visited.insert(r.File.Path.string()).second) continue;
       const int at = f.IncludeAt < 0 ? n.Begin : f.IncludeAt;
       if (n.Kind == vekstd::TNodeKind::Include) {
+        for (const auto& e : f.T->IncludeOf(n).Exprs) bound.insert(e.first);
         scopes.push_back({&f.T->IncludeOf(n).Args});
       } else {
         scopes.emplace_back();

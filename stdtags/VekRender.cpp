@@ -17,8 +17,14 @@ TVekStdTags::TRenderer::TRenderer(TVekStdTags& Tags)
     : FTags(Tags), FOptions(Tags.FOptions), FResolver(Tags.FRoot, Tags.FOptions) {}
 
 AnsiString TVekStdTags::TRenderer::Run(const TPage& Page, int FirstNode) {
-  if (FOptions.Globals) FScopes.Push({FOptions.Globals.get(), -1, 0, nullptr, json()});
-  FScopes.Push({FTags.FData.get(), -1, 0, nullptr, json()});
+  if (FOptions.Globals) {
+    vekstd::TScope globals;
+    globals.Value = FOptions.Globals.get();
+    FScopes.Push(std::move(globals));
+  }
+  vekstd::TScope data;
+  data.Value = FTags.FData.get();
+  FScopes.Push(std::move(data));
   TFrame root;
   root.Template = Page.Template;
   root.T = Page.Template.get();
@@ -43,7 +49,10 @@ AnsiString TVekStdTags::TRenderer::Run(const TPage& Page, int FirstNode) {
   while (!FFrames.empty()) {
     TFrame& f = FFrames.back();
     if (f.Pos >= f.Stop) {
+      // Names set in a block end with it, and with each round of a loop.
+      if (f.VarScope) FScopes.Innermost().ClearVars();
       if (NextRound(f)) continue;
+      if (f.VarScope) FScopes.Pop();
       if (f.PushedScope) FScopes.Pop();
       FFrames.pop_back();
       continue;
@@ -77,6 +86,9 @@ AnsiString TVekStdTags::TRenderer::Run(const TPage& Page, int FirstNode) {
         break;
       case TNodeKind::Super:
         Super();
+        break;
+      case TNodeKind::Set:
+        Set(n);
         break;
       default:
         break;  // else, elif, closing tags, extends, comments

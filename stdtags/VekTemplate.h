@@ -30,6 +30,7 @@ enum class TNodeKind : uint8_t {
   Include,  ///< an include tag
   Extends,  ///< the layout this template fills, as its first tag
   Super,    ///< the parent layout's content of the enclosing block
+  Set,      ///< a name bound to a value to the end of the enclosing block
   Ignored,  ///< a tag that outputs nothing: a comment, or a faulty tag
 };
 
@@ -57,7 +58,10 @@ struct TNode {
 
 /// What an include tag says besides its file, and where it stands.
 struct TIncludeAt {
-  TData Args;        ///< the further parameters, as an object
+  TData Args;  ///< the further parameters written quoted (literal text), as an object
+  /// The further parameters written unquoted: each name with its
+  /// expression, evaluated where the include stands.
+  std::vector<std::pair<std::string, std::vector<TCondOp>>> Exprs;
   THtmlState State;  ///< the HTML state the included template starts in
 };
 
@@ -68,11 +72,12 @@ struct TBlockAt {
 
 /// The language's further details of a tag.
 struct TDetails {
-  std::vector<TCondOp> Cond;   ///< the condition of if, elif and unless
+  std::vector<TCondOp> Cond;   ///< the condition of if, elif and unless; a set's value
   std::vector<TModStep> Mods;  ///< a value's modifiers, in order
   /// An each over FROM..TO: its two ends, literals or paths; else empty.
   std::vector<TCondOp> Range;
-  /// A named loop (each NAME in ...): the element's name; else empty.
+  /// A named loop (each NAME in ...): the element's name; a set's name;
+  /// else empty.
   std::string LoopName;
 };
 

@@ -143,7 +143,7 @@ TEST(StdTagsLanguage, Conditions) {
   EXPECT_EQ(Render("<#if n == 1#>one<#elif n == 2#>two<#/if#>.", json{{"n", 5}}), ".");
   // Under --strict, ordering mixed types and missing names are errors.
   EXPECT_EQ(Render("x\n <#if n < \"4\"#>A<#/if#>", kData, true),
-            "error: page.html:2:2: cannot order a number and a string in <#if n < \"4\"#>");
+            "error: page.html:2:2: <#if n < \"4\"#>: cannot order a number and a string");
   EXPECT_EQ(Render("<#if nope == 1#>A<#/if#>", kData, true),
             "error: page.html:1:1: no value \"nope\" in the data");
 }
@@ -504,7 +504,14 @@ TEST(StdTagsLanguage, CheckFindsWhatRenderRefuses) {
                                         "<#",
                                         "#>",
                                         "<#if (a#>",
-                                        "<#v shout#>"};
+                                        "<#v shout#>",
+                                        "<#set m = n * 2 + 1#>",
+                                        "<#m#>",
+                                        "<#set m = (n#>",
+                                        "<#if \"k\" in o and -n % 2 == -1#>",
+                                        "<#verbatim#>",
+                                        "<#/verbatim#>",
+                                        "<#include file=\"_p.html\" q=x#>"};
   TempSite site;
   site.Write("_l.html", "<title><#block b#>L<#/block#></title>\n<#block c#><#/block#>");
   site.Write("_p.html", "P");
@@ -552,4 +559,126 @@ TEST(StdTagsLanguage, CheckFindsWhatRenderRefuses) {
   }
   EXPECT_GT(rendered, 100);
   EXPECT_GT(refused, 100);
+}
+
+TEST(StdTagsLanguage, Arithmetic) {
+  const std::string big = "9223372036854775807";
+  Expect({
+      // Precedence, parentheses, unary minus; integers stay integers.
+      {"<#set x = 1 + 2 * 3#><#x#> <#set y = (1 + 2) * 3#><#y#> <#set z = -n * 2#><#z#>", "7 9 -6"},
+      {"<#set a = n - 1#><#a#> <#set b = n -1#><#b#> <#set c = 10 - -n#><#c#>", "2 2 13"},
+      {"<#set a = 7 % 3#><#a#> <#set b = -7 % 3#><#b#> <#set c = 2 - 3 - 4#><#c#>", "1 -1 -5"},
+      // "/" of integers: whole when it divides, else a decimal.
+      {"<#set a = 6 / 3#><#a#> <#set b = 7 / 2#><#b#> <#set c = price * 2#><#c#>", "2 3.5 15.0"},
+      {"<#if n * 2 > 5 and (n + 1) % 2 == 0#>A<#/if#><#if -(n) == -3#>B<#/if#>", "AB"},
+      // A "-" inside a word is part of the name.
+      {"<#set first-name = 1#>",
+       "error: page.html:1:7: <#set first-name = 1#>: \"first-name\" is no name to set"},
+      {"<#if dashed-x#>A<#else#>B<#/if#>", "B"},
+      // Faults of values, at the tag (render only: they depend on the data).
+      {"<#set a = n / 0#>",
+       "error: page.html:1:1: <#set a = n / 0#>: division by zero (at render)"},
+      {"x\n<#if n % 0#>y<#/if#>", "error: page.html:2:1: <#if n % 0#>: \"%\" by zero (at render)"},
+      {"<#set a = " + big + " + 1#>",
+       "error: page.html:1:1: <#set a = " + big +
+           " + 1#>: \"+\" goes beyond the whole numbers of 64 bits (at render)"},
+      {"<#set a = -" + big + " - 2#>",
+       "error: page.html:1:1: <#set a = -" + big +
+           " - 2#>: \"-\" goes beyond the whole numbers of 64 bits (at render)"},
+      {"<#set a = big * 1#>",
+       "error: page.html:1:1: <#set a = big * 1#>: \"*\" goes beyond (at render)"},
+      {"<#set a = name + 1#>",
+       "error: page.html:1:1: <#set a = name + 1#>: \"+\" takes numbers, not a string and a number "
+       "(at render)"},
+      {"<#set a = missing * 2#>",
+       "error: page.html:1:1: <#set a = missing * 2#>: \"*\" takes numbers, not null and a number "
+       "(at render)"},
+      // Faults of the text, found by check too.
+      {"<#set a = 1 +#>",
+       "error: page.html:1:14: <#set a = 1 +#>: the value ends where a value is expected"},
+      {"<#set a = * 2#>",
+       "error: page.html:1:11: <#set a = * 2#>: a value is expected before \"*\""},
+      {"<#if " + Repeat("(", 65) + "n" + Repeat(")", 65) + "#>x<#/if#>",
+       "error: page.html:1:70: <#if (((("},
+  });
+  EXPECT_NE(Render("<#if " + Repeat("(", 65) + "n" + Repeat(")", 65) + "#>x<#/if#>")
+                .find("parentheses nested deeper than 64 (the limit of an expression's nesting)"),
+            std::string::npos);
+  EXPECT_EQ(Render("<#if " + Repeat("(", 64) + "n" + Repeat(")", 64) + "#>x<#/if#>"), "x");
+}
+
+TEST(StdTagsLanguage, In) {
+  Expect({
+      {"<#if \"a\" in tags#>A<#/if#><#if \"c\" in tags#>C<#/if#><#if 2 in nums#>2<#/if#>", "A2"},
+      {"<#if \"z\" in obj#>Z<#/if#><#if \"y\" in obj#>Y<#/if#><#if \"lo w\" in word#>W<#/if#>",
+       "ZW"},
+      {"<#if \"c\" not in tags and not \"a\" in missing#>A<#/if#>", "A"},
+      {"<#set hit = n in nums#><#hit#>", "false"},
+      {"<#if \"a\" in tags in tags#>x<#/if#>",
+       "error: page.html:1:18: <#if \"a\" in tags in tags#>: comparisons do not chain"},
+  });
+  // A number in a string gives no answer: false, refused under --strict.
+  EXPECT_EQ(Render("<#if 1 in word#>A<#else#>B<#/if#>"), "B");
+  EXPECT_EQ(Render("<#if 1 in word#>A<#/if#>", kData, true),
+            "error: page.html:1:1: <#if 1 in word#>: cannot look for a number in a string");
+}
+
+TEST(StdTagsLanguage, Set) {
+  Expect({
+      {"<#set total = price * n#><#total number=2#>", "22.50"},
+      {"<#set s = \"<b>\"#><a title=\"<#s#>\"><#s#></a>", "<a title=\"&lt;b&gt;\">&lt;b&gt;</a>"},
+      // From there to the end of the enclosing block: an if branch, each round.
+      {"<#set x = 1#><#if yes#><#set x = 2#><#x#><#/if#><#x#>", "21"},
+      {"<#each nums#><#x#><#set x = .#><#x#>,<#/each#>[<#x#>]", "1,2,[]"},
+      {"<#set x = 0#><#each nums#><#set x = x + .#><#x#>,<#/each#><#x#>", "1,2,0"},
+      // A set list stays the data's list.
+      {"<#set l = tags#><#each l#><#.#><#/each#><#l length#>", "ab2"},
+      {"<#set n = n + 1#><#n#>", "4"},
+      // Its line vanishes like a block tag's.
+      {"a\n  <#set x = 1#>\nb<#x#>", "a\nb1"},
+      {"<#set#>", "error: page.html:1:1: <#set#> takes a name, \"=\" and a value"},
+      {"<#set x 1#>", "error: page.html:1:1: <#set#> takes"},
+      {"<#set x.y = 1#>", "error: page.html:1:7: <#set x.y = 1#>: \"x.y\" is no name to set"},
+  });
+  // The data check knows names that are set.
+  TempSite site;
+  TVekTemplateRoot root(site.Dir());
+  const auto names = VekCheckDataNames("<#set t = n * 2#><#t#><#tt#>", "page.html", root, kData);
+  ASSERT_EQ(names.size(), 1u);
+  EXPECT_EQ(names[0].Message, "no \"tt\" in the data");
+}
+
+TEST(StdTagsLanguage, Verbatim) {
+  Expect({
+      {"<#verbatim#><#if a#><#name#><#/if#><#verbatim#><#/verbatim#>!",
+       "<#if a#><#name#><#/if#><#verbatim#>!"},
+      {"<pre>\n<#verbatim#>\n<#x#>\n<#/verbatim#>\n</pre>", "<pre>\n<#x#>\n</pre>"},
+      {"<#verbatim#><#x#>", "error: page.html:1:1: <#verbatim#> has no closing <#/verbatim#>"},
+      {"<#verbatim a#>x<#/verbatim#>", "error: page.html:1:1: <#verbatim#> takes no parameters"},
+  });
+}
+
+TEST(StdTagsLanguage, IncludesTakeData) {
+  TempSite site;
+  site.Write("_card.html", "<h2><#item.name#></h2><p title=\"<#note#>\"><#n#></p>");
+  Expect(
+      {
+          {"<#each p in list#><#include file=\"_card.html\" item=p note=\"<q>\" n=@number * 10#>"
+           "<#/each#>",
+           "<h2>one</h2><p title=\"&lt;q&gt;\">10</p><h2>two</h2><p title=\"&lt;q&gt;\">20</p>"},
+          // Unquoted: the value at the path, missing when the data lacks it.
+          {"<#include file=\"_card.html\" item=list.1 note=title#>",
+           "<h2>two</h2><p title=\"Tom &amp; Jerry &lt;3\">3</p>"},
+          {"<#include file=\"_card.html\" item=nope#>", "<h2></h2><p title=\"\">3</p>"},
+          {"<#include file=\"_card.html\" item= #>",
+           "error: page.html:1:29: <#include file=\"_card.html\" item= #>: the parameter item has "
+           "no value"},
+          {"<#include file=\"_card.html\" item=(n#>",
+           "error: page.html:1:34: <#include file=\"_card.html\" item=(n#>: \"(\" without its "
+           "\")\""},
+          {"<#include file=\"_card.html\" n=n / 0#>",
+           "error: page.html:1:1: <#include file=\"_card.html\" n=n / 0#>: division by zero (at "
+           "render)"},
+      },
+      &site);
 }

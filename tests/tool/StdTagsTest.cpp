@@ -194,10 +194,13 @@ TEST(StdTags, IncludesResolveFromTheIncludingTemplate) {
   // Inside each, an included template sees the element.
   EXPECT_EQ(Render("<#each items#><#include file=\"item.html\"#><#/each#>", kData, {}, &site),
             "(one)(two)(three)");
-  // Further parameters are names inside the included template.
+  // Further parameters are names inside the included template: quoted text
+  // as written, anything else the value at its path where the include stands.
   site.Write("hello.html", "<#greeting#>, <#user.name#> <#title#>");
-  EXPECT_EQ(Render("<#include file=hello.html greeting=Grüezi title='a b'#>", kData, {}, &site),
+  EXPECT_EQ(Render("<#include file=hello.html greeting=\"Grüezi\" title='a b'#>", kData, {}, &site),
             "Grüezi, Zoë a b");
+  EXPECT_EQ(Render("<#include file=hello.html greeting=user.name title=\"x\"#>", kData, {}, &site),
+            "Zoë, Zoë x");
 }
 
 TEST(StdTags, IncludesNeverReadOutsideTheRoot) {
@@ -394,7 +397,8 @@ TEST(StdTags, CheckReportsWhereAndWhat) {
       {"<##>", {"1:1: empty tag <##>"}},
       {"<#include#><#include part.html#>",
        {"1:1: <#include#> needs the file", "1:12: <#include#> needs the file"}},
-      {"<#include file=part.html x#>", {"1:1: <#include#> takes name=value parameters only"}},
+      {"<#include file=part.html x#>",
+       {"1:26: <#include file=part.html x#>: a parameter NAME=VALUE is expected at \"x\""}},
       {"<#include file=../x.html#>\n<#include file=no.html#>",
        {"1:1: include: \"../x.html\" leaves the template root",
         "2:1: include: \"no.html\" not found"}},
