@@ -313,3 +313,18 @@ TEST(VekppSite, ServeAnswersPagesAsBuildWritesThem) {
     }
   }
 }
+
+// A data file's own site and page objects keep their members beside the
+// build's.
+TEST(VekppSite, DataFileSiteAndPageKeepTheirMembers) {
+  TempDir src, out;
+  WriteSite(src.path, {{"_data.json", R"({"site": {"name": "Cafe", "title": "mine"},
+                                          "page": {"motto": "fresh", "title": "data"}})"},
+                       {"vekpp.toml", "title = \"From toml\"\n"},
+                       {"a.html",
+                        "---\ntitle: A\n---\n<#site.name#>|<#site.title#>|"
+                        "<#site.pages length#>|<#page.title#>|<#page.motto#>"}});
+  Result r = RunVekpp({"build", src.path.string(), "-o", out.path.string()});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadFile(out.path / "a" / "index.html"), "Cafe|mine|1|A|fresh");
+}
