@@ -5,6 +5,7 @@
 
 #include "VekStdTags.h"
 #include "base/Messages.h"
+#include "base/Printable.h"
 #include "cli/Command.h"
 #include "cli/CommonOptions.h"
 #include "data/DataFiles.h"
@@ -27,7 +28,7 @@ int RunCheck(const TCheckOptions& Options) {
     try {
       data = LoadData({DataFile}, {}, &std::cin);
     } catch (const std::exception& e) {
-      std::cerr << "vekpp: " << e.what() << "\n";
+      std::cerr << "vekpp: " << VekTerminalText(e.what()) << "\n";
       return 2;
     }
   }
@@ -51,15 +52,16 @@ int RunCheck(const TCheckOptions& Options) {
         });
       }
       for (const auto& issue : issues) {
-        std::cout << path << ":" << issue.Line << ":" << issue.Column << ": "
-                  << (issue.Warning ? "warning: " : "") << WithFlags(issue.Message) << "\n";
+        std::cout << VekQuoteName(path) << ":" << issue.Line << ":" << issue.Column << ": "
+                  << (issue.Warning ? "warning: " : "") << VekTerminalText(WithFlags(issue.Message))
+                  << "\n";
         if (!issue.Warning && status == 0) status = 1;
       }
     } catch (const EVekTemplateError& e) {
-      std::cerr << "vekpp: " << e.what() << "\n";  // names the file itself
+      std::cerr << "vekpp: " << VekTerminalText(e.what()) << "\n";  // names the file itself
       status = 2;
     } catch (const std::exception& e) {
-      std::cerr << "vekpp: " << path << ": " << e.what() << "\n";
+      std::cerr << "vekpp: " << VekQuoteName(path) << ": " << VekTerminalText(e.what()) << "\n";
       status = 2;
     }
   }
