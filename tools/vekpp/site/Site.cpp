@@ -212,7 +212,7 @@ void TSite::Page(const std::string& Name, const THttpRequest& Request, THttpRepl
     // else the template itself (an HTML page no output name leads to).
     const auto model = FModels.Get(settled, generation, data);
     const TSitePage* sitePage = TSiteModels::Find(*model, Name);
-    if (sitePage && !sitePage->Published) return NotFound(Reply);
+    if (sitePage && !sitePage->Published) return NotFound(Request, Reply);
     page = sitePage ? VekRenderSitePage(FRoot, model->Pages, *sitePage, FOptions)
                     : VekRenderPage(FRoot, data, FOptions, Name);
   } catch (const EVekPathError& e) {
