@@ -166,12 +166,14 @@ class TVekLoop {
   bool PairStep() {
     AnsiString body;
     bool matched = true;  // false: the match is the table's to answer
+    // With a table, the opener is its tag just passed.
+    const TagTable* openerTable = table;
     try {
-      // The name is read now: a re-entrant expansion in OnVekTag may have
-      // changed it, and the delimiters too.
-      names.For(p.FTagName);
+      // The name and the delimiters are read now: a re-entrant expansion in
+      // OnVekTag may have changed them.
       CheckDelimiters();
       if (table == nullptr) {
+        names.For(p.FTagName);
         NulFreeTo(t.size);  // the matcher and the table read ahead
         // A pair mostly closes after a few tags. When it does not, the tags
         // after the opener are recorded once and the loop goes on from them,
@@ -193,11 +195,21 @@ class TVekLoop {
         matched = false;
       }
       if (!matched) {
-        if (idsTable != table || idsNames != names.changes) {
-          openId = table->IdOf(names.open);
-          closeId = table->IdOf(names.close);
-          idsTable = table;
-          idsNames = names.changes;
+        if (table == openerTable && k != 0 &&
+            table->Text(table->Tags()[k - 1].name) == std::string_view(p.FTagName)) {
+          // The opener is the tag just passed, under its own name: the ids
+          // without a look-up.
+          openId = table->Tags()[k - 1].id;
+          closeId = table->CloserOf(openId);
+          idsTable = nullptr;
+        } else {
+          names.For(p.FTagName);
+          if (idsTable != table || idsNames != names.changes) {
+            openId = table->IdOf(names.open);
+            closeId = table->IdOf(names.close);
+            idsTable = table;
+            idsNames = names.changes;
+          }
         }
         const std::size_t c = table->Match(k, openId, closeId);
         if (c != vek::npos) {

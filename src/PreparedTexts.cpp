@@ -13,6 +13,7 @@ bool PreparedText::PrepareFor(const Delimiters& d) {
   try {
     auto built = Ref<SharedTable>::Make();
     built->Build(Visible(), 0, d);
+    built->Trim();  // kept for as long as the text
     table = Ref<const SharedTable>(built.get());
     return true;
   } catch (...) {  // no table: the text is scanned as before

@@ -147,7 +147,7 @@ class PreparedTexts {
   Ref<PreparedText> FDoc;
   unsigned long long FDocChanges = 0;
 
-  std::size_t FMaxEntries = 16, FMaxBytes = std::size_t(8) << 20;
+  std::size_t FMaxEntries = 16, FMaxBytes = std::size_t(16) << 20;
   std::size_t FBytes = 0;  // of the entries, when they were added
   struct Entry {
     Ref<PreparedText> text;

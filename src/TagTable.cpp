@@ -34,6 +34,8 @@ void TagTable::Build(const BoundedText& t, std::size_t From, const Delimiters& d
   FNames.clear();
   FSlots.assign(64, 0);
   FUpper.clear();
+  FCloserOf.clear();
+  FPendingClosers = 0;
   FByIdStart.clear();
   FByIdTags.clear();
   FLevels.clear();
@@ -90,9 +92,19 @@ void TagTable::Build(const BoundedText& t, std::size_t From, const Delimiters& d
 
 std::size_t TagTable::Bytes() const {
   std::size_t ids = FNames.capacity() * sizeof(Name) + FUpper.capacity();
-  ids += (FSlots.capacity() + FByIdStart.capacity() + FByIdTags.capacity()) * sizeof(std::uint32_t);
+  ids += (FSlots.capacity() + FByIdStart.capacity() + FByIdTags.capacity() + FCloserOf.capacity()) *
+         sizeof(std::uint32_t);
   return sizeof *this + FTags.capacity() * sizeof(Tag) + FParams.capacity() * sizeof(Piece) +
          FPool.capacity() + ids;
+}
+
+void TagTable::Trim() {
+  FTags.shrink_to_fit();
+  FParams.shrink_to_fit();
+  FPool.shrink_to_fit();
+  FNames.shrink_to_fit();
+  FUpper.shrink_to_fit();
+  FCloserOf.shrink_to_fit();
 }
 
 std::uint64_t TagTable::HashName(std::string_view Upper) {
@@ -138,7 +150,26 @@ int TagTable::Intern(std::string_view Upper) {
   std::size_t i = h & mask;
   while (FSlots[i] != 0) i = (i + 1) & mask;
   FSlots[i] = static_cast<std::uint32_t>(FNames.size());
-  return static_cast<int>(FNames.size() - 1);
+  const int id = static_cast<int>(FNames.size() - 1);
+  FCloserOf.push_back(-1);
+  if (!Upper.empty() && Upper[0] == '/') {
+    const std::string_view opener = Upper.substr(1);
+    const int o = IdOf(opener, HashName(opener));
+    if (o >= 0)
+      FCloserOf[static_cast<std::size_t>(o)] = id;
+    else
+      ++FPendingClosers;
+  }
+  if (FPendingClosers != 0) {
+    FCloserName.assign(1, '/');
+    FCloserName.append(Upper.data(), Upper.size());
+    const int c = IdOf(FCloserName, HashName(FCloserName));
+    if (c >= 0) {
+      FCloserOf[static_cast<std::size_t>(id)] = c;
+      --FPendingClosers;
+    }
+  }
+  return id;
 }
 
 std::size_t TagTable::Match(std::size_t K, int Open, int Close) const {

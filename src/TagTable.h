@@ -51,9 +51,18 @@ class TagTable {
   }
   /// The bytes the table holds, for bounding caches of tables.
   std::size_t Bytes() const;
+  /// Gives back the room its buffers grew by while building: for a table
+  /// that is kept. May throw what allocation throws (the table is unchanged).
+  void Trim();
 
   /// The id of an upper-cased name, or -1 when no tag has it.
   int IdOf(std::string_view Upper) const;
+  /// The id of the closer of the name with id Id ("/" and that upper-cased
+  /// name), or -1 when no tag has it. A pair step whose opener is a tag of
+  /// the table finds both ids without hashing: at many distinct names the
+  /// hash slots lie far apart in memory, and each look-up would miss the
+  /// caches.
+  int CloserOf(int Id) const { return FCloserOf[static_cast<std::size_t>(Id)]; }
 
   /// The pair opened just before tag K whose opener and closer have the ids
   /// Open and Close (-1: no tag has it): the index of its closing tag, or
@@ -99,6 +108,14 @@ class TagTable {
   std::vector<Name> FNames;
   std::vector<std::uint32_t> FSlots;
   AnsiString FUpper;
+  // Per id, the closer's id (-1: none). Set when a closer is interned after
+  // its opener's name (whose slot was just touched, so the look-up is
+  // cheap), else when the opener's name comes: closers seen before their
+  // opener are counted, and only while some are pending does a new name
+  // look its closer up.
+  std::vector<std::int32_t> FCloserOf;
+  std::size_t FPendingClosers = 0;
+  AnsiString FCloserName;                            // scratch: "/" and a name
   std::vector<std::uint32_t> FByIdStart, FByIdTags;  // tag indexes per id, in order
   // Filled as pairs are matched; an expansion and the ones nested in it may
   // share a table, and none holds a reference across a handler call.

@@ -194,7 +194,7 @@ class VEKPGPROD_CLASS TVekPageProducer : public TCustomContentProducer {
   /// is kept with its tags found and parsed, and recognised by its bytes the
   /// next times, so that it is not scanned again. At most Entries texts of at
   /// most Bytes bytes in all are kept, the least recently used dropped first;
-  /// 0 keeps none. By default 16 texts and 8 MiB. Texts with fewer than one
+  /// 0 keeps none. By default 16 texts and 16 MiB. Texts with fewer than one
   /// tag per 256 bytes are scanned every time (comparing their bytes costs
   /// more). HTMLDoc is kept apart (up to 64 MiB), prepared on its second
   /// expansion while it is unchanged.

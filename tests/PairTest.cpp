@@ -181,6 +181,35 @@ TEST(Pairs, AgreesWithTheModelOnRandomTemplates) {
   }
 }
 
+// The same from a tag table: an opener never closed makes the loop record
+// the tags after it, and the pairs after are matched from the table, whose
+// names link each opener to its closer, whichever comes first. Expanded twice,
+// so that the second runs from the prepared text's table.
+TEST(Pairs, AgreesWithTheModelFromATagTable) {
+  const char* pieces[] = {"<#x#>",   "<#X#>",   "<#/x#>",  "<#/X#>", "<#y#>",  "<#/y#>",  "<#//y#>",
+                          "<#/#>",   "<##>",    "<#z#>",   "<#/z#>", "<#w1#>", "<#/w1#>", "<#w2#>",
+                          "<#/W2#>", "<#//x#>", "<#/ y#>", "a",      "<#"};
+  std::mt19937 rng(54321);
+  std::string filler;
+  for (int i = 0; i < 70; ++i) filler += "<#f#>";  // more tags than a pair step scans
+  for (int round = 0; round < 1500; ++round) {
+    std::string doc = "<#never#>" + filler;
+    const int n = static_cast<int>(rng() % 60);
+    for (int i = 0; i < n; ++i) doc += pieces[rng() % (sizeof pieces / sizeof *pieces)];
+    PairProducer s;
+    s.state = {{"never", rsPairTag}, {"x", rsPairTag},  {"X", rsPairTag},  {"y", rsPairTag},
+               {"/", rsPairTag},     {"w1", rsPairTag}, {"w2", rsPairTag}, {"", rsPairTag}};
+    s.text = {{"z", "Z"}};
+    const std::string model = s.RunModel(doc);
+    const auto modelCalls = s.calls;
+    for (int pass = 0; pass < 2; ++pass) {
+      s.calls.clear();
+      ASSERT_EQ(s.Run(doc), model) << doc;
+      ASSERT_EQ(s.calls, modelCalls) << doc;
+    }
+  }
+}
+
 // A repeated opener that is never closed: each one degrades to a single tag.
 // Done naively, every opener scans to the end and this takes minutes.
 TEST(Pairs, ManyUnclosedOpenersStayLinear) {
