@@ -4,7 +4,7 @@
 //
 // Input: one byte choosing the helper, then
 //   0 ranges:     one byte picking the file's size, the Range header value;
-//   1 target:     the request target;
+//   1 target:     a Host (a short string), the request target;
 //   2 validators: If-None-Match (a short string), If-Modified-Since (rest).
 #include <cstdint>
 #include <cstring>
@@ -49,7 +49,17 @@ void Ranges(vekfuzz::Input& In) {
 }
 
 void Target(vekfuzz::Input& In) {
+  const std::string host = In.Short(20);
   const std::string target = In.Rest();
+  // The origin form of any target begins with "/"; a query for a Location
+  // header holds no byte a header or URL may not.
+  std::string origin;
+  if (VekOriginForm(target, host, origin) && (origin.empty() || origin[0] != '/'))
+    Broken("an origin form that is not a path", target);
+  for (const unsigned char c : VekLocationQuery(target)) {
+    if (c <= ' ' || c >= 0x7f || c == '"' || c == '<' || c == '>')
+      Broken("a byte a Location may not hold", target);
+  }
   std::string path;
   if (!VekDecodeTarget(target, path)) return;
   if (path.empty() || path[0] != '/' || path.find('\0') != std::string::npos ||

@@ -127,7 +127,8 @@ for i, (size, value) in enumerate([(4, b"bytes=0-99,200-"), (4, b"bytes=-500"),
 for i, target in enumerate([b"/", b"/docs/a%20b.html", b"//docs/./x/", b"/a/../b", b"/_data.json",
                             b"/.git/config", b"/%2e%2e/x", b"/a%00b", b"/%zz", b"docs",
                             b"/%C3%A9t%C3%A9/"]):
-    write("httphelpers", "target%d" % i, bytes([1]) + target)
+    write("httphelpers", "target%d" % i, bytes([1, 1]) + b"x" + target)
+write("httphelpers", "absolute", bytes([1, 6]) + b"h:8080" + b"http://H:8080/a%20b/../c?q=\"<x>\"")
 for i, (tags, since) in enumerate([(b"\"p0123456789abcdef-10\"", b""),
                                    (b"W/\"a\", \"b\"", b"Sun, 06 Nov 1994 08:49:37 GMT"),
                                    (b"*", b""), (b"", b"Fri, 31 Dec 9999 23:59:59 GMT"),

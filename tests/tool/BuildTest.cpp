@@ -82,3 +82,146 @@ TEST(VekppBuild, WatchBuildsAgainOnChange) {
   kill(pid, SIGTERM);
   EXPECT_EQ(Wait(pid, 10), 0);
 }
+
+namespace {
+
+// A site of one page and one copied file, in a folder of its own.
+struct SmallSite {
+  SmallSite() {
+    fs::create_directory(Src());
+    std::ofstream(Src() / "index.html") << "<#include file=\"_part.html\"#>";
+    std::ofstream(Src() / "_part.html") << "part";
+    std::ofstream(Src() / "style.css") << "css";
+  }
+  fs::path Src() const { return dir.path / "site"; }
+  TempDir dir;
+};
+
+TEST(VekppBuild, RefusesAnOutputFolderThatIsOrHoldsTheSiteOrIsPublishedInIt) {
+  struct TCase {
+    const char* Out;  // from the folder that holds the site
+    int Status;
+    const char* Says;
+  };
+  const TCase cases[] = {
+      {"site", 2, "is the site itself"},
+      {"site/.", 2, "is the site itself"},
+      {"site/sub/..", 2, "is the site itself"},
+      {"site/pub", 2, "lies inside the site"},
+      {".", 2, "holds the site"},
+      {"linked", 2, "is the site itself"},  // a link to the site
+      // A folder the site's own rules leave out may hold the output.
+      {"site/_pub", 0, ""},
+      {"site/.out/x", 0, ""},
+      {"out", 0, ""},
+  };
+  for (const TCase& c : cases) {
+    SmallSite site;
+    fs::create_directory(site.Src() / "sub");
+    fs::create_directory_symlink("site", site.dir.path / "linked");
+    const Result r = RunVekpp({"build", "site", "-o", c.Out}, site.dir.path);
+    EXPECT_EQ(r.status, c.Status) << c.Out << ": " << r.err;
+    EXPECT_NE(r.err.find(c.Says), std::string::npos) << c.Out << ": " << r.err;
+    // The templates are as they were.
+    EXPECT_EQ(ReadFile(site.Src() / "index.html"), "<#include file=\"_part.html\"#>") << c.Out;
+    // Nothing is written where refused.
+    EXPECT_EQ(ReadFile(site.dir.path / c.Out / "index.html") == "part", c.Status == 0) << c.Out;
+  }
+}
+
+TEST(VekppBuild, NeverFollowsALinkInTheOutputAndReplacesFilesWhole) {
+  SmallSite site;
+  fs::create_directory(site.Src() / "sub");
+  std::ofstream(site.Src() / "sub" / "page.html") << "sub page";
+  const fs::path out = site.dir.path / "out", elsewhere = site.dir.path / "elsewhere";
+  fs::create_directories(out);
+  fs::create_directories(elsewhere);
+  std::ofstream(elsewhere / "keep.css") << "keep";
+  std::ofstream(elsewhere / "linked.html") << "linked";
+  // A folder of the output that is a link, a page that is a link, and a
+  // copied file that is a hard link to a file elsewhere.
+  fs::create_directory_symlink(elsewhere, out / "sub");
+  fs::create_symlink(elsewhere / "linked.html", out / "index.html");
+  fs::create_hard_link(elsewhere / "keep.css", out / "style.css");
+  const Result r = RunVekpp({"build", "site", "-o", "out"}, site.dir.path);
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_NE(r.err.find("site/sub/page.html: sub in the output folder is a link"), std::string::npos)
+      << r.err;
+  EXPECT_FALSE(fs::exists(elsewhere / "page.html"));
+  EXPECT_EQ(ReadFile(elsewhere / "linked.html"), "linked");
+  EXPECT_EQ(ReadFile(elsewhere / "keep.css"), "keep");
+  EXPECT_FALSE(fs::is_symlink(out / "index.html"));
+  EXPECT_EQ(ReadFile(out / "index.html"), "part");
+  EXPECT_EQ(ReadFile(out / "style.css"), "css");
+  // No temporary file is left behind (beside the list of what was written).
+  for (const auto& e : fs::recursive_directory_iterator(out)) {
+    if (e.path().filename() == ".vekpp-manifest") continue;
+    EXPECT_EQ(e.path().filename().string().find(".vekpp-"), std::string::npos) << e.path();
+  }
+}
+
+// A stale page of an earlier build is removed, but never through a folder of
+// the output that became a link since.
+TEST(VekppBuild, RemovesStaleOutputNeverThroughALink) {
+  SmallSite site;
+  fs::create_directory(site.Src() / "sub");
+  std::ofstream(site.Src() / "sub" / "page.css") << "css";
+  const fs::path out = site.dir.path / "out", elsewhere = site.dir.path / "elsewhere";
+  ASSERT_EQ(RunVekpp({"build", "site", "-o", "out"}, site.dir.path).status, 0);
+  ASSERT_TRUE(fs::exists(out / "sub" / "page.css"));
+  fs::remove_all(site.Src() / "sub");
+  fs::remove_all(out / "sub");
+  fs::create_directories(elsewhere);
+  std::ofstream(elsewhere / "page.css") << "not the build's";
+  fs::create_directory_symlink(elsewhere, out / "sub");
+  const Result r = RunVekpp({"build", "site", "-o", "out"}, site.dir.path);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadFile(elsewhere / "page.css"), "not the build's");
+  // A link planted where the list of outputs is written is replaced, not
+  // written through.
+  fs::create_symlink(elsewhere / "page.css", out / ".vekpp-manifest.vekpp-tmp");
+  EXPECT_EQ(RunVekpp({"build", "site", "-o", "out"}, site.dir.path).status, 0);
+  EXPECT_EQ(ReadFile(elsewhere / "page.css"), "not the build's");
+}
+
+TEST(VekppBuild, QuotesNamesWithControlCharacters) {
+  SmallSite site;
+  std::ofstream(site.Src() / "bad\x1b[2Jname.html") << "<#include file=\"_missing.html\"#>";
+  const Result r = RunVekpp({"build", "site", "-o", "out"}, site.dir.path);
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_EQ(r.err.find('\x1b'), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("\"site/bad\\x1b[2Jname.html\""), std::string::npos) << r.err;
+}
+
+// Waits (at most 10 s) until the file at Path reads Want.
+bool WaitForFile(const fs::path& Path, const std::string& Want) {
+  for (int i = 0; i < 200; ++i) {
+    if (ReadFile(Path) == Want) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return false;
+}
+
+TEST(VekppBuild, WatchSeesEveryEditWithTheOutputInsideTheSite) {
+  // The output in a private folder of the site, beside a folder whose name
+  // it begins: each edit comes right after the build's own writes, in the
+  // same burst of changes.
+  TempDir src;
+  fs::create_directory(src.path / "_pubparts");
+  std::ofstream(src.path / "index.html") << "<#include file=\"_pubparts/p.html\"#>";
+  std::ofstream(src.path / "_pubparts" / "p.html") << "v0";
+  const fs::path out = src.path / "_pub";
+  const pid_t pid =
+      Spawn({"build", src.path.string(), "-o", out.string(), "--watch"}, src.path, -1, -1);
+  ASSERT_GT(pid, 0);
+  EXPECT_TRUE(WaitForFile(out / "index.html", "v0"));
+  for (int i = 1; i <= 5; ++i) {
+    const std::string want = "v" + std::to_string(i);
+    std::ofstream(src.path / "_pubparts" / "p.html") << want;
+    EXPECT_TRUE(WaitForFile(out / "index.html", want)) << want;
+  }
+  kill(pid, SIGTERM);
+  EXPECT_EQ(Wait(pid, 10), 0);
+}
+
+}  // namespace

@@ -85,6 +85,8 @@ TEST(VekppHttpHelpers, Validators) {
       {nullptr, "Sat, 08 Sep 2001 00:00:00 GMT", false},
       {nullptr, "Sunday, 09-Sep-01 01:46:40 GMT", false},
       {nullptr, "not a date", false},
+      // A date to come is no date this server sent.
+      {nullptr, "Fri, 31 Dec 9999 23:59:59 GMT", false},
   };
   for (const TCase& c : cases) {
     THttpRequest request;
@@ -146,8 +148,41 @@ TEST(VekppHttpHelpers, RequestTargetsAndSiteNames) {
     EXPECT_EQ(got, c.Want) << c.Target;
   }
   EXPECT_EQ(VekPercentEncode("a b/\xC3\xA9?#%_~.-"), "a%20b/%C3%A9%3F%23%25_~.-");
+  EXPECT_EQ(VekLocationQuery(""), "");
+  EXPECT_EQ(VekLocationQuery("a=1&b=/x"), "?a=1&b=/x");
+  EXPECT_EQ(VekLocationQuery("q=\"<script>\" \r\n#\xff"), "?q=%22%3Cscript%3E%22%20%0D%0A%23%FF");
   for (const char* name : {"_layout.html", ".env", ""}) EXPECT_TRUE(VekPrivateName(name)) << name;
   for (const char* name : {"index.html", "a_b", "x."}) EXPECT_FALSE(VekPrivateName(name)) << name;
 }
 
 }  // namespace
+
+TEST(VekppHttpHelpers, AbsoluteFormTargets) {
+  struct TCase {
+    const char* Target;
+    const char* Host;
+    const char* Want;  // the origin form, or nullptr: refused
+  };
+  const TCase cases[] = {
+      {"/a?b", "x", "/a?b"},
+      {"http://x/a/b", "x", "/a/b"},
+      {"HTTP://X:8080/a", "x:8080", "/a"},
+      {"http://x:8080", "x:8080", "/"},
+      {"http://x:8081/a", "x:8080", nullptr},
+      {"http://elsewhere/a", "x", nullptr},
+      {"http://x@elsewhere/a", "elsewhere", nullptr},
+      {"https://x/a", "x", nullptr},
+      {"http:///a", "", nullptr},
+      {"*", "x", nullptr},
+      {"a/b", "x", nullptr},
+      {"", "x", nullptr},
+  };
+  for (const TCase& c : cases) {
+    std::string path;
+    const bool ok = VekOriginForm(c.Target, c.Host, path);
+    EXPECT_EQ(ok, c.Want != nullptr) << c.Target;
+    if (ok && c.Want) {
+      EXPECT_EQ(path, c.Want) << c.Target;
+    }
+  }
+}

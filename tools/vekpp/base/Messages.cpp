@@ -1,13 +1,15 @@
 // The wording of vekpp's system-call failures.
 #include "base/Messages.h"
 
+#include "base/Printable.h"
+
 #include <sys/stat.h>
 
 #include <cerrno>
 #include <cstring>
 
 std::string FileMessage(const std::string& Path, int Errno) {
-  return Path + ": " + std::strerror(Errno);
+  return VekQuoteName(Path) + ": " + std::strerror(Errno);
 }
 
 std::string FileProblem(const std::string& Path) {

@@ -12,7 +12,8 @@
 /// message names the file once and says why, as other tools do.
 std::string FileProblem(const std::string& Path);
 
-/// "Path: why" for a failure with the error number Errno.
+/// "Path: why" for a failure with the error number Errno; Path quoted as
+/// VekQuoteName does.
 std::string FileMessage(const std::string& Path, int Errno);
 
 /// "cannot listen on Address port Port: why" for a failed bind or listen

@@ -2,6 +2,7 @@
 // every change of the site until SIGINT or SIGTERM.
 #include <signal.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <filesystem>
@@ -10,6 +11,8 @@
 #include <mutex>
 #include <thread>
 
+#include "base/PathWithin.h"
+#include "base/Printable.h"
 #include "cli/Command.h"
 #include "cli/CommonOptions.h"
 #include "site/Build.h"
@@ -34,7 +37,10 @@ int RunBuild(const TBuildOptions& Options) {
     // what the build writes.
     try {
       const std::string out = VekReadSiteConfig(site.Src).Output;
-      if (!out.empty()) site.Out = (fs::path(site.Src) / out).string();
+      if (!out.empty()) {
+        site.Out = (fs::path(site.Src) / out).string();
+        site.OutFromConfig = true;
+      }
     } catch (const std::exception& e) {
       std::cerr << "vekpp: " << e.what() << "\n";
       return 2;
@@ -56,20 +62,23 @@ int RunBuild(const TBuildOptions& Options) {
   try {
     std::error_code ec;
     const fs::path out = fs::canonical(site.Out, ec);
-    watcher =
-        std::make_unique<TDirWatcher>(fs::canonical(site.Src), [&, out](const std::string& Path) {
-          // What the build writes into a folder inside the site
-          // is no change.
-          if (!out.empty() && Path.rfind(out.string(), 0) == 0) return;
+    watcher = std::make_unique<TDirWatcher>(
+        fs::canonical(site.Src), [&, out](const TDirWatcher::TChanges& Changes) {
+          // What the build writes into a folder inside the site is no
+          // change; any other path of the burst is ("" stands for many).
+          const bool source = std::any_of(Changes.begin(), Changes.end(), [&](const auto& P) {
+            return P.empty() || out.empty() || !VekPathWithin(P, out);
+          });
+          if (!source) return;
           std::lock_guard<std::mutex> lock(mutex);
           pending = true;
           changed.notify_one();
         });
   } catch (const std::exception& e) {
-    std::cerr << "vekpp: " << e.what() << "\n";
+    std::cerr << "vekpp: " << VekTerminalText(e.what()) << "\n";
     return 2;
   }
-  std::cerr << "vekpp: watching " << site.Src << " (Ctrl-C stops)" << std::endl;
+  std::cerr << "vekpp: watching " << VekQuoteName(site.Src) << " (Ctrl-C stops)" << std::endl;
   std::atomic<bool> stop{false};
   std::thread signals([&] {
     int sig = 0;

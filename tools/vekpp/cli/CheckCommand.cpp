@@ -7,6 +7,7 @@
 
 #include "VekStdTags.h"
 #include "base/Messages.h"
+#include "base/Printable.h"
 #include "cli/Command.h"
 #include "cli/CommonOptions.h"
 #include "data/DataFiles.h"
@@ -37,8 +38,10 @@ std::string SourceAndCaret(const std::string& Text, const std::vector<size_t>& L
   while (from < at && continuation(from)) ++from;
   size_t to = std::min(end, from + 160);
   while (to < end && continuation(to)) ++to;
-  std::string out =
-      (from > begin ? "..." : "") + Text.substr(from, to - from) + (to < end ? "..." : "") + "\n";
+  // The template's bytes as a terminal may show them (control bytes written
+  // as escapes, so a caret after one stands a little left).
+  std::string out = (from > begin ? "..." : "") + VekTerminalText(Text.substr(from, to - from)) +
+                    (to < end ? "..." : "") + "\n";
   std::string caret = from > begin ? "   " : "";
   for (size_t i = from; i < at; ++i) {
     const unsigned char c = static_cast<unsigned char>(Text[i]);
@@ -61,7 +64,7 @@ int RunCheck(const TCheckOptions& Options) {
     try {
       data = LoadData({DataFile}, {}, &std::cin);
     } catch (const std::exception& e) {
-      std::cerr << "vekpp: " << e.what() << "\n";
+      std::cerr << "vekpp: " << VekTerminalText(e.what()) << "\n";
       return 2;
     }
   }
@@ -89,16 +92,17 @@ int RunCheck(const TCheckOptions& Options) {
         if (text[i] == '\n') lineStarts.push_back(i + 1);
       }
       for (const auto& issue : issues) {
-        std::cout << path << ":" << issue.Line << ":" << issue.Column << ": "
-                  << (issue.Warning ? "warning: " : "") << WithFlags(issue.Message) << "\n"
+        std::cout << VekQuoteName(path) << ":" << issue.Line << ":" << issue.Column << ": "
+                  << (issue.Warning ? "warning: " : "") << VekTerminalText(WithFlags(issue.Message))
+                  << "\n"
                   << SourceAndCaret(text, lineStarts, issue.Line, issue.Column);
         if (!issue.Warning && status == 0) status = 1;
       }
     } catch (const EVekTemplateError& e) {
-      std::cerr << "vekpp: " << e.what() << "\n";  // names the file itself
+      std::cerr << "vekpp: " << VekTerminalText(e.what()) << "\n";  // names the file itself
       status = 2;
     } catch (const std::exception& e) {
-      std::cerr << "vekpp: " << path << ": " << e.what() << "\n";
+      std::cerr << "vekpp: " << VekQuoteName(path) << ": " << VekTerminalText(e.what()) << "\n";
       status = 2;
     }
   }

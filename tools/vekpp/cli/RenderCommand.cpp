@@ -11,6 +11,7 @@
 
 #include "VekStdTags.h"
 #include "base/Messages.h"
+#include "base/Printable.h"
 #include "cli/Command.h"
 #include "cli/CommonOptions.h"
 #include "data/DataFiles.h"
@@ -53,7 +54,7 @@ int RunRender(const TRenderOptions& Options) {
       if (std::cin.bad()) throw std::runtime_error("-: standard input cannot be read");
     }
   } catch (const std::exception& e) {
-    std::cerr << "vekpp: " << e.what() << "\n";
+    std::cerr << "vekpp: " << VekTerminalText(e.what()) << "\n";
     return 2;
   }
   std::unique_ptr<TVekTemplateRoot> root;
@@ -67,7 +68,7 @@ int RunRender(const TRenderOptions& Options) {
       text = root->Read(file);
     }
   } catch (const std::exception& e) {
-    std::cerr << "vekpp: " << e.what() << "\n";
+    std::cerr << "vekpp: " << VekTerminalText(e.what()) << "\n";
     return 2;
   }
   AnsiString page;
@@ -76,7 +77,7 @@ int RunRender(const TRenderOptions& Options) {
     TVekStdTags tags(&producer, *root, data, TagOptions(Common));
     page = tags.RenderText(text, file.Name);
   } catch (const std::exception& e) {
-    std::cerr << "vekpp: " << WithFlags(e.what()) << "\n";
+    std::cerr << "vekpp: " << VekTerminalText(WithFlags(e.what())) << "\n";
     return 1;
   }
   // Written only once the whole page is there: a failure leaves no half page.
@@ -96,7 +97,7 @@ int RunRender(const TRenderOptions& Options) {
   if (!out) {
     std::cerr << "vekpp: "
               << (errno ? FileMessage(Options.Output, errno)
-                        : Options.Output + ": cannot be written")
+                        : VekQuoteName(Options.Output) + ": cannot be written")
               << "\n";
     return 2;
   }

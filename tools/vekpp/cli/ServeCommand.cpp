@@ -4,17 +4,21 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <iostream>
 #include <memory>
 #include <mutex>
 #include <thread>
 
+#include "base/Printable.h"
 #include "cli/Command.h"
 #include "cli/CommonOptions.h"
+#include "data/DataFiles.h"
 #include "http/HttpServer.h"
 #include "http/LiveReload.h"
-#include "data/DataFiles.h"
+#include "http/Loopback.h"
 #include "site/DirWatcher.h"
+#include "site/ReloadFilter.h"
 #include "site/Site.h"
 #include "site/SiteData.h"
 
@@ -32,10 +36,6 @@ struct TServeOptions {
   THttpLimits Limits;
 };
 
-bool IsLoopback(const std::string& Address) {
-  return Address.rfind("127.", 0) == 0 || Address == "::1" || Address == "localhost";
-}
-
 // As many descriptors as the hard limit allows: each connection takes one.
 void RaiseDescriptorLimit() {
   rlimit lim{};
@@ -45,18 +45,54 @@ void RaiseDescriptorLimit() {
   }
 }
 
+// Lines to standard error, one at a time, from any thread.
+class TErrorLog {
+ public:
+  void Line(const std::string& Text) {
+    std::lock_guard<std::mutex> lock(FMutex);
+    std::fwrite(Text.data(), 1, Text.size(), stderr);
+    std::fputc('\n', stderr);
+  }
+
+ private:
+  std::mutex FMutex;
+};
+
+// Live reload's limits: streams take at most half of the connections in
+// all and from one address, so that pages can always be asked for.
+TLiveReload::TLimits ReloadLimits(const THttpLimits& Limits) {
+  TLiveReload::TLimits l;
+  l.MaxStreams = std::max(1u, Limits.MaxConnections / 2);
+  l.MaxPerClient = std::max(1u, Limits.MaxPerClient / 2);
+  return l;
+}
+
 int RunServe(const TServeOptions& Options) {
   const TCommonOptions& Common = Options.Common;
+  TErrorLog log;
+  const bool live =
+      Options.LiveReload < 0 ? VekLoopbackAddress(Options.Bind) : Options.LiveReload > 0;
+  std::unique_ptr<TLiveReload> liveReload;
+  if (live) liveReload = std::make_unique<TLiveReload>(ReloadLimits(Options.Limits));
   std::unique_ptr<TVekTemplateRoot> root;
   std::unique_ptr<TSiteData> data;
   try {
     root = std::make_unique<TVekTemplateRoot>(Options.Dir);
+    TSiteData::TEvents events;
+    events.OnProblem = [&log](const std::string& Problem) {
+      log.Line("vekpp: " + VekTerminalText(Problem) +
+               " (the data read before is used until the file is mended)");
+    };
+    TLiveReload* reload = liveReload.get();
+    events.OnChanged = [reload] {
+      if (reload) reload->Changed();
+    };
     data = Options.Data.empty()
-               ? std::make_unique<TSiteData>(DefaultDataFileOrJson(root->Dir()), true)
-               : std::make_unique<TSiteData>(Options.Data, false);
+               ? std::make_unique<TSiteData>(DefaultDataFileOrJson(root->Dir()), true, events)
+               : std::make_unique<TSiteData>(Options.Data, false, events);
     data->Get();
   } catch (const std::exception& e) {
-    std::cerr << "vekpp: " << e.what() << "\n";
+    std::cerr << "vekpp: " << VekTerminalText(e.what()) << "\n";
     return 2;
   }
   const TVekStdTagsOptions tagOptions = TagOptions(Common);
@@ -73,41 +109,39 @@ int RunServe(const TServeOptions& Options) {
 
   // One watcher of the site: it tells live reload what changed, and the
   // site when what it kept is out of date.
-  const bool live = Options.LiveReload < 0 ? IsLoopback(Options.Bind) : Options.LiveReload > 0;
-  std::unique_ptr<TLiveReload> liveReload;
-  if (live) liveReload = std::make_unique<TLiveReload>();
   std::unique_ptr<TDirWatcher> watcher;
   if (live || Options.Cache) {
     try {
       TLiveReload* reload = liveReload.get();
-      watcher = std::make_unique<TDirWatcher>(root->Dir(), [reload](const std::string&) {
-        if (reload) reload->Changed();
-      });
+      auto filter = std::make_shared<TReloadFilter>(root->Dir());
+      watcher = std::make_unique<TDirWatcher>(
+          root->Dir(), [reload, filter](const TDirWatcher::TChanges& Changes) {
+            if (reload && std::any_of(Changes.begin(), Changes.end(),
+                                      [&](const auto& P) { return filter->Matters(P); }))
+              reload->Changed();
+          });
     } catch (const std::exception& e) {
-      std::cerr << "vekpp: live reload and page keeping off: " << e.what() << "\n";
+      std::cerr << "vekpp: live reload and page keeping off: " << VekTerminalText(e.what()) << "\n";
       liveReload.reset();
     }
   }
-  TSite site(*root, *data, tagOptions, liveReload.get(), Options.Cache ? watcher.get() : nullptr);
-  std::mutex logMutex;
+  TSiteFaults faults;
+  faults.Log = [&log](const std::string& Detail) { log.Line("vekpp: " + VekTerminalText(Detail)); };
+  faults.ShowOnLoopback = VekLoopbackAddress(Options.Bind);
+  TSite site(*root, *data, tagOptions, liveReload.get(), Options.Cache ? watcher.get() : nullptr,
+             faults);
   THttpLogger logger;
-  if (!Options.Quiet) {
-    logger = [&logMutex](const std::string& Line) {
-      std::lock_guard<std::mutex> lock(logMutex);
-      std::fwrite(Line.data(), 1, Line.size(), stderr);
-      std::fputc('\n', stderr);
-    };
-  }
+  if (!Options.Quiet) logger = [&log](const std::string& Line) { log.Line(Line); };
   std::unique_ptr<THttpServer> server;
   try {
     server =
         std::make_unique<THttpServer>(Options.Bind, Options.Port, Options.Limits, site, logger);
   } catch (const std::exception& e) {
-    std::cerr << "vekpp: " << e.what() << "\n";
+    std::cerr << "vekpp: " << VekTerminalText(e.what()) << "\n";
     return 2;
   }
   const bool v6 = Options.Bind.find(':') != std::string::npos;
-  std::cerr << "vekpp: serving " << root->Dir().string() << " on http://"
+  std::cerr << "vekpp: serving " << VekQuoteName(root->Dir().string()) << " on http://"
             << (v6 ? "[" + Options.Bind + "]" : Options.Bind) << ":" << server->Port()
             << "/ (Ctrl-C stops)" << (liveReload ? ", live reload on" : "") << std::endl;
 

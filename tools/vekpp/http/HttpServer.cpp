@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -18,6 +19,7 @@
 #include "base/Messages.h"
 #include "http/ConnectionDeadlines.h"
 #include "http/MhdResponse.h"
+#include "http/RequestTarget.h"
 #include "http/WorkerPool.h"
 
 using TClock = std::chrono::steady_clock;
@@ -45,6 +47,7 @@ struct TExchange {
   TState State = stFresh;
   TClock::time_point Start = TClock::now();
   std::string Target;  // as sent, without the query
+  std::string Query;   // what followed "?"
   std::string Method;
   std::string Client;
   uint64_t BodyBytes = 0;
@@ -105,6 +108,7 @@ struct THttpServer::TImpl {
     auto* ex = new TExchange;
     const char* query = std::strchr(Uri, '?');
     ex->Target.assign(Uri, query ? static_cast<size_t>(query - Uri) : std::strlen(Uri));
+    if (query) ex->Query = query + 1;
     return ex;
   }
 
@@ -162,7 +166,7 @@ struct THttpServer::TImpl {
   // Queues Reply on Connection and notes what the log line says.
   MHD_Result Answer(MHD_Connection* Connection, TExchange& Ex, THttpReply& Reply) {
     Ex.Status = Reply.Status;
-    MHD_Response* response = VekMhdResponse(Connection, Reply, Ex.Sent);
+    MHD_Response* response = VekMhdResponse(Connection, Ex.Client, Reply, Ex.Sent);
     if (!response) return MHD_NO;
     const MHD_Result queued =
         MHD_queue_response(Connection, static_cast<unsigned>(Reply.Status), response);
@@ -178,28 +182,65 @@ struct THttpServer::TImpl {
     return Answer(Connection, Ex, reply);
   }
 
-  MHD_Result OnRequest(MHD_Connection* Connection, const char* Method, const char* UploadData,
-                       size_t* UploadSize, void** Context) {
+  // Counts the Content-Length headers of a request and notes whether
+  // their values differ.
+  struct TLengths {
+    unsigned Count = 0;
+    std::string First;
+    bool Differ = false;
+  };
+  static MHD_Result NoteLength(void* Cls, MHD_ValueKind, const char* Key, size_t KeySize,
+                               const char* Value, size_t ValueSize) {
+    static const char name[] = "content-length";
+    if (KeySize != sizeof name - 1) return MHD_YES;
+    for (size_t i = 0; i < KeySize; ++i) {
+      if (std::tolower(static_cast<unsigned char>(Key[i])) != name[i]) return MHD_YES;
+    }
+    auto* lengths = static_cast<TLengths*>(Cls);
+    const std::string value = Value ? std::string(Value, ValueSize) : std::string();
+    if (lengths->Count++ == 0) {
+      lengths->First = value;
+    } else if (value != lengths->First) {
+      lengths->Differ = true;
+    }
+    return MHD_YES;
+  }
+
+  // What a request whose head has arrived is refused with before its body
+  // is read, or 0: too many headers, HTTP/1.1 without Host, lengths that
+  // disagree, a compressed or too large body, a method other than GET and
+  // HEAD.
+  int Screen(MHD_Connection* Connection, const char* Version) const {
+    const int headers = MHD_get_connection_values(Connection, MHD_HEADER_KIND, nullptr, nullptr);
+    if (headers < 0 || static_cast<unsigned>(headers) > Limits.MaxHeaders) return 431;
+    if (Version && std::strcmp(Version, MHD_HTTP_VERSION_1_1) == 0 &&
+        !MHD_lookup_connection_value(Connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_HOST))
+      return 400;
+    // Two lengths that differ leave the body's end to whoever reads it: a
+    // proxy in front may take another end than this server does.
+    TLengths lengths;
+    MHD_get_connection_values_n(Connection, MHD_HEADER_KIND, NoteLength, &lengths);
+    if (lengths.Differ) return 400;
+    // A compressed body is refused before a byte of it is read: inflating
+    // it would let a few bytes cost any amount of memory.
+    const char* coding =
+        MHD_lookup_connection_value(Connection, MHD_HEADER_KIND, "Content-Encoding");
+    if (coding && std::strcmp(coding, "identity") != 0) return 415;
+    const char* length = MHD_lookup_connection_value(Connection, MHD_HEADER_KIND, "Content-Length");
+    if (length && std::strtoull(length, nullptr, 10) > Limits.MaxBodyBytes) return 413;
+    return 0;
+  }
+
+  MHD_Result OnRequest(MHD_Connection* Connection, const char* Method, const char* Version,
+                       const char* UploadData, size_t* UploadSize, void** Context) {
     auto* ex = static_cast<TExchange*>(*Context);
     if (!ex) *Context = ex = static_cast<TExchange*>(OnRequestLine(this, "", Connection));
     switch (ex->State) {
       case TExchange::stFresh: {
         ex->Method = Method;
         ex->Client = ClientOf(Connection);
-        const int headers =
-            MHD_get_connection_values(Connection, MHD_HEADER_KIND, nullptr, nullptr);
-        if (headers < 0 || static_cast<unsigned>(headers) > Limits.MaxHeaders)
-          return AnswerError(Connection, *ex, 431);
-        // A compressed body is refused before a byte of it is read: inflating
-        // it would let a few bytes cost any amount of memory.
-        const char* coding =
-            MHD_lookup_connection_value(Connection, MHD_HEADER_KIND, "Content-Encoding");
-        if (coding && std::strcmp(coding, "identity") != 0)
-          return AnswerError(Connection, *ex, 415);
-        const char* length =
-            MHD_lookup_connection_value(Connection, MHD_HEADER_KIND, "Content-Length");
-        if (length && std::strtoull(length, nullptr, 10) > Limits.MaxBodyBytes)
-          return AnswerError(Connection, *ex, 413);
+        if (const int status = Screen(Connection, Version))
+          return AnswerError(Connection, *ex, status);
         if (ex->Method != "GET" && ex->Method != "HEAD") return AnswerError(Connection, *ex, 405);
         ex->State = TExchange::stReading;
         return MHD_YES;
@@ -229,9 +270,13 @@ struct THttpServer::TImpl {
   MHD_Result Dispatch(MHD_Connection* Connection, TExchange& Ex) {
     THttpRequest& req = Ex.Request;
     req.Method = Ex.Method;
-    req.Target = Ex.Target;
+    req.Query = Ex.Query;
     req.Client = Ex.Client;
     MHD_get_connection_values_n(Connection, MHD_HEADER_KIND, CollectHeader, &req.Headers);
+    // An absolute-form target names this server by its Host, else 400.
+    const std::string* host = req.Header("Host");
+    if (!VekOriginForm(Ex.Target, host ? *host : std::string(), req.Target))
+      return AnswerError(Connection, Ex, 400);
     THttpReply reply;
     // Nothing may leave a callback of the C library: a handler's failure
     // (memory, the file system) is a 500.
@@ -248,13 +293,15 @@ struct THttpServer::TImpl {
     Receiving(Connection, false);
     MHD_suspend_connection(Connection);
     TExchange* ex = &Ex;
-    const bool queued = Pool.Enqueue([this, ex, Connection] {
+    // A job the pool drops when stopping answers 503 instead.
+    const bool queued = Pool.Enqueue([this, ex, Connection](bool Run) {
       try {
-        Handler.Slow(ex->Request, ex->Reply);
+        if (Run) Handler.Slow(ex->Request, ex->Reply);
       } catch (const std::exception&) {
         ex->Reply = THttpReply();
         Handler.Error(500, ex->Reply);
       }
+      if (!Run) Handler.Error(503, ex->Reply);
       MHD_resume_connection(Connection);
     });
     if (!queued) {
@@ -265,9 +312,10 @@ struct THttpServer::TImpl {
   }
 
   static MHD_Result OnAccess(void* Cls, MHD_Connection* Connection, const char*, const char* Method,
-                             const char*, const char* UploadData, size_t* UploadSize,
+                             const char* Version, const char* UploadData, size_t* UploadSize,
                              void** Context) {
-    return static_cast<TImpl*>(Cls)->OnRequest(Connection, Method, UploadData, UploadSize, Context);
+    return static_cast<TImpl*>(Cls)->OnRequest(Connection, Method, Version, UploadData, UploadSize,
+                                               Context);
   }
 };
 
@@ -331,11 +379,12 @@ int THttpServer::Port() const {
 
 void THttpServer::Stop() {
   if (FImpl->Stopped.exchange(true)) return;
-  // No new connections; the answers being built are finished and queued,
-  // and sent (for up to 3 s: a proxy in front then loses no answer); then
-  // every connection is closed. Suspended connections must all be resumed
-  // before the daemon stops: the workers resume theirs, the event streams
-  // (closed by their owner first) theirs.
+  // No new connections; the requests still queued for a worker are
+  // answered 503 at once (a proxy in front sends them to another server),
+  // the answers being built are finished; all are sent (for up to 3 s),
+  // then every connection is closed. Suspended connections must all be
+  // resumed before the daemon stops: the pool resumes theirs, the event
+  // streams (closed by their owner first) theirs.
   MHD_quiesce_daemon(FImpl->Daemon);
   FImpl->Pool.Stop();
   for (int i = 0; i < 300 && FImpl->InFlight > 0; ++i)

@@ -32,10 +32,12 @@ struct THttpLimits {
 };
 
 /// A request as the handler sees it. Target is the path as sent (still
-/// percent-encoded, without the query).
+/// percent-encoded, without the query; an absolute-form target is given
+/// as its path), Query what followed the first "?" (as sent, "" for none).
 struct THttpRequest {
   std::string Method;
   std::string Target;
+  std::string Query;
   std::string Client;  ///< the peer's address
   std::vector<std::pair<std::string, std::string>> Headers;
   /// The value of header Name (any case), or nullptr.

@@ -13,13 +13,19 @@ const char kScript[] =
 
 }  // namespace
 
-TLiveReload::TLiveReload() {
+TLiveReload::TLiveReload(TLimits Limits) : FLimits(Limits) {
   FPing = std::thread([this] {
     std::unique_lock<std::mutex> lock(FMutex);
-    while (!FWake.wait_for(lock, std::chrono::seconds(15), [this] { return FClosed; })) {
-      FStream->Publish(": ping\n\n");
+    const auto every = std::min<std::chrono::seconds>(std::chrono::seconds(15), FLimits.Idle);
+    while (!FWake.wait_for(lock, every, [this] { return FClosed; })) {
+      FStream->Publish(": ping\n\n", false);
+      FStream->Expire(std::chrono::steady_clock::now() - FLimits.Idle);
     }
   });
+}
+
+bool TLiveReload::Admit(const std::string& Client) const {
+  return FStream->Count() < FLimits.MaxStreams && FStream->Count(Client) < FLimits.MaxPerClient;
 }
 
 TLiveReload::~TLiveReload() {

@@ -108,7 +108,8 @@ MHD_Response* MultipartResponse(THttpReply& Reply, uint64_t& Sent) {
 
 }  // namespace
 
-MHD_Response* VekMhdResponse(MHD_Connection* Connection, THttpReply& Reply, uint64_t& Sent) {
+MHD_Response* VekMhdResponse(MHD_Connection* Connection, const std::string& Client,
+                             THttpReply& Reply, uint64_t& Sent) {
   MHD_Response* response = nullptr;
   Sent = Reply.BodySize();
   if (Reply.Events) {
@@ -116,7 +117,7 @@ MHD_Response* VekMhdResponse(MHD_Connection* Connection, THttpReply& Reply, uint
     f->Stream = Reply.Events;
     f->Connection = Connection;
     f->Subscriber = Reply.Events->Subscribe([Connection] { MHD_resume_connection(Connection); },
-                                            "retry: 1000\n\n");
+                                            "retry: 1000\n\n", Client);
     response = MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, 1024, ReadEvents, f, FreeEvents);
     if (!response) FreeEvents(f);
   } else if (Reply.Fd >= 0 && Reply.Parts.size() == 1) {

@@ -5,10 +5,13 @@
 #include <microhttpd.h>
 
 #include <cstdint>
+#include <string>
 
 #include "http/HttpTypes.h"
 
-/// The response that sends Reply on Connection, with Reply's headers; the
-/// response takes over Reply's body, file and event stream. Sets Sent to
-/// the bytes of the body as sent. Null when libmicrohttpd cannot make one.
-MHD_Response* VekMhdResponse(MHD_Connection* Connection, THttpReply& Reply, uint64_t& Sent);
+/// The response that sends Reply on Connection (from the address Client),
+/// with Reply's headers; the response takes over Reply's body, file and
+/// event stream. Sets Sent to the bytes of the body as sent. Null when
+/// libmicrohttpd cannot make one.
+MHD_Response* VekMhdResponse(MHD_Connection* Connection, const std::string& Client,
+                             THttpReply& Reply, uint64_t& Sent);

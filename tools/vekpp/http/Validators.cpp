@@ -60,5 +60,6 @@ bool VekNotModified(const THttpRequest& Request, const std::string& ETag, std::t
   if (Modified < 0) return false;
   const std::string* since = Request.Header("If-Modified-Since");
   std::time_t t = 0;
-  return since && VekParseHttpDate(*since, t) && Modified <= t;
+  // A date still to come is no date this server sent: ignored.
+  return since && VekParseHttpDate(*since, t) && t <= std::time(nullptr) && Modified <= t;
 }

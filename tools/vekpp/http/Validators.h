@@ -14,5 +14,6 @@ bool VekParseHttpDate(const std::string& S, std::time_t& T);
 /// A strong entity tag for a body, from its bytes.
 std::string VekContentETag(const std::string& Body);
 /// True when the request's If-None-Match names ETag (or is "*"), or, with
-/// no If-None-Match, its If-Modified-Since is not before Modified (-1: none).
+/// no If-None-Match, its If-Modified-Since is not before Modified (-1: none)
+/// and not after the present (a date to come is ignored).
 bool VekNotModified(const THttpRequest& Request, const std::string& ETag, std::time_t Modified);

@@ -1,4 +1,5 @@
-// TWorkerPool: threads taking jobs from one queue.
+// TWorkerPool: threads taking jobs from one queue; the queue dropped, each
+// job told, on Stop.
 #include "http/WorkerPool.h"
 
 TWorkerPool::TWorkerPool(unsigned Threads) {
@@ -10,7 +11,7 @@ TWorkerPool::~TWorkerPool() {
   Stop();
 }
 
-bool TWorkerPool::Enqueue(std::function<void()> Job) {
+bool TWorkerPool::Enqueue(TJob Job) {
   {
     std::lock_guard<std::mutex> lock(FMutex);
     if (FStopping) return false;
@@ -21,11 +22,14 @@ bool TWorkerPool::Enqueue(std::function<void()> Job) {
 }
 
 void TWorkerPool::Stop() {
+  std::deque<TJob> dropped;
   {
     std::lock_guard<std::mutex> lock(FMutex);
     FStopping = true;
+    dropped.swap(FJobs);
   }
   FReady.notify_all();
+  for (auto& job : dropped) job(false);
   for (auto& t : FThreads) {
     if (t.joinable()) t.join();
   }
@@ -33,7 +37,7 @@ void TWorkerPool::Stop() {
 
 void TWorkerPool::Run() {
   for (;;) {
-    std::function<void()> job;
+    TJob job;
     {
       std::unique_lock<std::mutex> lock(FMutex);
       FReady.wait(lock, [this] { return FStopping || !FJobs.empty(); });
@@ -41,6 +45,6 @@ void TWorkerPool::Run() {
       job = std::move(FJobs.front());
       FJobs.pop_front();
     }
-    job();
+    job(true);
   }
 }

@@ -1,4 +1,5 @@
-// A fixed set of threads that run the jobs handed to them, in order.
+// A fixed set of threads that run the jobs handed to them, in order; a job
+// not begun when the pool stops is told so instead of being run.
 #pragma once
 
 #include <condition_variable>
@@ -10,6 +11,11 @@
 
 class TWorkerPool {
  public:
+  /// A job: called once, with Run true on a worker, or with Run false (on
+  /// the thread that stops the pool) when the pool stopped before it began.
+  /// Must not throw.
+  using TJob = std::function<void(bool Run)>;
+
   /// Starts Threads threads (at least one).
   explicit TWorkerPool(unsigned Threads);
   /// Stops (see Stop).
@@ -17,9 +23,10 @@ class TWorkerPool {
   TWorkerPool(const TWorkerPool&) = delete;
   TWorkerPool& operator=(const TWorkerPool&) = delete;
 
-  /// Queues Job; false, and Job dropped, once stopping. Job must not throw.
-  bool Enqueue(std::function<void()> Job);
-  /// Runs what is queued, then ends the threads; later jobs are refused.
+  /// Queues Job; false, and Job dropped uncalled, once stopping.
+  bool Enqueue(TJob Job);
+  /// Refuses new jobs, calls every queued one with false, waits for those
+  /// running to end, and ends the threads.
   void Stop();
 
  private:
@@ -27,7 +34,7 @@ class TWorkerPool {
 
   std::mutex FMutex;
   std::condition_variable FReady;
-  std::deque<std::function<void()>> FJobs;
+  std::deque<TJob> FJobs;
   bool FStopping = false;
   std::vector<std::thread> FThreads;
 };

@@ -7,12 +7,14 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <thread>
 
 #include "base/Messages.h"
+#include "base/PathWithin.h"
+#include "base/Printable.h"
 #include "data/DataFiles.h"
+#include "site/OutputFolder.h"
 #include "site/OutputManifest.h"
 #include "site/PageRender.h"
 #include "site/SiteData.h"
@@ -54,19 +56,32 @@ std::vector<TItem> SiteFiles(const fs::path& Src, const fs::path& Out) {
   return items;
 }
 
-// Writes Bytes to Path through a file beside it, renamed into place: a
-// reader never sees half a page.
-bool WriteFile(const fs::path& Path, const std::string& Bytes) {
-  std::error_code ec;
-  fs::create_directories(Path.parent_path(), ec);
-  const fs::path tmp = Path.string() + ".vekpp-tmp";
-  {
-    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-    out.write(Bytes.data(), static_cast<std::streamsize>(Bytes.size()));
-    if (!out.flush()) return false;
+// Why Out may not receive a build of Src (both canonical), or "": the
+// output may not be the site, nor hold it, nor lie inside it where the
+// site's files are published (a page written there would be read back as a
+// source by the next build) unless Chosen (named by the site's own
+// vekpp.toml, so left out of its files); inside a private folder of the site
+// it may.
+std::string OutputProblem(const fs::path& Src, const fs::path& Out, bool Chosen) {
+  if (Out == Src) return "is the site itself: its templates would be overwritten";
+  if (VekPathWithin(Src, Out)) return "holds the site: its templates could be overwritten";
+  if (Chosen || !VekPathWithin(Out, Src)) return "";
+  for (const auto& part : Out.lexically_relative(Src)) {
+    if (VekPrivateName(part.string())) return "";
   }
-  fs::rename(tmp, Path, ec);
-  return !ec;
+  return "lies inside the site, where its files are published: choose a folder outside it, "
+         "or one inside whose name begins with \"_\" or \".\"";
+}
+
+// The line of a failure of the page Name: an error of the page itself
+// (NamesPage: its message opens with the page's name, and where known its
+// line and column) is shown as a path from here; others after the page's path.
+std::string FailureLine(const std::string& Src, const std::string& Name, const std::string& Message,
+                        bool NamesPage) {
+  const std::string dir = (fs::path(Src) / "").generic_string();
+  if (NamesPage && Message.compare(0, Name.size() + 1, Name + ":") == 0)
+    return VekQuoteName(dir + Name) + VekTerminalText(Message.substr(Name.size()));
+  return VekQuoteName(dir + Name) + ": " + VekTerminalText(Message);
 }
 
 }  // namespace
@@ -74,6 +89,7 @@ bool WriteFile(const fs::path& Path, const std::string& Bytes) {
 int VekBuildSite(const TVekStdTagsOptions& TagOptions, const TSiteBuild& Options) {
   const auto started = std::chrono::steady_clock::now();
   std::unique_ptr<TVekTemplateRoot> root;
+  std::unique_ptr<TOutputFolder> output;
   std::shared_ptr<const TVekData> data;
   fs::path out;
   TSitePagesOptions pageOptions;
@@ -90,10 +106,15 @@ int VekBuildSite(const TVekStdTagsOptions& TagOptions, const TSiteBuild& Options
     if (outDir.empty())
       throw std::runtime_error("no output folder: give -o, or output in vekpp.toml");
     std::error_code ec;
-    fs::create_directories(outDir, ec);
-    out = fs::canonical(outDir);
+    out = fs::weakly_canonical(fs::absolute(outDir), ec);
+    if (ec) throw std::runtime_error(VekQuoteName(outDir) + ": " + ec.message());
+    const std::string problem =
+        OutputProblem(root->Dir(), out, Options.Out.empty() || Options.OutFromConfig);
+    if (!problem.empty())
+      throw std::runtime_error("the output folder " + VekQuoteName(outDir) + " " + problem);
+    output = std::make_unique<TOutputFolder>(out);
   } catch (const std::exception& e) {
-    std::cerr << "vekpp: " << e.what() << "\n";
+    std::cerr << "vekpp: " << VekTerminalText(e.what()) << "\n";
     return 2;
   }
 
@@ -143,25 +164,19 @@ int VekBuildSite(const TVekStdTagsOptions& TagOptions, const TSiteBuild& Options
             continue;
           }
           const std::string page = VekRenderSitePage(*root, sitePages, sitePage, TagOptions);
-          if (!WriteFile(out / sitePage.Output, page))
-            throw std::runtime_error("cannot be written");
+          output->Write(sitePage.Output, page);
           ++pages;
         } else {
-          std::error_code ec;
-          fs::create_directories((out / item.Name).parent_path(), ec);
-          fs::copy_file(file.Path, out / item.Name, fs::copy_options::overwrite_existing, ec);
-          if (ec) throw std::runtime_error("cannot be copied: " + ec.message());
+          output->Copy(item.Name, file.Path);
           ++files;
         }
       } catch (const std::exception& e) {
         // An error that names the page itself (and where known its line and
         // column) is shown as a path from here; others after the page's path.
-        const std::string message = WithFlags(e.what());
-        const std::string src = (fs::path(Options.Src) / "").generic_string();
         const auto* error = dynamic_cast<const EVekTemplateError*>(&e);
         const bool named = (error && error->File() == item.Name) ||
                            (item.Page && !allPages[pageOf[i]]->Error.empty());
-        failures[i] = named ? src + message : src + item.Name + ": " + message;
+        failures[i] = FailureLine(Options.Src, item.Name, WithFlags(e.what()), named);
       }
     }
   };
@@ -184,7 +199,7 @@ int VekBuildSite(const TVekStdTagsOptions& TagOptions, const TSiteBuild& Options
   char took[32];
   std::snprintf(took, sizeof took, "%.3f", seconds);
   std::cerr << "vekpp: " << pages << " pages rendered, " << files << " files copied into "
-            << out.string() << " in " << took << " s";
+            << VekQuoteName(out.string()) << " in " << took << " s";
   if (skipped) std::cerr << "; " << skipped << " drafts or future pages left out";
   if (failed) std::cerr << "; " << failed << " failed";
   std::cerr << std::endl;

@@ -9,11 +9,12 @@
 struct TSiteBuild {
   std::string Src;
   std::string Out;
-  std::string Data;       ///< data file; "" for SRC/_data.json (or .yaml, .yml, .toml), if any
-  unsigned Jobs = 0;      ///< pages rendered at once; 0: one per core
-  bool Drafts = false;    ///< build and list pages with draft: true
-  bool Future = false;    ///< build and list pages dated in the future
-  bool UglyUrls = false;  ///< posts/x.md -> posts/x.html (else posts/x/index.html)
+  bool OutFromConfig = false;  ///< Out is the output of SRC/vekpp.toml: it may lie inside SRC
+  std::string Data;            ///< data file; "" for SRC/_data.json (or .yaml, .yml, .toml), if any
+  unsigned Jobs = 0;           ///< pages rendered at once; 0: one per core
+  bool Drafts = false;         ///< build and list pages with draft: true
+  bool Future = false;         ///< build and list pages dated in the future
+  bool UglyUrls = false;       ///< posts/x.md -> posts/x.html (else posts/x/index.html)
 };
 
 /// Renders every page (*.html, and *.md through a layout) of Options.Src

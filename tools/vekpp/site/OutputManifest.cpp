@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <unordered_set>
 
 namespace fs = std::filesystem;
@@ -17,6 +18,19 @@ bool Inside(const std::string& Name) {
   for (const auto& part : fs::path(Name))
     if (part == ".." || part == ".") return false;
   return true;
+}
+
+// Whether a folder between Out and its file Name is a link (or not a
+// folder): removing through it would remove outside the output.
+bool ThroughLink(const fs::path& Out, const std::string& Name) {
+  std::error_code ec;
+  fs::path dir = Out;
+  const fs::path name(Name);
+  for (auto part = name.begin(); part != name.end() && std::next(part) != name.end(); ++part) {
+    dir /= *part;
+    if (!fs::is_directory(fs::symlink_status(dir, ec)) || ec) return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -32,7 +46,7 @@ void VekKeepOutputExact(const fs::path& Out, const std::vector<std::string>& Out
     std::ifstream in(manifest);
     std::string line;
     while (std::getline(in, line)) {
-      if (now.count(line) || !Inside(line)) continue;
+      if (now.count(line) || !Inside(line) || ThroughLink(Out, line)) continue;
       const fs::path file = Out / line;
       const auto st = fs::symlink_status(file, ec);
       if (ec || !(fs::is_regular_file(st) || fs::is_symlink(st))) continue;
@@ -47,6 +61,7 @@ void VekKeepOutputExact(const fs::path& Out, const std::vector<std::string>& Out
   }
   {
     const fs::path tmp = manifest.string() + ".vekpp-tmp";
+    fs::remove(tmp, ec);  // a link planted there is removed, never written through
     std::ofstream o(tmp, std::ios::trunc);
     std::vector<std::string> sorted(now.begin(), now.end());
     std::sort(sorted.begin(), sorted.end());

@@ -3,7 +3,10 @@
 
 #include <sys/stat.h>
 
+#include <chrono>
+
 #include "base/Messages.h"
+#include "http/Loopback.h"
 #include "http/RequestTarget.h"
 #include "http/StaticFiles.h"
 #include "http/Validators.h"
@@ -11,6 +14,11 @@
 #include "site/SiteNames.h"
 
 namespace {
+
+// How long a worker waits for data being read again before it renders with
+// the data read before: an edit of a small data file is seen at once, a
+// large or slow one holds no page up for long.
+constexpr std::chrono::milliseconds kDataWait{500};
 
 const char* StatusText(int Status) {
   switch (Status) {
@@ -48,8 +56,13 @@ bool EndsWith(const std::string& S, const std::string& Tail) {
 }  // namespace
 
 TSite::TSite(const TVekTemplateRoot& Root, TSiteData& Data, const TVekStdTagsOptions& Options,
-             TLiveReload* LiveReload, const TDirWatcher* Watcher)
-    : FRoot(Root), FData(Data), FOptions(Options), FLiveReload(LiveReload), FWatcher(Watcher) {}
+             TLiveReload* LiveReload, const TDirWatcher* Watcher, TSiteFaults Faults)
+    : FRoot(Root),
+      FData(Data),
+      FOptions(Options),
+      FLiveReload(LiveReload),
+      FWatcher(Watcher),
+      FFaults(std::move(Faults)) {}
 
 TSite::TRoute TSite::Route(const std::string& Target) {
   // The generation is read before the files are: a change while they are
@@ -127,7 +140,10 @@ bool TSite::Quick(const THttpRequest& Request, THttpReply& Reply) {
       if (!Settled(generation)) return false;
       TKeptPage kept;
       try {
-        if (!FPages.Find(route.Name, generation, FData.Get(), kept)) return false;
+        // Never waits: while the data is read again, a worker answers.
+        bool fresh = false;
+        const auto data = FData.Current(std::chrono::milliseconds(0), &fresh);
+        if (!fresh || !FPages.Find(route.Name, generation, data, kept)) return false;
       } catch (const std::exception&) {
         return false;  // the data cannot be read: the worker answers 500
       }
@@ -135,13 +151,19 @@ bool TSite::Quick(const THttpRequest& Request, THttpReply& Reply) {
       return true;
     }
     case TRoute::rkEvents:
+      // Streams may take only part of the connections, so that pages can
+      // always be asked for.
+      if (!FLiveReload->Admit(Request.Client)) {
+        ErrorPage(503, "", Reply);
+        return true;
+      }
       Reply.Events = FLiveReload->Stream();
       Reply.AddHeader("Content-Type", "text/event-stream");
       Reply.AddHeader("Cache-Control", "no-cache");
       return true;
     case TRoute::rkRedirect:
       Reply.Status = 301;
-      Reply.AddHeader("Location", route.Name);
+      Reply.AddHeader("Location", route.Name + VekLocationQuery(Request.Query));
       ErrorPage(301, "", Reply);
       return true;
     case TRoute::rkFile: {
@@ -173,10 +195,10 @@ void TSite::Slow(const THttpRequest& Request, THttpReply& Reply) {
     Reply = THttpReply();
   }
   if (route.Kind == TRoute::rkRedirect || route.Kind == TRoute::rkEvents) {
-    if (!Quick(Request, Reply)) NotFound(Reply);
+    if (!Quick(Request, Reply)) NotFound(Request, Reply);
     return;
   }
-  NotFound(Reply);
+  NotFound(Request, Reply);
 }
 
 void TSite::Page(const std::string& Name, const THttpRequest& Request, THttpReply& Reply) {
@@ -185,7 +207,7 @@ void TSite::Page(const std::string& Name, const THttpRequest& Request, THttpRepl
   std::shared_ptr<const TVekData> data;
   std::string page;
   try {
-    data = FData.Get();
+    data = FData.Current(kDataWait);
     page = VekRenderPage(FRoot, data, FOptions, Name);
   } catch (const EVekPathError& e) {
     switch (e.Kind()) {
@@ -194,12 +216,10 @@ void TSite::Page(const std::string& Name, const THttpRequest& Request, THttpRepl
       case EVekPathError::pkInvalid:
         return ErrorPage(400, "", Reply);
       default:
-        return NotFound(Reply);
+        return NotFound(Request, Reply);
     }
   } catch (const std::exception& e) {
-    // A fault of the template or its data: shown to whoever runs the
-    // server, which by default is only this machine.
-    return ErrorPage(500, WithFlags(e.what()), Reply);
+    return Fault(WithFlags(e.what()), Request, Reply);
   }
   if (FLiveReload) page = FLiveReload->Inject(std::move(page));
   TKeptPage kept;
@@ -221,10 +241,10 @@ void TSite::SendPage(const TKeptPage& Page, const THttpRequest& Request, THttpRe
   Reply.SharedBody = Page.Body;
 }
 
-void TSite::NotFound(THttpReply& Reply) {
+void TSite::NotFound(const THttpRequest& Request, THttpReply& Reply) {
   if (HasCustom404()) {
     try {
-      std::string page = VekRenderPage(FRoot, FData.Get(), FOptions, "_404.html");
+      std::string page = VekRenderPage(FRoot, FData.Current(kDataWait), FOptions, "_404.html");
       if (FLiveReload) page = FLiveReload->Inject(std::move(page));
       Reply.Status = 404;
       Reply.AddHeader("Content-Type", "text/html; charset=utf-8");
@@ -232,10 +252,18 @@ void TSite::NotFound(THttpReply& Reply) {
       Reply.Body = std::move(page);
       return;
     } catch (const std::exception& e) {
-      return ErrorPage(500, WithFlags(e.what()), Reply);
+      return Fault(WithFlags(e.what()), Request, Reply);
     }
   }
   ErrorPage(404, "", Reply);
+}
+
+void TSite::Fault(const std::string& Detail, const THttpRequest& Request, THttpReply& Reply) {
+  if (FFaults.Log) FFaults.Log(Detail);
+  // Template and data faults name files by their paths and quote the data:
+  // for whoever runs the server, on this machine.
+  const bool show = FFaults.ShowOnLoopback && VekLoopbackAddress(Request.Client);
+  ErrorPage(500, show ? Detail : "", Reply);
 }
 
 void TSite::Error(int Status, THttpReply& Reply) {

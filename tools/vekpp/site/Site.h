@@ -7,6 +7,7 @@
 // served; DIR/_404.html, when there is one, is the page of every 404.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -17,15 +18,25 @@
 #include "site/SiteCache.h"
 #include "site/SiteData.h"
 
+/// How a site reports the faults of its pages.
+struct TSiteFaults {
+  /// Told every fault of a template or its data, in full (the server's log).
+  std::function<void(const std::string& Detail)> Log;
+  /// The fault is shown on the error page too, to a client on loopback,
+  /// when the server listens on loopback only; elsewhere the page names no
+  /// file and quotes no data.
+  bool ShowOnLoopback = true;
+};
+
 class TSite : public THttpHandler {
  public:
   /// Root, Data, LiveReload (null for none) and Watcher are not owned and
   /// must outlive the site. With a Watcher of Root that sees every change,
   /// routes and rendered pages are kept while no file of the site changes
   /// (and the data stays the same); with none, every page is rendered for
-  /// every request.
+  /// every request. Pages use the data Data->Current() answers.
   TSite(const TVekTemplateRoot& Root, TSiteData& Data, const TVekStdTagsOptions& Options,
-        TLiveReload* LiveReload, const TDirWatcher* Watcher);
+        TLiveReload* LiveReload, const TDirWatcher* Watcher, TSiteFaults Faults);
 
   bool Quick(const THttpRequest& Request, THttpReply& Reply) override;
   void Slow(const THttpRequest& Request, THttpReply& Reply) override;
@@ -57,7 +68,9 @@ class TSite : public THttpHandler {
   // The error page of Status, with Detail shown when not empty; the
   // headers already in Reply are kept.
   void ErrorPage(int Status, const std::string& Detail, THttpReply& Reply);
-  void NotFound(THttpReply& Reply);
+  // A 500 for the fault Detail: logged, and shown only as TSiteFaults says.
+  void Fault(const std::string& Detail, const THttpRequest& Request, THttpReply& Reply);
+  void NotFound(const THttpRequest& Request, THttpReply& Reply);
   bool HasCustom404() const;
 
   const TVekTemplateRoot& FRoot;
@@ -65,6 +78,7 @@ class TSite : public THttpHandler {
   TVekStdTagsOptions FOptions;
   TLiveReload* FLiveReload;
   const TDirWatcher* FWatcher;
+  TSiteFaults FFaults;
   TSiteCache<TRoute> FRoutes{10000, 8 << 20};
   TSiteCache<TKeptPage> FPages{10000, 64 << 20};
 };
