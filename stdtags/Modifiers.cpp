@@ -11,6 +11,8 @@
 #include <cstring>
 #include <ctime>
 
+#include "Suggest.h"
+
 namespace vekstd {
 
 namespace {
@@ -332,6 +334,12 @@ TTagFault ParseModifiers(const std::vector<TToken>& Tokens, size_t From,
       if (t.Text == s.Name) info = &s;
     }
     if (!info) {
+      std::vector<std::string> names = {"raw", "html", "attr", "url", "js", "css", "json"};
+      for (const auto& s : known) names.push_back(s.Name);
+      const std::string near = Nearest(t.Text, names);
+      if (!near.empty())
+        return fail("unknown modifier \"" + t.Text + "\": did you mean \"" + near + "\"?",
+                    t.Offset);
       return fail("unknown modifier \"" + t.Text +
                       "\" (known: default, upper, lower, capitalize, trim, truncate, replace, "
                       "join, length, number, group, point, date, and the escapings raw, html, "

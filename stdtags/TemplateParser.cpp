@@ -158,7 +158,7 @@ void TParser::Scan() {
       FResume = -1;
     }
   }
-  while (!FOpen.empty()) Degrade(": what follows is output as if the tag were not there");
+  while (!FOpen.empty()) Degrade("");
   for (int e = FTopElseHead; e >= 0; e = FNextElse[static_cast<size_t>(e)]) ElseOutside(e, "");
 }
 

@@ -135,7 +135,11 @@ TVekStdTags::TRenderer::TFrame TVekStdTags::TRenderer::Body(int Begin, int Stop)
 
 const TVekData* TVekStdTags::TRenderer::Require(const std::string& Path, json& Scratch) const {
   const json* v = Path.empty() ? nullptr : FScopes.Lookup(Path, Scratch);
-  if (!v && FOptions.Strict) Fail("no value \"" + Path + "\" in the data");
+  if (!v && FOptions.Strict) {
+    const std::string near = FScopes.NearestPath(Path);
+    Fail("no value \"" + Path + "\" in the data" +
+         (near.empty() ? "" : " (did you mean \"" + near + "\"?)"));
+  }
   return v;
 }
 

@@ -208,7 +208,13 @@ void TSite::Page(const std::string& Name, const THttpRequest& Request, THttpRepl
   std::string page;
   try {
     data = FData.Current(kDataWait);
-    page = VekRenderPage(FRoot, data, FOptions, Name);
+    // A page as build makes it (front matter, Markdown, page and site), or
+    // else the template itself (an HTML page no output name leads to).
+    const auto model = FModels.Get(settled, generation, data);
+    const TSitePage* sitePage = TSiteModels::Find(*model, Name);
+    if (sitePage && !sitePage->Published) return NotFound(Request, Reply);
+    page = sitePage ? VekRenderSitePage(FRoot, model->Pages, *sitePage, FOptions)
+                    : VekRenderPage(FRoot, data, FOptions, Name);
   } catch (const EVekPathError& e) {
     switch (e.Kind()) {
       case EVekPathError::pkOutside:

@@ -17,6 +17,7 @@
 #include "site/DirWatcher.h"
 #include "site/SiteCache.h"
 #include "site/SiteData.h"
+#include "site/SiteModel.h"
 
 /// How a site reports the faults of its pages.
 struct TSiteFaults {
@@ -81,4 +82,5 @@ class TSite : public THttpHandler {
   TSiteFaults FFaults;
   TSiteCache<TRoute> FRoutes{10000, 8 << 20};
   TSiteCache<TKeptPage> FPages{10000, 64 << 20};
+  TSiteModels FModels{FRoot, FOptions.TagBeg, FOptions.TagEnd};
 };
