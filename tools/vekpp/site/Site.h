@@ -46,7 +46,7 @@ class TSite : public THttpHandler {
  private:
   // Where a request leads.
   struct TRoute {
-    enum TKind { rkError, rkPage, rkFile, rkRedirect, rkEvents } Kind = rkError;
+    enum class TKind { Error, Page, File, Redirect, Events } Kind = TKind::Error;
     int Status = 0;
     std::string Name;  // the checked name inside the site
     TVekTemplateFile File;
