@@ -7,12 +7,17 @@
 //   vek_stdtags_bench --language                 the catalogue with a layout,
 //                                                conditions and modifiers against
 //                                                its plain form; exit 1 above 1.5x
+//   vek_stdtags_bench --engine                   the catalogue through TVekEngine
+//                                                (to a string, to a sink) against
+//                                                the producer and binder, thread
+//                                                CPU and wall; exit 1 above 1.05x
 //   vek_stdtags_bench --scaling                  the growth per doubling of
 //                                                each case; exit 1 above 2.2x
 //   vek_stdtags_bench --once CASE SCALE          one run of one case, for
 //                                                counting instructions:
 //     valgrind --tool=callgrind vek_stdtags_bench --once nested_ifs_refused 4
 #include <benchmark/benchmark.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -29,6 +34,7 @@
 #include <vector>
 
 #include "Engines.h"
+#include "VekEngine.h"
 #include "VekStdTags.h"
 #include "Workloads.h"
 
@@ -208,6 +214,20 @@ void BM_Catalogue(benchmark::State& State, const char* Template) {
   State.SetItemsProcessed(static_cast<int64_t>(State.iterations() * 10000));
 }
 
+// The same page through TVekEngine, to a string.
+void BM_CatalogueEngine(benchmark::State& State, const char* Template) {
+  const json data = CatalogueData(10000);
+  const TVekEngine engine{TVekTemplateRoot(TheSite().Dir())};
+  size_t bytes = 0;
+  for (auto _ : State) {
+    std::string page = engine.Render(Template, data);
+    bytes = page.size();
+    benchmark::DoNotOptimize(page.data());
+  }
+  State.SetBytesProcessed(static_cast<int64_t>(State.iterations() * bytes));
+  State.SetItemsProcessed(static_cast<int64_t>(State.iterations() * 10000));
+}
+
 // The producer alone on W2 (1 MiB, a tag every 32 bytes), for comparison.
 void BM_RawW2(benchmark::State& State) {
   const bench::Workload w = bench::MakeLookup("W2", size_t(1) << 20, 32);
@@ -282,6 +302,61 @@ int LanguageCost() {
   return ratio <= 1.5 ? 0 : 1;
 }
 
+double ThreadSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+// The catalogue pages through the engine (to a string; to a sink that
+// keeps nothing but a count) against the producer and binder: the paths take
+// turns and the best of each is kept, thread CPU and wall; exit 1 when an
+// engine path costs more than 1.05x the binder in thread CPU time.
+int EngineCost() {
+  const json data = CatalogueData(10000);
+  const auto shared = std::make_shared<const json>(data);
+  TVekTemplateRoot root(TheSite().Dir());
+  TVekPageProducer producer(nullptr);
+  TVekStdTags tags(&producer, root, shared);
+  const TVekEngine engine(root);
+  size_t sunk = 0;
+  const TVekSink sink = [&](const char*, size_t N) { sunk += N; };
+  int failed = 0;
+  std::printf("%-26s %-16s %10s %10s %8s %8s\n", "catalogue, 10,000 items", "path", "cpu ms",
+              "wall ms", "cpu x", "wall x");
+  for (const char* name : {"catalogue.html", "catalogue_language.html"}) {
+    const char* const paths[3] = {"producer+binder", "engine string", "engine sink"};
+    double cpu[3] = {1e9, 1e9, 1e9}, wall[3] = {1e9, 1e9, 1e9};
+    size_t bytes[3] = {0, 0, 0};
+    for (int rep = 0; rep < 21; ++rep) {
+      for (int i = 0; i < 3; ++i) {
+        const double c0 = ThreadSeconds();
+        const auto t0 = std::chrono::steady_clock::now();
+        if (i == 0) {
+          bytes[i] = tags.Render(name).size();
+        } else if (i == 1) {
+          bytes[i] = engine.Render(name, data).size();
+        } else {
+          sunk = 0;
+          engine.Render(name, data, sink);
+          bytes[i] = sunk;
+        }
+        const std::chrono::duration<double> d = std::chrono::steady_clock::now() - t0;
+        cpu[i] = std::min(cpu[i], ThreadSeconds() - c0);
+        wall[i] = std::min(wall[i], d.count());
+      }
+    }
+    for (int i = 0; i < 3; ++i) {
+      const double rc = cpu[i] / cpu[0], rw = wall[i] / wall[0];
+      const bool ok = rc <= 1.05 && bytes[i] == bytes[0];
+      failed += ok ? 0 : 1;
+      std::printf("%-26s %-16s %10.2f %10.2f %8.3f %8.3f%s\n", name, paths[i], cpu[i] * 1e3,
+                  wall[i] * 1e3, rc, rw, ok ? "" : "  ABOVE 1.05 OR OTHER BYTES");
+    }
+  }
+  return failed == 0 ? 0 : 1;
+}
+
 int Scaling() {
   int failed = 0;
   std::printf("%-34s %10s %10s %10s %8s %8s\n", "case", "1x ms", "2x ms", "4x ms", "2x/1x",
@@ -303,6 +378,7 @@ int Scaling() {
 int main(int argc, char** argv) {
   if (argc == 2 && std::strcmp(argv[1], "--scaling") == 0) return Scaling();
   if (argc == 2 && std::strcmp(argv[1], "--language") == 0) return LanguageCost();
+  if (argc == 2 && std::strcmp(argv[1], "--engine") == 0) return EngineCost();
   if (argc == 4 && std::strcmp(argv[1], "--once") == 0) {
     for (const Case& c : Cases()) {
       if (c.name == std::string(argv[2])) return c.run(std::atoi(argv[3])).empty() ? 1 : 0;
@@ -321,6 +397,9 @@ int main(int argc, char** argv) {
       ->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark("stdtags/catalogue_10000_items_language", BM_Catalogue,
                                "catalogue_language.html")
+      ->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("stdtags/catalogue_10000_items_engine", BM_CatalogueEngine,
+                               "catalogue.html")
       ->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark("W2/vek", BM_RawW2)->Unit(benchmark::kMillisecond);
   benchmark::Initialize(&argc, argv);

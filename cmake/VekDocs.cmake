@@ -10,7 +10,9 @@ endif()
 
 set(_vek_docs_headers ${VEK_PUBLIC_HEADERS})
 if(VEK_BUILD_TOOLS)
-  list(APPEND _vek_docs_headers ${PROJECT_SOURCE_DIR}/stdtags/VekStdTags.h)
+  foreach(_h VekStdTags.h VekEngine.h VekExtensions.h VekTemplateLoader.h)
+    list(APPEND _vek_docs_headers ${PROJECT_SOURCE_DIR}/stdtags/${_h})
+  endforeach()
 endif()
 set(VEK_DOCS_OUTPUT ${PROJECT_BINARY_DIR}/docs/api)
 # Doxygen reads the headers as installed, in include/vek/, so that the

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the build needs and a fresh machine may lack, from Debian's
-# packages. Each argument names a group: build (default), sanitize, bench,
+# packages. Each argument names a group: build (default; SQLite for the web
+# application example too), sanitize, bench,
 # tool (the libraries of vekpp and the standard tags), lint (clang-format and
 # clang-tidy), docs (Doxygen for the API reference), package (the Debian
 # packaging tools, lintian and mandoc for the packages' checks), browser (headless
@@ -19,7 +20,8 @@ for g in "${groups[@]}"; do
   case "$g" in
     build) want+=(cmake ninja-build g++ binutils libgtest-dev pkgconf
                   nlohmann-json3-dev libcli11-dev libmicrohttpd-dev libcpp-httplib-dev
-                  libyaml-cpp-dev libtomlplusplus-dev libmd4c-dev libmd4c-html0-dev groff-base) ;;
+                  libyaml-cpp-dev libtomlplusplus-dev libmd4c-dev libmd4c-html0-dev groff-base
+                  libsqlite3-dev) ;;
     tool) want+=(nlohmann-json3-dev libcli11-dev libmicrohttpd-dev libyaml-cpp-dev
                  libtomlplusplus-dev libmd4c-dev libmd4c-html0-dev) ;;
     lint) want+=(clang-format clang-tidy git) ;;

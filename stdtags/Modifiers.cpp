@@ -11,6 +11,9 @@
 #include <cstring>
 #include <ctime>
 
+#include "Suggest.h"
+#include "VekExtensions.h"
+
 namespace vekstd {
 
 namespace {
@@ -278,7 +281,8 @@ long long DateFormatBound(const std::string& Format) {
 }
 
 TTagFault ParseModifiers(const std::vector<TToken>& Tokens, size_t From,
-                         std::vector<TModStep>& Steps, TModifier& Escape) {
+                         std::vector<TModStep>& Steps, TModifier& Escape,
+                         const TVekExtensions* Extensions) {
   static const std::pair<const char*, TModifier> escapes[] = {
       {"raw", TModifier::Raw},  {"html", TModifier::Html}, {"attr", TModifier::Attr},
       {"url", TModifier::Url},  {"js", TModifier::Js},     {"css", TModifier::Css},
@@ -331,7 +335,22 @@ TTagFault ParseModifiers(const std::vector<TToken>& Tokens, size_t From,
     for (const auto& s : known) {
       if (t.Text == s.Name) info = &s;
     }
+    if (!info && Extensions && Extensions->Modifier(t.Text)) {
+      TModStep step;
+      step.Kind = TModStep::Custom;
+      step.A = t.Text;
+      step.B = value;
+      step.N = hasValue ? 1 : 0;
+      Steps.push_back(std::move(step));
+      continue;
+    }
     if (!info) {
+      std::vector<std::string> names = {"raw", "html", "attr", "url", "js", "css", "json"};
+      for (const auto& s : known) names.push_back(s.Name);
+      const std::string near = Nearest(t.Text, names);
+      if (!near.empty())
+        return fail("unknown modifier \"" + t.Text + "\": did you mean \"" + near + "\"?",
+                    t.Offset);
       return fail("unknown modifier \"" + t.Text +
                       "\" (known: default, upper, lower, capitalize, trim, truncate, replace, "
                       "join, length, number, group, point, date, and the escapings raw, html, "
@@ -511,10 +530,38 @@ static void TextStep(const TModStep& s, std::string& text) {
   }
 }
 
-void ApplyModifiers(const std::vector<TModStep>& Steps, const TData* V, TModResult& R) {
+// An application's modifier: the value (or the text made so far) to the
+// value its function makes.
+static void CustomStep(const TModStep& s, TModResult& R, const TVekExtensions* Extensions) {
+  const TVekModifier* f = Extensions ? Extensions->Modifier(s.A) : nullptr;
+  if (!f) throw TModifierFault("no function for the modifier \"" + s.A + "\"");
+  static const TData kNull;
+  const std::vector<std::string> args =
+      s.N ? std::vector<std::string>{s.B} : std::vector<std::string>{};
+  TData made;
+  try {
+    if (R.IsText) {
+      made = (*f)(TData(R.Text), args);
+    } else {
+      made = (*f)(R.Value ? *R.Value : kNull, args);
+    }
+  } catch (const std::exception& e) {
+    throw TModifierFault("modifier \"" + s.A + "\": " + e.what());
+  }
+  R.Own = std::move(made);
+  R.Value = &R.Own;
+  R.IsText = false;
+}
+
+void ApplyModifiers(const std::vector<TModStep>& Steps, const TData* V, TModResult& R,
+                    const TVekExtensions* Extensions) {
   R.IsText = false;
   R.Value = V;
   for (const TModStep& s : Steps) {
+    if (s.Kind == TModStep::Custom) {
+      CustomStep(s, R, Extensions);
+      continue;
+    }
     if (ValueStep(s, R)) continue;
     // The steps on text: a missing value, null, a list or an object passes.
     const TData* cur = R.IsText ? nullptr : R.Value;

@@ -5,10 +5,13 @@
 #pragma once
 
 #include <cstdint>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "TagExpr.h"
+
+class TVekExtensions;
 
 namespace vekstd {
 
@@ -27,7 +30,8 @@ struct TModStep {
     Join,
     Length,
     Number,
-    Date
+    Date,
+    Custom  ///< the application's modifier A, with the argument B when N is 1
   };
   TKind Kind = Default;
   std::string A, B;  ///< default, replace (from, to), join, date; number: group
@@ -38,9 +42,11 @@ struct TModStep {
 /// Reads the modifiers in Tokens[From...]: words, or word=value where value
 /// is a word or a quoted string. Sets Escape from an escaping modifier (a
 /// second, different one is an error). Returns the fault of an unknown
-/// modifier or a malformed value (at a token's offset), or none.
+/// modifier or a malformed value (at a token's offset), or none. The
+/// modifiers of Extensions (may be null) are known too.
 TTagFault ParseModifiers(const std::vector<TToken>& Tokens, size_t From,
-                         std::vector<TModStep>& Steps, TModifier& Escape);
+                         std::vector<TModStep>& Steps, TModifier& Escape,
+                         const TVekExtensions* Extensions = nullptr);
 
 /// True when Steps hold a default: a missing value is then no error.
 bool HasDefault(const std::vector<TModStep>& Steps);
@@ -59,9 +65,16 @@ struct TModResult {
   std::string Scratch;  ///< a step's work space, kept for its capacity
 };
 
+/// What an application's modifier threw, worded for the tag's place.
+struct TModifierFault : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
 /// Applies Steps in order to V (nullptr for a missing value) into R. Costs
 /// time linear in the value and the output; copies V only where a step
-/// changes it.
-void ApplyModifiers(const std::vector<TModStep>& Steps, const TData* V, TModResult& R);
+/// changes it. A custom step calls its function from Extensions; what that
+/// throws (or a function missing) is thrown as TModifierFault.
+void ApplyModifiers(const std::vector<TModStep>& Steps, const TData* V, TModResult& R,
+                    const TVekExtensions* Extensions = nullptr);
 
 }  // namespace vekstd

@@ -2,6 +2,8 @@
 // and the names bound in a scope of names.
 #include "RenderScopes.h"
 
+#include "Suggest.h"
+
 namespace vekstd {
 
 // The loop position @Name of the scope S in Scratch; false for an unknown name.
@@ -26,6 +28,42 @@ bool LoopPosition(const std::string& Name, const TScope& S, TVekData& Scratch) {
     return false;
   }
   return true;
+}
+
+std::string TScopes::NearestPath(const std::string& Path) const {
+  if (Path.empty() || Path[0] == '@' || Path == ".") return "";
+  TVekData scratch;
+  size_t end = Path.find('.');
+  size_t start = 0;
+  while (Lookup(Path.substr(0, end), scratch)) {
+    if (end == std::string::npos) return "";
+    start = end + 1;
+    end = Path.find('.', start);
+  }
+  const size_t kMost = 1000;  // members of one object compared
+  std::vector<std::string> names;
+  auto members = [&](const TVekData* V) {
+    if (!V || !V->is_object()) return;
+    size_t i = 0;
+    for (auto it = V->begin(); it != V->end() && i < kMost; ++it, ++i) names.push_back(it.key());
+  };
+  if (start == 0) {
+    for (const TScope& s : FScopes) {
+      if (s.IsVars) {
+        for (const auto& v : s.Vars) names.emplace_back(v.first);
+      } else if (s.Name) {
+        names.push_back(*s.Name);
+      } else {
+        members(s.Value);
+      }
+    }
+  } else {
+    members(Lookup(Path.substr(0, start - 1), scratch));
+  }
+  const std::string part = Path.substr(start, end == std::string::npos ? end : end - start);
+  const std::string near = Nearest(part, names);
+  if (near.empty()) return "";
+  return Path.substr(0, start) + near + (end == std::string::npos ? "" : Path.substr(end));
 }
 
 TVar& TScope::Bind(std::string_view Name) {

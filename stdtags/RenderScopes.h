@@ -90,6 +90,11 @@ class TScopes {
   /// outwards and the rest below what it found. nullptr when there is none.
   const TVekData* Lookup(const std::string& Path, TVekData& Scratch) const;
 
+  /// For a Path that finds nothing: Path with its first part that finds
+  /// nothing replaced by the nearest name there is where it was looked for,
+  /// or "" when no name is near.
+  std::string NearestPath(const std::string& Path) const;
+
  private:
   std::deque<TScope> FScopes;  // a deque: a scope's Own stays where it is
 };

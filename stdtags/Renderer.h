@@ -15,12 +15,17 @@
 #include "Modifiers.h"
 #include "RenderScopes.h"
 #include "TemplateResolver.h"
+#include "VekEngine.h"
 #include "VekStdTags.h"
 #include "VekTemplate.h"
 
 class TVekStdTags::TRenderer {
  public:
-  explicit TRenderer(TVekStdTags& Tags);
+  /// Renders with templates from Root and the values of Data; none is owned,
+  /// all must outlive the renderer. With a Sink, the page is handed to it in
+  /// pieces as it grows (Run then returns what is left, "").
+  TRenderer(const TVekTemplateRoot& Root, const TVekData& Data, const TVekStdTagsOptions& Options,
+            const TVekSink* Sink = nullptr);
   /// The page of Page, from its node FirstNode on. Throws EVekTemplateError.
   AnsiString Run(const TPage& Page, int FirstNode);
 
@@ -69,14 +74,16 @@ class TVekStdTags::TRenderer {
 
   // The output (VekRender.cpp).
   void Append(const char* Bytes, size_t N) {
-    if (FOut.size() + N > static_cast<unsigned long long>(FOptions.MaxOutput)) TooLarge();
+    if (FSent + FOut.size() + N > static_cast<unsigned long long>(FOptions.MaxOutput)) TooLarge();
     FOut.append(Bytes, N);
   }
   void CheckSize() const {
-    if (FOut.size() > static_cast<unsigned long long>(FOptions.MaxOutput)) TooLarge();
+    if (FSent + FOut.size() > static_cast<unsigned long long>(FOptions.MaxOutput)) TooLarge();
   }
   [[noreturn]] void TooLarge() const;
   void Value(const TNode& N);
+  void AppTag(const TNode& N, const vekstd::TDetails& D);
+  void Flush();
 
   // Loops and conditions (RenderLoops.cpp).
   bool NextRound(TFrame& F);
@@ -108,14 +115,16 @@ class TVekStdTags::TRenderer {
     TRenderer& R;
   };
 
-  TVekStdTags& FTags;
+  const TVekData& FData;
   const TVekStdTagsOptions& FOptions;
+  const TVekSink* FSink;
   vekstd::TResolver FResolver;
   std::vector<TFrame> FFrames;
   vekstd::TScopes FScopes;
   // The template rendered and the layouts it extends, outermost last.
   std::deque<TChain> FChains;  // a deque: frames point at their chain
   AnsiString FOut;
+  unsigned long long FSent = 0;         // bytes handed to the sink
   const TNode* FAt = nullptr;           // the node being rendered, for messages
   vekstd::TModResult FModified;         // a value's modifiers' work, its buffers reused
   std::vector<const json*> FCondStack;  // a condition's operands, reused

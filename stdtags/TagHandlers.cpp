@@ -3,7 +3,9 @@
 // name, an include's file and parameters, a value's path and modifiers).
 #include <string>
 
+#include "Suggest.h"
 #include "TemplateParser.h"
+#include "VekExtensions.h"
 
 namespace vekstd {
 
@@ -18,6 +20,13 @@ bool LooksLikeControl(const AnsiString& Name) {
     if (Name == n) return true;
   }
   return false;
+}
+
+const std::vector<std::string>& Keywords() {
+  static const std::vector<std::string> words = {"each",   "if",    "elif",    "else",
+                                                 "unless", "set",   "include", "extends",
+                                                 "block",  "super", "verbatim"};
+  return words;
 }
 
 }  // namespace
@@ -257,14 +266,29 @@ void TParser::OnOther(TTagRead& R) {
   if (R.Name.empty()) {
     Error(R.Begin, "empty tag " + Tag("") + ": it has no name and outputs nothing");
   } else if (R.Name[0] == '/') {
-    Error(R.Begin, "unknown closing tag " + T.TagAt(n) + ": only " + Tag("/each") + ", " +
-                       Tag("/if") + ", " + Tag("/unless") + " and " + Tag("/block") +
-                       " close a pair");
+    static const std::vector<std::string> closers = {"/each", "/if", "/unless", "/block",
+                                                     "/verbatim"};
+    Error(R.Begin, "unknown closing tag " + T.TagAt(n) + DidYouMean(R.Name, closers, FBeg, FEnd) +
+                       ": only " + Tag("/each") + ", " + Tag("/if") + ", " + Tag("/unless") +
+                       " and " + Tag("/block") + " close a pair");
+  } else if (R.Plain && FExtensions && FExtensions->Tag(R.Name)) {
+    // An application tag: a value-like node (escaped where it stands) whose
+    // text the handler gives.
+    n.Kind = TNodeKind::Value;
+    TDetails& d = DetailsFor(R.Node);
+    d.AppTag = static_cast<int>(T.AppTags.size());
+    TAppTag tag;
+    tag.Name = R.Name;
+    for (int i = 0; i < R.Params.Count(); ++i) {
+      const AnsiString key = R.Params.Names(i);
+      tag.Params.emplace_back(key, key.empty() ? R.Params[i] : R.Params.ValueFromIndex(i));
+    }
+    T.AppTags.push_back(std::move(tag));
   } else if (LooksLikeControl(R.Name) || !R.Plain) {
     if (R.Syntax) {
       TagError(R.Node, R.Syntax.At, R.Syntax.Message);
     } else {
-      Error(R.Begin, "unknown tag " + T.TagAt(n) +
+      Error(R.Begin, "unknown tag " + T.TagAt(n) + DidYouMean(R.Name, Keywords(), FBeg, FEnd) +
                          ": the standard tags are values (a name, then modifiers), each, if, "
                          "elif, else, unless, set, include, extends, block, super and verbatim");
     }
@@ -275,8 +299,25 @@ void TParser::OnOther(TTagRead& R) {
       TagError(R.Node, R.Tokens[0].Offset, "\"" + R.Name + "\" is not a name");
     } else if (R.Tokens.size() > 1) {
       TDetails& d = DetailsFor(R.Node);
-      if (const TTagFault f = ParseModifiers(R.Tokens, 1, d.Mods, n.Modifier))
-        TagError(R.Node, f.At, f.Message);
+      if (const TTagFault f = ParseModifiers(R.Tokens, 1, d.Mods, n.Modifier, FExtensions)) {
+        // A misspelled keyword reads as a value whose words are modifiers.
+        const std::string keyword = R.Name.find('.') == std::string::npos
+                                        ? DidYouMean(R.Name, Keywords(), FBeg, FEnd)
+                                        : std::string();
+        TagError(R.Node, f.At, f.Message + keyword);
+      }
+    } else if (R.Name.size() >= 4 && R.Name.find('.') == std::string::npos) {
+      // A lone word near a keyword of four letters or more: a value of that
+      // name renders, but check asks.
+      std::vector<std::string> longer;
+      for (const auto& k : Keywords()) {
+        if (k.size() >= 4) longer.push_back(k);
+      }
+      const std::string keyword = Nearest(R.Name, longer);
+      if (!keyword.empty()) {
+        T.AddWarning(R.Begin, T.TagAt(n) + " is a value named \"" + R.Name + "\" (did you mean " +
+                                  Tag(keyword) + "?)");
+      }
     }
   }
 }

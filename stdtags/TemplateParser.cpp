@@ -55,8 +55,9 @@ TNodeKind PairKind(TPair P) {
   return kPairKinds[static_cast<int>(P)];
 }
 
-TParser::TParser(TTemplate& T, const AnsiString& Beg, const AnsiString& End)
-    : T(T), FBeg(Beg), FEnd(End), FScanner(nullptr) {
+TParser::TParser(TTemplate& T, const AnsiString& Beg, const AnsiString& End,
+                 const TVekExtensions* Extensions)
+    : T(T), FExtensions(Extensions), FBeg(Beg), FEnd(End), FScanner(nullptr) {
   FScanner.SetVekTagBeg(Beg);
   FScanner.SetVekTagEnd(End);
   for (int i = 0; i < kPairCount; ++i) {
@@ -158,7 +159,7 @@ void TParser::Scan() {
       FResume = -1;
     }
   }
-  while (!FOpen.empty()) Degrade(": what follows is output as if the tag were not there");
+  while (!FOpen.empty()) Degrade("");
   for (int e = FTopElseHead; e >= 0; e = FNextElse[static_cast<size_t>(e)]) ElseOutside(e, "");
 }
 

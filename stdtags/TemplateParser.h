@@ -31,7 +31,9 @@ struct TTagRead {
 
 class TParser {
  public:
-  TParser(TTemplate& T, const AnsiString& Beg, const AnsiString& End);
+  /// Extensions (may be null) name the application's tags and modifiers.
+  TParser(TTemplate& T, const AnsiString& Beg, const AnsiString& End,
+          const TVekExtensions* Extensions = nullptr);
   /// Fills T's nodes, blocks and findings from its text.
   void Run();
 
@@ -81,6 +83,7 @@ class TParser {
   void EachTarget(int Node, const TToken& Token);
 
   TTemplate& T;
+  const TVekExtensions* FExtensions;
   AnsiString FBeg, FEnd;
   TVekPageProducer FScanner;  // its delimiters and scanner only; no handlers
   AnsiString FUpper[kPairCount], FUpperClose[kPairCount];

@@ -40,8 +40,10 @@ std::shared_ptr<const TTemplate> TResolver::Get(const TVekTemplateFile& File,
       !fault.empty())
     throw EVekTemplateError({File.Name}, fault, {}, "MaxTemplateSize");
   if (FOptions.Cache)
-    return FOptions.Cache->Get(FRoot, File, FOptions.TagBeg, FOptions.TagEnd, State);
-  return ParseTemplate(FRoot.Read(File), File.Name, FOptions.TagBeg, FOptions.TagEnd, State);
+    return FOptions.Cache->Get(FRoot, File, FOptions.TagBeg, FOptions.TagEnd, State,
+                               FOptions.Extensions.get());
+  return ParseTemplate(FRoot.Read(File), File.Name, FOptions.TagBeg, FOptions.TagEnd, State,
+                       FOptions.Extensions.get());
 }
 
 TRefusal TResolver::Refusal(const std::shared_ptr<const TTemplate>& T) const {

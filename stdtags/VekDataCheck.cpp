@@ -5,6 +5,7 @@
 #include <string>
 
 #include "DataPath.h"
+#include "Suggest.h"
 #include "TemplateResolver.h"
 #include "VekStdTags.h"
 #include "VekTemplate.h"
@@ -50,6 +51,44 @@ TScopeSet Resolve(const std::vector<TScopeSet>& Scopes, const std::string& Path)
   return found;
 }
 
+// " (did you mean ...?)" for a path the data lacks: its first part that
+// finds nothing, replaced by the nearest name found where it was looked for
+// (the members of the objects there, a named loop's name).
+std::string NearestPath(const std::vector<TScopeSet>& Scopes, const std::string& Path) {
+  size_t end = Path.find('.');
+  size_t start = 0;
+  for (;;) {
+    const std::string prefix = Path.substr(0, end);
+    if (Resolve(Scopes, prefix).empty()) break;
+    if (end == std::string::npos) return "";
+    start = end + 1;
+    end = Path.find('.', start);
+  }
+  const std::string part = Path.substr(start, end == std::string::npos ? end : end - start);
+  std::vector<std::string> names;
+  auto members = [&](const json* V) {
+    if (!V->is_object()) return;
+    size_t i = 0;
+    for (auto it = V->begin(); it != V->end() && i < kMaxElements; ++it, ++i)
+      names.push_back(it.key());
+  };
+  if (start == 0) {
+    for (const auto& s : Scopes) {
+      if (!s.Name.empty()) {
+        names.push_back(s.Name);
+        continue;
+      }
+      for (const json* v : s) members(v);
+    }
+  } else {
+    for (const json* v : Resolve(Scopes, Path.substr(0, start - 1))) members(v);
+  }
+  const std::string near = vekstd::Nearest(part, names);
+  if (near.empty()) return "";
+  return " (did you mean \"" + Path.substr(0, start) + near +
+         (end == std::string::npos ? "" : Path.substr(end)) + "\"?)";
+}
+
 }  // namespace
 
 std::vector<TVekTemplateIssue> VekCheckDataNames(const AnsiString& Text, const AnsiString& Name,
@@ -69,7 +108,8 @@ std::vector<TVekTemplateIssue> VekCheckDataNames(const AnsiString& Text, const A
   options.Lenient = true;  // a faulty template is told by the template check
   if (!vekstd::TooLarge(Text.size(), options.MaxTemplateSize).empty()) return {};
   const vekstd::TResolver resolver(Root, options);
-  const auto top = vekstd::ParseTemplate(Text, Name, options.TagBeg, options.TagEnd);
+  const auto top = vekstd::ParseTemplate(Text, Name, options.TagBeg, options.TagEnd,
+                                         vekstd::THtmlState(), options.Extensions.get());
   std::vector<TVekTemplateIssue> issues;
   std::set<std::string> visited{Name};
   struct TFrame {
@@ -131,12 +171,13 @@ std::vector<TVekTemplateIssue> VekCheckDataNames(const AnsiString& Text, const A
           const auto place = top->Place(n.Begin);
           issue.Line = place.Line;
           issue.Column = place.Column;
-          issue.Message = "no \"" + path + "\" in the data";
+          issue.Message = "no \"" + path + "\" in the data" + NearestPath(scopes, path);
         } else {
           const auto place = top->Place(f.IncludeAt);
           issue.Line = place.Line;
           issue.Column = place.Column;
-          issue.Message = "no \"" + path + "\" in the data (used at " + f.T->Where(n.Begin) + ")";
+          issue.Message = "no \"" + path + "\" in the data" + NearestPath(scopes, path) +
+                          " (used at " + f.T->Where(n.Begin) + ")";
         }
         issues.push_back(std::move(issue));
       }

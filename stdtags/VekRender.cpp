@@ -5,6 +5,7 @@
 // extends a layout is rendered by walking the outermost layout, each block
 // taken from the nearest template of the chain that defines it. Its cost is
 // linear in the nodes it visits and the bytes it outputs.
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -13,8 +14,21 @@
 
 using vekstd::TNodeKind;
 
-TVekStdTags::TRenderer::TRenderer(TVekStdTags& Tags)
-    : FTags(Tags), FOptions(Tags.FOptions), FResolver(Tags.FRoot, Tags.FOptions) {}
+namespace {
+// A sink is handed the page in pieces of about this size.
+constexpr size_t kSinkPiece = 32768;
+}  // namespace
+
+TVekStdTags::TRenderer::TRenderer(const TVekTemplateRoot& Root, const TVekData& Data,
+                                  const TVekStdTagsOptions& Options, const TVekSink* Sink)
+    : FData(Data), FOptions(Options), FSink(Sink), FResolver(Root, Options) {}
+
+void TVekStdTags::TRenderer::Flush() {
+  if (FOut.empty()) return;
+  (*FSink)(FOut.data(), FOut.size());
+  FSent += FOut.size();
+  FOut.clear();
+}
 
 AnsiString TVekStdTags::TRenderer::Run(const TPage& Page, int FirstNode) {
   if (FOptions.Globals) {
@@ -23,7 +37,7 @@ AnsiString TVekStdTags::TRenderer::Run(const TPage& Page, int FirstNode) {
     FScopes.Push(std::move(globals));
   }
   vekstd::TScope data;
-  data.Value = FTags.FData.get();
+  data.Value = &FData;
   FScopes.Push(std::move(data));
   TFrame root;
   root.Template = Page.Template;
@@ -47,6 +61,7 @@ AnsiString TVekStdTags::TRenderer::Run(const TPage& Page, int FirstNode) {
   root.Stop = static_cast<int>(root.T->Nodes.size());
   FFrames.push_back(std::move(root));
   while (!FFrames.empty()) {
+    if (FSink && FOut.size() >= kSinkPiece) Flush();
     TFrame& f = FFrames.back();
     if (f.Pos >= f.Stop) {
       // Names set in a block end with it, and with each round of a loop.
@@ -94,6 +109,7 @@ AnsiString TVekStdTags::TRenderer::Run(const TPage& Page, int FirstNode) {
         break;  // else, elif, closing tags, extends, comments
     }
   }
+  if (FSink) Flush();
   return std::move(FOut);
 }
 
@@ -135,7 +151,11 @@ TVekStdTags::TRenderer::TFrame TVekStdTags::TRenderer::Body(int Begin, int Stop)
 
 const TVekData* TVekStdTags::TRenderer::Require(const std::string& Path, json& Scratch) const {
   const json* v = Path.empty() ? nullptr : FScopes.Lookup(Path, Scratch);
-  if (!v && FOptions.Strict) Fail("no value \"" + Path + "\" in the data");
+  if (!v && FOptions.Strict) {
+    const std::string near = FScopes.NearestPath(Path);
+    Fail("no value \"" + Path + "\" in the data" +
+         (near.empty() ? "" : " (did you mean \"" + near + "\"?)"));
+  }
   return v;
 }
 
@@ -148,13 +168,22 @@ void TVekStdTags::TRenderer::TooLarge() const {
 void TVekStdTags::TRenderer::Value(const TNode& N) {
   static const json kNull;
   json scratch;
-  const auto& mods = Current().T->DetailsOf(N).Mods;
+  const vekstd::TDetails& details = Current().T->DetailsOf(N);
+  if (details.AppTag >= 0) {
+    AppTag(N, details);
+    return;
+  }
+  const auto& mods = details.Mods;
   const json* v =
       vekstd::HasDefault(mods) ? FScopes.Lookup(N.Path, scratch) : Require(N.Path, scratch);
   const vekstd::TEscape& escape = Current().T->EscapeOf(N);
   const bool asJson = escape.Inner == vekstd::TInner::JsValue;
   if (!mods.empty()) {
-    vekstd::ApplyModifiers(mods, v, FModified);
+    try {
+      vekstd::ApplyModifiers(mods, v, FModified, FOptions.Extensions.get());
+    } catch (const vekstd::TModifierFault& e) {
+      Fail(e.what());
+    }
     if (FModified.IsText) {
       vekstd::AppendEscaped(FOut, escape, FModified.Text, asJson ? json(FModified.Text) : kNull);
       CheckSize();
@@ -212,6 +241,32 @@ void TVekStdTags::TRenderer::Value(const TNode& N) {
   CheckSize();
 }
 
+// A tag answered by the application's handler: its answer escaped where
+// the tag stands, or as it is when trusted HTML stands in element text.
+void TVekStdTags::TRenderer::AppTag(const TNode& N, const vekstd::TDetails& D) {
+  const vekstd::TAppTag& tag = Current().T->AppTags[static_cast<size_t>(D.AppTag)];
+  const TVekTagHandler* handler =
+      FOptions.Extensions ? FOptions.Extensions->Tag(tag.Name) : nullptr;
+  if (!handler) Fail("no handler for the tag \"" + tag.Name + "\"");
+  TVekTagAnswer answer;
+  try {
+    answer = (*handler)(TVekTagCall(tag.Name, tag.Params, &FScopes));
+  } catch (const EVekTemplateError& e) {
+    Fail("tag \"" + tag.Name + "\": " + e.Message());
+  } catch (const std::exception& e) {
+    Fail("tag \"" + tag.Name + "\": " + e.what());
+  }
+  const vekstd::TEscape& escape = Current().T->EscapeOf(N);
+  if (answer.TrustedHtml && escape.Inner == vekstd::TInner::Html &&
+      escape.Wrap == vekstd::TWrap::None && std::strcmp(escape.Where, "element text") == 0) {
+    Append(answer.Text.data(), answer.Text.size());
+    return;
+  }
+  const bool asJson = escape.Inner == vekstd::TInner::JsValue;
+  vekstd::AppendEscaped(FOut, escape, answer.Text, asJson ? json(answer.Text) : json());
+  CheckSize();
+}
+
 AnsiString TVekStdTags::Walk(const TPage& Page, int FirstNode) {
-  return TRenderer(*this).Run(Page, FirstNode);
+  return TRenderer(FRoot, *FData, FOptions).Run(Page, FirstNode);
 }

@@ -80,7 +80,8 @@ AnsiString TVekStdTags::RenderText(const AnsiString& Text, const AnsiString& Nam
   if (const std::string fault = vekstd::TooLarge(Text.size(), FOptions.MaxTemplateSize);
       !fault.empty())
     throw EVekTemplateError({Name}, fault, {}, "MaxTemplateSize");
-  TPage page{vekstd::ParseTemplate(Text, Name, FOptions.TagBeg, FOptions.TagEnd),
+  TPage page{vekstd::ParseTemplate(Text, Name, FOptions.TagBeg, FOptions.TagEnd,
+                                   vekstd::THtmlState(), FOptions.Extensions.get()),
              ec ? FRoot.Dir() / Name : path};
   Refuse(page.Template);
   return Walk(page, 0);

@@ -46,7 +46,9 @@
 //
 // One TVekStdTags renders one page at a time; give each thread its own, with
 // its own producer. A root, a data tree and a TVekTemplateCache may be
-// shared by any number of them.
+// shared by any number of them. This is the lower level: TVekEngine
+// (VekEngine.h) is one object for all threads, with loaders, extensions and
+// streamed output.
 #pragma once
 
 #include <filesystem>
@@ -69,6 +71,10 @@ namespace vekstd {
 struct TTemplate;
 struct THtmlState;
 }  // namespace vekstd
+
+class TVekTemplateLoader;  // VekTemplateLoader.h
+class TVekExtensions;      // VekExtensions.h
+class TVekEngine;          // VekEngine.h
 
 #if defined(VEKSTDTAGS_BUILDING)
 #define VEKSTDTAGS_API VEK_DLL_EXPORT
@@ -158,13 +164,24 @@ struct TVekTemplateFile {
 /// A directory of templates and the files they may use. Every file handed
 /// out lies inside it: a name that leaves it, by ".." or through a symbolic
 /// link, is refused, and so is an absolute name.
+///
+/// A root may instead take its templates from a loader (VekTemplateLoader.h:
+/// an in-memory map, a callback, or a class of your own): names are then
+/// resolved by their text alone, with the same rules (relative, never above
+/// the root), and the loader is asked for what they hold.
 class VEKSTDTAGS_API TVekTemplateRoot {
  public:
   /// Throws EVekTemplateError when Dir is not an existing directory.
   explicit TVekTemplateRoot(const std::filesystem::path& Dir);
+  /// Templates from Loader (shared, only read; not null, else
+  /// std::invalid_argument). Dir() is then a name that stands for the
+  /// loader, under which no file of the system is ever opened.
+  explicit TVekTemplateRoot(std::shared_ptr<const TVekTemplateLoader> Loader);
 
   /// The root directory, absolute, all symbolic links resolved.
   const std::filesystem::path& Dir() const noexcept { return FDir; }
+  /// The loader, or null for a directory.
+  const TVekTemplateLoader* Loader() const noexcept { return FLoader.get(); }
 
   /// Finds the regular file Ref, a relative name with "/" separators, taken
   /// relative to the directory of the template named From ("" for the root
@@ -185,6 +202,7 @@ class VEKSTDTAGS_API TVekTemplateRoot {
 
  private:
   std::filesystem::path FDir;
+  std::shared_ptr<const TVekTemplateLoader> FLoader;
 };
 
 /// One finding of VekCheckTemplate. Line and Column count from 1; the column
@@ -206,12 +224,14 @@ class VEKSTDTAGS_API TVekTemplateCache {
   TVekTemplateCache& operator=(const TVekTemplateCache&) = delete;
 
   /// The template File of Root, parsed with the delimiters Beg and End from
-  /// the HTML state Start: from the cache when the file's stamp is unchanged,
-  /// else read and parsed. Throws what TVekTemplateRoot::Read throws.
+  /// the HTML state Start and with the names of Extensions (may be null):
+  /// from the cache when the file's stamp is unchanged, else read and
+  /// parsed. Throws what TVekTemplateRoot::Read throws.
   std::shared_ptr<const vekstd::TTemplate> Get(const TVekTemplateRoot& Root,
                                                const TVekTemplateFile& File, const AnsiString& Beg,
                                                const AnsiString& End,
-                                               const vekstd::THtmlState& Start);
+                                               const vekstd::THtmlState& Start,
+                                               const TVekExtensions* Extensions = nullptr);
   /// How many times Get parsed a file (a miss), for tests.
   unsigned long long Parses() const;
 
@@ -255,6 +275,10 @@ struct TVekStdTagsOptions {
   std::shared_ptr<const TVekData> Globals;
   /// Where parsed templates are kept; null for a cache of this binder's own.
   std::shared_ptr<TVekTemplateCache> Cache;
+  /// Custom modifiers and application tags (VekExtensions.h), known to the
+  /// parser, the render and the check alike; null for none. Not to be
+  /// changed while a render or a check uses them.
+  std::shared_ptr<const TVekExtensions> Extensions;
 };
 
 /// Checks a template written for the standard tags with the parser that
@@ -304,7 +328,9 @@ VEKSTDTAGS_API std::vector<TVekTemplateIssue> VekCheckDataNames(const AnsiString
 
 /// Binds the standard tags to a producer: its OnVekTag handler and its
 /// delimiters, through which a loaded template is expanded by any entry
-/// point of the producer.
+/// point of the producer. This is the lower level: TVekEngine (VekEngine.h)
+/// renders with no producer of the caller's, from any thread, to a string,
+/// a stream or a callback.
 class VEKSTDTAGS_API TVekStdTags {
  public:
   /// Sets Producer's handlers and delimiters. Producer and Root are not
@@ -342,6 +368,7 @@ class VEKSTDTAGS_API TVekStdTags {
   const TVekStdTagsOptions& Options() const noexcept { return FOptions; }
 
  private:
+  friend class TVekEngine;  // renders through TRenderer without a producer
   struct TPage {
     std::shared_ptr<const vekstd::TTemplate> Template;
     std::filesystem::path Path;

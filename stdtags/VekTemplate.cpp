@@ -70,7 +70,8 @@ std::string TTemplate::TagAt(const TNode& Node) const {
 
 std::shared_ptr<const TTemplate> ParseTemplate(AnsiString Text, const AnsiString& Name,
                                                const AnsiString& Beg, const AnsiString& End,
-                                               const THtmlState& Start) {
+                                               const THtmlState& Start,
+                                               const TVekExtensions* Extensions) {
   if (Text.size() >= static_cast<size_t>(INT32_MAX))
     throw EVekTemplateError({Name}, "the template is too large (2 GiB or more)");
   auto t = std::make_shared<TTemplate>();
@@ -83,7 +84,7 @@ std::shared_ptr<const TTemplate> ParseTemplate(AnsiString Text, const AnsiString
     if (s[i] == '\n' || (s[i] == '\r' && (i + 1 == s.size() || s[i + 1] != '\n')))
       t->LineStarts.push_back(static_cast<int>(i + 1));
   }
-  TParser(*t, Beg, End).Run();
+  TParser(*t, Beg, End, Extensions).Run();
   StripLines(*t);
   ApplyTrims(*t);
   TStructure(*t, nullptr).Run();

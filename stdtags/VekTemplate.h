@@ -79,6 +79,15 @@ struct TDetails {
   /// A named loop (each NAME in ...): the element's name; a set's name;
   /// else empty.
   std::string LoopName;
+  /// An application tag: its index in TTemplate::AppTags; else -1.
+  int AppTag = -1;
+};
+
+/// A tag answered by the application (VekExtensions.h): its name and its
+/// parameters as the producer reads them.
+struct TAppTag {
+  std::string Name;
+  std::vector<std::pair<std::string, std::string>> Params;
 };
 
 /// A finding, at a byte offset of the text (or of the text of the template
@@ -99,6 +108,7 @@ struct TTemplate {
   std::vector<TIncludeAt> Includes;
   std::vector<TBlockAt> BlockStates;
   std::vector<TDetails> Details;
+  std::vector<TAppTag> AppTags;
   /// What a loud render refuses, in text order: the first kMaxFindings by
   /// offset of ErrorCount in all (a text of faults keeps little of each).
   std::vector<TFinding> Errors;
@@ -150,7 +160,8 @@ struct TTemplate {
 /// upper-cased by the user's locale, nesting counted per name) in the same
 /// walk. Conditions, modifiers and ranges are read from each tag's raw text
 /// (quotes kept). Lines that hold only block tags are dropped, and blanks at
-/// <#- and -#>. Never throws for a malformed template: its faults become
+/// <#- and -#>. The names of Extensions (may be null) are known tags and
+/// modifiers. Never throws for a malformed template: its faults become
 /// Errors, and its nodes then say what the producer's own tolerance would
 /// output.
 /// Throws EVekTemplateError for a text of 2 GiB or more.
@@ -159,7 +170,8 @@ struct TTemplate {
 /// (nesting and the HTML context of every value and block).
 std::shared_ptr<const TTemplate> ParseTemplate(AnsiString Text, const AnsiString& Name,
                                                const AnsiString& Beg, const AnsiString& End,
-                                               const THtmlState& Start = THtmlState());
+                                               const THtmlState& Start = THtmlState(),
+                                               const TVekExtensions* Extensions = nullptr);
 
 /// A copy of T (a template that extends a layout) whose blocks outside any
 /// other block start in the HTML state that the block of the same name

@@ -3,6 +3,7 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "VekExtensions.h"
 #include "VekStdTags.h"
 #include "VekTemplate.h"
 
@@ -23,11 +24,9 @@ struct TVekTemplateCache::TImpl {
 TVekTemplateCache::TVekTemplateCache() : FImpl(std::make_unique<TImpl>()) {}
 TVekTemplateCache::~TVekTemplateCache() = default;
 
-std::shared_ptr<const vekstd::TTemplate> TVekTemplateCache::Get(const TVekTemplateRoot& Root,
-                                                                const TVekTemplateFile& File,
-                                                                const AnsiString& Beg,
-                                                                const AnsiString& End,
-                                                                const vekstd::THtmlState& Start) {
+std::shared_ptr<const vekstd::TTemplate> TVekTemplateCache::Get(
+    const TVekTemplateRoot& Root, const TVekTemplateFile& File, const AnsiString& Beg,
+    const AnsiString& End, const vekstd::THtmlState& Start, const TVekExtensions* Extensions) {
   std::string key = File.Path.string();
   for (const std::string* part : {&File.Name, &Beg, &End}) {
     key += '\0';
@@ -35,6 +34,11 @@ std::shared_ptr<const vekstd::TTemplate> TVekTemplateCache::Get(const TVekTempla
   }
   key += '\0';
   key += Start.Key();
+  // The names of the application's tags and modifiers change the parse.
+  if (Extensions) {
+    key += '\0';
+    key += Extensions->Key();
+  }
   const TVekFileStamp stamp = Root.Stamp(File);
   {
     std::lock_guard<std::mutex> lock(FImpl->Mutex);
@@ -44,7 +48,7 @@ std::shared_ptr<const vekstd::TTemplate> TVekTemplateCache::Get(const TVekTempla
   // Read and parsed outside the lock: another thread may do the same at the
   // same time, and the last one stays. A change between the stamp and the
   // read is seen at the next call, since the stamp kept is the older one.
-  auto parsed = vekstd::ParseTemplate(Root.Read(File), File.Name, Beg, End, Start);
+  auto parsed = vekstd::ParseTemplate(Root.Read(File), File.Name, Beg, End, Start, Extensions);
   std::lock_guard<std::mutex> lock(FImpl->Mutex);
   ++FImpl->Parses;
   if (FImpl->Entries.size() >= kMaxEntries) FImpl->Entries.clear();

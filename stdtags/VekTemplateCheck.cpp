@@ -102,7 +102,8 @@ std::vector<TVekTemplateIssue> VekCheckTemplate(const AnsiString& Text, const An
     issue.Message = fault;
     return {issue};
   }
-  const auto t = vekstd::ParseTemplate(Text, Name, options.TagBeg, options.TagEnd);
+  const auto t = vekstd::ParseTemplate(Text, Name, options.TagBeg, options.TagEnd,
+                                       vekstd::THtmlState(), options.Extensions.get());
   std::vector<std::pair<int, TVekTemplateIssue>> found;  // by offset
   std::set<std::pair<int, std::string>> told;            // what the resolver found, told once
   auto add = [&](int Offset, const std::string& Message, bool Warning) {

@@ -4,11 +4,15 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
+#include <stdexcept>
 #include <string>
 #include <system_error>
 
 #include "VekStdTags.h"
+#include "VekTemplateLoader.h"
 
 namespace fs = std::filesystem;
 
@@ -42,6 +46,17 @@ TVekTemplateRoot::TVekTemplateRoot(const fs::path& Dir) {
     throw EVekTemplateError("template root " + Quoted(Dir.string()) + ": not a directory");
 }
 
+TVekTemplateRoot::TVekTemplateRoot(std::shared_ptr<const TVekTemplateLoader> Loader)
+    : FLoader(std::move(Loader)) {
+  if (!FLoader) throw std::invalid_argument("TVekTemplateRoot: no loader");
+  // A name no file has: includes are resolved by their text under it, and
+  // the cache tells this loader's templates from another's by it.
+  char id[40];
+  std::snprintf(id, sizeof id, "%llx",
+                static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(FLoader.get())));
+  FDir = fs::path("/") / (std::string(".vek-loader-") + id);
+}
+
 TVekTemplateFile TVekTemplateRoot::Locate(const AnsiString& From, const AnsiString& Ref) const {
   if (Ref.empty()) throw EVekPathError(EVekPathError::pkInvalid, "empty file name");
   if (Ref.find('\0') != AnsiString::npos)
@@ -56,6 +71,13 @@ TVekTemplateFile TVekTemplateRoot::Locate(const AnsiString& From, const AnsiStri
   if (name.empty() || *name.begin() == "..")
     throw EVekPathError(EVekPathError::pkOutside, Quoted(Ref) + " leaves the template root");
   if (name == ".") throw EVekPathError(EVekPathError::pkNotAFile, Quoted(Ref) + " is not a file");
+  if (FLoader) {
+    const std::string n = name.generic_string();
+    TVekFileStamp stamp;
+    if (!FLoader->Find(n, stamp))
+      throw EVekPathError(EVekPathError::pkNotFound, Quoted(n) + " not found in the templates");
+    return {n, FDir / name};
+  }
 
   std::error_code ec;
   const fs::path real = fs::canonical(FDir / name, ec);
@@ -75,6 +97,14 @@ TVekTemplateFile TVekTemplateRoot::Locate(const AnsiString& From, const AnsiStri
 }
 
 TVekTemplateFile TVekTemplateRoot::LocatePath(const fs::path& Path) const {
+  if (FLoader) {
+    const fs::path rel = Path.lexically_normal().lexically_relative(FDir);
+    if (rel.empty() || *rel.begin() == "..") {
+      throw EVekPathError(EVekPathError::pkOutside,
+                          Quoted(Path.string()) + " is not among the loader's templates");
+    }
+    return Locate("", rel.generic_string());
+  }
   std::error_code ec;
   const fs::path real = fs::canonical(Path, ec);
   if (ec)
@@ -115,6 +145,13 @@ static int OpenChecked(const TVekTemplateFile& File, const fs::path& Root, struc
 }
 
 TVekFileStamp TVekTemplateRoot::Stamp(const TVekTemplateFile& File) const {
+  if (FLoader) {
+    TVekFileStamp s;
+    if (!FLoader->Find(File.Name, s))
+      throw EVekPathError(EVekPathError::pkNotFound,
+                          Quoted(File.Name) + " not found in the templates");
+    return s;
+  }
   struct stat st {};
   TFd f{OpenChecked(File, FDir, st)};
   TVekFileStamp s;
@@ -126,6 +163,7 @@ TVekFileStamp TVekTemplateRoot::Stamp(const TVekTemplateFile& File) const {
 }
 
 AnsiString TVekTemplateRoot::Read(const TVekTemplateFile& File) const {
+  if (FLoader) return FLoader->Read(File.Name);
   struct stat st {};
   TFd f{OpenChecked(File, FDir, st)};
   AnsiString text;

@@ -78,7 +78,7 @@ measure() {  # NAME CMD...: best wall time and its peak memory over the runs
 }
 
 echo "$pages pages, best of $runs runs, $(nproc) cores"
-measure "vekpp build" "$vekpp" build "$work/vekpp" -o "$work/out-vekpp"
+measure "vekpp build" "$vekpp" build "$work/vekpp" -o "$work/out-vekpp" --ugly-urls
 measure "hugo" hugo --quiet -s "$work/hugo" -d "$work/out-hugo"
 # The same pages came out of both.
 vekpp_pages=$(find "$work/out-vekpp/posts" -name '*.html' | wc -l)

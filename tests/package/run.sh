@@ -8,7 +8,8 @@
 # consumer of tests/install), run without any loader path; a host that loads
 # the package module (host.cpp); vekpp render, its manual page (checked by
 # groff -ww and mandoc -T lint) and completion; last dpkg -P, which must
-# leave nothing. Needs root (or sudo) and the package
+# leave nothing. A program using the engine (engine.cpp) is built too.
+# Needs root (or sudo) and the package
 # group of scripts/install-deps.sh. Args: DIR holding the .deb files, CXX.
 set -euo pipefail
 debs=$1 cxx=${2:-c++}
@@ -86,6 +87,14 @@ echo "== pkg-config"
 "$cxx" -std=c++17 "$consumer/main.cpp" -o "$work/pc-consumer" $(pkg-config --cflags --libs VekStdTags)
 out=$("$work/pc-consumer" "$work")
 [ "$out" = "$expected" ] || fail "pkg-config consumer: $out"
+
+echo "== the engine: templates in memory, a modifier, a tag, a stream, an error's fields"
+# shellcheck disable=SC2046
+"$cxx" -std=c++17 -Wall -Wextra -Wpedantic -Wshadow -Werror "$here/engine.cpp" -o "$work/engine" \
+  $(pkg-config --cflags --libs VekStdTags)
+out=$("$work/engine")
+expected_engine=$'<h1>Fruit &amp; veg!</h1><p>Hello, Ann &amp; Bo</p>\nbad.html:2:3: modifier "shout": shout takes no argument'
+[ "$out" = "$expected_engine" ] || fail "engine consumer: $out"
 
 echo "== the package module, loaded by a host by its SONAME"
 # shellcheck disable=SC2046

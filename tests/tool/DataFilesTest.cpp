@@ -3,6 +3,7 @@
 // places, and objects large enough that a loader quadratic in their
 // members would not finish within the test's time.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -139,7 +140,9 @@ TEST(DataFiles, SizeIsCappedPerFile) {
   big[0] = '1';
   EXPECT_EQ(Error(big, "big.json"), "big.json: larger than the limit of 64 MiB for a data file");
 
-  const fs::path path = fs::temp_directory_path() / "vek-data-size-test.json";
+  // Named by the process: test runs side by side must not share the file.
+  const fs::path path =
+      fs::temp_directory_path() / ("vek-data-size-test-" + std::to_string(getpid()) + ".json");
   std::ofstream(path, std::ios::binary) << big;
   try {
     LoadData({path.string()}, {});

@@ -280,3 +280,51 @@ TEST(VekppSite, StarterSiteBuilds) {
   EXPECT_EQ(r.status, 2);
   EXPECT_TRUE(Has(r.err, "exists and is not an empty folder")) << r.err;
 }
+
+// serve answers the pages build writes, at the same URLs: Markdown through
+// its layout, front matter read and not shown, drafts not found.
+TEST(VekppSite, ServeAnswersPagesAsBuildWritesThem) {
+  TempDir src;
+  WriteSite(src.path, {{"_layouts/page.html", "<main><#block content#><#/block#></main>"},
+                       {"posts/a.md", "---\ntitle: A\n---\n# Hi *there*\n"},
+                       {"posts/d.md", "---\ndraft: true\n---\nhidden\n"},
+                       {"index.html",
+                        "---\ntitle: Home\n---\n<#page.title#>: "
+                        "<#each p in site.pages#><#p.url#>;<#/each#>"},
+                       {"old.html", "plain <#page.url#>"}});
+  Server server(src.path);
+  ASSERT_GT(server.Port(), 0) << server.Log();
+  const struct {
+    const char* Target;
+    int Status;
+    const char* Body;
+  } cases[] = {
+      {"/", 200, "Home: /old/;/posts/a/;"},
+      {"/posts/a/", 200, "<main><h1 id=\"hi-there\">Hi <em>there</em></h1>\n</main>"},
+      {"/posts/d/", 404, ""},
+      {"/old/", 200, "plain /old/"},
+      {"/old", 200, "plain /old/"},
+  };
+  for (const auto& c : cases) {
+    std::string body;
+    EXPECT_EQ(RawGet(server.Port(), c.Target, &body), c.Status) << c.Target;
+    if (c.Status == 200) {
+      EXPECT_TRUE(Has(body, c.Body)) << c.Target << "\n" << body;
+    }
+  }
+}
+
+// A data file's own site and page objects keep their members beside the
+// build's.
+TEST(VekppSite, DataFileSiteAndPageKeepTheirMembers) {
+  TempDir src, out;
+  WriteSite(src.path, {{"_data.json", R"({"site": {"name": "Cafe", "title": "mine"},
+                                          "page": {"motto": "fresh", "title": "data"}})"},
+                       {"vekpp.toml", "title = \"From toml\"\n"},
+                       {"a.html",
+                        "---\ntitle: A\n---\n<#site.name#>|<#site.title#>|"
+                        "<#site.pages length#>|<#page.title#>|<#page.motto#>"}});
+  Result r = RunVekpp({"build", src.path.string(), "-o", out.path.string()});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadFile(out.path / "a" / "index.html"), "Cafe|mine|1|A|fresh");
+}

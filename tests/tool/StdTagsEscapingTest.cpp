@@ -7,6 +7,7 @@
 #include <fstream>
 #include <string>
 
+#include "TempDir.h"
 #include "VekStdTags.h"
 
 namespace fs = std::filesystem;
@@ -15,18 +16,11 @@ using json = TVekData;
 namespace {
 
 struct Site {
-  Site() {
-    char tmpl[] = "/tmp/vek-escape-XXXXXX";
-    dir = mkdtemp(tmpl);
-  }
-  ~Site() {
-    std::error_code ec;
-    fs::remove_all(dir, ec);
-  }
   void Write(const std::string& Name, const std::string& Text) const {
     std::ofstream(dir / Name, std::ios::binary) << Text;
   }
-  fs::path dir;
+  TTempDir temp{"vek-escape-"};
+  fs::path dir = temp.Path();
 };
 
 // The page of Text with the data {"v": V, ...}, or "error: <message>".

@@ -144,8 +144,8 @@ TEST(StdTagsLanguage, Conditions) {
   // Under --strict, ordering mixed types and missing names are errors.
   EXPECT_EQ(Render("x\n <#if n < \"4\"#>A<#/if#>", kData, true),
             "error: page.html:2:2: <#if n < \"4\"#>: cannot order a number and a string");
-  EXPECT_EQ(Render("<#if nope == 1#>A<#/if#>", kData, true),
-            "error: page.html:1:1: no value \"nope\" in the data");
+  EXPECT_EQ(Render("<#if zzzz == 1#>A<#/if#>", kData, true),
+            "error: page.html:1:1: no value \"zzzz\" in the data");
 }
 
 TEST(StdTagsLanguage, ConditionErrors) {
@@ -399,7 +399,8 @@ TEST(StdTagsLanguage, Layouts) {
   const auto names = VekCheckDataNames("<#extends file=\"_typo.html\"#><#block b#><#n#><#/block#>",
                                        "page.html", root, kData);
   ASSERT_EQ(names.size(), 1u);
-  EXPECT_EQ(names[0].Message, "no \"titel\" in the data (used at _typo.html:1:8)");
+  EXPECT_EQ(names[0].Message,
+            "no \"titel\" in the data (did you mean \"title\"?) (used at _typo.html:1:8)");
   // Text outside the blocks of a template that extends a layout is a warning.
   const auto issues = Check("<#extends file=\"_base.html\"#>\nstray <#n#>\n", &site);
   ASSERT_EQ(issues.size(), 2u) << ::testing::PrintToString(issues);
@@ -436,7 +437,7 @@ TEST(StdTagsLanguage, NamedLoops) {
       "<#each c in cats#><#c.name#><#c.nmae#><#each i in c.items#><#c.name#><#/each#><#/each#>",
       "page.html", root, data);
   ASSERT_EQ(names.size(), 1u);
-  EXPECT_EQ(names[0].Message, "no \"c.nmae\" in the data");
+  EXPECT_EQ(names[0].Message, "no \"c.nmae\" in the data (did you mean \"c.name\"?)");
 }
 
 // An included template that extends a layout renders the layout with its
@@ -686,4 +687,34 @@ TEST(StdTagsLanguage, IncludesTakeData) {
            "render)"},
       },
       &site);
+}
+
+TEST(StdTagsLanguage, ErrorsSuggestTheLikelyWord) {
+  Expect({
+      {"<#each tags#>x<#/eahc#>", "error: page.html:1:1: <#each tags#> has no closing <#/each#>"},
+      {"<#if yes#>x<#/fi#>", "error: page.html:1:1: <#if yes#> has no closing <#/if#>"},
+      {"<#price nmber=2#>",
+       "error: page.html:1:9: <#price nmber=2#>: unknown modifier \"nmber\": "
+       "did you mean \"number\"?"},
+      {"<#name uper#>",
+       "error: page.html:1:8: <#name uper#>: unknown modifier \"uper\": did you "
+       "mean \"upper\"?"},
+      {"<#fi yes#>x", "error: page.html:1:6: <#fi yes#>: unknown modifier \"yes\" (known: "},
+      {"<#endeach#>", "error: page.html:1:1: unknown tag <#endeach#>: "},
+      {"<#foreach x#>", "error: page.html:1:1: unknown tag <#foreach x#>: "},
+  });
+  // Every fault is reported, the misspelled closing tag among them.
+  const auto issues = Check("<#each tags#>x<#/eahc#>\n<#fi yes#>\n<#esle#>");
+  const std::vector<std::string> expected = {
+      "1:1: <#each tags#> has no closing <#/each#>",
+      "1:15: unknown closing tag <#/eahc#> (did you mean <#/each#>?): only <#/each#>, <#/if#>, "
+      "<#/unless#> and <#/block#> close a pair",
+      "2:6: <#fi yes#>: unknown modifier \"yes\" (known: default, upper, lower, capitalize, "
+      "trim, truncate, replace, join, length, number, group, point, date, and the escapings "
+      "raw, html, attr, url, js, css, json) (did you mean <#if#>?)",
+      "3:1: warning: <#esle#> is a value named \"esle\" (did you mean <#else#>?)"};
+  EXPECT_EQ(issues, expected);
+  // A name the data lacks, with the nearest the data has, under --strict too.
+  EXPECT_EQ(Render("<#each list#><#nmae#><#/each#>", kData, true),
+            "error: page.html:1:14: no value \"nmae\" in the data (did you mean \"name\"?)");
 }

@@ -26,6 +26,8 @@
 #include <thread>
 #include <vector>
 
+#include "TempDir.h"
+
 extern char** environ;
 
 namespace vekpp_test {
@@ -41,19 +43,11 @@ inline std::string ReadFile(const fs::path& P) {
   return s.str();
 }
 
-// A fresh temporary directory, removed at the end.
+// A fresh temporary directory, removed at the end (TTempDir, by the name
+// the tests use).
 struct TempDir {
-  TempDir() {
-    char tmpl[] = "/tmp/vekpp-test-XXXXXX";
-    const char* made = mkdtemp(tmpl);
-    if (!made) throw std::runtime_error(std::string("mkdtemp: ") + std::strerror(errno));
-    path = made;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path, ec);
-  }
-  fs::path path;
+  TTempDir made{"vekpp-test-"};
+  fs::path path = made.Path();
 };
 
 // Starts vekpp with Args in Dir; its standard output and error go to the

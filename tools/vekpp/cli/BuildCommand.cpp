@@ -53,15 +53,13 @@ int RunBuild(const TBuildOptions& Options) {
   sigaddset(&stopSignals, SIGINT);
   sigaddset(&stopSignals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-  int status = VekBuildSite(tagOptions, site);
-  if (status == 2) return status;
   std::mutex mutex;
   std::condition_variable changed;
   bool pending = false;
   std::unique_ptr<TDirWatcher> watcher;
   try {
     std::error_code ec;
-    const fs::path out = fs::canonical(site.Out, ec);
+    const fs::path out = fs::weakly_canonical(fs::absolute(site.Out), ec);
     watcher = std::make_unique<TDirWatcher>(
         fs::canonical(site.Src), [&, out](const TDirWatcher::TChanges& Changes) {
           // What the build writes into a folder inside the site is no
@@ -78,6 +76,10 @@ int RunBuild(const TBuildOptions& Options) {
     std::cerr << "vekpp: " << VekTerminalText(e.what()) << "\n";
     return 2;
   }
+  // Built once the watcher is there: a change made while (or just after)
+  // this build runs is seen and builds again.
+  int status = VekBuildSite(tagOptions, site);
+  if (status == 2) return status;
   std::cerr << "vekpp: watching " << VekQuoteName(site.Src) << " (Ctrl-C stops)" << std::endl;
   std::atomic<bool> stop{false};
   std::thread signals([&] {

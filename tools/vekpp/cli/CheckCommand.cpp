@@ -2,6 +2,8 @@
 #include <algorithm>
 #include <iostream>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "VekStdTags.h"
 #include "base/Messages.h"
@@ -17,6 +19,40 @@ struct TCheckOptions {
   std::vector<std::string> Templates;
   std::string Data;  // warn of the names the templates use that it lacks
 };
+
+// The line of Text holding the 1-based Line, at most 160 bytes of it around
+// the byte Column, then a caret under that column (tabs kept, a character
+// of several bytes one column wide), each with a line break.
+std::string SourceAndCaret(const std::string& Text, const std::vector<size_t>& LineStarts, int Line,
+                           int Column) {
+  if (Line < 1 || static_cast<size_t>(Line) > LineStarts.size() || Column < 1) return "";
+  const size_t begin = LineStarts[static_cast<size_t>(Line) - 1];
+  size_t end = Text.find('\n', begin);
+  if (end == std::string::npos) end = Text.size();
+  if (end > begin && Text[end - 1] == '\r') --end;
+  const size_t at = std::min(end, begin + static_cast<size_t>(Column) - 1);
+  auto continuation = [&](size_t i) {
+    return i < Text.size() && (static_cast<unsigned char>(Text[i]) & 0xC0) == 0x80;
+  };
+  size_t from = at > begin + 80 ? at - 80 : begin;
+  while (from < at && continuation(from)) ++from;
+  size_t to = std::min(end, from + 160);
+  while (to < end && continuation(to)) ++to;
+  // The template's bytes as a terminal may show them (control bytes written
+  // as escapes, so a caret after one stands a little left).
+  std::string out = (from > begin ? "..." : "") + VekTerminalText(Text.substr(from, to - from)) +
+                    (to < end ? "..." : "") + "\n";
+  std::string caret = from > begin ? "   " : "";
+  for (size_t i = from; i < at; ++i) {
+    const unsigned char c = static_cast<unsigned char>(Text[i]);
+    if (c == '\t') {
+      caret += '\t';
+    } else if ((c & 0xC0) != 0x80) {
+      caret += ' ';
+    }
+  }
+  return out + caret + "^\n";
+}
 
 int RunCheck(const TCheckOptions& Options) {
   const TCommonOptions& Common = Options.Common;
@@ -51,10 +87,15 @@ int RunCheck(const TCheckOptions& Options) {
           return a.Line != b.Line ? a.Line < b.Line : a.Column < b.Column;
         });
       }
+      std::vector<size_t> lineStarts{0};
+      for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\n') lineStarts.push_back(i + 1);
+      }
       for (const auto& issue : issues) {
         std::cout << VekQuoteName(path) << ":" << issue.Line << ":" << issue.Column << ": "
                   << (issue.Warning ? "warning: " : "") << VekTerminalText(WithFlags(issue.Message))
-                  << "\n";
+                  << "\n"
+                  << SourceAndCaret(text, lineStarts, issue.Line, issue.Column);
         if (!issue.Warning && status == 0) status = 1;
       }
     } catch (const EVekTemplateError& e) {

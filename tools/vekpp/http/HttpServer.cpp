@@ -43,8 +43,8 @@ std::string Printable(const std::string& S) {
 
 // One request, from its request line to its log line.
 struct TExchange {
-  enum TState { stFresh, stReading, stWorking, stAnswered };
-  TState State = stFresh;
+  enum class TState { Fresh, Reading, Working, Answered };
+  TState State = TState::Fresh;
   TClock::time_point Start = TClock::now();
   std::string Target;  // as sent, without the query
   std::string Query;   // what followed "?"
@@ -171,7 +171,7 @@ struct THttpServer::TImpl {
     const MHD_Result queued =
         MHD_queue_response(Connection, static_cast<unsigned>(Reply.Status), response);
     MHD_destroy_response(response);
-    Ex.State = TExchange::stAnswered;
+    Ex.State = TExchange::TState::Answered;
     Receiving(Connection, false);
     return queued;
   }
@@ -236,16 +236,16 @@ struct THttpServer::TImpl {
     auto* ex = static_cast<TExchange*>(*Context);
     if (!ex) *Context = ex = static_cast<TExchange*>(OnRequestLine(this, "", Connection));
     switch (ex->State) {
-      case TExchange::stFresh: {
+      case TExchange::TState::Fresh: {
         ex->Method = Method;
         ex->Client = ClientOf(Connection);
         if (const int status = Screen(Connection, Version))
           return AnswerError(Connection, *ex, status);
         if (ex->Method != "GET" && ex->Method != "HEAD") return AnswerError(Connection, *ex, 405);
-        ex->State = TExchange::stReading;
+        ex->State = TExchange::TState::Reading;
         return MHD_YES;
       }
-      case TExchange::stReading:
+      case TExchange::TState::Reading:
         if (*UploadSize) {
           // A body is counted as it comes and dropped: nothing here reads
           // one. Past the limit the rest is dropped too, and 413 answered at
@@ -259,9 +259,9 @@ struct THttpServer::TImpl {
         }
         if (ex->TooLarge) return AnswerError(Connection, *ex, 413);
         return Dispatch(Connection, *ex);
-      case TExchange::stWorking:
+      case TExchange::TState::Working:
         return Answer(Connection, *ex, ex->Reply);
-      case TExchange::stAnswered:
+      case TExchange::TState::Answered:
         break;
     }
     return MHD_YES;
@@ -289,7 +289,7 @@ struct THttpServer::TImpl {
     }
     // The connection waits, suspended, while a worker builds the answer;
     // the worker resumes it, and the answer is queued on this thread.
-    Ex.State = TExchange::stWorking;
+    Ex.State = TExchange::TState::Working;
     Receiving(Connection, false);
     MHD_suspend_connection(Connection);
     TExchange* ex = &Ex;

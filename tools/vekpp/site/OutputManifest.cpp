@@ -41,6 +41,8 @@ void VekKeepOutputExact(const fs::path& Out, const std::vector<std::string>& Out
     if (!o.empty()) now.insert(o);
   const fs::path manifest = Out / kOutputManifestName;
   std::error_code ec;
+  const fs::path root = fs::canonical(Out, ec);
+  if (ec) return;
   size_t removed = 0;
   {
     std::ifstream in(manifest);
@@ -48,6 +50,9 @@ void VekKeepOutputExact(const fs::path& Out, const std::vector<std::string>& Out
     while (std::getline(in, line)) {
       if (now.count(line) || !Inside(line) || ThroughLink(Out, line)) continue;
       const fs::path file = Out / line;
+      // Never through a folder that became a link out of the output.
+      const fs::path parent = fs::canonical(file.parent_path(), ec);
+      if (ec || parent.lexically_relative(root).native().rfind("..", 0) == 0) continue;
       const auto st = fs::symlink_status(file, ec);
       if (ec || !(fs::is_regular_file(st) || fs::is_symlink(st))) continue;
       if (!fs::remove(file, ec)) continue;

@@ -82,7 +82,7 @@ TSite::TRoute TSite::FindRoute(const std::string& Target) const {
   TRoute route;
   std::string path;
   if (!VekDecodeTarget(Target, path)) return route.Status = 400, route;
-  if (FLiveReload && path == TLiveReload::kPath) return route.Kind = TRoute::rkEvents, route;
+  if (FLiveReload && path == TLiveReload::kPath) return route.Kind = TRoute::TKind::Events, route;
   std::string& name = route.Name;
   switch (VekSiteName(path, name)) {
     case TSiteNameAnswer::Parent:
@@ -95,19 +95,19 @@ TSite::TRoute TSite::FindRoute(const std::string& Target) const {
   try {
     if (name.empty() || path.back() == '/') {
       name = name.empty() ? "index.html" : name + "/index.html";
-      return route.Kind = TRoute::rkPage, route;
+      return route.Kind = TRoute::TKind::Page, route;
     }
-    if (EndsWith(name, ".html")) return route.Kind = TRoute::rkPage, route;
+    if (EndsWith(name, ".html")) return route.Kind = TRoute::TKind::Page, route;
     try {
       FRoot.Locate("", name + ".html");
       name += ".html";
-      return route.Kind = TRoute::rkPage, route;
+      return route.Kind = TRoute::TKind::Page, route;
     } catch (const EVekPathError& e) {
       if (e.Kind() != EVekPathError::pkNotFound) throw;
     }
     try {
       route.File = FRoot.Locate("", name);
-      return route.Kind = TRoute::rkFile, route;
+      return route.Kind = TRoute::TKind::File, route;
     } catch (const EVekPathError& e) {
       std::error_code ec;
       if (e.Kind() == EVekPathError::pkNotAFile &&
@@ -115,7 +115,7 @@ TSite::TRoute TSite::FindRoute(const std::string& Target) const {
         // Built from the checked name: "//docs" leads to "/docs/", never
         // to the host "docs".
         route.Name = "/" + VekPercentEncode(name) + "/";
-        return route.Kind = TRoute::rkRedirect, route;
+        return route.Kind = TRoute::TKind::Redirect, route;
       }
       throw;
     }
@@ -135,7 +135,7 @@ bool TSite::HasCustom404() const {
 bool TSite::Quick(const THttpRequest& Request, THttpReply& Reply) {
   const TRoute route = Route(Request.Target);
   switch (route.Kind) {
-    case TRoute::rkPage: {
+    case TRoute::TKind::Page: {
       uint64_t generation = 0;
       if (!Settled(generation)) return false;
       TKeptPage kept;
@@ -150,7 +150,7 @@ bool TSite::Quick(const THttpRequest& Request, THttpReply& Reply) {
       SendPage(kept, Request, Reply);
       return true;
     }
-    case TRoute::rkEvents:
+    case TRoute::TKind::Events:
       // Streams may take only part of the connections, so that pages can
       // always be asked for.
       if (!FLiveReload->Admit(Request.Client)) {
@@ -161,18 +161,18 @@ bool TSite::Quick(const THttpRequest& Request, THttpReply& Reply) {
       Reply.AddHeader("Content-Type", "text/event-stream");
       Reply.AddHeader("Cache-Control", "no-cache");
       return true;
-    case TRoute::rkRedirect:
+    case TRoute::TKind::Redirect:
       Reply.Status = 301;
       Reply.AddHeader("Location", route.Name + VekLocationQuery(Request.Query));
       ErrorPage(301, "", Reply);
       return true;
-    case TRoute::rkFile: {
+    case TRoute::TKind::File: {
       const int status = VekFileReply(route.File.Path, route.File.Name, Request, Reply);
       if (status == 404 && HasCustom404()) return false;
       if (status) ErrorPage(status, "", Reply);
       return true;
     }
-    case TRoute::rkError:
+    case TRoute::TKind::Error:
       if (route.Status == 404 && HasCustom404()) return false;
       ErrorPage(route.Status, "", Reply);
       return true;
@@ -182,10 +182,10 @@ bool TSite::Quick(const THttpRequest& Request, THttpReply& Reply) {
 
 void TSite::Slow(const THttpRequest& Request, THttpReply& Reply) {
   const TRoute route = Route(Request.Target);
-  if (route.Kind == TRoute::rkPage) return Page(route.Name, Request, Reply);
-  if (route.Kind == TRoute::rkError && route.Status != 404)
+  if (route.Kind == TRoute::TKind::Page) return Page(route.Name, Request, Reply);
+  if (route.Kind == TRoute::TKind::Error && route.Status != 404)
     return ErrorPage(route.Status, "", Reply);
-  if (route.Kind == TRoute::rkFile) {
+  if (route.Kind == TRoute::TKind::File) {
     // Found while routing, gone by now, or not a regular file.
     const int status = VekFileReply(route.File.Path, route.File.Name, Request, Reply);
     if (status != 404) {
@@ -194,7 +194,7 @@ void TSite::Slow(const THttpRequest& Request, THttpReply& Reply) {
     }
     Reply = THttpReply();
   }
-  if (route.Kind == TRoute::rkRedirect || route.Kind == TRoute::rkEvents) {
+  if (route.Kind == TRoute::TKind::Redirect || route.Kind == TRoute::TKind::Events) {
     if (!Quick(Request, Reply)) NotFound(Request, Reply);
     return;
   }
@@ -208,7 +208,13 @@ void TSite::Page(const std::string& Name, const THttpRequest& Request, THttpRepl
   std::string page;
   try {
     data = FData.Current(kDataWait);
-    page = VekRenderPage(FRoot, data, FOptions, Name);
+    // A page as build makes it (front matter, Markdown, page and site), or
+    // else the template itself (an HTML page no output name leads to).
+    const auto model = FModels.Get(settled, generation, data);
+    const TSitePage* sitePage = TSiteModels::Find(*model, Name);
+    if (sitePage && !sitePage->Published) return NotFound(Request, Reply);
+    page = sitePage ? VekRenderSitePage(FRoot, model->Pages, *sitePage, FOptions)
+                    : VekRenderPage(FRoot, data, FOptions, Name);
   } catch (const EVekPathError& e) {
     switch (e.Kind()) {
       case EVekPathError::pkOutside:

@@ -17,6 +17,7 @@
 #include "site/DirWatcher.h"
 #include "site/SiteCache.h"
 #include "site/SiteData.h"
+#include "site/SiteModel.h"
 
 /// How a site reports the faults of its pages.
 struct TSiteFaults {
@@ -45,7 +46,7 @@ class TSite : public THttpHandler {
  private:
   // Where a request leads.
   struct TRoute {
-    enum TKind { rkError, rkPage, rkFile, rkRedirect, rkEvents } Kind = rkError;
+    enum class TKind { Error, Page, File, Redirect, Events } Kind = TKind::Error;
     int Status = 0;
     std::string Name;  // the checked name inside the site
     TVekTemplateFile File;
@@ -81,4 +82,5 @@ class TSite : public THttpHandler {
   TSiteFaults FFaults;
   TSiteCache<TRoute> FRoutes{10000, 8 << 20};
   TSiteCache<TKeptPage> FPages{10000, 64 << 20};
+  TSiteModels FModels{FRoot, FOptions.TagBeg, FOptions.TagEnd};
 };

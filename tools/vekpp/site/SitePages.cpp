@@ -232,6 +232,20 @@ TRead ReadPage(const TVekTemplateRoot& Root, TSitePage& P, const TSitePagesOptio
   return r;
 }
 
+// Fill's members added to Into where it has none of that name: the data's
+// site keeps its own members (site.name) and gets the build's; a page keeps
+// the build's and gets those of the data's page. Into null takes Fill
+// whole; Into of another kind than an object stays as it is.
+void AddUnder(TVekData& Into, TVekData Fill) {
+  if (Into.is_null()) {
+    Into = std::move(Fill);
+    return;
+  }
+  if (!Into.is_object() || !Fill.is_object()) return;
+  for (auto it = Fill.begin(); it != Fill.end(); ++it)
+    if (!Into.contains(it.key())) Into[it.key()] = std::move(it.value());
+}
+
 // Two pages written to one place (x.md beside x.html, x.html beside
 // x/index.html, two tags of one folder name): the second is a fault, never
 // a silent overwrite.
@@ -349,6 +363,7 @@ TSitePages VekReadSitePages(const TVekTemplateRoot& Root, const std::vector<std:
         reads[i] = ReadPage(Root, p, o);
       } catch (const std::exception& e) {
         p.Error = e.what();
+        p.Fault = std::current_exception();
       }
     }
   };
@@ -392,7 +407,10 @@ TSitePages VekReadSitePages(const TVekTemplateRoot& Root, const std::vector<std:
   }
   TVekData pages = TVekData::array(), sections = TVekData::object(), tags = TVekData::object();
   for (const size_t i : order) {
-    const TVekData& page = reads[i].Page;
+    // List entries carry all but the content: a list of ten thousand pages
+    // would otherwise hold each page's HTML once per list it is in.
+    TVekData page = reads[i].Page;
+    page.erase("content");
     pages.push_back(page);
     const std::string& section = page["section"].get_ref<const std::string&>();
     if (!section.empty()) sections[section].push_back(page);
@@ -427,13 +445,15 @@ TSitePages VekReadSitePages(const TVekTemplateRoot& Root, const std::vector<std:
   siteObject["tag_list"] = std::move(tagList);
 
   auto globals = std::make_shared<TVekData>(SiteData.is_object() ? SiteData : TVekData::object());
-  (*globals)["site"] = std::move(siteObject);
+  AddUnder((*globals)["site"], std::move(siteObject));
   site.Globals = std::move(globals);
   const TVekData& siteData = (*site.Globals)["site"];
   for (size_t i = 0; i < Names.size(); ++i) {
     TSitePage& p = site.Pages[i];
     auto data = std::make_shared<TVekData>(TVekData::object());
     (*data)["page"] = std::move(reads[i].Page);
+    if (const auto own = SiteData.find("page"); SiteData.is_object() && own != SiteData.end())
+      AddUnder((*data)["page"], *own);
     if (p.Error.empty() && p.Published) {
       try {
         Paginate(p, *data, siteData, o, site.Generated);
@@ -449,6 +469,7 @@ TSitePages VekReadSitePages(const TVekTemplateRoot& Root, const std::vector<std:
 
 std::string VekRenderSitePage(const TVekTemplateRoot& Root, const TSitePages& Site,
                               const TSitePage& Page, TVekStdTagsOptions Options) {
+  if (Page.Fault) std::rethrow_exception(Page.Fault);
   if (!Page.Error.empty()) throw std::runtime_error(Page.Error);
   Options.Globals = Site.Globals;
   struct TThreadProducer {

@@ -4,6 +4,7 @@
 // that every template sees.
 #pragma once
 
+#include <exception>
 #include <memory>
 #include <string>
 #include <vector>
@@ -32,6 +33,8 @@ struct TSitePage {
   std::string Text;
   std::shared_ptr<const TVekData> Data;  ///< {"page": the page's object}
   std::string Error;                     ///< why the page cannot be built, with its place
+  std::exception_ptr
+      Fault;  ///< what reading it threw (EVekPathError ...), when that was the reason
 };
 
 /// Where a page's output goes and its URL: "x/index.html" and "/x/" for a
@@ -57,6 +60,7 @@ TSitePages VekReadSitePages(const TVekTemplateRoot& Root, const std::vector<std:
                             unsigned Jobs);
 
 /// Renders Page with Options (whose Globals are set to Site's). Throws as
-/// VekRenderPage does, and std::runtime_error with Page.Error.
+/// VekRenderPage does; for a page with an Error, what reading it threw
+/// (EVekPathError for a page that leaves the root), else std::runtime_error.
 std::string VekRenderSitePage(const TVekTemplateRoot& Root, const TSitePages& Site,
                               const TSitePage& Page, TVekStdTagsOptions Options);

@@ -1,0 +1,97 @@
+#!/usr/bin/env bash
+# A Markdown blog built by `vekpp build` and by Hugo (Debian's) from the same
+# content: POSTS posts (default 10,000), each a Markdown file with YAML front
+# matter (title, date, three tags of 20) and five paragraphs with a heading,
+# a list and emphasis; a home page paginated 10 to a page; a page per tag;
+# equivalent templates. Reports, per tool, the best of RUNS builds: wall
+# time, CPU time of the process (user + system, all its threads), pages per
+# second of CPU, and peak memory (maximum resident set, GNU time).
+# Args: [BUILD_DIR] [POSTS] [RUNS]. Needs hugo (scripts/install-deps.sh site-bench).
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+build=${1:-build} posts=${2:-10000} runs=${3:-3}
+vekpp=$build/bin/vekpp
+[ -x "$vekpp" ] || { echo "no $vekpp: build first (make build)" >&2; exit 2; }
+command -v hugo > /dev/null || scripts/install-deps.sh site-bench
+[ -x /usr/bin/time ] || { echo "GNU time (/usr/bin/time) is needed" >&2; exit 2; }
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+python3 - "$work" "$posts" <<'PY'
+import os, random, sys
+work, n = sys.argv[1], int(sys.argv[2])
+rnd = random.Random(1)
+words = "alpha beta gamma delta epsilon zeta eta theta iota kappa lambda mu nu xi omicron pi rho sigma tau".split()
+tags = [f"tag{i}" for i in range(20)]
+def para():
+    return " ".join(("*%s*" % w if rnd.random() < 0.05 else w) for w in (rnd.choice(words) for _ in range(60)))
+def post(i):
+    body = f"## Part one\n\n{para()}\n\n- {para()[:80]}\n- {para()[:80]}\n\n" + "\n\n".join(para() for _ in range(4))
+    fm = (f'---\ntitle: "Post {i}"\ndate: 2020-01-01T00:00:{i % 60:02d}Z\n'
+          f'tags: [{", ".join(rnd.sample(tags, 3))}]\n---\n')
+    return fm + body + "\n"
+texts = [post(i) for i in range(n)]
+head = '<!DOCTYPE html>\n<html><head><meta charset="utf-8"><title>%s</title></head><body>\n'
+# vekpp
+v = os.path.join(work, "vekpp")
+for d in ("posts", "_layouts"):
+    os.makedirs(os.path.join(v, d))
+open(os.path.join(v, "vekpp.toml"), "w").write('title = "Bench blog"\nlayout = "page.html"\n')
+open(os.path.join(v, "_layouts", "page.html"), "w").write(
+    head % "<#page.title#> · <#site.title#>" +
+    '<article><h1><#page.title#></h1><p><#page.date#></p>\n'
+    '<ul><#each t in page.tags#><li><#t#></li><#/each#></ul>\n<#block content#><#/block#></article>\n</body></html>\n')
+open(os.path.join(v, "index.html"), "w").write(
+    '---\npaginate: 10\n---\n' + head % "<#site.title#>" +
+    '<#each p in pager.pages#><h2><a href="<#p.url#>"><#p.title#></a></h2><p><#p.summary#></p>\n<#/each#>'
+    '<a href="<#pager.next#>">next</a>\n</body></html>\n')
+open(os.path.join(v, "_tag.html"), "w").write(
+    head % "<#page.title#>" + '<#each p in page.pages#><a href="<#p.url#>"><#p.title#></a>\n<#/each#></body></html>\n')
+for i, t in enumerate(texts):
+    open(os.path.join(v, "posts", f"p{i}.md"), "w").write(t)
+# Hugo
+h = os.path.join(work, "hugo")
+for d in ("content/posts", "layouts/_default"):
+    os.makedirs(os.path.join(h, d))
+open(os.path.join(h, "config.toml"), "w").write(
+    'baseURL = "/"\ntitle = "Bench blog"\npaginate = 10\nignoreErrors = ["error-disable-taxonomy"]\n'
+    'disableKinds = ["taxonomy", "RSS", "sitemap", "robotsTXT", "404", "section"]\n'
+    '[taxonomies]\ntag = "tags"\n')
+open(os.path.join(h, "layouts/_default/single.html"), "w").write(
+    head % "{{ .Title }} · {{ .Site.Title }}" +
+    '<article><h1>{{ .Title }}</h1><p>{{ .Params.date }}</p>\n'
+    '<ul>{{ range .Params.tags }}<li>{{ . }}</li>{{ end }}</ul>\n{{ .Content }}</article>\n</body></html>\n')
+open(os.path.join(h, "layouts/index.html"), "w").write(
+    head % "{{ .Site.Title }}" +
+    '{{ $p := .Paginate (where .Site.RegularPages "Section" "posts") }}'
+    '{{ range $p.Pages }}<h2><a href="{{ .RelPermalink }}">{{ .Title }}</a></h2><p>{{ .Summary }}</p>\n{{ end }}'
+    '{{ with $p.Next }}<a href="{{ .URL }}">next</a>{{ end }}\n</body></html>\n')
+open(os.path.join(h, "layouts/_default/term.html"), "w").write(
+    head % "{{ .Title }}" + '{{ range .Pages }}<a href="{{ .RelPermalink }}">{{ .Title }}</a>\n{{ end }}</body></html>\n')
+for i, t in enumerate(texts):
+    open(os.path.join(h, "content/posts", f"p{i}.md"), "w").write(t)
+PY
+
+measure() {  # NAME CMD...: the run of least CPU time: wall, CPU, peak memory
+  local name=$1 best="" line=""
+  shift
+  for _ in $(seq "$runs"); do
+    rm -rf "$work/out"
+    /usr/bin/time -o "$work/time" -f "%e %U %S %M" "$@" > /dev/null 2> "$work/err" ||
+      { echo "$name failed:"; cat "$work/err"; exit 1; }
+    local out w u s m cpu
+    out=$(tail -1 "$work/time")
+    read -r w u s m <<< "$out"
+    cpu=$(awk -v u="$u" -v s="$s" 'BEGIN{print u + s}')
+    if [ -z "$best" ] || awk "BEGIN{exit !($cpu < $best)}"; then best=$cpu line="$w $cpu $m"; fi
+  done
+  local pages
+  pages=$(find "$work/out" -name '*.html' | wc -l)
+  read -r w cpu m <<< "$line"
+  awk -v n="$name" -v w="$w" -v c="$cpu" -v m="$m" -v p="$pages" \
+    'BEGIN{printf "%-12s %6d pages %7.2f s wall %7.2f s CPU %8.0f pages/CPU-s %8.1f MB peak\n", n, p, w, c, p / (c > 0 ? c : 0.001), m / 1024}'
+}
+
+echo "$posts posts, best of $runs runs, $(nproc) cores"
+measure "vekpp build" "$vekpp" build "$work/vekpp" -o "$work/out"
+measure "hugo" hugo --quiet -s "$work/hugo" -d "$work/out"
