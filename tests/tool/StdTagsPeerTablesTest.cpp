@@ -246,10 +246,7 @@ TEST(StdTagsPeerTables, ContextsThePeerEscapes) {
 // sure of. We refuse each, and say where.
 TEST(StdTagsPeerTables, TemplatesThePeerRefuses) {
   Check({
-      {"unclosed if", "<#if T#>",
-       "error: page.html:1:1: <#if T#> has no closing <#/if#>: what follows is output as if the "
-       "tag were ",
-       ""},
+      {"unclosed if", "<#if T#>", "error: page.html:1:1: <#if T#> has no closing <#/if#>", ""},
       {"tag in an attribute name", "<a <#if T#>href=<#/if#>>",
        "error: page.html:1:4: the HTML context is the tag <a>, between attributes on one way and "
        "right af",
