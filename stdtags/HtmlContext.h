@@ -40,7 +40,8 @@ struct TEscape {
   bool operator==(const TEscape& O) const {
     return Inner == O.Inner && Wrap == O.Wrap && UrlPrefix == O.UrlPrefix && Where == O.Where &&
            RawIsRisky == O.RawIsRisky && KeepLeadingNewline == O.KeepLeadingNewline &&
-           SpaceBefore == O.SpaceBefore && EscapeDashes == O.EscapeDashes && Markup == O.Markup;
+           SpaceBefore == O.SpaceBefore && EscapeDashes == O.EscapeDashes && Markup == O.Markup &&
+           NeverEmpty == O.NeverEmpty;
   }
   TInner Inner = TInner::Html;
   TWrap Wrap = TWrap::None;
@@ -61,6 +62,10 @@ struct TEscape {
   /// Element text with no escaping modifier: a value that is markup already
   /// (a binary value, as vekpp gives rendered Markdown) goes out as it is.
   bool Markup = false;
+  /// The first bytes of an unquoted attribute value: a value that writes
+  /// nothing there is written as "" instead, since the browser would take
+  /// the template text after it (" title=...") as the attribute's value.
+  bool NeverEmpty = false;
 };
 
 /// Advances State over the literal bytes [Begin, End). When the text itself

@@ -231,7 +231,9 @@ TEscape HtmlValueAt(THtmlState& S, std::string& Problem) {
       return e;
     case THtmlMode::BeforeAttrValue:
       StartAttrValue(S, 0);
-      return AttrValueAt(S, e, Problem);
+      e = AttrValueAt(S, e, Problem);
+      e.NeverEmpty = true;
+      return e;
     case THtmlMode::AttrValue:
       return AttrValueAt(S, e, Problem);
     default:

@@ -82,6 +82,7 @@ class TVekStdTags::TRenderer {
   }
   [[noreturn]] void TooLarge() const;
   void Value(const TNode& N);
+  void WriteValue(const TNode& N);
   void AppTag(const TNode& N, const vekstd::TDetails& D);
   void Flush();
 

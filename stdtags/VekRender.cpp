@@ -165,7 +165,15 @@ void TVekStdTags::TRenderer::TooLarge() const {
        "MaxOutput");
 }
 
+// A value, and "" in its place where an unquoted attribute value starts
+// and the value wrote nothing (missing, null, empty, a list left out).
 void TVekStdTags::TRenderer::Value(const TNode& N) {
+  const unsigned long long before = FSent + FOut.size();
+  WriteValue(N);
+  if (FSent + FOut.size() == before && Current().T->EscapeOf(N).NeverEmpty) Append("\"\"", 2);
+}
+
+void TVekStdTags::TRenderer::WriteValue(const TNode& N) {
   static const json kNull;
   json scratch;
   const vekstd::TDetails& details = Current().T->DetailsOf(N);

@@ -236,6 +236,13 @@ TEST(StdTagsEscaping, PlacesABrowserReadsDifferently) {
       // Template literals nested nine deep.
       {"<script>s = `${`${`${`${`${`${`${`${`${<#v#>}`}`}`}`}`}`}`}`}`</script>", "pwn()",
        "<script>s = `${`${`${`${`${`${`${`${`${\"pwn()\"}`}`}`}`}`}`}`}`}`</script>"},
+      // An unquoted value that writes nothing leaves "" in its place: the
+      // browser would take the text after it (" title=...") as the value.
+      {"<iframe srcdoc=<#v#> title=<#v#>>", "", "<iframe srcdoc=\"\" title=\"\">"},
+      {"<iframe srcdoc=<#v#> title=<#v#>>", nullptr, "<iframe srcdoc=\"\" title=\"\">"},
+      {"<iframe srcdoc=<#v#> title=<#v#>>", json::array(), "<iframe srcdoc=\"\" title=\"\">"},
+      {"<a title=<#v#>>", "t", "<a title=t>"},
+      {"<a title=x<#v#>>", "", "<a title=x>"},
       // Values in code never join the word beside them.
       {"<script>x = typeof<#v#>;</script>", nullptr, "<script>x = typeof null ;</script>"},
       {"<script>x = 1 -<#v#>;</script>", -2, "<script>x = 1 - -2 ;</script>"},
