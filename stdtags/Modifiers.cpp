@@ -251,7 +251,7 @@ bool ValueText(const TData& V, std::string& Text) {
 
 bool HasDefault(const std::vector<TModStep>& Steps) {
   for (const auto& s : Steps) {
-    if (s.Kind == TModStep::Default) return true;
+    if (s.Kind == TModStep::TKind::Default) return true;
   }
   return false;
 }
@@ -293,28 +293,29 @@ TTagFault ParseModifiers(const std::vector<TToken>& Tokens, size_t From,
     TModStep::TKind Kind;
     TValue Value;
   };
-  static const TKnown known[] = {{"default", TModStep::Default, TValue::Required},
-                                 {"upper", TModStep::Upper, TValue::None},
-                                 {"lower", TModStep::Lower, TValue::None},
-                                 {"capitalize", TModStep::Capitalize, TValue::None},
-                                 {"trim", TModStep::Trim, TValue::None},
-                                 {"truncate", TModStep::Truncate, TValue::Required},
-                                 {"replace", TModStep::Replace, TValue::Required},
-                                 {"join", TModStep::Join, TValue::Required},
-                                 {"length", TModStep::Length, TValue::None},
-                                 {"number", TModStep::Number, TValue::Optional},
-                                 {"date", TModStep::Date, TValue::Required},
-                                 {"group", TModStep::Number, TValue::Optional},
-                                 {"point", TModStep::Number, TValue::Required}};
+  static const TKnown known[] = {{"default", TModStep::TKind::Default, TValue::Required},
+                                 {"upper", TModStep::TKind::Upper, TValue::None},
+                                 {"lower", TModStep::TKind::Lower, TValue::None},
+                                 {"capitalize", TModStep::TKind::Capitalize, TValue::None},
+                                 {"trim", TModStep::TKind::Trim, TValue::None},
+                                 {"truncate", TModStep::TKind::Truncate, TValue::Required},
+                                 {"replace", TModStep::TKind::Replace, TValue::Required},
+                                 {"join", TModStep::TKind::Join, TValue::Required},
+                                 {"length", TModStep::TKind::Length, TValue::None},
+                                 {"number", TModStep::TKind::Number, TValue::Optional},
+                                 {"date", TModStep::TKind::Date, TValue::Required},
+                                 {"group", TModStep::TKind::Number, TValue::Optional},
+                                 {"point", TModStep::TKind::Number, TValue::Required}};
   auto fail = [](const std::string& Message, int At) { return TTagFault{Message, At}; };
   for (size_t i = From; i < Tokens.size(); ++i) {
     const TToken& t = Tokens[i];
-    if (t.Kind != TToken::Word)
+    if (t.Kind != TToken::TKind::Word)
       return fail("a modifier is expected, not \"" + t.Text + "\"", t.Offset);
     bool hasValue = false;
     std::string value;
-    if (i + 1 < Tokens.size() && Tokens[i + 1].Kind == TToken::Op && Tokens[i + 1].Text == "=") {
-      if (i + 2 >= Tokens.size() || Tokens[i + 2].Kind == TToken::Op)
+    if (i + 1 < Tokens.size() && Tokens[i + 1].Kind == TToken::TKind::Op &&
+        Tokens[i + 1].Text == "=") {
+      if (i + 2 >= Tokens.size() || Tokens[i + 2].Kind == TToken::TKind::Op)
         return fail(t.Text + "= needs a value", t.Offset);
       hasValue = true;
       value = Tokens[i + 2].Text;
@@ -337,7 +338,7 @@ TTagFault ParseModifiers(const std::vector<TToken>& Tokens, size_t From,
     }
     if (!info && Extensions && Extensions->Modifier(t.Text)) {
       TModStep step;
-      step.Kind = TModStep::Custom;
+      step.Kind = TModStep::TKind::Custom;
       step.A = t.Text;
       step.B = value;
       step.N = hasValue ? 1 : 0;
@@ -362,7 +363,7 @@ TTagFault ParseModifiers(const std::vector<TToken>& Tokens, size_t From,
       return fail(t.Text + " needs a value", t.Offset);
     const std::string name = t.Text;
     if (name == "group" || name == "point") {
-      if (Steps.empty() || Steps.back().Kind != TModStep::Number)
+      if (Steps.empty() || Steps.back().Kind != TModStep::TKind::Number)
         return fail(name + " follows number, as in number=2 " + name, t.Offset);
       if (name == "group") {
         Steps.back().B = hasValue ? value : ",";
@@ -374,20 +375,20 @@ TTagFault ParseModifiers(const std::vector<TToken>& Tokens, size_t From,
     TModStep step;
     step.Kind = info->Kind;
     step.A = value;
-    if (step.Kind == TModStep::Truncate || step.Kind == TModStep::Number) {
+    if (step.Kind == TModStep::TKind::Truncate || step.Kind == TModStep::TKind::Number) {
       step.N = hasValue ? Count(value) : 0;
-      if (step.N < 0 || (step.Kind == TModStep::Number && step.N > 20))
+      if (step.N < 0 || (step.Kind == TModStep::TKind::Number && step.N > 20))
         return fail(name + "=" + value + ": a count " +
-                        (step.Kind == TModStep::Number ? "from 0 to 20" : "of characters"),
+                        (step.Kind == TModStep::TKind::Number ? "from 0 to 20" : "of characters"),
                     t.Offset);
       step.C = ".";
-    } else if (step.Kind == TModStep::Replace) {
+    } else if (step.Kind == TModStep::TKind::Replace) {
       const size_t bar = value.find('|');
       if (bar == std::string::npos || bar == 0)
         return fail("replace=\"FROM|TO\": the text to find, a bar, its replacement", t.Offset);
       step.A = value.substr(0, bar);
       step.B = value.substr(bar + 1);
-    } else if (step.Kind == TModStep::Date) {
+    } else if (step.Kind == TModStep::TKind::Date) {
       if (DateFormatBound(value) < 0)
         return fail(
             "date=: a format that may give more than " + std::to_string(kMaxDateText) + " bytes",
@@ -405,7 +406,7 @@ static bool ValueStep(const TModStep& s, TModResult& R) {
   std::string& text = R.Text;
   const TData* cur = R.IsText ? nullptr : R.Value;
   switch (s.Kind) {
-    case TModStep::Default: {
+    case TModStep::TKind::Default: {
       const bool empty = R.IsText
                              ? text.empty()
                              : !cur || cur->is_null() ||
@@ -416,7 +417,7 @@ static bool ValueStep(const TModStep& s, TModResult& R) {
       }
       return true;
     }
-    case TModStep::Length: {
+    case TModStep::TKind::Length: {
       long long n = 0;
       if (R.IsText) {
         n = CodePoints(text);
@@ -433,7 +434,7 @@ static bool ValueStep(const TModStep& s, TModResult& R) {
       R.IsText = false;
       return true;
     }
-    case TModStep::Join: {
+    case TModStep::TKind::Join: {
       if (!cur || !cur->is_structured()) return true;
       std::string joined, item;
       bool first = true;
@@ -447,7 +448,7 @@ static bool ValueStep(const TModStep& s, TModResult& R) {
       R.IsText = true;
       return true;
     }
-    case TModStep::Number: {
+    case TModStep::TKind::Number: {
       std::string& out = R.Scratch;
       if (FormatNumber(
               cur,
@@ -459,7 +460,7 @@ static bool ValueStep(const TModStep& s, TModResult& R) {
       }
       return true;
     }
-    case TModStep::Date: {
+    case TModStep::TKind::Date: {
       const std::string* in =
           R.IsText ? &text
                    : (cur && cur->is_string() ? &cur->get_ref<const std::string&>() : nullptr);
@@ -480,21 +481,21 @@ static bool ValueStep(const TModStep& s, TModResult& R) {
 // A step on text (upper, lower, capitalize, trim, truncate, replace).
 static void TextStep(const TModStep& s, std::string& text) {
   switch (s.Kind) {
-    case TModStep::Upper:
+    case TModStep::TKind::Upper:
       for (char& c : text) {
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
       }
       break;
-    case TModStep::Lower:
+    case TModStep::TKind::Lower:
       for (char& c : text) {
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
       }
       break;
-    case TModStep::Capitalize:
+    case TModStep::TKind::Capitalize:
       if (!text.empty() && text[0] >= 'a' && text[0] <= 'z')
         text[0] = static_cast<char>(text[0] - 'a' + 'A');
       break;
-    case TModStep::Trim: {
+    case TModStep::TKind::Trim: {
       size_t e = text.size();
       while (e > 0 && IsBlank(static_cast<unsigned char>(text[e - 1]))) --e;
       text.resize(e);
@@ -503,7 +504,7 @@ static void TextStep(const TModStep& s, std::string& text) {
       text.erase(0, b);
       break;
     }
-    case TModStep::Truncate: {
+    case TModStep::TKind::Truncate: {
       long long seen = 0;
       size_t i = 0;
       for (; i < text.size(); ++i) {
@@ -515,7 +516,7 @@ static void TextStep(const TModStep& s, std::string& text) {
       }
       break;
     }
-    case TModStep::Replace: {
+    case TModStep::TKind::Replace: {
       if (text.find(s.A) == std::string::npos) break;
       std::string out;
       size_t from = 0;
@@ -558,7 +559,7 @@ void ApplyModifiers(const std::vector<TModStep>& Steps, const TData* V, TModResu
   R.IsText = false;
   R.Value = V;
   for (const TModStep& s : Steps) {
-    if (s.Kind == TModStep::Custom) {
+    if (s.Kind == TModStep::TKind::Custom) {
       CustomStep(s, R, Extensions);
       continue;
     }

@@ -19,7 +19,7 @@ namespace vekstd {
 enum class TModifier : uint8_t { None, Raw, Html, Attr, Url, Js, Css, Json };
 
 struct TModStep {
-  enum TKind : uint8_t {
+  enum class TKind : uint8_t {
     Default,
     Upper,
     Lower,
@@ -33,7 +33,7 @@ struct TModStep {
     Date,
     Custom  ///< the application's modifier A, with the argument B when N is 1
   };
-  TKind Kind = Default;
+  TKind Kind = TKind::Default;
   std::string A, B;  ///< default, replace (from, to), join, date; number: group
   std::string C;     ///< number: the decimal point
   long long N = 0;   ///< truncate, number: the count

@@ -49,10 +49,11 @@ bool TVekStdTags::TRenderer::NextRound(TFrame& F) {
 // The bounds of a range, by their literals or names.
 long long TVekStdTags::TRenderer::Bound(const vekstd::TCondOp& Op) {
   json scratch;
-  const json* v = Op.Kind == vekstd::TCondOp::OpLiteral ? &Op.Literal : Require(Op.Path, scratch);
+  const json* v =
+      Op.Kind == vekstd::TCondOp::TKind::Literal ? &Op.Literal : Require(Op.Path, scratch);
   long long out = 0;
   if (!WholeNumber(v, out)) {
-    Fail("a range's end \"" + (Op.Kind == vekstd::TCondOp::OpPath ? Op.Path : v->dump()) +
+    Fail("a range's end \"" + (Op.Kind == vekstd::TCondOp::TKind::Path ? Op.Path : v->dump()) +
          "\" is not a whole number");
   }
   return out;

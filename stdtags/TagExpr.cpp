@@ -21,20 +21,20 @@ bool OpByte(char C) {
 
 int Precedence(TCondOp::TKind K) {
   switch (K) {
-    case TCondOp::OpOr:
+    case TCondOp::TKind::Or:
       return 1;
-    case TCondOp::OpAnd:
+    case TCondOp::TKind::And:
       return 2;
-    case TCondOp::OpNot:
+    case TCondOp::TKind::Not:
       return 3;
-    case TCondOp::OpAdd:
-    case TCondOp::OpSub:
+    case TCondOp::TKind::Add:
+    case TCondOp::TKind::Sub:
       return 5;
-    case TCondOp::OpMul:
-    case TCondOp::OpDiv:
-    case TCondOp::OpMod:
+    case TCondOp::TKind::Mul:
+    case TCondOp::TKind::Div:
+    case TCondOp::TKind::Mod:
       return 6;
-    case TCondOp::OpNeg:
+    case TCondOp::TKind::Neg:
       return 7;
     default:
       return 4;  // the comparisons and in
@@ -42,7 +42,7 @@ int Precedence(TCondOp::TKind K) {
 }
 
 bool IsComparison(TCondOp::TKind K) {
-  return K >= TCondOp::OpEq && K <= TCondOp::OpNotIn;
+  return K >= TCondOp::TKind::Eq && K <= TCondOp::TKind::NotIn;
 }
 
 const TData kTrue = true;
@@ -59,14 +59,14 @@ const char* TypeName(const TData* V) {
 
 const char* Symbol(TCondOp::TKind K) {
   switch (K) {
-    case TCondOp::OpAdd:
+    case TCondOp::TKind::Add:
       return "+";
-    case TCondOp::OpSub:
-    case TCondOp::OpNeg:
+    case TCondOp::TKind::Sub:
+    case TCondOp::TKind::Neg:
       return "-";
-    case TCondOp::OpMul:
+    case TCondOp::TKind::Mul:
       return "*";
-    case TCondOp::OpDiv:
+    case TCondOp::TKind::Div:
       return "/";
     default:
       return "%";
@@ -87,7 +87,7 @@ TTagFault Tokenize(const std::string& Text, std::vector<TToken>& Out) {
     TToken t;
     t.Offset = static_cast<int>(i);
     if (c == '"' || c == '\'') {
-      t.Kind = TToken::String;
+      t.Kind = TToken::TKind::String;
       size_t j = i + 1;
       for (; j < n && Text[j] != c; ++j) {
         if (Text[j] == '\\' && j + 1 < n) ++j;
@@ -98,7 +98,7 @@ TTagFault Tokenize(const std::string& Text, std::vector<TToken>& Out) {
       }
       i = j + 1;
     } else if (OpByte(c)) {
-      t.Kind = TToken::Op;
+      t.Kind = TToken::TKind::Op;
       t.Text = c;
       if ((c == '=' || c == '!' || c == '<' || c == '>') && i + 1 < n && Text[i + 1] == '=')
         t.Text += '=';
@@ -182,7 +182,7 @@ TTagFault ParseExpr(const std::vector<TToken>& Tokens, size_t From, size_t To,
   auto operand = [&](const std::string& Word, int At) -> TTagFault {
     TCondOp op;
     if (WordLiteral(Word, op.Literal)) {
-      op.Kind = TCondOp::OpLiteral;
+      op.Kind = TCondOp::TKind::Literal;
     } else {
       op.Path = NormalizePath(Word);
       if (op.Path.empty()) return fail("\"" + Word + "\" is not a name or a value", At);
@@ -193,23 +193,23 @@ TTagFault ParseExpr(const std::vector<TToken>& Tokens, size_t From, size_t To,
   };
   for (size_t i = From; i < To && i < Tokens.size(); ++i) {
     const TToken& t = Tokens[i];
-    const bool word = t.Kind == TToken::Word;
-    const bool op = t.Kind == TToken::Op;
+    const bool word = t.Kind == TToken::TKind::Word;
+    const bool op = t.Kind == TToken::TKind::Op;
     if (wantOperand) {
       if (word && t.Text == "not") {
-        ops.push_back({TCondOp::OpNot, false, t.Offset});
+        ops.push_back({TCondOp::TKind::Not, false, t.Offset});
       } else if (word && t.Text == "-") {
-        ops.push_back({TCondOp::OpNeg, false, t.Offset});
+        ops.push_back({TCondOp::TKind::Neg, false, t.Offset});
       } else if (op && t.Text == "(") {
         if (++parens > kMaxParens) {
           return fail("parentheses nested deeper than " + std::to_string(kMaxParens) +
                           " (the limit of an expression's nesting)",
                       t.Offset);
         }
-        ops.push_back({TCondOp::OpPath, true, t.Offset});
-      } else if (t.Kind == TToken::String) {
+        ops.push_back({TCondOp::TKind::Path, true, t.Offset});
+      } else if (t.Kind == TToken::TKind::String) {
         TCondOp lit;
-        lit.Kind = TCondOp::OpLiteral;
+        lit.Kind = TCondOp::TKind::Literal;
         lit.Literal = t.Text;
         Out.push_back(std::move(lit));
         wantOperand = false;
@@ -217,7 +217,7 @@ TTagFault ParseExpr(const std::vector<TToken>& Tokens, size_t From, size_t To,
         TData number;
         if (t.Text[0] == '-' && !WordLiteral(t.Text, number)) {
           // "-a": the negation of the path a.
-          ops.push_back({TCondOp::OpNeg, false, t.Offset});
+          ops.push_back({TCondOp::TKind::Neg, false, t.Offset});
           if (const TTagFault f = operand(t.Text.substr(1), t.Offset + 1)) return f;
         } else if (const TTagFault f = operand(t.Text, t.Offset)) {
           return f;
@@ -238,32 +238,32 @@ TTagFault ParseExpr(const std::vector<TToken>& Tokens, size_t From, size_t To,
       --parens;
       continue;
     }
-    TCondOp::TKind binary = TCondOp::OpPath;
+    TCondOp::TKind binary = TCondOp::TKind::Path;
     std::string rest;  // "-1" after an operand: minus, then the operand 1
     if (word && t.Text == "and") {
-      binary = TCondOp::OpAnd;
+      binary = TCondOp::TKind::And;
     } else if (word && t.Text == "or") {
-      binary = TCondOp::OpOr;
+      binary = TCondOp::TKind::Or;
     } else if (word && t.Text == "in") {
-      binary = TCondOp::OpIn;
+      binary = TCondOp::TKind::In;
     } else if (word && t.Text == "not" && i + 1 < To && i + 1 < Tokens.size() &&
-               Tokens[i + 1].Kind == TToken::Word && Tokens[i + 1].Text == "in") {
-      binary = TCondOp::OpNotIn;
+               Tokens[i + 1].Kind == TToken::TKind::Word && Tokens[i + 1].Text == "in") {
+      binary = TCondOp::TKind::NotIn;
       ++i;
     } else if (word && t.Text[0] == '-') {
-      binary = TCondOp::OpSub;
+      binary = TCondOp::TKind::Sub;
       rest = t.Text.substr(1);
     } else if (op) {
       static const std::pair<const char*, TCondOp::TKind> table[] = {
-          {"==", TCondOp::OpEq}, {"!=", TCondOp::OpNe}, {"<", TCondOp::OpLt},
-          {"<=", TCondOp::OpLe}, {">", TCondOp::OpGt},  {">=", TCondOp::OpGe},
-          {"+", TCondOp::OpAdd}, {"*", TCondOp::OpMul}, {"/", TCondOp::OpDiv},
-          {"%", TCondOp::OpMod}};
+          {"==", TCondOp::TKind::Eq}, {"!=", TCondOp::TKind::Ne}, {"<", TCondOp::TKind::Lt},
+          {"<=", TCondOp::TKind::Le}, {">", TCondOp::TKind::Gt},  {">=", TCondOp::TKind::Ge},
+          {"+", TCondOp::TKind::Add}, {"*", TCondOp::TKind::Mul}, {"/", TCondOp::TKind::Div},
+          {"%", TCondOp::TKind::Mod}};
       for (const auto& c : table) {
         if (t.Text == c.first) binary = c.second;
       }
     }
-    if (binary == TCondOp::OpPath) {
+    if (binary == TCondOp::TKind::Path) {
       if (op && t.Text == "=") return fail("\"=\" is no comparison: write \"==\"", t.Offset);
       return fail(
           "an operator (and, or, ==, !=, <, <=, >, >=, in, +, -, *, /, %) is expected before \"" +
@@ -324,19 +324,19 @@ bool Compare(TCondOp::TKind Op, const TData* A, const TData* B, bool& Mixed) {
   const TData& a = A ? *A : null;
   const TData& b = B ? *B : null;
   Mixed = false;
-  if (Op == TCondOp::OpEq) return a == b;
-  if (Op == TCondOp::OpNe) return a != b;
+  if (Op == TCondOp::TKind::Eq) return a == b;
+  if (Op == TCondOp::TKind::Ne) return a != b;
   const bool numbers = a.is_number() && b.is_number();
   if (!numbers && !(a.is_string() && b.is_string())) {
     Mixed = true;
     return false;
   }
   switch (Op) {
-    case TCondOp::OpLt:
+    case TCondOp::TKind::Lt:
       return a < b;
-    case TCondOp::OpLe:
+    case TCondOp::TKind::Le:
       return a <= b;
-    case TCondOp::OpGt:
+    case TCondOp::TKind::Gt:
       return a > b;
     default:
       return a >= b;
@@ -380,10 +380,10 @@ bool Contains(const TData* A, const TData* B, bool& Mixed) {
   return false;
 }
 
-// The arithmetic of A and B (B unused by OpNeg) into Out; false with the
+// The arithmetic of A and B (B unused by Neg) into Out; false with the
 // fault in Why.
 bool Arithmetic(TCondOp::TKind K, const TData* A, const TData* B, TData& Out, std::string& Why) {
-  const bool unary = K == TCondOp::OpNeg;
+  const bool unary = K == TCondOp::TKind::Neg;
   if (!A || !A->is_number() || (!unary && (!B || !B->is_number()))) {
     Why = std::string("\"") + Symbol(K) + "\" takes numbers, not " + TypeName(A) +
           (unary ? "" : std::string(" and ") + TypeName(B));
@@ -402,32 +402,32 @@ bool Arithmetic(TCondOp::TKind K, const TData* A, const TData* B, TData& Out, st
   if (wholeA && wholeB) {
     bool over = false;
     switch (K) {
-      case TCondOp::OpNeg:
+      case TCondOp::TKind::Neg:
         over = __builtin_sub_overflow(0LL, a, &r);
         break;
-      case TCondOp::OpAdd:
+      case TCondOp::TKind::Add:
         over = __builtin_add_overflow(a, b, &r);
         break;
-      case TCondOp::OpSub:
+      case TCondOp::TKind::Sub:
         over = __builtin_sub_overflow(a, b, &r);
         break;
-      case TCondOp::OpMul:
+      case TCondOp::TKind::Mul:
         over = __builtin_mul_overflow(a, b, &r);
         break;
-      case TCondOp::OpDiv:
-      case TCondOp::OpMod:
+      case TCondOp::TKind::Div:
+      case TCondOp::TKind::Mod:
         if (b == 0) {
-          Why = K == TCondOp::OpDiv ? "division by zero" : "\"%\" by zero";
+          Why = K == TCondOp::TKind::Div ? "division by zero" : "\"%\" by zero";
           return false;
         }
         if (b == -1) {
           // The one quotient that overflows: the least number by -1.
-          if (K == TCondOp::OpMod) {
+          if (K == TCondOp::TKind::Mod) {
             r = 0;
           } else {
             over = __builtin_sub_overflow(0LL, a, &r);
           }
-        } else if (K == TCondOp::OpMod) {
+        } else if (K == TCondOp::TKind::Mod) {
           r = a % b;
         } else if (a % b == 0) {
           r = a / b;
@@ -454,24 +454,24 @@ bool Arithmetic(TCondOp::TKind K, const TData* A, const TData* B, TData& Out, st
   const double x = A->get<double>(), y = unary ? 0.0 : B->get<double>();
   double d = 0;
   switch (K) {
-    case TCondOp::OpNeg:
+    case TCondOp::TKind::Neg:
       d = -x;
       break;
-    case TCondOp::OpAdd:
+    case TCondOp::TKind::Add:
       d = x + y;
       break;
-    case TCondOp::OpSub:
+    case TCondOp::TKind::Sub:
       d = x - y;
       break;
-    case TCondOp::OpMul:
+    case TCondOp::TKind::Mul:
       d = x * y;
       break;
     default:
       if (y == 0) {
-        Why = K == TCondOp::OpDiv ? "division by zero" : "\"%\" by zero";
+        Why = K == TCondOp::TKind::Div ? "division by zero" : "\"%\" by zero";
         return false;
       }
-      d = K == TCondOp::OpDiv ? x / y : std::fmod(x, y);
+      d = K == TCondOp::TKind::Div ? x / y : std::fmod(x, y);
       break;
   }
   if (!std::isfinite(d)) {
@@ -494,16 +494,16 @@ const TData* EvalExpr(const std::vector<TCondOp>& Ops, TEvalHooks& Hooks,
   std::string why;
   for (const TCondOp& op : Ops) {
     switch (op.Kind) {
-      case TCondOp::OpPath:
+      case TCondOp::TKind::Path:
         stack.push_back(Hooks.Lookup(op.Path));
         break;
-      case TCondOp::OpLiteral:
+      case TCondOp::TKind::Literal:
         stack.push_back(&op.Literal);
         break;
-      case TCondOp::OpNot:
+      case TCondOp::TKind::Not:
         stack.back() = Truthy(stack.back()) ? &kFalse : &kTrue;
         break;
-      case TCondOp::OpNeg:
+      case TCondOp::TKind::Neg:
         Results.emplace_back();
         if (!Arithmetic(op.Kind, stack.back(), nullptr, Results.back(), why)) Hooks.Fault(why);
         stack.back() = &Results.back();
@@ -512,24 +512,24 @@ const TData* EvalExpr(const std::vector<TCondOp>& Ops, TEvalHooks& Hooks,
         const TData* b = stack.back();
         stack.pop_back();
         const TData* a = stack.back();
-        if (op.Kind >= TCondOp::OpAdd) {
+        if (op.Kind >= TCondOp::TKind::Add) {
           Results.emplace_back();
           if (!Arithmetic(op.Kind, a, b, Results.back(), why)) Hooks.Fault(why);
           stack.back() = &Results.back();
           break;
         }
         bool r = false;
-        if (op.Kind == TCondOp::OpAnd) {
+        if (op.Kind == TCondOp::TKind::And) {
           r = Truthy(a) && Truthy(b);
-        } else if (op.Kind == TCondOp::OpOr) {
+        } else if (op.Kind == TCondOp::TKind::Or) {
           r = Truthy(a) || Truthy(b);
-        } else if (op.Kind == TCondOp::OpIn || op.Kind == TCondOp::OpNotIn) {
+        } else if (op.Kind == TCondOp::TKind::In || op.Kind == TCondOp::TKind::NotIn) {
           bool mixed = false;
           r = Contains(a, b, mixed);
           if (mixed) {
             Hooks.Mixed(std::string("cannot look for ") + TypeName(a) + " in " + TypeName(b));
           }
-          if (op.Kind == TCondOp::OpNotIn) r = !r;
+          if (op.Kind == TCondOp::TKind::NotIn) r = !r;
         } else {
           bool mixed = false;
           r = Compare(op.Kind, a, b, mixed);

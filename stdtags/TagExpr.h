@@ -15,12 +15,12 @@ namespace vekstd {
 using TData = nlohmann::ordered_json;
 
 struct TToken {
-  enum TKind : uint8_t {
+  enum class TKind : uint8_t {
     Word,    ///< a run of bytes that are neither blanks, quotes nor operators
     String,  ///< a quoted literal, its quotes removed and escapes applied
     Op,      ///< == != < <= > >= ( ) = + * / %  (a "-" stays in its word)
   };
-  TKind Kind = Word;
+  TKind Kind = TKind::Word;
   std::string Text;
   int Offset = 0;  ///< of its first byte, within the text given to Tokenize
 };
@@ -48,28 +48,28 @@ bool WordLiteral(const std::string& Word, TData& Out);
 
 /// One step of an expression in postfix order.
 struct TCondOp {
-  enum TKind : uint8_t {
-    OpPath,
-    OpLiteral,
-    OpNot,
-    OpNeg,  ///< unary minus
-    OpAnd,
-    OpOr,
-    OpEq,
-    OpNe,
-    OpLt,
-    OpLe,
-    OpGt,
-    OpGe,
-    OpIn,     ///< list membership, an object's key, a substring
-    OpNotIn,  ///< not in
-    OpAdd,
-    OpSub,
-    OpMul,
-    OpDiv,
-    OpMod,
+  enum class TKind : uint8_t {
+    Path,
+    Literal,
+    Not,
+    Neg,  ///< unary minus
+    And,
+    Or,
+    Eq,
+    Ne,
+    Lt,
+    Le,
+    Gt,
+    Ge,
+    In,     ///< list membership, an object's key, a substring
+    NotIn,  ///< not in
+    Add,
+    Sub,
+    Mul,
+    Div,
+    Mod,
   };
-  TKind Kind = OpPath;
+  TKind Kind = TKind::Path;
   std::string Path;  ///< a Path's dotted path
   TData Literal;     ///< a Literal's value
 };
@@ -92,7 +92,7 @@ TTagFault ParseExpr(const std::vector<TToken>& Tokens, size_t From, size_t To,
 /// ParseExpr of Tokens[From...], named a condition in messages.
 TTagFault ParseCondition(const std::vector<TToken>& Tokens, size_t From, std::vector<TCondOp>& Out);
 
-/// Compares A and B (null for a missing value) by Op (OpEq ... OpGe): numbers as
+/// Compares A and B (null for a missing value) by Op (Eq ... Ge): numbers as
 /// numbers, strings byte by byte (so by code point), == and != any two
 /// values as JSON values (values of different types are unequal). An
 /// ordering of values that are not both numbers or both strings is false,

@@ -37,7 +37,7 @@ bool TParser::OneName(const TTagRead& R, const std::string& Example) {
     TagError(R.Node, R.Syntax.At, R.Syntax.Message);
     return false;
   }
-  if (R.Tokens.size() != 2 || !R.Plain || R.Tokens[1].Kind != TToken::Word) {
+  if (R.Tokens.size() != 2 || !R.Plain || R.Tokens[1].Kind != TToken::TKind::Word) {
     Error(R.Begin, Tag(R.Name) + " takes one name, as in " + Example);
     return false;
   }
@@ -48,8 +48,8 @@ void TParser::OnEach(TTagRead& R) {
   OpenPair(R, TNodeKind::Each);
   // A named loop: each NAME in TARGET.
   const auto& t = R.Tokens;
-  if (!R.Syntax && R.Plain && t.size() == 4 && t[1].Kind == TToken::Word &&
-      t[2].Kind == TToken::Word && t[2].Text == "in" && t[3].Kind == TToken::Word) {
+  if (!R.Syntax && R.Plain && t.size() == 4 && t[1].Kind == TToken::TKind::Word &&
+      t[2].Kind == TToken::TKind::Word && t[2].Text == "in" && t[3].Kind == TToken::TKind::Word) {
     const std::string& name = t[1].Text;
     if (name.find_first_of(".[]@") != std::string::npos || NormalizePath(name) != name) {
       TagError(R.Node, t[1].Offset, "\"" + name + "\" is no name for a loop's element");
@@ -143,8 +143,8 @@ void TParser::IncludeArgs(TTagRead& R, bool Include) {
   // an expression, running to the next NAME= or the end.
   const auto& t = R.Tokens;
   auto startsArg = [&](size_t i) {
-    return i + 1 < t.size() && t[i].Kind == TToken::Word && t[i + 1].Kind == TToken::Op &&
-           t[i + 1].Text == "=";
+    return i + 1 < t.size() && t[i].Kind == TToken::TKind::Word &&
+           t[i + 1].Kind == TToken::TKind::Op && t[i + 1].Text == "=";
   };
   size_t i = 1;
   while (i < t.size()) {
@@ -158,7 +158,7 @@ void TParser::IncludeArgs(TTagRead& R, bool Include) {
       // The file (as the producer read it): its tokens up to a blank.
       while (end + 1 < t.size() &&
              t[end + 1].Offset == t[end].Offset + static_cast<int>(t[end].Text.size()) &&
-             t[end].Kind != TToken::String)
+             t[end].Kind != TToken::TKind::String)
         ++end;
       ++end;
     } else {
@@ -169,7 +169,7 @@ void TParser::IncludeArgs(TTagRead& R, bool Include) {
         TagError(R.Node, t[i].Offset, "the parameter " + key + " has no value");
         return;
       }
-      if (end == i + 3 && t[i + 2].Kind == TToken::String) {
+      if (end == i + 3 && t[i + 2].Kind == TToken::TKind::String) {
         args[key] = t[i + 2].Text;
       } else {
         std::vector<TCondOp> expr;
@@ -220,8 +220,8 @@ void TParser::OnSet(TTagRead& R) {
     TagError(R.Node, R.Syntax.At, R.Syntax.Message);
     return;
   }
-  if (!R.Plain || t.size() < 3 || t[1].Kind != TToken::Word || t[2].Kind != TToken::Op ||
-      t[2].Text != "=") {
+  if (!R.Plain || t.size() < 3 || t[1].Kind != TToken::TKind::Word ||
+      t[2].Kind != TToken::TKind::Op || t[2].Text != "=") {
     Error(R.Begin,
           Tag("set") + " takes a name, \"=\" and a value, as in " + Tag("set total = price * qty"));
     return;
@@ -349,13 +349,13 @@ void TParser::EachTarget(int Node, const TToken& Token) {
   for (int i = 0; i < 2; ++i) {
     TCondOp& op = d.Range[static_cast<size_t>(i)];
     if (WordLiteral(sides[i], op.Literal)) {
-      op.Kind = TCondOp::OpLiteral;
+      op.Kind = TCondOp::TKind::Literal;
       if (!op.Literal.is_number_integer()) {
         TagError(Node, Token.Offset, "a range's ends are whole numbers, not " + sides[i]);
         return;
       }
     } else {
-      op.Kind = TCondOp::OpPath;
+      op.Kind = TCondOp::TKind::Path;
       op.Path = NormalizePath(sides[i]);
       if (op.Path.empty()) {
         TagError(Node, Token.Offset,

@@ -193,7 +193,7 @@ void TParser::OnTag(int Begin, int End, const AnsiString& Text) {
   r.Syntax = Tokenize(raw, r.Tokens);
   r.Syntax.At += r.RawBase;
   // The tokens after the name, when the name is a plain word.
-  r.Plain = !r.Syntax && !r.Tokens.empty() && r.Tokens[0].Kind == TToken::Word &&
+  r.Plain = !r.Syntax && !r.Tokens.empty() && r.Tokens[0].Kind == TToken::TKind::Word &&
             r.Tokens[0].Text == r.Name;
   for (auto& t : r.Tokens) t.Offset += r.RawBase;
   n.Standalone = StandaloneName(r.Name);

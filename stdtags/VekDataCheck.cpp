@@ -147,16 +147,16 @@ std::vector<TVekTemplateIssue> VekCheckDataNames(const AnsiString& Text, const A
     } else if (n.Kind == vekstd::TNodeKind::Each) {
       if (d.Range.empty()) names.push_back(n.Path);
       for (const auto& end : d.Range) {
-        if (end.Kind == vekstd::TCondOp::OpPath) names.push_back(end.Path);
+        if (end.Kind == vekstd::TCondOp::TKind::Path) names.push_back(end.Path);
       }
     }
     for (const auto& op : d.Cond) {
-      if (op.Kind == vekstd::TCondOp::OpPath) names.push_back(op.Path);
+      if (op.Kind == vekstd::TCondOp::TKind::Path) names.push_back(op.Path);
     }
     if (n.Kind == vekstd::TNodeKind::Include) {
       for (const auto& e : f.T->IncludeOf(n).Exprs) {
         for (const auto& op : e.second) {
-          if (op.Kind == vekstd::TCondOp::OpPath) names.push_back(op.Path);
+          if (op.Kind == vekstd::TCondOp::TKind::Path) names.push_back(op.Path);
         }
       }
     }
