@@ -12,17 +12,7 @@ const fs = require('fs');
 const os = require('os');
 const path = require('path');
 
-const chromiumPath = ['/usr/bin/chromium', '/usr/bin/chromium-browser'].find(fs.existsSync);
-let chromium;
-try {
-  ({ chromium } = require('playwright-core'));
-} catch (e) {
-  chromium = null;
-}
-if (!chromiumPath || !chromium) {
-  console.log('chromium or playwright-core missing (scripts/install-deps.sh browser): skipped');
-  process.exit(process.env.CI ? 1 : 77);
-}
+const { chromium, chromiumPath } = require('./chromium');
 
 const vekpp = process.argv[2];
 const artifacts = process.argv[3];

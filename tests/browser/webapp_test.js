@@ -10,17 +10,7 @@ const fs = require('fs');
 const os = require('os');
 const path = require('path');
 
-const chromiumPath = ['/usr/bin/chromium', '/usr/bin/chromium-browser'].find(fs.existsSync);
-let chromium;
-try {
-  ({ chromium } = require('playwright-core'));
-} catch (e) {
-  chromium = null;
-}
-if (!chromiumPath || !chromium) {
-  console.log('chromium or playwright-core missing (scripts/install-deps.sh browser): skipped');
-  process.exit(77);
-}
+const { chromium, chromiumPath } = require('./chromium');
 
 const [webapp, artifacts] = process.argv.slice(2);
 const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'vek-webapp-'));
