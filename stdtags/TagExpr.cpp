@@ -44,6 +44,36 @@ bool IsComparison(TCondOp::TKind K) {
   return K >= TCondOp::TKind::Eq && K <= TCondOp::TKind::NotIn;
 }
 
+// The binary operator Tokens[I] is (Path when none). "not in" takes the
+// next token too (I moves past it); a word "-1" is minus with Rest = "1".
+TCondOp::TKind BinaryAt(const std::vector<TToken>& Tokens, size_t& I, size_t To,
+                        std::string& Rest) {
+  const TToken& t = Tokens[I];
+  const bool word = t.Kind == TToken::TKind::Word;
+  if (word && t.Text == "and") return TCondOp::TKind::And;
+  if (word && t.Text == "or") return TCondOp::TKind::Or;
+  if (word && t.Text == "in") return TCondOp::TKind::In;
+  if (word && t.Text == "not" && I + 1 < To && I + 1 < Tokens.size() &&
+      Tokens[I + 1].Kind == TToken::TKind::Word && Tokens[I + 1].Text == "in") {
+    ++I;
+    return TCondOp::TKind::NotIn;
+  }
+  if (word && t.Text[0] == '-') {
+    Rest = t.Text.substr(1);
+    return TCondOp::TKind::Sub;
+  }
+  if (t.Kind != TToken::TKind::Op) return TCondOp::TKind::Path;
+  static const std::pair<const char*, TCondOp::TKind> table[] = {
+      {"==", TCondOp::TKind::Eq}, {"!=", TCondOp::TKind::Ne}, {"<", TCondOp::TKind::Lt},
+      {"<=", TCondOp::TKind::Le}, {">", TCondOp::TKind::Gt},  {">=", TCondOp::TKind::Ge},
+      {"+", TCondOp::TKind::Add}, {"*", TCondOp::TKind::Mul}, {"/", TCondOp::TKind::Div},
+      {"%", TCondOp::TKind::Mod}};
+  for (const auto& c : table) {
+    if (t.Text == c.first) return c.second;
+  }
+  return TCondOp::TKind::Path;
+}
+
 }  // namespace
 
 TTagFault Tokenize(const std::string& Text, std::vector<TToken>& Out) {
@@ -209,31 +239,8 @@ TTagFault ParseExpr(const std::vector<TToken>& Tokens, size_t From, size_t To,
       --parens;
       continue;
     }
-    TCondOp::TKind binary = TCondOp::TKind::Path;
     std::string rest;  // "-1" after an operand: minus, then the operand 1
-    if (word && t.Text == "and") {
-      binary = TCondOp::TKind::And;
-    } else if (word && t.Text == "or") {
-      binary = TCondOp::TKind::Or;
-    } else if (word && t.Text == "in") {
-      binary = TCondOp::TKind::In;
-    } else if (word && t.Text == "not" && i + 1 < To && i + 1 < Tokens.size() &&
-               Tokens[i + 1].Kind == TToken::TKind::Word && Tokens[i + 1].Text == "in") {
-      binary = TCondOp::TKind::NotIn;
-      ++i;
-    } else if (word && t.Text[0] == '-') {
-      binary = TCondOp::TKind::Sub;
-      rest = t.Text.substr(1);
-    } else if (op) {
-      static const std::pair<const char*, TCondOp::TKind> table[] = {
-          {"==", TCondOp::TKind::Eq}, {"!=", TCondOp::TKind::Ne}, {"<", TCondOp::TKind::Lt},
-          {"<=", TCondOp::TKind::Le}, {">", TCondOp::TKind::Gt},  {">=", TCondOp::TKind::Ge},
-          {"+", TCondOp::TKind::Add}, {"*", TCondOp::TKind::Mul}, {"/", TCondOp::TKind::Div},
-          {"%", TCondOp::TKind::Mod}};
-      for (const auto& c : table) {
-        if (t.Text == c.first) binary = c.second;
-      }
-    }
+    const TCondOp::TKind binary = BinaryAt(Tokens, i, To, rest);
     if (binary == TCondOp::TKind::Path) {
       if (op && t.Text == "=") return fail("\"=\" is no comparison: write \"==\"", t.Offset);
       return fail(
