@@ -16,4 +16,29 @@ if (!chromiumPath || !chromium) {
   process.exit(process.env.CI ? 1 : 77);
 }
 
-module.exports = { chromium, chromiumPath };
+// The http://127.0.0.1:PORT/ a server started with --port 0 prints on its
+// standard error, within 10 s; Name says which server in the error.
+function serverUrl(server, name) {
+  let log = '';
+  return new Promise((resolve, reject) => {
+    const timer = setTimeout(() => reject(new Error(name + ' did not start: ' + log)), 10000);
+    server.stderr.on('data', (d) => {
+      log += d;
+      const m = /http:\/\/127\.0\.0\.1:\d+\//.exec(log);
+      if (m) {
+        clearTimeout(timer);
+        resolve(m[0]);
+      }
+    });
+  });
+}
+
+// Headless Chromium as every test starts it.
+function launch() {
+  return chromium.launch({
+    executablePath: chromiumPath,
+    args: ['--no-sandbox', '--disable-gpu', '--disable-dev-shm-usage'],
+  });
+}
+
+module.exports = { chromium, chromiumPath, serverUrl, launch };

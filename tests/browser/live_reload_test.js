@@ -8,7 +8,7 @@ const fs = require('fs');
 const os = require('os');
 const path = require('path');
 
-const { chromium, chromiumPath } = require('./chromium');
+const { launch, serverUrl } = require('./chromium');
 
 const vekpp = process.argv[2];
 const site = fs.mkdtempSync(path.join(os.tmpdir(), 'vekpp-live-'));
@@ -23,22 +23,10 @@ write('style.css', 'h1 { color: rgb(255, 0, 0); }');
 async function main() {
   // The server, on a free loopback port: live reload is on by default there.
   const server = spawn(vekpp, ['serve', site, '--port', '0'], { stdio: ['ignore', 'ignore', 'pipe'] });
-  let log = '';
-  const url = await new Promise((resolve, reject) => {
-    const timer = setTimeout(() => reject(new Error('vekpp serve did not start: ' + log)), 10000);
-    server.stderr.on('data', (d) => {
-      log += d;
-      const m = /http:\/\/127\.0\.0\.1:\d+\//.exec(log);
-      if (m) {
-        clearTimeout(timer);
-        resolve(m[0]);
-      }
-    });
-  });
-  const browser = await chromium.launch({
-    executablePath: chromiumPath,
-    args: ['--no-sandbox', '--disable-gpu', '--disable-dev-shm-usage'],
-  });
+  let log = '';  // read at the end: the server must say it stopped
+  server.stderr.on('data', (d) => { log += d; });
+  const url = await serverUrl(server, 'vekpp serve');
+  const browser = await launch();
   let failed = 0;
   try {
     const tab = await browser.newPage();

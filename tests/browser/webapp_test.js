@@ -10,7 +10,7 @@ const fs = require('fs');
 const os = require('os');
 const path = require('path');
 
-const { chromium, chromiumPath } = require('./chromium');
+const { launch, serverUrl } = require('./chromium');
 
 const [webapp, artifacts] = process.argv.slice(2);
 const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'vek-webapp-'));
@@ -23,22 +23,8 @@ function check(what, ok, detail) {
 async function main() {
   const server = spawn(webapp, ['--port', '0', '--db', path.join(dir, 'catalogue.sqlite')],
                        { stdio: ['ignore', 'ignore', 'pipe'] });
-  let log = '';
-  const url = await new Promise((resolve, reject) => {
-    const timer = setTimeout(() => reject(new Error('vek_webapp did not start: ' + log)), 10000);
-    server.stderr.on('data', (d) => {
-      log += d;
-      const m = /http:\/\/127\.0\.0\.1:\d+\//.exec(log);
-      if (m) {
-        clearTimeout(timer);
-        resolve(m[0]);
-      }
-    });
-  });
-  const browser = await chromium.launch({
-    executablePath: chromiumPath,
-    args: ['--no-sandbox', '--disable-gpu', '--disable-dev-shm-usage'],
-  });
+  const url = await serverUrl(server, 'vek_webapp');
+  const browser = await launch();
   try {
     const tab = await browser.newPage();
     const dialogs = [];
