@@ -20,7 +20,7 @@ namespace {
 // The peer's data set, in its spirit: markup in strings, a list, numbers,
 // booleans, null, and the URLs and style values its cases use.
 const char* const kData =
-    R"json({"F": false, "T": true, "C": "<Cincinatti>", "G": "<Goodbye>", "H": "<Hello>", "A": ["<a>", "<b>"], "E": [], "N": 42, "Z": null, "Q": "'a<b'", "U1": "/foo/bar?a=b&c=d", "U2": "http://example.com/foo/bar?a=b&c=d", "U3": "//example.com:8000/foo/bar?a=b&c=d", "U4": "/javascript:80/foo/bar", "U5": "javascript:alert(%22pwned%22)", "U6": "mailto:Muhammed \"The Greatest\" Ali <m.ali@example.com>", "U7": "javascript:80", "R": "foo+bar", "EMPTY": "", "LTR": "ltr", "LEFT": "left", "RIGHT": "right", "EXPR": "expression(alert(1337))", "P": "p", "ID": "#my-ID", "CLS": ".my_class", "EM": "2em", "ZERO": 0, "PCT": "100%", "C8FF": "#8ff", "C000": "#000", "EXPR2": "  e\\78preS\u0000Sio/**/n(alert(1337))", "MOZ": "-moz-binding(alert(1337))", "TNR": "Times New Roman", "IMG": "O'Reilly Animal(1)<2>.png", "JS": "javascript:alert(1337)", "VB": "vbscript:alert(1337)", "GOODURL": "http://oreilly.com/O'Reilly Animals(1)<2>;{}.html", "AMPURL": "/search?img=foo&size=icon", "PAIR": "color: red", "SPEC": "/**/'\";:// \\", "DOLLAR": "10$", "TAGSRC": "script src,evil.org/pwnd.js", "ENDTA": "/textarea ", "ATTR": "onclick", "SRCSET": "/a.png 1x, /b.png 2x", "SRCBAD": "/a.png 1x, javascript:alert(1) 2x"})json";
+    R"json({"F": false, "T": true, "C": "<Cincinatti>", "G": "<Goodbye>", "H": "<Hello>", "A": ["<a>", "<b>"], "E": [], "N": 42, "Z": null, "Q": "'a<b'", "U1": "/foo/bar?a=b&c=d", "U2": "http://example.com/foo/bar?a=b&c=d", "U3": "//example.com:8000/foo/bar?a=b&c=d", "U4": "/javascript:80/foo/bar", "U5": "javascript:alert(%22pwned%22)", "U6": "mailto:Muhammed \"The Greatest\" Ali <m.ali@example.com>", "U7": "javascript:80", "R": "foo+bar", "EMPTY": "", "LTR": "ltr", "LEFT": "left", "RIGHT": "right", "EXPR": "expression(alert(1337))", "P": "p", "ID": "#my-ID", "CLS": ".my_class", "EM": "2em", "ZERO": 0, "PCT": "100%", "C8FF": "#8ff", "C000": "#000", "EXPR2": "  e\\78preS\u0000Sio/**/n(alert(1337))", "MOZ": "-moz-binding(alert(1337))", "TNR": "Times New Roman", "IMG": "O'Reilly Animal(1)<2>.png", "JS": "javascript:alert(1337)", "VB": "vbscript:alert(1337)", "GOODURL": "http://oreilly.com/O'Reilly Animals(1)<2>;{}.html", "AMPURL": "/search?img=foo&size=icon", "PAIR": "color: red", "SPECIALS": "/**/'\";:// \\", "DOLLAR": "10$", "TAGSRC": "script src,evil.org/pwnd.js", "ENDTA": "/textarea ", "ATTR": "onclick", "SRCSET": "/a.png 1x, /b.png 2x", "SRCBAD": "/a.png 1x, javascript:alert(1) 2x"})json";
 
 struct TCase {
   const char* Name;
@@ -176,12 +176,14 @@ TEST(StdTagsPeerTables, ContextsThePeerEscapes) {
       {"style url mixed case", "<p style=\"background: URL(#<#H#>)\">",
        "<p style=\"background: URL(#%3CHello%3E)\">", ""},
       {"style property pair", "<a style='<#PAIR#>'>", "<a style='color: red'>", ""},
-      {"style string specials", "<a style=\"font-family: '<#SPEC#>', &quot;<#SPEC#>&quot;\">",
+      {"style string specials",
+       "<a style=\"font-family: '<#SPECIALS#>', &quot;<#SPECIALS#>&quot;\">",
        "<a style=\"font-family: '\\2F \\2A \\2A \\2F \\27 \\22 \\3B \\3A \\2F \\2F  \\5C ', "
        "&quot;\\2F \\2A \\2A \\2F \\27 \\22 \\3B \\3A \\2F \\2F  \\5C &quot;\">",
        ""},
       {"style url specials",
-       "<a style=\"border-image: url(<#SPEC#>), url(&quot;<#SPEC#>&quot;), url('<#SPEC#>')\">",
+       "<a style=\"border-image: url(<#SPECIALS#>), url(&quot;<#SPECIALS#>&quot;), "
+       "url('<#SPECIALS#>')\">",
        "<a style=\"border-image: url(/**/%27%22;://%20%5C), url(&quot;/**/%27%22;://%20%5C&quot;), "
        "url('/**/%27%22;://%20%5C')\">",
        ""},
