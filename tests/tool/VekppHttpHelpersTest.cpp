@@ -100,6 +100,11 @@ TEST(VekppHttpHelpers, Validators) {
   ASSERT_TRUE(VekParseHttpDate(VekHttpDate(modified), t));
   EXPECT_EQ(t, modified);
   EXPECT_EQ(VekHttpDate(modified), "Sun, 09 Sep 2001 01:46:40 GMT");
+  // Dates that would not read back as the text this server writes.
+  for (const char* date : {"Fri, 31 Dec 9999 23:59:60 GMT", "Wed, 31 Dec 1969 23:59:59 GMT"})
+    EXPECT_FALSE(VekParseHttpDate(date, t)) << date;
+  ASSERT_TRUE(VekParseHttpDate("Fri, 31 Dec 9999 23:59:59 GMT", t));
+  EXPECT_EQ(VekHttpDate(t), "Fri, 31 Dec 9999 23:59:59 GMT");
   EXPECT_NE(VekContentETag("a"), VekContentETag("b"));
 }
 

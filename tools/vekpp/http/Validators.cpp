@@ -16,8 +16,12 @@ bool VekParseHttpDate(const std::string& S, std::time_t& T) {
   std::tm tm{};
   const char* end = strptime(S.c_str(), "%a, %d %b %Y %H:%M:%S GMT", &tm);
   if (!end || *end != '\0') return false;
+  // Dates this server writes lie between 1970 and the last second of 9999;
+  // anything outside (a leap second on the last day of 9999 rolls over into
+  // a five-digit year) is no date it sent and would not read back.
+  constexpr std::time_t Last = 253402300799;  // 9999-12-31 23:59:59 GMT
   T = timegm(&tm);
-  return T != static_cast<std::time_t>(-1);
+  return T >= 0 && T <= Last;
 }
 
 std::string VekContentETag(const std::string& Body) {
