@@ -35,6 +35,7 @@ std::string TooLarge(unsigned long long Size, long long Max) {
 
 std::shared_ptr<const TTemplate> TResolver::Get(const TVekTemplateFile& File,
                                                 const THtmlState& State) const {
+  if (FOptions.FilesRead) FOptions.FilesRead->push_back(File.Name);
   // Judged by the file's size before it is read.
   if (const std::string fault = TooLarge(FRoot.Stamp(File).Size, FOptions.MaxTemplateSize);
       !fault.empty())

@@ -279,6 +279,11 @@ struct TVekStdTagsOptions {
   /// parser, the render and the check alike; null for none. Not to be
   /// changed while a render or a check uses them.
   std::shared_ptr<const TVekExtensions> Extensions;
+  /// When set, the name (relative to the root) of every template file a
+  /// render or load reads (the page, its layouts, includes and imports) is
+  /// appended, once per time it is read; not owned. vekpp keeps these to
+  /// know which pages a changed file affects.
+  std::vector<AnsiString>* FilesRead = nullptr;
 };
 
 /// Checks a template written for the standard tags with the parser that

@@ -5,7 +5,12 @@
 # a list and emphasis; a home page paginated 10 to a page; a page per tag;
 # equivalent templates. Reports, per tool, the best of RUNS builds: wall
 # time, CPU time of the process (user + system, all its threads), pages per
-# second of CPU, and peak memory (maximum resident set, GNU time).
+# second of CPU, and peak memory (maximum resident set, GNU time). Then,
+# per tool, one watching process (vekpp build --watch, hugo --watch): its
+# first build, and the rebuild after one post's body is edited, each as CPU
+# time of the process (user + system, from /proc) and the wall time the
+# tool reports, and the rebuild's share of the first build measured in that
+# one run.
 # Args: [BUILD_DIR] [POSTS] [RUNS]. Needs hugo (scripts/install-deps.sh site-bench).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -16,7 +21,7 @@ command -v hugo > /dev/null || scripts/install-deps.sh site-bench
 [ -x /usr/bin/time ] || { echo "GNU time (/usr/bin/time) is needed" >&2; exit 2; }
 
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+trap '[ -n "${KEEP:-}" ] || rm -rf "$work"' EXIT
 python3 - "$work" "$posts" <<'PY'
 import os, random, sys
 work, n = sys.argv[1], int(sys.argv[2])
@@ -95,3 +100,57 @@ measure() {  # NAME CMD...: the run of least CPU time: wall, CPU, peak memory
 echo "$posts posts, best of $runs runs, $(nproc) cores"
 measure "vekpp build" "$vekpp" build "$work/vekpp" -o "$work/out"
 measure "hugo" hugo --quiet -s "$work/hugo" -d "$work/out"
+
+# NAME POST READY_RE DONE_RE CMD...: the watching process CMD, whose output
+# gains a line matching READY_RE when its first build is done and watching,
+# and one matching DONE_RE per rebuild; POST is the file edited. Wall times
+# are measured here, polling every 20 ms: from the start to READY_RE, and
+# from the edit to DONE_RE (the watcher's own delay included).
+rebuild() {
+  local name=$1 post=$2 ready_re=$3 done_re=$4
+  shift 4
+  local log=$work/watch-$name.log tck
+  tck=$(getconf CLK_TCK)
+  rm -rf "$work/out"
+  now() { date +%s.%N; }
+  wait_for() { # RE COUNT
+    for _ in $(seq 6000); do
+      [ "$(grep -cE "$1" "$log" || true)" -ge "$2" ] && return 0
+      sleep 0.02
+    done
+    echo "$name: no line matching $1 after 120 s:" >&2
+    cat "$log" >&2
+    kill "$pid"
+    exit 1
+  }
+  cpu() { awk -v t="$tck" '{printf "%.2f", ($14 + $15) / t}' "/proc/$pid/stat"; }
+  local t0 t1 t2 t3 c1 c2 before
+  t0=$(now)
+  "$@" > "$log" 2>&1 &
+  local pid=$!
+  wait_for "$ready_re" 1
+  t1=$(now)
+  sleep 2 # the watcher settled, and the first build's files older than a second
+  c1=$(cpu)
+  before=$(grep -cE "$done_re" "$log" || true)
+  t2=$(now)
+  printf '\nOne more sentence, edited.\n' >> "$post"
+  wait_for "$done_re" $((before + 1))
+  t3=$(now)
+  sleep 0.5
+  c2=$(cpu)
+  kill -TERM "$pid"
+  wait "$pid" || true
+  awk -v n="$name" -v c1="$c1" -v c2="$c2" -v w1="$(echo "$t1 - $t0" | bc)" \
+    -v w2="$(echo "$t3 - $t2" | bc)" 'BEGIN{
+    r = c2 - c1
+    printf "%-12s first build %6.2f s CPU %6.2f s wall; rebuild after one post %5.2f s CPU %5.2f s wall: %4.1f %% of the first (CPU)\n",
+      n, c1, w1, r, w2, 100 * r / (c1 > 0 ? c1 : 0.001)}'
+}
+
+echo "Rebuild after editing one post's body, in one watching process:"
+mid=p$((posts / 2)).md
+rebuild "vekpp" "$work/vekpp/posts/$mid" '^vekpp: watching' 'pages rendered' \
+  "$vekpp" build "$work/vekpp" -o "$work/out" --watch
+rebuild "hugo" "$work/hugo/content/posts/$mid" '^Press Ctrl\+C' '^Total in' \
+  hugo --watch -s "$work/hugo" -d "$work/out"

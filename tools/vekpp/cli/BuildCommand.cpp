@@ -16,6 +16,7 @@
 #include "cli/Command.h"
 #include "cli/CommonOptions.h"
 #include "site/Build.h"
+#include "site/BuildGraph.h"
 #include "site/DirWatcher.h"
 #include "site/SiteConfig.h"
 
@@ -27,6 +28,7 @@ struct TBuildOptions {
   TCommonOptions Common;
   TSiteBuild Site;
   bool Watch = false;
+  bool Full = false;
 };
 
 int RunBuild(const TBuildOptions& Options) {
@@ -76,6 +78,10 @@ int RunBuild(const TBuildOptions& Options) {
     std::cerr << "vekpp: " << VekTerminalText(e.what()) << "\n";
     return 2;
   }
+  // Each build after the first renders only what the change affects,
+  // unless --full.
+  TBuildGraph graph;
+  if (!Options.Full) site.Graph = &graph;
   // Built once the watcher is there: a change made while (or just after)
   // this build runs is seen and builds again.
   int status = VekBuildSite(tagOptions, site);
@@ -122,7 +128,13 @@ CLI::App* AddBuildCommand(CLI::App& App, TCommandRun& Run) {
   command->add_flag("--future", site.Future, "Build and list pages dated after now");
   command->add_flag("--ugly-urls", site.UglyUrls,
                     "Write page x as x.html (default: x/index.html, linked as /x/)");
-  command->add_flag("--watch", options->Watch, "Build again whenever a file of SRC changes");
+  command->add_flag("--watch", options->Watch,
+                    "Build again whenever a file of SRC changes: only the pages the change "
+                    "affects");
+  command->add_flag("-q,--quiet", site.Quiet,
+                    "No progress line on a terminal, no summary line unless a page failed");
+  command->add_flag("--full", options->Full,
+                    "With --watch, render every page again on each change");
   AddRenderOptions(*command, options->Common,
                    "A missing value, or a list where a value belongs, is an error");
   AddTemplateOptions(*command, options->Common, false);

@@ -2,18 +2,23 @@
 // and its other files copied.
 #include "site/Build.h"
 
+#include <unistd.h>
 #include <algorithm>
+
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <mutex>
 #include <thread>
 
 #include "base/Messages.h"
 #include "base/PathWithin.h"
 #include "base/Printable.h"
 #include "data/DataFiles.h"
+#include "site/BuildGraph.h"
 #include "site/OutputFolder.h"
 #include "site/OutputManifest.h"
 #include "site/PageRender.h"
@@ -84,6 +89,50 @@ std::string FailureLine(const std::string& Src, const std::string& Name, const s
   return VekQuoteName(dir + Name) + ": " + VekTerminalText(Message);
 }
 
+// A line on standard error, rewritten in place while a long build runs:
+// the outputs done of all and the rate. Only on a terminal, and only once
+// the build has run for half a second.
+class TProgress {
+ public:
+  TProgress(bool On, const std::atomic<size_t>& Done, size_t Total) : FDone(Done), FTotal(Total) {
+    if (On && isatty(STDERR_FILENO)) FThread = std::thread([this] { Run(); });
+  }
+  ~TProgress() {
+    {
+      std::lock_guard<std::mutex> lock(FMutex);
+      FStop = true;
+    }
+    FWake.notify_one();
+    if (FThread.joinable()) FThread.join();
+    if (FShown) std::cerr << "\r\x1b[K" << std::flush;
+  }
+
+ private:
+  void Run() {
+    const auto start = std::chrono::steady_clock::now();
+    std::unique_lock<std::mutex> lock(FMutex);
+    if (FWake.wait_for(lock, std::chrono::milliseconds(500), [this] { return FStop; })) return;
+    do {
+      const double s =
+          std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      const size_t done = FDone;
+      char line[96];
+      std::snprintf(line, sizeof line, "\rvekpp: %zu/%zu outputs, %.0f a second\x1b[K", done,
+                    FTotal, s > 0 ? done / s : 0.0);
+      std::cerr << line << std::flush;
+      FShown = true;
+    } while (!FWake.wait_for(lock, std::chrono::milliseconds(250), [this] { return FStop; }));
+  }
+
+  const std::atomic<size_t>& FDone;
+  const size_t FTotal;
+  std::mutex FMutex;
+  std::condition_variable FWake;
+  bool FStop = false;
+  bool FShown = false;
+  std::thread FThread;
+};
+
 }  // namespace
 
 int VekBuildSite(const TVekStdTagsOptions& TagOptions, const TSiteBuild& Options) {
@@ -123,6 +172,7 @@ int VekBuildSite(const TVekStdTagsOptions& TagOptions, const TSiteBuild& Options
   pageOptions.Drafts = Options.Drafts;
   pageOptions.Future = Options.Future;
   pageOptions.UglyUrls = Options.UglyUrls;
+  pageOptions.Now = Options.Now;
   pageOptions.TagBeg = TagOptions.TagBeg;
   pageOptions.TagEnd = TagOptions.TagEnd;
   std::vector<std::string> pageNames;
@@ -132,7 +182,13 @@ int VekBuildSite(const TVekStdTagsOptions& TagOptions, const TSiteBuild& Options
     pageOf[i] = pageNames.size();
     pageNames.push_back(items[i].Name);
   }
-  const TSitePages sitePages = VekReadSitePages(*root, pageNames, *data, pageOptions, Options.Jobs);
+  TBuildGraph* graph = Options.Graph;
+  const int64_t startNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                              std::chrono::system_clock::now().time_since_epoch())
+                              .count();
+  const TSitePages sitePages = VekReadSitePages(*root, pageNames, *data, pageOptions, Options.Jobs,
+                                                graph ? &graph->Reads : nullptr);
+  if (graph) graph->Begin(*sitePages.Globals, startNs);
   // The pages the build makes (tag pages, further pages of lists) follow.
   std::vector<const TSitePage*> allPages;
   for (const TSitePage& p : sitePages.Pages) allPages.push_back(&p);
@@ -146,10 +202,10 @@ int VekBuildSite(const TVekStdTagsOptions& TagOptions, const TSiteBuild& Options
   // What each item writes (or, when it failed, would have written): the
   // output manifest keeps these.
   std::vector<std::string> outputs(items.size());
-  std::atomic<size_t> next{0};
-  std::atomic<size_t> pages{0}, files{0};
+  std::atomic<size_t> next{0}, done{0};
+  std::atomic<size_t> pages{0}, files{0}, kept{0};
   const auto work = [&] {
-    for (size_t i; (i = next++) < items.size();) {
+    for (size_t i; (i = next++) < items.size(); ++done) {
       const TItem& item = items[i];
       try {
         // Located first: a link that leaves the site is refused, for a page
@@ -163,11 +219,26 @@ int VekBuildSite(const TVekStdTagsOptions& TagOptions, const TSiteBuild& Options
             ++skipped;
             continue;
           }
-          const std::string page = VekRenderSitePage(*root, sitePages, sitePage, TagOptions);
+          if (graph && sitePage.Error.empty() && output->Exists(sitePage.Output) &&
+              graph->Unchanged(*root, sitePage)) {
+            ++kept;
+            continue;
+          }
+          std::vector<AnsiString> read;
+          TVekStdTagsOptions tagOptions = TagOptions;
+          if (graph) tagOptions.FilesRead = &read;
+          const std::string page = VekRenderSitePage(*root, sitePages, sitePage, tagOptions);
           output->Write(sitePage.Output, page);
+          if (graph) graph->Rendered(*root, sitePage, read);
           ++pages;
         } else {
+          const TVekFileStamp stamp = graph ? root->Stamp(file) : TVekFileStamp();
+          if (graph && output->Exists(item.Name) && graph->CopyUnchanged(item.Name, stamp)) {
+            ++kept;
+            continue;
+          }
           output->Copy(item.Name, file.Path);
+          if (graph) graph->Copied(item.Name, stamp);
           ++files;
         }
       } catch (const std::exception& e) {
@@ -182,11 +253,15 @@ int VekBuildSite(const TVekStdTagsOptions& TagOptions, const TSiteBuild& Options
   };
   const unsigned jobs =
       Options.Jobs ? Options.Jobs : std::max(1u, std::thread::hardware_concurrency());
-  std::vector<std::thread> threads;
-  for (unsigned t = 1; t < jobs; ++t) threads.emplace_back(work);
-  work();
-  for (auto& t : threads) t.join();
+  {
+    TProgress progress(!Options.Quiet, done, items.size());
+    std::vector<std::thread> threads;
+    for (unsigned t = 1; t < jobs; ++t) threads.emplace_back(work);
+    work();
+    for (auto& t : threads) t.join();
+  }
 
+  if (graph) graph->Finish();
   VekKeepOutputExact(out, outputs);
   size_t failed = 0;
   for (const auto& f : failures) {
@@ -194,12 +269,14 @@ int VekBuildSite(const TVekStdTagsOptions& TagOptions, const TSiteBuild& Options
     std::cerr << f << "\n";
     ++failed;
   }
+  if (Options.Quiet && !failed) return 0;
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   char took[32];
   std::snprintf(took, sizeof took, "%.3f", seconds);
   std::cerr << "vekpp: " << pages << " pages rendered, " << files << " files copied into "
             << VekQuoteName(out.string()) << " in " << took << " s";
+  if (graph) std::cerr << "; " << kept << " unchanged";
   if (skipped) std::cerr << "; " << skipped << " drafts or future pages left out";
   if (failed) std::cerr << "; " << failed << " failed";
   std::cerr << std::endl;

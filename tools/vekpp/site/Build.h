@@ -5,6 +5,8 @@
 
 #include "VekStdTags.h"
 
+class TBuildGraph;
+
 /// What one build reads and writes.
 struct TSiteBuild {
   std::string Src;
@@ -15,6 +17,13 @@ struct TSiteBuild {
   bool Drafts = false;         ///< build and list pages with draft: true
   bool Future = false;         ///< build and list pages dated in the future
   bool UglyUrls = false;       ///< posts/x.md -> posts/x.html (else posts/x/index.html)
+  /// What the previous build of the same site with the same options kept
+  /// (BuildGraph.h): only the pages a change affects are rendered again,
+  /// and only changed files copied. Null for a full build. Not owned.
+  TBuildGraph* Graph = nullptr;
+  /// No progress line on a terminal, and no summary line when nothing failed.
+  bool Quiet = false;
+  std::string Now;  ///< the build's time, "YYYY-MM-DDTHH:MM:SSZ"; "" for the clock's
 };
 
 /// Renders every page (*.html, and *.md through a layout) of Options.Src

@@ -33,7 +33,8 @@ std::shared_ptr<const TSiteModel> TSiteModels::Get(bool Settled, uint64_t Genera
   }
   std::sort(names.begin(), names.end());
   auto model = std::make_shared<TSiteModel>();
-  model->Pages = VekReadSitePages(FRoot, names, Data ? *Data : TVekData::object(), options, 0);
+  model->Pages =
+      VekReadSitePages(FRoot, names, Data ? *Data : TVekData::object(), options, 0, &FReads);
   for (auto* list : {&model->Pages.Pages, &model->Pages.Generated}) {
     for (const TSitePage& p : *list) {
       if (!p.Output.empty() && p.Published) model->ByName.emplace(p.Output, &p);

@@ -43,4 +43,5 @@ class TSiteModels {
   AnsiString FTagBeg, FTagEnd;
   std::mutex FMutex;
   std::shared_ptr<const TSiteModel> FModel;
+  TSiteReadCache FReads;  // pages whose files did not change are not read again
 };

@@ -72,6 +72,7 @@ struct TRead {
   TVekData Page;
   std::string SortDate;
   bool Listed = false;  // in site.pages: not an index, list or .xml page
+  bool Draft = false;
 };
 
 // A tag as a folder name: ASCII letters lowered, blanks and "/" made "-";
@@ -227,8 +228,73 @@ TRead ReadPage(const TVekTemplateRoot& Root, TSitePage& P, const TSitePagesOptio
   page["params"] = std::move(fm.Data);
   if (P.Markdown || fm.Present)
     P.Text = LayoutText(name, layout, page["params"], O, P.Markdown, body, fm.Lines);
-  const bool future = !r.SortDate.empty() && r.SortDate > O.Now;
-  P.Published = (!draft || O.Drafts) && (!future || O.Future);
+  r.Draft = draft;
+  return r;
+}
+
+// Whether a page read is built and listed at the build's time.
+bool Published(const TRead& R, const TSitePagesOptions& O) {
+  const bool future = !R.SortDate.empty() && R.SortDate > O.Now;
+  return (!R.Draft || O.Drafts) && (!future || O.Future);
+}
+
+// What reading a page depends on besides its file: the settings, and which
+// layouts exist (a section's own layout, a named layout's existence).
+std::string ReadContext(const TVekTemplateRoot& Root, const TSitePagesOptions& O) {
+  std::string c = O.Config.Data.dump();
+  c += '\0' + O.Config.Title + '\0' + O.Config.BaseUrl + '\0' + O.Config.Layout + '\0';
+  c += std::to_string(O.Config.Paginate) + (O.Config.Markdown.Unsafe ? "u" : "s");
+  c += O.UglyUrls ? "U" : "P";
+  c += '\0' + O.TagBeg + '\0' + O.TagEnd + '\0';
+  std::vector<std::string> layouts;
+  std::error_code ec;
+  fs::recursive_directory_iterator it(Root.Dir() / "_layouts", ec), end;
+  for (size_t n = 0; !ec && it != end && n < 10000; it.increment(ec), ++n)
+    layouts.push_back(it->path().lexically_relative(Root.Dir()).generic_string() +
+                      (it->is_regular_file(ec) ? "f" : "d"));
+  std::sort(layouts.begin(), layouts.end());
+  for (const auto& l : layouts) c += l + '\0';
+  return c;
+}
+
+}  // namespace
+
+// A page as read, kept with the stamp of its file when it was read.
+struct TSiteReadCache::TEntry {
+  TVekFileStamp Stamp;
+  TRead Read;
+  std::string Output, Text;
+  bool Markdown = false;
+};
+
+namespace {
+
+// Reads the page P, or takes it from Cache when its file's stamp is the one
+// kept; a page read is kept there (its stamp taken before it is read, so
+// that a change while it is read is seen next time).
+TRead ReadOrReuse(const TVekTemplateRoot& Root, TSitePage& P, const TSitePagesOptions& O,
+                  const TSiteReadCache* Cache, std::shared_ptr<const TSiteReadCache::TEntry>& Kept,
+                  char& Reused) {
+  if (!Cache) return ReadPage(Root, P, O);
+  const TVekFileStamp stamp = Root.Stamp(Root.Locate("", P.Source));
+  const auto it = Cache->Pages.find(P.Source);
+  if (it != Cache->Pages.end() && it->second->Stamp == stamp) {
+    const TSiteReadCache::TEntry& e = *it->second;
+    P.Output = e.Output;
+    P.Text = e.Text;
+    P.Markdown = e.Markdown;
+    Kept = it->second;
+    Reused = 1;
+    return e.Read;
+  }
+  TRead r = ReadPage(Root, P, O);
+  auto entry = std::make_shared<TSiteReadCache::TEntry>();
+  entry->Stamp = stamp;
+  entry->Read = r;
+  entry->Output = P.Output;
+  entry->Text = P.Text;
+  entry->Markdown = P.Markdown;
+  Kept = std::move(entry);
   return r;
 }
 
@@ -348,19 +414,27 @@ void VekPageOutput(const std::string& Source, bool UglyUrls, std::string& Output
 
 TSitePages VekReadSitePages(const TVekTemplateRoot& Root, const std::vector<std::string>& Names,
                             const TVekData& SiteData, const TSitePagesOptions& Options,
-                            unsigned Jobs) {
+                            unsigned Jobs, TSiteReadCache* Cache) {
   TSitePagesOptions o = Options;
   if (o.Now.empty()) o.Now = NowUtc();
+  if (Cache) {
+    std::string context = ReadContext(Root, o);
+    if (context != Cache->Context) Cache->Pages.clear();
+    Cache->Context = std::move(context);
+  }
   TSitePages site;
   site.Pages.resize(Names.size());
   std::vector<TRead> reads(Names.size());
+  std::vector<std::shared_ptr<const TSiteReadCache::TEntry>> kept(Names.size());
+  std::vector<char> reused(Names.size(), 0);
   std::atomic<size_t> next{0};
   const auto work = [&] {
     for (size_t i; (i = next++) < Names.size();) {
       TSitePage& p = site.Pages[i];
       p.Source = Names[i];
       try {
-        reads[i] = ReadPage(Root, p, o);
+        reads[i] = ReadOrReuse(Root, p, o, Cache, kept[i], reused[i]);
+        p.Published = Published(reads[i], o);
       } catch (const std::exception& e) {
         p.Error = e.what();
         p.Fault = std::current_exception();
@@ -372,6 +446,18 @@ TSitePages VekReadSitePages(const TVekTemplateRoot& Root, const std::vector<std:
   for (unsigned t = 1; t < jobs && t < Names.size(); ++t) threads.emplace_back(work);
   work();
   for (auto& t : threads) t.join();
+  if (Cache) {
+    // Only the pages of this read are kept: a removed page is forgotten.
+    const size_t before = Cache->Pages.size();
+    Cache->Pages.clear();
+    Cache->Hits = 0;
+    Cache->Pages.reserve(before);
+    for (size_t i = 0; i < Names.size(); ++i) {
+      if (!kept[i]) continue;
+      Cache->Pages.emplace(Names[i], kept[i]);
+      Cache->Hits += reused[i];
+    }
+  }
 
   CheckOutputs(site);
   // The lists: published pages other than index pages, newest first (pages

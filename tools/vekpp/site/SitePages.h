@@ -7,6 +7,7 @@
 #include <exception>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "VekStdTags.h"
@@ -55,9 +56,24 @@ struct TSitePages {
   std::vector<TSitePage> Generated;  ///< tag pages and further pages of lists
   std::shared_ptr<const TVekData> Globals;
 };
+struct TSiteReadCache;
 TSitePages VekReadSitePages(const TVekTemplateRoot& Root, const std::vector<std::string>& Names,
                             const TVekData& SiteData, const TSitePagesOptions& Options,
-                            unsigned Jobs);
+                            unsigned Jobs, TSiteReadCache* Cache = nullptr);
+
+/// What reading a site's pages keeps for the next read of the same site
+/// (vekpp build --watch, vekpp serve): each page's front matter, Markdown and
+/// place, by the stamp of its file (device, inode, size, modification time).
+/// A page whose file has the same stamp is not read again, as long as what
+/// else its reading depends on is the same (vekpp.toml, the options, the
+/// files of _layouts/); else everything is read again. Failed pages are
+/// never kept. Use from one read at a time.
+struct TSiteReadCache {
+  struct TEntry;
+  std::string Context;  ///< what reading depended on besides the files
+  std::unordered_map<std::string, std::shared_ptr<const TEntry>> Pages;  ///< by source name
+  size_t Hits = 0;  ///< pages of the last read taken from here
+};
 
 /// Renders Page with Options (whose Globals are set to Site's). Throws as
 /// VekRenderPage does; for a page with an Error, what reading it threw
