@@ -3,8 +3,8 @@
 #include "site/Build.h"
 
 #include <unistd.h>
-#include <algorithm>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -208,22 +208,24 @@ int VekBuildSite(const TVekStdTagsOptions& TagOptions, const TSiteBuild& Options
     for (size_t i; (i = next++) < items.size(); ++done) {
       const TItem& item = items[i];
       try {
-        // Located first: a link that leaves the site is refused, for a page
-        // and a copied file alike.
-        const TVekTemplateFile file = root->Locate("", item.Name);
-        outputs[i] = item.Page ? allPages[pageOf[i]]->Output : item.Name;
         if (item.Page) {
           const TSitePage& sitePage = *allPages[pageOf[i]];
           if (sitePage.Error.empty() && !sitePage.Published) {
-            outputs[i].clear();
             ++skipped;
             continue;
           }
+          // Read (and located) without fault, and as the last build
+          // rendered it: kept.
           if (graph && sitePage.Error.empty() && output->Exists(sitePage.Output) &&
               graph->Unchanged(*root, sitePage)) {
+            outputs[i] = sitePage.Output;
             ++kept;
             continue;
           }
+          // Located first: a link that leaves the site is refused, for a
+          // page and a copied file alike.
+          root->Locate("", item.Name);
+          outputs[i] = sitePage.Output;
           std::vector<AnsiString> read;
           TVekStdTagsOptions tagOptions = TagOptions;
           if (graph) tagOptions.FilesRead = &read;
@@ -232,11 +234,17 @@ int VekBuildSite(const TVekStdTagsOptions& TagOptions, const TSiteBuild& Options
           if (graph) graph->Rendered(*root, sitePage, read);
           ++pages;
         } else {
-          const TVekFileStamp stamp = graph ? root->Stamp(file) : TVekFileStamp();
-          if (graph && output->Exists(item.Name) && graph->CopyUnchanged(item.Name, stamp)) {
+          // A regular file (no link) of the stamp it had when copied.
+          TVekFileStamp stamp;
+          if (graph && VekPlainFileStamp(root->Dir() / item.Name, stamp) &&
+              output->Exists(item.Name) && graph->CopyUnchanged(item.Name, stamp)) {
+            outputs[i] = item.Name;
             ++kept;
             continue;
           }
+          const TVekTemplateFile file = root->Locate("", item.Name);
+          outputs[i] = item.Name;
+          if (graph) stamp = root->Stamp(file);
           output->Copy(item.Name, file.Path);
           if (graph) graph->Copied(item.Name, stamp);
           ++files;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <stdexcept>
 #include <string_view>
 
 namespace {
@@ -119,6 +120,7 @@ void TBuildGraph::Begin(const TVekData& Globals, int64_t StartNs) {
   FGlobals = &Globals;
   FStartNs = StartNs;
   FGlobalHashes.clear();
+  FStamps.clear();
   FNextPages.clear();
   FNextCopies.clear();
   Written.clear();
@@ -131,6 +133,7 @@ void TBuildGraph::Finish() {
   FNextPages.clear();
   FNextCopies.clear();
   FGlobalHashes.clear();
+  FStamps.clear();
   FGlobals = nullptr;
   // Scans of files no page read any more are dropped.
   std::unordered_map<std::string, bool> used;
@@ -191,6 +194,27 @@ uint64_t TBuildGraph::Key(const TSitePage& Page, const TEntry& E) {
   return h;
 }
 
+bool TBuildGraph::CurrentStamp(const TVekTemplateRoot& Root, const std::string& Name,
+                               TVekFileStamp& Stamp) {
+  {
+    std::lock_guard<std::mutex> lock(FMutex);
+    const auto it = FStamps.find(Name);
+    if (it != FStamps.end()) {
+      Stamp = it->second.second;
+      return it->second.first;
+    }
+  }
+  bool found = true;
+  try {
+    Stamp = Root.Stamp(Root.Locate("", Name));
+  } catch (const std::exception&) {
+    found = false;
+  }
+  std::lock_guard<std::mutex> lock(FMutex);
+  FStamps[Name] = {found, Stamp};
+  return found;
+}
+
 bool TBuildGraph::Unchanged(const TVekTemplateRoot& Root, const TSitePage& Page) {
   TEntry e;
   {
@@ -200,11 +224,8 @@ bool TBuildGraph::Unchanged(const TVekTemplateRoot& Root, const TSitePage& Page)
     e = it->second;
   }
   for (size_t i = 0; i < e.Files.size(); ++i) {
-    try {
-      if (!(Root.Stamp(Root.Locate("", e.Files[i])) == e.Stamps[i])) return false;
-    } catch (const std::exception&) {
-      return false;
-    }
+    TVekFileStamp stamp;
+    if (!CurrentStamp(Root, e.Files[i], stamp) || !(stamp == e.Stamps[i])) return false;
   }
   if (Key(Page, e) != e.Key) return false;
   std::lock_guard<std::mutex> lock(FMutex);
@@ -222,7 +243,8 @@ void TBuildGraph::Rendered(const TVekTemplateRoot& Root, const TSitePage& Page,
   files.erase(std::unique(files.begin(), files.end()), files.end());
   try {
     for (const auto& f : files) {
-      const TVekFileStamp stamp = Root.Stamp(Root.Locate("", f));
+      TVekFileStamp stamp;
+      if (!CurrentStamp(Root, f, stamp)) throw std::runtime_error("gone");
       const std::vector<std::string> names = FileNames(Root, f, stamp);
       e.Names.insert(e.Names.end(), names.begin(), names.end());
       e.Files.push_back(f);

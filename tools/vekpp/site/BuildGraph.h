@@ -63,6 +63,9 @@ class TBuildGraph {
     std::vector<std::string> Names;  // global names the templates name
   };
   uint64_t GlobalHash(const std::string& Path);
+  // The stamp of the template file Name at this build, false when it cannot
+  // be located; each file located once per build.
+  bool CurrentStamp(const TVekTemplateRoot& Root, const std::string& Name, TVekFileStamp& Stamp);
   // The global names File's text names, kept by the file's stamp.
   std::vector<std::string> FileNames(const TVekTemplateRoot& Root, const std::string& File,
                                      const TVekFileStamp& Stamp);
@@ -76,6 +79,8 @@ class TBuildGraph {
   std::unordered_map<std::string, TVekFileStamp> FCopies, FNextCopies;
   std::unordered_map<std::string, std::pair<TVekFileStamp, std::vector<std::string>>> FScans;
   std::unordered_map<std::string, uint64_t> FGlobalHashes;  // of this build's globals
+  // The stamps of template files seen by this build (false: not found).
+  std::unordered_map<std::string, std::pair<bool, TVekFileStamp>> FStamps;
   const TVekData* FGlobals = nullptr;
   int64_t FStartNs = 0;
 };

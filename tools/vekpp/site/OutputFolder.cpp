@@ -102,21 +102,8 @@ void TOutputFolder::Replace(int Dir, const std::string& Name, const std::string&
 }
 
 bool TOutputFolder::Exists(const std::string& Name) const {
-  int dir = dup(FDir);
-  size_t start = 0;
-  for (size_t slash; dir >= 0 && (slash = Name.find('/', start)) != std::string::npos;
-       start = slash + 1) {
-    const std::string part = Name.substr(start, slash - start);
-    const int next = openat(dir, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    close(dir);
-    dir = next;
-  }
-  if (dir < 0) return false;
   struct stat st {};
-  const bool file = fstatat(dir, Name.substr(start).c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-                    S_ISREG(st.st_mode);
-  close(dir);
-  return file;
+  return fstatat(FDir, Name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode);
 }
 
 void TOutputFolder::Write(const std::string& Name, const std::string& Bytes) const {

@@ -20,8 +20,8 @@ class TOutputFolder {
   /// never sees half a file, and nothing is written outside the folder.
   /// Safe from several threads.
   void Write(const std::string& Name, const std::string& Bytes) const;
-  /// True when Name is a regular file of the folder, reached through no
-  /// link. Safe from several threads.
+  /// True when Name is a regular file of the folder (itself not a link).
+  /// Safe from several threads.
   bool Exists(const std::string& Name) const;
   /// The same with the contents of the regular file Source (its permission
   /// bits kept), read through a descriptor that does not follow a link.

@@ -2,6 +2,8 @@
 // made once, sorted newest first; and a page rendered with them.
 #include "site/SitePages.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <atomic>
 #include <ctime>
@@ -276,9 +278,13 @@ TRead ReadOrReuse(const TVekTemplateRoot& Root, TSitePage& P, const TSitePagesOp
                   const TSiteReadCache* Cache, std::shared_ptr<const TSiteReadCache::TEntry>& Kept,
                   char& Reused) {
   if (!Cache) return ReadPage(Root, P, O);
-  const TVekFileStamp stamp = Root.Stamp(Root.Locate("", P.Source));
   const auto it = Cache->Pages.find(P.Source);
-  if (it != Cache->Pages.end() && it->second->Stamp == stamp) {
+  // A kept page's file, found again as the same regular file (not a link)
+  // of the same stamp, is the file the kept page was read (and located)
+  // from: the names come from a walk that follows no folder link.
+  TVekFileStamp stamp;
+  if (it != Cache->Pages.end() && VekPlainFileStamp(Root.Dir() / P.Source, stamp) &&
+      it->second->Stamp == stamp) {
     const TSiteReadCache::TEntry& e = *it->second;
     P.Output = e.Output;
     P.Text = e.Text;
@@ -287,6 +293,7 @@ TRead ReadOrReuse(const TVekTemplateRoot& Root, TSitePage& P, const TSitePagesOp
     Reused = 1;
     return e.Read;
   }
+  stamp = Root.Stamp(Root.Locate("", P.Source));
   TRead r = ReadPage(Root, P, O);
   auto entry = std::make_shared<TSiteReadCache::TEntry>();
   entry->Stamp = stamp;
@@ -389,6 +396,16 @@ void Paginate(TSitePage& P, TVekData& Data, const TVekData& Site, const TSitePag
 }
 
 }  // namespace
+
+bool VekPlainFileStamp(const fs::path& Path, TVekFileStamp& Stamp) {
+  struct stat st {};
+  if (lstat(Path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  Stamp.Device = static_cast<unsigned long long>(st.st_dev);
+  Stamp.Inode = static_cast<unsigned long long>(st.st_ino);
+  Stamp.Size = static_cast<unsigned long long>(st.st_size);
+  Stamp.ModifiedNs = static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+  return true;
+}
 
 bool VekSitePageName(const std::string& Name) {
   return EndsWith(Name, ".html") || EndsWith(Name, ".md") || EndsWith(Name, ".xml");
@@ -495,8 +512,9 @@ TSitePages VekReadSitePages(const TVekTemplateRoot& Root, const std::vector<std:
   for (const size_t i : order) {
     // List entries carry all but the content: a list of ten thousand pages
     // would otherwise hold each page's HTML once per list it is in.
-    TVekData page = reads[i].Page;
-    page.erase("content");
+    TVekData page = TVekData::object();
+    for (auto it = reads[i].Page.cbegin(); it != reads[i].Page.cend(); ++it)
+      if (it.key() != "content") page[it.key()] = *it;
     pages.push_back(page);
     const std::string& section = page["section"].get_ref<const std::string&>();
     if (!section.empty()) sections[section].push_back(page);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <exception>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -60,6 +61,10 @@ struct TSiteReadCache;
 TSitePages VekReadSitePages(const TVekTemplateRoot& Root, const std::vector<std::string>& Names,
                             const TVekData& SiteData, const TSitePagesOptions& Options,
                             unsigned Jobs, TSiteReadCache* Cache = nullptr);
+
+/// Sets Stamp to that of the regular file Path and returns true; false for
+/// a link (not followed), anything else, or nothing there.
+bool VekPlainFileStamp(const std::filesystem::path& Path, TVekFileStamp& Stamp);
 
 /// What reading a site's pages keeps for the next read of the same site
 /// (vekpp build --watch, vekpp serve): each page's front matter, Markdown and
