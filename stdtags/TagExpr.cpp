@@ -5,6 +5,9 @@
 #include <cmath>
 #include <cstring>
 
+#include "Suggest.h"
+#include "VekExtensions.h"
+
 namespace vekstd {
 
 namespace {
@@ -15,7 +18,7 @@ bool Blank(char C) {
 
 bool OpByte(char C) {
   return C == '=' || C == '!' || C == '<' || C == '>' || C == '(' || C == ')' || C == '+' ||
-         C == '*' || C == '/' || C == '%';
+         C == '*' || C == '/' || C == '%' || C == ',';
 }
 
 int Precedence(TCondOp::TKind K) {
@@ -72,6 +75,37 @@ TCondOp::TKind BinaryAt(const std::vector<TToken>& Tokens, size_t& I, size_t To,
     if (t.Text == c.first) return c.second;
   }
   return TCondOp::TKind::Path;
+}
+
+// A function's name: a letter, then letters, digits and _.
+bool FunctionName(const std::string& W) {
+  auto letter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+  if (W.empty() || !letter(W[0])) return false;
+  for (char c : W) {
+    if (!letter(c) && !(c >= '0' && c <= '9') && c != '_') return false;
+  }
+  return true;
+}
+
+// Whether Tokens[I] is a word right before a "(" (no blank between): the
+// name of a call.
+bool CallAt(const std::vector<TToken>& Tokens, size_t I, size_t To) {
+  const TToken& t = Tokens[I];
+  if (t.Kind != TToken::TKind::Word || I + 1 >= To || I + 1 >= Tokens.size()) return false;
+  const TToken& next = Tokens[I + 1];
+  if (next.Kind != TToken::TKind::Op || next.Text != "(") return false;
+  if (next.Offset != t.Offset + static_cast<int>(t.Text.size())) return false;
+  return t.Text != "not" && t.Text != "and" && t.Text != "or" && t.Text != "in" && t.Text != "-";
+}
+
+// "a, b and c".
+std::string Join(const std::vector<std::string>& Names) {
+  std::string out;
+  for (size_t i = 0; i < Names.size(); ++i) {
+    if (i > 0) out += i + 1 == Names.size() ? " and " : ", ";
+    out += Names[i];
+  }
+  return out;
 }
 
 }  // namespace
@@ -156,12 +190,26 @@ bool WordLiteral(const std::string& Word, TData& Out) {
 }
 
 TTagFault ParseExpr(const std::vector<TToken>& Tokens, size_t From, size_t To,
-                    std::vector<TCondOp>& Out, const char* What) {
-  // The operator stack holds operators and open parentheses (Path as marker).
+                    std::vector<TCondOp>& Out, const char* What, const TVekExtensions* Functions) {
+  // The operator stack holds operators and open parentheses (Path as
+  // marker); a call's parenthesis counts its arguments and keeps its name.
   struct TStacked {
-    TCondOp::TKind Kind;
-    bool Paren;
-    int Offset;
+    TCondOp::TKind Kind = TCondOp::TKind::Path;
+    bool Paren = false;
+    int Offset = 0;
+    int Args = -1;  ///< a call's arguments so far; -1 for a plain parenthesis
+    std::string Name;
+  };
+  auto Operator = [](TCondOp::TKind K, int At) {
+    TStacked s;
+    s.Kind = K;
+    s.Offset = At;
+    return s;
+  };
+  auto Step = [](TCondOp::TKind K) {
+    TCondOp s;
+    s.Kind = K;
+    return s;
   };
   std::vector<TStacked> ops;
   int parens = 0;
@@ -174,10 +222,43 @@ TTagFault ParseExpr(const std::vector<TToken>& Tokens, size_t From, size_t To,
     while (!ops.empty() && !ops.back().Paren && Precedence(ops.back().Kind) >= Prec) {
       if (IsComparison(Binary) && IsComparison(ops.back().Kind))
         return fail("comparisons do not chain: join them with and", At);
-      Out.push_back({ops.back().Kind, {}, {}});
+      Out.push_back(Step(ops.back().Kind));
       ops.pop_back();
     }
     return {};
+  };
+  // Pops the operators down to the innermost parenthesis.
+  auto toParen = [&] {
+    while (!ops.empty() && !ops.back().Paren) {
+      Out.push_back(Step(ops.back().Kind));
+      ops.pop_back();
+    }
+  };
+  auto open = [&](int At, int Args, std::string Name) -> TTagFault {
+    if (++parens > kMaxParens) {
+      return fail("parentheses nested deeper than " + std::to_string(kMaxParens) +
+                      " (the limit of an expression's nesting)",
+                  At);
+    }
+    TStacked paren = Operator(TCondOp::TKind::Path, At);
+    paren.Paren = true;
+    paren.Args = Args;
+    paren.Name = std::move(Name);
+    ops.push_back(std::move(paren));
+    return {};
+  };
+  // The parenthesis on top closes: a call becomes its step.
+  auto close = [&](int Args) {
+    if (ops.back().Args >= 0) {
+      TCondOp call;
+      call.Kind = TCondOp::TKind::Call;
+      call.Path = std::move(ops.back().Name);
+      call.Args = Args;
+      Out.push_back(std::move(call));
+    }
+    ops.pop_back();
+    --parens;
+    wantOperand = false;
   };
   // An operand: a literal or a path.
   auto operand = [&](const std::string& Word, int At) -> TTagFault {
@@ -192,33 +273,52 @@ TTagFault ParseExpr(const std::vector<TToken>& Tokens, size_t From, size_t To,
     wantOperand = false;
     return {};
   };
+  // NAME( opens a call of a function Functions has.
+  auto call = [&](const std::string& Name, int At) -> TTagFault {
+    if (!FunctionName(Name)) return fail("\"" + Name + "\" is no function's name", At);
+    if (!Functions || !Functions->Function(Name)) {
+      const std::vector<std::string> known =
+          Functions ? Functions->FunctionNames() : std::vector<std::string>();
+      std::string which;
+      if (known.empty()) {
+        which = ": the application registers none";
+      } else if (known.size() <= 8) {
+        which = ": the application's are " + Join(known);
+      }
+      return fail("unknown function \"" + Name + "\"" + DidYouMean(Name, known) + which, At);
+    }
+    return open(At, 0, Name);
+  };
   for (size_t i = From; i < To && i < Tokens.size(); ++i) {
     const TToken& t = Tokens[i];
     const bool word = t.Kind == TToken::TKind::Word;
     const bool op = t.Kind == TToken::TKind::Op;
     if (wantOperand) {
       if (word && t.Text == "not") {
-        ops.push_back({TCondOp::TKind::Not, false, t.Offset});
+        ops.push_back(Operator(TCondOp::TKind::Not, t.Offset));
       } else if (word && t.Text == "-") {
-        ops.push_back({TCondOp::TKind::Neg, false, t.Offset});
+        ops.push_back(Operator(TCondOp::TKind::Neg, t.Offset));
       } else if (op && t.Text == "(") {
-        if (++parens > kMaxParens) {
-          return fail("parentheses nested deeper than " + std::to_string(kMaxParens) +
-                          " (the limit of an expression's nesting)",
-                      t.Offset);
-        }
-        ops.push_back({TCondOp::TKind::Path, true, t.Offset});
+        if (const TTagFault f = open(t.Offset, -1, {})) return f;
+      } else if (op && t.Text == ")" && !ops.empty() && ops.back().Args == 0 && i > From &&
+                 Tokens[i - 1].Kind == TToken::TKind::Op && Tokens[i - 1].Text == "(") {
+        close(0);  // NAME(): a call of no arguments
       } else if (t.Kind == TToken::TKind::String) {
         TCondOp lit;
         lit.Kind = TCondOp::TKind::Literal;
         lit.Literal = t.Text;
         Out.push_back(std::move(lit));
         wantOperand = false;
+      } else if (word && CallAt(Tokens, i, To)) {
+        const bool negated = t.Text[0] == '-';
+        if (negated) ops.push_back(Operator(TCondOp::TKind::Neg, t.Offset));
+        if (const TTagFault f = call(t.Text.substr(negated ? 1 : 0), t.Offset + negated)) return f;
+        ++i;  // past the "("
       } else if (word && t.Text != "and" && t.Text != "or" && t.Text != "in") {
         TData number;
         if (t.Text[0] == '-' && !WordLiteral(t.Text, number)) {
           // "-a": the negation of the path a.
-          ops.push_back({TCondOp::TKind::Neg, false, t.Offset});
+          ops.push_back(Operator(TCondOp::TKind::Neg, t.Offset));
           if (const TTagFault f = operand(t.Text.substr(1), t.Offset + 1)) return f;
         } else if (const TTagFault f = operand(t.Text, t.Offset)) {
           return f;
@@ -228,15 +328,19 @@ TTagFault ParseExpr(const std::vector<TToken>& Tokens, size_t From, size_t To,
       }
       continue;
     }
-    // After an operand: a binary operator or a closing parenthesis.
+    // After an operand: a binary operator, a closing parenthesis or a comma.
     if (op && t.Text == ")") {
-      while (!ops.empty() && !ops.back().Paren) {
-        Out.push_back({ops.back().Kind, {}, {}});
-        ops.pop_back();
-      }
+      toParen();
       if (ops.empty()) return fail("\")\" without its \"(\"", t.Offset);
-      ops.pop_back();
-      --parens;
+      close(ops.back().Args + 1);
+      continue;
+    }
+    if (op && t.Text == ",") {
+      toParen();
+      if (ops.empty() || ops.back().Args < 0)
+        return fail("\",\" outside the arguments of a function's call", t.Offset);
+      ++ops.back().Args;
+      wantOperand = true;
       continue;
     }
     std::string rest;  // "-1" after an operand: minus, then the operand 1
@@ -249,7 +353,7 @@ TTagFault ParseExpr(const std::vector<TToken>& Tokens, size_t From, size_t To,
           t.Offset);
     }
     if (const TTagFault f = reduce(Precedence(binary), binary, t.Offset)) return f;
-    ops.push_back({binary, false, t.Offset});
+    ops.push_back(Operator(binary, t.Offset));
     wantOperand = true;
     if (!rest.empty()) {
       if (const TTagFault f = operand(rest, t.Offset + 1)) return f;
@@ -262,16 +366,20 @@ TTagFault ParseExpr(const std::vector<TToken>& Tokens, size_t From, size_t To,
                 lastOffset);
   }
   while (!ops.empty()) {
-    if (ops.back().Paren) return fail("\"(\" without its \")\"", ops.back().Offset);
-    Out.push_back({ops.back().Kind, {}, {}});
+    if (ops.back().Paren) {
+      return fail(ops.back().Args >= 0 ? "the call of \"" + ops.back().Name + "\" has no \")\""
+                                       : std::string("\"(\" without its \")\""),
+                  ops.back().Offset);
+    }
+    Out.push_back(Step(ops.back().Kind));
     ops.pop_back();
   }
   return {};
 }
 
-TTagFault ParseCondition(const std::vector<TToken>& Tokens, size_t From,
-                         std::vector<TCondOp>& Out) {
-  return ParseExpr(Tokens, From, Tokens.size(), Out, "condition");
+TTagFault ParseCondition(const std::vector<TToken>& Tokens, size_t From, std::vector<TCondOp>& Out,
+                         const TVekExtensions* Functions) {
+  return ParseExpr(Tokens, From, Tokens.size(), Out, "condition", Functions);
 }
 
 }  // namespace vekstd
