@@ -114,11 +114,11 @@ rebuild() {
   rm -rf "$work/out"
   now() { date +%s.%N; }
   wait_for() { # RE COUNT
-    for _ in $(seq 6000); do
+    for _ in $(seq 30000); do
       [ "$(grep -cE "$1" "$log" || true)" -ge "$2" ] && return 0
       sleep 0.02
     done
-    echo "$name: no line matching $1 after 120 s:" >&2
+    echo "$name: no line matching $1 after 600 s:" >&2
     cat "$log" >&2
     kill "$pid"
     exit 1
