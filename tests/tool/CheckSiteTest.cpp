@@ -216,4 +216,15 @@ TEST(VekppCheckSite, EveryFaultOfATemplateIsListedUpToTheCap) {
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.out.find("and 5 more errors after these (the first 1000 are listed)\n"),
             std::string::npos);
+
+  // A site keeps 1,000 findings in all and counts the rest.
+  std::string some;
+  for (int i = 0; i < 400; ++i) some += "<#/x#>";
+  WriteSite(dir.path / "site", {{"a.html", some}, {"b.html", some}, {"c.html", some}});
+  r = RunVekpp({"check", "site"}, dir.path);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(Count(r.out, "^\n"), 1000u);
+  EXPECT_NE(r.out.find("\nvekpp: and 200 more findings, not listed (the first 1000 met are)\n"),
+            std::string::npos);
+  EXPECT_EQ(r.err, "vekpp: 3 pages of site checked: 1000 errors, 0 warnings\n");
 }

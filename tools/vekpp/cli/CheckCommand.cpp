@@ -159,8 +159,8 @@ int CheckSite(const TCheckOptions& Options, const std::shared_ptr<const TVekData
     size_t errors = 0, warnings = 0;
     Print(check.Findings, shown, textOf, Page.empty(), status, errors, warnings);
     if (check.More)
-      std::cout << "vekpp: and " << check.More << " more findings (the first "
-                << check.Findings.size() << " are listed)\n";
+      std::cout << "vekpp: and " << check.More << " more findings, not listed (the first "
+                << check.Findings.size() << " met are)\n";
     if (Page.empty()) {
       std::cerr << "vekpp: " << check.Pages << (check.Pages == 1 ? " page" : " pages") << " of "
                 << VekQuoteName(Shown) << " checked: " << errors

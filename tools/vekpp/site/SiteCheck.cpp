@@ -195,19 +195,25 @@ TSiteCheck VekCheckSite(const TVekTemplateRoot& Root, const TVekData& Data,
         f.Message.erase(0, p.Name.size() + 2);
       found.push_back(std::move(f));
     }
-    // A Markdown page's lines are those of the template made for it.
-    if (!found.empty()) texts.emplace(p.Name, p.Markdown ? "" : std::move(fileText));
+    // Past the cap, a finding not met before is counted, not kept: memory
+    // stays bounded however many pages hold faults.
+    bool own = false;
     for (TSiteFinding& f : found) {
-      auto [it, fresh] = all.try_emplace(TKey{f.File, f.Line, f.Column, f.Message, f.Warning}, f);
-      if (!fresh) ++it->second.Pages;
+      const TKey key{f.File, f.Line, f.Column, f.Message, f.Warning};
+      if (const auto it = all.find(key); it != all.end()) {
+        ++it->second.Pages;
+      } else if (all.size() < kMaxSiteFindings) {
+        own |= f.File == p.Name;
+        all.emplace(key, std::move(f));
+      } else {
+        ++check.More;
+      }
     }
+    // A Markdown page's lines are those of the template made for it.
+    if (own) texts.emplace(p.Name, p.Markdown ? "" : std::move(fileText));
   }
   for (auto& entry : all) {
     TSiteFinding& f = entry.second;
-    if (check.Findings.size() >= kMaxSiteFindings) {
-      ++check.More;
-      continue;
-    }
     if (texts.find(f.File) == texts.end()) {
       std::string read;
       try {

@@ -28,14 +28,17 @@ struct TSiteFinding {
 struct TSiteCheck {
   std::vector<TSiteFinding> Findings;  ///< sorted by file, line and column
   size_t Pages = 0;                    ///< the pages checked
-  size_t More = 0;                     ///< findings past kMaxSiteFindings, not listed
+  /// Findings met once kMaxSiteFindings were kept, not listed (one met on
+  /// several pages counts once per page).
+  size_t More = 0;
   /// The text of each file a finding stands in, that its lines and columns
   /// count in; "" where there is no line to show (a Markdown page's
   /// findings stand in the template made for it, a file that cannot be read).
   std::map<std::string, std::string> Texts;
 };
 
-/// The most findings one check of a site lists; the rest are counted.
+/// The most findings one check of a site keeps and lists (those met first,
+/// page by page in name order); the rest are counted.
 constexpr size_t kMaxSiteFindings = 1000;
 
 /// The findings of the template Text named Name in Root (VekCheckTemplate,
