@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "Modifiers.h"
@@ -70,7 +71,20 @@ class TVekStdTags::TRenderer {
   [[noreturn]] void Fail(const std::string& Message, const std::string& Limit = {}) const;
   void Push(TFrame Frame);
   TFrame Body(int Begin, int Stop) const;
-  const json* Require(const std::string& Path, json& Scratch) const;
+  const json* Require(const std::string& Path, json& Scratch, uint32_t* Hint = nullptr) const {
+    const json* v = Path.empty() ? nullptr : FScopes.Lookup(Path, Scratch, Hint);
+    if (!v && FOptions.Strict) NoValue(Path);
+    return v;
+  }
+  [[noreturn]] void NoValue(const std::string& Path) const;
+  /// The place of the member the value tag N found last (see DataStep), kept
+  /// per node of the current template for this render.
+  uint32_t* HintOf(const TNode& N) {
+    const TTemplate* t = Current().T;
+    if (t != FHintsOf) HintsFor(t);
+    return FHintsAt + (&N - t->Nodes.data());
+  }
+  void HintsFor(const TTemplate* T);
 
   // The output (VekRender.cpp).
   void Append(const char* Bytes, size_t N) {
@@ -132,6 +146,12 @@ class TVekStdTags::TRenderer {
   std::vector<json> FCondScratch;       // the @names a condition looked up
   std::vector<json> FCondResults;       // the values an expression computed
   THooks FHooks{*this};
+  // The look-up hints of each template's nodes, and those of the template
+  // last asked for.
+  std::unordered_map<const TTemplate*, std::vector<uint32_t>> FHints;
+  const TTemplate* FHintsOf = nullptr;
+  uint32_t* FHintsAt = nullptr;
+  json FValueScratch;  // a value made by its look-up (@index), reused
   long long FIncludes = 0;
   long long FSteps = 0;  // nodes visited
 };

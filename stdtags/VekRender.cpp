@@ -5,6 +5,7 @@
 // extends a layout is rendered by walking the outermost layout, each block
 // taken from the nearest template of the chain that defines it. Its cost is
 // linear in the nodes it visits and the bytes it outputs.
+#include <charconv>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -149,14 +150,10 @@ TVekStdTags::TRenderer::TFrame TVekStdTags::TRenderer::Body(int Begin, int Stop)
   return f;
 }
 
-const TVekData* TVekStdTags::TRenderer::Require(const std::string& Path, json& Scratch) const {
-  const json* v = Path.empty() ? nullptr : FScopes.Lookup(Path, Scratch);
-  if (!v && FOptions.Strict) {
-    const std::string near = FScopes.NearestPath(Path);
-    Fail("no value \"" + Path + "\" in the data" +
-         (near.empty() ? "" : " (did you mean \"" + near + "\"?)"));
-  }
-  return v;
+void TVekStdTags::TRenderer::NoValue(const std::string& Path) const {
+  const std::string near = FScopes.NearestPath(Path);
+  Fail("no value \"" + Path + "\" in the data" +
+       (near.empty() ? "" : " (did you mean \"" + near + "\"?)"));
 }
 
 void TVekStdTags::TRenderer::TooLarge() const {
@@ -173,17 +170,26 @@ void TVekStdTags::TRenderer::Value(const TNode& N) {
   if (FSent + FOut.size() == before && Current().T->EscapeOf(N).NeverEmpty) Append("\"\"", 2);
 }
 
+void TVekStdTags::TRenderer::HintsFor(const TTemplate* T) {
+  std::vector<uint32_t>& hints = FHints[T];
+  hints.resize(T->Nodes.size(), 0);
+  FHintsOf = T;
+  FHintsAt = hints.data();
+}
+
 void TVekStdTags::TRenderer::WriteValue(const TNode& N) {
   static const json kNull;
-  json scratch;
+  json& scratch = FValueScratch;
   const vekstd::TDetails& details = Current().T->DetailsOf(N);
   if (details.AppTag >= 0) {
     AppTag(N, details);
     return;
   }
   const auto& mods = details.Mods;
-  const json* v =
-      vekstd::HasDefault(mods) ? FScopes.Lookup(N.Path, scratch) : Require(N.Path, scratch);
+  uint32_t* const hint = HintOf(N);
+  const json* v = !mods.empty() && vekstd::HasDefault(mods)
+                      ? FScopes.Lookup(N.Path, scratch, hint)
+                      : Require(N.Path, scratch, hint);
   const vekstd::TEscape& escape = Current().T->EscapeOf(N);
   const bool asJson = escape.Inner == vekstd::TInner::JsValue;
   if (!mods.empty()) {
@@ -210,10 +216,28 @@ void TVekStdTags::TRenderer::WriteValue(const TNode& N) {
       text = &v->get_ref<const json::string_t&>();
       break;
     case json::value_t::boolean:
+      if (vekstd::HtmlEscapeOnly(escape)) {
+        v->get<bool>() ? Append("true", 4) : Append("false", 5);
+        return;
+      }
       scratchText = v->get<bool>() ? "true" : "false";
       break;
     case json::value_t::number_integer:
-    case json::value_t::number_unsigned:
+    case json::value_t::number_unsigned: {
+      // Written as the data's own writer writes a whole number, without
+      // its per-value set-up; digits and '-' need no HTML escaping.
+      char digits[24];
+      const std::to_chars_result r =
+          v->is_number_unsigned()
+              ? std::to_chars(digits, digits + sizeof digits, v->get<unsigned long long>())
+              : std::to_chars(digits, digits + sizeof digits, v->get<long long>());
+      if (vekstd::HtmlEscapeOnly(escape)) {
+        Append(digits, static_cast<size_t>(r.ptr - digits));
+        return;
+      }
+      scratchText.assign(digits, r.ptr);
+      break;
+    }
     case json::value_t::number_float:
       scratchText = v->dump();
       break;
