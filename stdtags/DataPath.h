@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -29,6 +30,16 @@ inline const TVekData* DataStep(const TVekData* V, std::string_view Key) {
   return nullptr;
 }
 
+/// True when the N bytes at A and B are the same; inline for the short
+/// names of data.
+inline bool SameBytes(const char* A, const char* B, size_t N) {
+  if (N > 16) return std::memcmp(A, B, N) == 0;
+  for (size_t i = 0; i < N; ++i) {
+    if (A[i] != B[i]) return false;
+  }
+  return true;
+}
+
 /// DataStep, trying first the member at *Hint of an object, and setting
 /// *Hint to the member found: a value tag met again for the next element of
 /// a loop finds its member with one compare. Member names are unique, so the
@@ -38,10 +49,11 @@ inline const TVekData* DataStep(const TVekData* V, std::string_view Key, uint32_
   const auto& members = V->get_ref<const TVekData::object_t&>();
   if (*Hint < members.size()) {
     const auto& m = *(members.begin() + *Hint);
-    if (std::string_view(m.first) == Key) return &m.second;
+    if (m.first.size() == Key.size() && SameBytes(m.first.data(), Key.data(), Key.size()))
+      return &m.second;
   }
   for (auto it = members.begin(); it != members.end(); ++it) {
-    if (it->first.size() == Key.size() && std::string_view(it->first) == Key) {
+    if (it->first.size() == Key.size() && SameBytes(it->first.data(), Key.data(), Key.size())) {
       *Hint = static_cast<uint32_t>(it - members.begin());
       return &it->second;
     }

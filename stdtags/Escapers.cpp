@@ -36,8 +36,8 @@ const char* const kUnsafeUrl = "about:invalid#vek";
 namespace {
 
 // The character reference of each byte that needs one in HTML text and
-// quoted attribute values, padded to 8 bytes so that it is copied whole;
-// its length, 0 for a byte kept as it is.
+// quoted attribute values, padded so that 6 bytes are copied whole; its
+// length, 0 for a byte kept as it is.
 struct THtmlRefs {
   char Text[256][8] = {};
   unsigned char Size[256] = {};
@@ -62,30 +62,34 @@ constexpr size_t kHtmlChunk = 128;
 
 }  // namespace
 
+char* WriteHtml(char* W, std::string_view S) {
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(S.data());
+  const unsigned char* const end = p + S.size();
+  // The run before the first special byte (often the whole value) in one copy.
+  const unsigned char* clean = p;
+  while (clean != end && kHtmlRefs.Size[*clean] == 0) ++clean;
+  std::memcpy(W, p, static_cast<size_t>(clean - p));
+  W += clean - p;
+  for (p = clean; p != end; ++p) {
+    const unsigned char n = kHtmlRefs.Size[*p];
+    if (n == 0) {
+      *W++ = static_cast<char>(*p);
+    } else {
+      std::memcpy(W, kHtmlRefs.Text[*p], 6);  // within the 6 bytes this one may take
+      W += n;
+    }
+  }
+  return W;
+}
+
 void AppendHtml(std::string& Out, std::string_view S) {
   // Escaped a chunk at a time into a buffer on the stack, then appended
   // with one call: a value costs one append, not one per reference.
-  const unsigned char* p = reinterpret_cast<const unsigned char*>(S.data());
-  const unsigned char* const end = p + S.size();
-  // The run before the first special byte (often the whole value) as it is.
-  const unsigned char* clean = p;
-  while (clean != end && kHtmlRefs.Size[*clean] == 0) ++clean;
-  Out.append(S.data(), static_cast<size_t>(clean - p));
-  p = clean;
-  char buf[kHtmlChunk * 6 + 8];
-  while (p != end) {
-    const unsigned char* const stop = end - p > static_cast<ptrdiff_t>(kHtmlChunk) ? p + kHtmlChunk : end;
-    char* w = buf;
-    for (; p != stop; ++p) {
-      const unsigned char n = kHtmlRefs.Size[*p];
-      if (n == 0) {
-        *w++ = static_cast<char>(*p);
-      } else {
-        std::memcpy(w, kHtmlRefs.Text[*p], 8);
-        w += n;
-      }
-    }
-    Out.append(buf, static_cast<size_t>(w - buf));
+  char buf[kHtmlChunk * 6];
+  while (!S.empty()) {
+    const std::string_view part = S.substr(0, kHtmlChunk);
+    Out.append(buf, static_cast<size_t>(WriteHtml(buf, part) - buf));
+    S.remove_prefix(part.size());
   }
 }
 

@@ -65,6 +65,9 @@ extern const char* const kUnsafeUrl;
 
 /// Appends S to Out as EscapeHtml would give it.
 void AppendHtml(std::string& Out, std::string_view S);
+/// Writes S at W as EscapeHtml would give it, at most 6 bytes for each of
+/// S's, and returns the end of what it wrote.
+char* WriteHtml(char* W, std::string_view S);
 
 /// True when E escapes a value as HTML text and nothing else (element text,
 /// or a quoted attribute value that is no URL, script or style): bytes that

@@ -102,15 +102,38 @@ class TScopes {
   const TVekData* Lookup(const std::string& Path, TVekData& Scratch,
                          uint32_t* Hint = nullptr) const;
 
+  /// What Lookup(Path, Scratch, &Hint) gives when that is the member at
+  /// Hint of the innermost scope's object (a loop's element met again),
+  /// found with one compare; nullptr when it is not (then look Path up).
+  const TVekData* HintedMember(const std::string& Path, uint32_t Hint) const;
+
   /// For a Path that finds nothing: Path with its first part that finds
   /// nothing replaced by the nearest name there is where it was looked for,
   /// or "" when no name is near.
   std::string NearestPath(const std::string& Path) const;
 
  private:
-  std::deque<TScope> FScopes;  // a deque: a scope's Own stays where it is
+  std::deque<TScope> FScopes;   // a deque: a scope's Own stays where it is
   std::vector<TScope*> FStack;  // the same scopes, for a walk without the deque's steps
 };
+
+inline const TVekData* TScopes::HintedMember(const std::string& Path, uint32_t Hint) const {
+  if (FStack.empty() || Path.empty()) return nullptr;
+  const TScope& s = *FStack.back();
+  if (s.IsVars || s.Name || !s.Value->is_object()) return nullptr;
+  const auto& members = s.Value->get_ref<const TVekData::object_t&>();
+  if (Hint >= members.size()) return nullptr;
+  const auto& m = *(members.begin() + Hint);
+  if (m.first.size() != Path.size() || !SameBytes(m.first.data(), Path.data(), Path.size()))
+    return nullptr;
+  // A path of one name only: "a.b" is a step below "a", "@x" a position,
+  // even where a member is named so.
+  if (Path[0] == '@') return nullptr;
+  for (const char c : Path) {
+    if (c == '.') return nullptr;
+  }
+  return &m.second;
+}
 
 // Inline: every value of a page is looked up.
 inline const TVekData* TScopes::Lookup(const std::string& Path, TVekData& Scratch,

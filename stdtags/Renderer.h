@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "Modifiers.h"
+#include "PageBuffer.h"
 #include "RenderScopes.h"
 #include "TemplateResolver.h"
 #include "VekEngine.h"
@@ -88,12 +89,15 @@ class TVekStdTags::TRenderer {
 
   // The output (VekRender.cpp).
   void Append(const char* Bytes, size_t N) {
-    if (FSent + FOut.size() + N > static_cast<unsigned long long>(FOptions.MaxOutput)) TooLarge();
-    FOut.append(Bytes, N);
+    if (FSent + FOut.Size() + N > static_cast<unsigned long long>(FOptions.MaxOutput)) TooLarge();
+    FOut.Append(Bytes, N);
   }
   void CheckSize() const {
-    if (FSent + FOut.size() > static_cast<unsigned long long>(FOptions.MaxOutput)) TooLarge();
+    if (FSent + FOut.Size() > static_cast<unsigned long long>(FOptions.MaxOutput)) TooLarge();
   }
+  /// Text escaped as E says (Json: the value itself, for JSON contexts),
+  /// then measured against the limit.
+  void AppendEscaped(const vekstd::TEscape& E, const std::string& Text, const json& Json);
   [[noreturn]] void TooLarge() const;
   void Value(const TNode& N);
   void WriteValue(const TNode& N);
@@ -138,7 +142,7 @@ class TVekStdTags::TRenderer {
   vekstd::TScopes FScopes;
   // The template rendered and the layouts it extends, outermost last.
   std::deque<TChain> FChains;  // a deque: frames point at their chain
-  AnsiString FOut;
+  vekstd::TPageBuffer FOut;
   unsigned long long FSent = 0;         // bytes handed to the sink
   const TNode* FAt = nullptr;           // the node being rendered, for messages
   vekstd::TModResult FModified;         // a value's modifiers' work, its buffers reused
