@@ -21,7 +21,8 @@ namespace vekstd {
 struct TVar {
   TVekData Own;
   const TVekData* Ref = nullptr;
-  const TVekData* Value() const { return Ref ? Ref : &Own; }
+  bool Missing = false;  ///< a macro's parameter neither given nor defaulted
+  const TVekData* Value() const { return Missing ? nullptr : Ref ? Ref : &Own; }
   void Assign(const TVekData* V) {
     if (V && (V->is_array() || V->is_object())) {
       Ref = V;
@@ -43,6 +44,9 @@ struct TScope {
   TVekData Own;                       ///< the number of a range
   const std::string* Name = nullptr;  ///< a named loop's element name: found by it alone
   bool IsVars = false;                ///< a scope of names (Vars), with no Value
+  /// A macro's parameters: names not found in it or in scopes above it are
+  /// looked up in the globals only, not in the caller's scopes.
+  bool Sealed = false;
   /// The names of a scope of names, in the order they were first bound;
   /// indexed by a hash once there are more than a few.
   std::vector<std::pair<std::string_view, TVar>> Vars;
@@ -80,6 +84,12 @@ bool LoopPosition(const std::string& Name, const TScope& S, TVekData& Scratch);
 class TScopes {
  public:
   void Push(TScope S) { FScopes.push_back(std::move(S)); }
+  /// Pushes the globals, the first scope: what a macro's body sees besides
+  /// its parameters.
+  void PushGlobals(TScope S) {
+    FScopes.push_back(std::move(S));
+    FGlobals = FScopes.size();
+  }
   void Pop() { FScopes.pop_back(); }
   /// The innermost scope, or the one Below scopes under it.
   TScope& Innermost(size_t Below = 0) { return FScopes[FScopes.size() - 1 - Below]; }
@@ -97,18 +107,19 @@ class TScopes {
 
  private:
   std::deque<TScope> FScopes;  // a deque: a scope's Own stays where it is
+  size_t FGlobals = 0;         // the scopes at the bottom that hold the globals
 };
 
 // Inline: every value of a page is looked up.
 inline const TVekData* TScopes::Lookup(const std::string& Path, TVekData& Scratch) const {
   if (Path == ".") {
-    for (auto it = FScopes.rbegin(); it != FScopes.rend(); ++it) {
+    for (auto it = FScopes.rbegin(); it != FScopes.rend() && !it->Sealed; ++it) {
       if (!it->IsVars) return it->Value;
     }
     return nullptr;
   }
   if (!Path.empty() && Path[0] == '@') {
-    for (auto it = FScopes.rbegin(); it != FScopes.rend(); ++it) {
+    for (auto it = FScopes.rbegin(); it != FScopes.rend() && !it->Sealed; ++it) {
       if (it->Index < 0) continue;
       return LoopPosition(Path, *it, Scratch) ? &Scratch : nullptr;
     }
@@ -123,7 +134,12 @@ inline const TVekData* TScopes::Lookup(const std::string& Path, TVekData& Scratc
   const TVekData* v = nullptr;
   for (auto it = FScopes.rbegin(); it != FScopes.rend() && !v; ++it) {
     if (it->IsVars) {
-      if (const TVar* hit = it->FindVar(first)) v = hit->Value();
+      if (const TVar* hit = it->FindVar(first)) {
+        v = hit->Value();
+        if (!v) return nullptr;  // a parameter missing: not looked for further out
+      }
+      // A macro's body sees its parameters, then the globals.
+      if (it->Sealed) it = FScopes.rend() - static_cast<std::ptrdiff_t>(FGlobals) - 1;
     } else if (it->Name) {
       if (*it->Name == first) v = it->Value;
     } else if (it->Value->is_object()) {

@@ -1,0 +1,34 @@
+// The judgement of a template's calls to its own macros: each call's macro
+// found, its arguments named by the macro's parameters, and its body walked
+// from the HTML state of every place it is called from. Internal to the
+// standard tags.
+#pragma once
+
+#include <string>
+
+#include "VekTemplate.h"
+
+namespace vekstd {
+
+/// Judges the calls of T (after its structural walk): with Names, every
+/// call's macro and arguments (a macro T does not define is left to its
+/// imports, an error when T imports nothing); then every call outside the
+/// macros' bodies, whose body (and the calls within it, followed with an
+/// explicit stack, each macro once per state) must stand in the state the
+/// call stands in and end where it began. The faults become T's errors at
+/// the calls.
+void JudgeCalls(TTemplate& T, bool Names);
+
+/// The state the walk goes on from after a call standing in State: as
+/// after a value there, joined (JoinHtml) with the places a body may end in
+/// that no later value can tell apart: between a tag's attributes after a
+/// name or a quoted value; JavaScript code whichever a '/' would be.
+THtmlState AfterCall(const THtmlState& State);
+
+/// The first fault of the body Body (a MacroBody of the macro named Name,
+/// called in its StartState) itself: an error of its walk, or an end that
+/// what follows the call cannot be read from. "" when none; it names its
+/// own place. Its end must read as AfterCall of its start.
+std::string BodyFault(const TTemplate& Body, const std::string& Name);
+
+}  // namespace vekstd
