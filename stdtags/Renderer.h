@@ -111,6 +111,9 @@ class TVekStdTags::TRenderer {
 
   // Macros (RenderMacros.cpp).
   void Call(const TNode& N);
+  /// The files Home imports, found once per render.
+  const vekstd::TImported& ImportsOf(const TTemplate* Home);
+  std::shared_ptr<const TTemplate> Hold(const TTemplate* T) const;
 
   // What evaluating an expression asks of the render.
   class THooks final : public vekstd::TEvalHooks {
@@ -140,6 +143,8 @@ class TVekStdTags::TRenderer {
   std::vector<json> FCondScratch;       // the @names a condition looked up
   std::vector<json> FCondResults;       // the values an expression computed
   THooks FHooks{*this};
+  // The imports of the templates whose calls looked for them.
+  std::deque<std::pair<const TTemplate*, vekstd::TImported>> FImported;
   long long FIncludes = 0;
   long long FSteps = 0;  // nodes visited
 };

@@ -105,60 +105,108 @@ void JudgeNames(TTemplate& T) {
       continue;
     }
     at.Macro = hit->second;
-    const TMacro& m = T.Macros[static_cast<size_t>(at.Macro)];
-    std::vector<std::string> params;
-    for (const auto& p : m.Params) params.push_back(p.Name);
-    auto judge = [&](const std::string& Arg) {
-      if (std::find(params.begin(), params.end(), Arg) == params.end()) {
-        T.AddError(n.Begin, T.TagAt(n) + ": the macro " + m.Name + " has no parameter " + Arg +
-                                DidYouMean(Arg, params, "\"", "\""));
-      }
-    };
-    for (const auto& a : at.Args.items()) judge(a.key());
-    for (const auto& e : at.Exprs) judge(e.first);
+    const std::string fault = ArgumentFault(T.Macros[static_cast<size_t>(at.Macro)], at);
+    if (!fault.empty()) T.AddError(n.Begin, T.TagAt(n) + ": " + fault);
   }
 }
 
 }  // namespace
 
-void JudgeCalls(TTemplate& T, bool Names) {
-  if (Names) JudgeNames(T);
-  if (T.Macros.empty()) return;
-  // The fault of each macro and state reached ("" for none), found once.
-  std::map<std::pair<int, std::string>, std::string> judged;
+std::string ArgumentFault(const TMacro& M, const TIncludeAt& At) {
+  std::vector<std::string> params;
+  for (const auto& p : M.Params) params.push_back(p.Name);
+  auto judge = [&](const std::string& Arg) -> std::string {
+    if (std::find(params.begin(), params.end(), Arg) != params.end()) return "";
+    return "the macro " + M.Name + " has no parameter " + Arg + DidYouMean(Arg, params, "\"", "\"");
+  };
+  for (const auto& a : At.Args.items()) {
+    if (std::string f = judge(a.key()); !f.empty()) return f;
+  }
+  for (const auto& e : At.Exprs) {
+    if (std::string f = judge(e.first); !f.empty()) return f;
+  }
+  return "";
+}
+
+std::string TCallJudge::Judge(int Module, const TTemplate& In, const TNode& Call) {
   struct TStep {
-    std::pair<int, std::string> Key;
+    TKey Key;
     std::shared_ptr<const TTemplate> Body;
+    int Module;
     size_t Next, Stop;
     std::string Fault;
-    bool Always;    // called on every way through the body that calls it
-    int Pairs = 0;  // the conditions and loops open at Next within the body
+    bool Always;        // called on every way through the body that calls it
+    std::string Place;  // of the call within the body that calls it
+    int Pairs = 0;      // the conditions and loops open at Next within the body
   };
   std::vector<TStep> stack;
-  std::map<std::pair<int, std::string>, size_t> open;  // the steps on the stack
-  // Walks the macro At calls from the state it stands in, unless judged (its
-  // fault is then known); a macro that calls itself on every way through
-  // never ends.
-  auto enter = [&](const TTemplate& In, const TNode& At, bool Always) -> std::string {
-    const TIncludeAt& at = In.IncludeOf(At);
-    std::pair<int, std::string> key{at.Macro, at.State.Key()};
+  std::map<TKey, size_t> open;  // the steps on the stack
+  // Walks the macro a call finds from the state the call stands in, unless
+  // judged (its fault is then known); a macro that calls itself on every way
+  // through never ends.
+  auto enter = [&](int From, const TTemplate& At, const TNode& N, bool Always) -> std::string {
+    std::string fault;
+    const TMacroRef ref = FFind(From, At, N, fault);
+    if (!fault.empty() || !ref.Home) return fault;
+    const TIncludeAt& at = At.IncludeOf(N);
+    TKey key{ref.Module, ref.Macro, at.State.Key()};
     if (const auto o = open.find(key); o != open.end()) {
       bool always = Always;
       for (size_t k = o->second + 1; k < stack.size(); ++k) always = always && stack[k].Always;
       if (!always) return "";
-      return In.TagAt(At) + " at " + In.Where(At.Begin) + " calls " + At.Path +
+      return At.TagAt(N) + " calls " + N.Path +
              " again on every way through its body: the calls would never end";
     }
-    if (const auto seen = judged.find(key); seen != judged.end()) return seen->second;
-    auto body = MacroBody(T, at.Macro, at.State);
-    const TMacro& m = T.Macros[static_cast<size_t>(at.Macro)];
+    if (const auto seen = FJudged.find(key); seen != FJudged.end()) return seen->second;
+    auto body = MacroBody(*ref.Home, ref.Macro, at.State);
+    const TMacro& m = ref.Home->Macros[static_cast<size_t>(ref.Macro)];
     const size_t begin = static_cast<size_t>(m.Node) + 1;
-    const size_t stop = static_cast<size_t>(T.Nodes[static_cast<size_t>(m.Node)].Close);
+    const size_t stop = static_cast<size_t>(ref.Home->Nodes[static_cast<size_t>(m.Node)].Close);
     std::string own = BodyFault(*body, m.Name);
     open[key] = stack.size();
-    stack.push_back({std::move(key), std::move(body), begin, stop, std::move(own), Always});
+    stack.push_back(
+        {key, std::move(body), ref.Module, begin, stop, std::move(own), Always, At.Where(N.Begin)});
     return "";
   };
+  std::string fault = enter(Module, In, Call, true);
+  while (!stack.empty()) {
+    TStep& s = stack.back();
+    if (s.Fault.empty() && s.Next < s.Stop) {
+      const TNode& n = s.Body->Nodes[s.Next++];
+      if (n.Kind == TNodeKind::Each || n.Kind == TNodeKind::If || n.Kind == TNodeKind::Unless) {
+        ++s.Pairs;
+      } else if (n.Kind == TNodeKind::Close) {
+        --s.Pairs;
+      } else if (n.Kind == TNodeKind::Call) {
+        const std::shared_ptr<const TTemplate> in = s.Body;  // s may move
+        std::string f = enter(s.Module, *in, n, s.Pairs == 0);
+        if (!f.empty()) stack.back().Fault = in->Where(n.Begin) + ": " + std::move(f);
+      }
+      continue;
+    }
+    std::string done = std::move(s.Fault);
+    const std::string place = std::move(s.Place);
+    FJudged[s.Key] = done;
+    open.erase(s.Key);
+    stack.pop_back();
+    if (stack.empty()) {
+      fault = std::move(done);
+    } else if (stack.back().Fault.empty() && !done.empty()) {
+      stack.back().Fault = place + ": " + done;
+    }
+  }
+  return fault;
+}
+
+void JudgeCalls(TTemplate& T, bool Names) {
+  if (Names) JudgeNames(T);
+  if (T.Macros.empty()) return;
+  // Only the macros T defines: those it imports are judged with the files
+  // that define them (TResolver::ImportFault).
+  TCallJudge judge([&T](int, const TTemplate& In, const TNode& N, std::string&) {
+    const int macro = In.IncludeOf(N).Macro;
+    return macro < 0 ? TMacroRef{} : TMacroRef{&T, macro, 0};
+  });
   for (size_t i = 0; i < T.Nodes.size(); ++i) {
     const TNode& call = T.Nodes[i];
     if (call.Kind == TNodeKind::Macro && call.Close > static_cast<int>(i)) {
@@ -166,35 +214,8 @@ void JudgeCalls(TTemplate& T, bool Names) {
       continue;
     }
     if (call.Kind != TNodeKind::Call || T.IncludeOf(call).Macro < 0) continue;
-    std::string fault = enter(T, call, true);
-    while (!stack.empty()) {
-      TStep& s = stack.back();
-      if (s.Fault.empty() && s.Next < s.Stop) {
-        const TNode& n = s.Body->Nodes[s.Next++];
-        if (n.Kind == TNodeKind::Each || n.Kind == TNodeKind::If || n.Kind == TNodeKind::Unless) {
-          ++s.Pairs;
-        } else if (n.Kind == TNodeKind::Close) {
-          --s.Pairs;
-        } else if (n.Kind == TNodeKind::Call && s.Body->IncludeOf(n).Macro >= 0) {
-          const std::shared_ptr<const TTemplate> in = s.Body;  // s may move
-          std::string f = enter(*in, n, s.Pairs == 0);
-          if (!f.empty()) stack.back().Fault = std::move(f);
-        }
-        continue;
-      }
-      std::string done = std::move(s.Fault);
-      judged[s.Key] = done;
-      open.erase(s.Key);
-      stack.pop_back();
-      if (stack.empty()) {
-        fault = std::move(done);
-      } else if (stack.back().Fault.empty()) {
-        stack.back().Fault = std::move(done);
-      }
-    }
-    if (!fault.empty()) {
-      T.AddError(call.Begin, T.TagAt(call) + ": " + fault);
-    }
+    const std::string fault = judge.Judge(0, T, call);
+    if (!fault.empty()) T.AddError(call.Begin, T.TagAt(call) + ": " + fault);
   }
 }
 

@@ -825,10 +825,11 @@ TEST(StdTagsLanguage, MacroBodiesAreEscapedWhereTheyAreCalled) {
        "attribute's value"},
       // Through a call within the body, found at the outer call.
       {"<#macro a#><#call b#><#/macro#><#macro b#><i title=\"<#/macro#>\n<#call a#>",
-       "error: page.html:2:1: <#call a#>: the body of b, called in element text, ends in "},
+       "error: page.html:2:1: <#call a#>: page.html:1:12: the body of b, called in element text, "
+       "ends in "},
       // A macro that calls itself on every way through never ends.
       {"<#macro r#>x<#call r#><#/macro#>\n<#call r#>",
-       "error: page.html:2:1: <#call r#>: <#call r#> at page.html:1:13 calls r again on every way "
+       "error: page.html:2:1: <#call r#>: page.html:1:13: <#call r#> calls r again on every way "
        "through its body: the calls would never end"},
   });
 }
@@ -862,4 +863,65 @@ TEST(StdTagsLanguage, MacroRecursionIsBounded) {
   } catch (const EVekTemplateError& e) {
     EXPECT_EQ(e.Limit(), "MaxSteps") << e.what();
   }
+}
+
+// Another file's macros, brought by import: resolved like includes, each
+// body escaped where it is called, faults told at the import or the call.
+TEST(StdTagsLanguage, Imports) {
+  TempSite site;
+  site.Write(
+      "_macros.html",
+      "<#import file=\"_base.html\"#>\n"
+      "<#macro card title href=\"#\"#><a href=\"<#href#>\"><#call em t=title#></a><#/macro#>\n"
+      "<#macro open#><b title=\"<#/macro#>\n");
+  site.Write("_base.html", "<#macro em t#><em><#t#></em><#/macro#>");
+  site.Write("_cycle.html", "<#import file=\"_cycle2.html\"#>");
+  site.Write("_cycle2.html", "<#import file=\"_cycle.html\"#>");
+  site.Write("_bad.html", "<#macro m#><#if#><#/macro#>");
+  Expect(
+      {
+          // Its own macros only: what the imported file imports stays there.
+          {"<#import file=\"_macros.html\"#><#each p in list#><#call card title=p.name#><#/each#>"
+           "<p title=\"<#call em t=title#>\">",
+           "error: page.html:1:94: <#call em t=title#>: no macro em is defined in page.html nor "
+           "in the files it imports (_macros.html)"},
+          {"<#import file=\"_macros.html\"#><#each p in list#><#call card title=p.name#><#/each#>",
+           "<a href=\"#\"><em>one</em></a><a href=\"#\"><em>two</em></a>"},
+          // A macro of the page hides one of the same name imported.
+          {"<#import file=\"_macros.html\"#><#macro card title#>[<#title#>]<#/macro#>"
+           "<#call card title=n#>",
+           "[3]"},
+          {"<#import file=\"_macros.html\"#>\n<#call crad#>",
+           "error: page.html:2:1: <#call crad#>: no macro crad (did you mean \"card\"?) is defined "
+           "in page.html nor in the files it imports (_macros.html)"},
+          {"<#import file=\"_macros.html\"#>\n<#call card titel=1#>",
+           "error: page.html:2:1: <#call card titel=1#>: the macro card has no parameter titel"},
+          // Escaped where it is called: a body that cannot stand there is
+          // refused at the call, with its place in the imported file.
+          {"<#import file=\"_macros.html\"#>\n<p title=\"<#call card title=n#>\">",
+           "error: page.html:2:11: <#call card title=n#>: the body of card cannot stand in the "
+           "value of the attribute title: _macros.html:2:"},
+          {"<#import file=\"_macros.html\"#>\n<#call open#>",
+           "error: page.html:2:1: <#call open#>: the body of open, called in element text, ends "
+           "in"},
+          // Faults of the import, at its tag.
+          {"x\n<#import file=\"_none.html\"#>", "error: page.html:2:1: import: "},
+          {"<#import file=\"_cycle.html\"#>",
+           "error: page.html:1:1: _cycle2.html:1:1: import cycle: page.html -> "
+           "_cycle.html -> _cycle2.html -> _cycle.html"},
+          {"<#import file=\"_bad.html\"#>", "error: page.html:1:1: import: _bad.html:1:"},
+          {"<#import#>", "error: page.html:1:1: <#import#> takes the file only"},
+          {"<#if yes#><#import file=\"_macros.html\"#><#/if#>",
+           "error: page.html:1:11: <#import#> stands at the top level of a template only"},
+      },
+      &site);
+  // Imports nested deeper than the limit, which is named.
+  for (int i = 0; i < 20; ++i)
+    site.Write("_i" + std::to_string(i) + ".html",
+               "<#import file=\"_i" + std::to_string(i + 1) + ".html\"#>");
+  site.Write("_i20.html", "");
+  const std::string deep = Render("<#import file=\"_i0.html\"#>", kData, false, &site);
+  EXPECT_NE(deep.find("imports nested deeper than 16 (the limit MaxIncludeDepth)"),
+            std::string::npos)
+      << deep;
 }
