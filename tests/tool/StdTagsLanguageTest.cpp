@@ -789,6 +789,16 @@ TEST(StdTagsLanguage, Macros) {
       {"<#macro m a#><#a#><#/macro#><#call m a=n / 0#>",
        "error: page.html:1:29: <#call m a=n / 0#>: division by zero (at render)"},
   });
+  // The data check looks up the arguments where the call stands, not the
+  // parameters the body uses.
+  {
+    TempSite site;
+    TVekTemplateRoot root(site.Dir());
+    const auto names = VekCheckDataNames("<#macro m x#><#x#><#/macro#><#call m x=titel#>",
+                                         "page.html", root, kData);
+    ASSERT_EQ(names.size(), 1u);
+    EXPECT_EQ(names[0].Message, "no \"titel\" in the data (did you mean \"title\"?)");
+  }
   // The misspelled closing tag is suggested.
   const auto issues = Check("<#macro m#>x<#/macor#>");
   ASSERT_EQ(issues.size(), 2u);
