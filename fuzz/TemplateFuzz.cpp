@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "FuzzSupport.h"
+#include "VekExtensions.h"
 #include "VekStdTags.h"
 
 namespace {
@@ -89,6 +90,11 @@ const char* const kTokens[] = {"<#if a#>",
                                "<#set m = n * 2 + 1#>",
                                "<#m#>",
                                "<#set m = (n#>",
+                               "<#set m = f(n, f(v))#>",
+                               "<#if f()#>",
+                               "<#if f(a#>",
+                               "<#if g(a, , )#>",
+                               ",",
                                "<#if \"k\" in o and -n % 2 == -1#>",
                                "<#if v not in x#>",
                                "<#verbatim#>",
@@ -130,6 +136,13 @@ TVekStdTagsOptions Options(bool Lenient) {
   o.Lenient = Lenient;
   o.MaxSteps = 200000;
   o.MaxOutput = 4 << 20;
+  // A function for expressions: its first argument (a call of none fails).
+  static const auto extensions = [] {
+    auto e = std::make_shared<TVekExtensions>();
+    e->AddFunction("f", [](const TVekArgs& A) { return A[0]; });
+    return e;
+  }();
+  o.Extensions = extensions;
   return o;
 }
 
@@ -141,7 +154,8 @@ bool RenderOnly(const EVekTemplateError& E) {
          m.find("would hold itself") != std::string::npos ||
          m.find(" by zero") != std::string::npos ||
          m.find("goes beyond the") != std::string::npos ||
-         m.find("takes numbers, not") != std::string::npos;
+         m.find("takes numbers, not") != std::string::npos ||
+         m.find("function \"f\": ") != std::string::npos;
 }
 
 std::string Render(const std::string& Text, bool Lenient, const EVekTemplateError** Error,

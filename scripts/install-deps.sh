@@ -7,7 +7,7 @@
 # packaging tools, lintian and mandoc for the packages' checks), browser (headless
 # Chromium for the browser tests, and playwright-core from npm, by the lock
 # file in tests/browser), load (the HTTP load generator), deploy (nginx for
-# the load-balancing example), site-bench (nginx, wrk and Hugo), windows
+# the load-balancing example, curl and wrk for the load tests), site-bench (nginx, wrk and Hugo), windows
 # (the MinGW-w64 cross compiler, Wine to run its programs, icoutils to read
 # the resources of the DLL).
 set -euo pipefail
@@ -31,7 +31,7 @@ for g in "${groups[@]}"; do
     package) want+=(dpkg-dev file pkgconf lintian groff-base mandoc) ;;
     browser) want+=(chromium) ;;
     load) want+=(wrk) ;;
-    deploy) want+=(nginx curl) ;;
+    deploy) want+=(nginx curl wrk) ;;
     site-bench) want+=(nginx wrk hugo) ;;
     # GoogleTest for the cross build is compiled from Debian's source package.
     windows) want+=(cmake ninja-build g++ googletest python3 g++-mingw-w64-x86-64

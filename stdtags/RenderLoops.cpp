@@ -5,6 +5,7 @@
 #include <string>
 
 #include "Renderer.h"
+#include "VekExtensions.h"
 
 using vekstd::TNodeKind;
 
@@ -133,6 +134,21 @@ void TVekStdTags::TRenderer::THooks::Mixed(const std::string& What) {
 
 void TVekStdTags::TRenderer::THooks::Fault(const std::string& What) {
   R.Fail(R.Current().T->TagAt(*R.FAt) + ": " + What);
+}
+
+void TVekStdTags::TRenderer::THooks::Call(const std::string& Name, const json* const* Args,
+                                          size_t Count, json& Out) {
+  const TVekExtensions* ext = R.FOptions.Extensions.get();
+  const TVekFunction* f = ext ? ext->Function(Name) : nullptr;
+  if (!f) {
+    Fault("no function \"" + Name + "\" is registered");
+    return;
+  }
+  try {
+    Out = (*f)(TVekArgs(Args, Count));
+  } catch (const std::exception& e) {
+    Fault("function \"" + Name + "\": " + e.what());
+  }
 }
 
 void TVekStdTags::TRenderer::Condition(const TNode& N) {

@@ -122,6 +122,7 @@ class TVekStdTags::TRenderer {
     const json* Lookup(const std::string& Path) override;
     void Mixed(const std::string& What) override;
     void Fault(const std::string& What) override;
+    void Call(const std::string& Name, const json* const* Args, size_t Count, json& Out) override;
 
    private:
     TRenderer& R;

@@ -246,6 +246,14 @@ const TData* EvalExpr(const std::vector<TCondOp>& Ops, TEvalHooks& Hooks,
       case TCondOp::TKind::Not:
         stack.back() = Truthy(stack.back()) ? &kFalse : &kTrue;
         break;
+      case TCondOp::TKind::Call: {
+        const size_t n = static_cast<size_t>(op.Args);
+        Results.emplace_back();
+        Hooks.Call(op.Path, stack.data() + (stack.size() - n), n, Results.back());
+        stack.resize(stack.size() - n);
+        stack.push_back(&Results.back());
+        break;
+      }
       case TCondOp::TKind::Neg:
         Results.emplace_back();
         if (!Arithmetic(op.Kind, stack.back(), nullptr, Results.back(), why)) Hooks.Fault(why);

@@ -2,8 +2,12 @@
 // postfix order (TagEval.cpp evaluates it).
 #include "TagExpr.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+
+#include "Suggest.h"
+#include "VekExtensions.h"
 
 namespace vekstd {
 
@@ -15,7 +19,7 @@ bool Blank(char C) {
 
 bool OpByte(char C) {
   return C == '=' || C == '!' || C == '<' || C == '>' || C == '(' || C == ')' || C == '+' ||
-         C == '*' || C == '/' || C == '%';
+         C == '*' || C == '/' || C == '%' || C == ',';
 }
 
 int Precedence(TCondOp::TKind K) {
@@ -72,6 +76,37 @@ TCondOp::TKind BinaryAt(const std::vector<TToken>& Tokens, size_t& I, size_t To,
     if (t.Text == c.first) return c.second;
   }
   return TCondOp::TKind::Path;
+}
+
+// A function's name: a letter, then letters, digits and _.
+bool FunctionName(const std::string& W) {
+  auto letter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+  if (W.empty() || !letter(W[0])) return false;
+  for (char c : W) {
+    if (!letter(c) && !(c >= '0' && c <= '9') && c != '_') return false;
+  }
+  return true;
+}
+
+// Whether Tokens[I] is a word right before a "(" (no blank between): the
+// name of a call.
+bool CallAt(const std::vector<TToken>& Tokens, size_t I, size_t To) {
+  const TToken& t = Tokens[I];
+  if (t.Kind != TToken::TKind::Word || I + 1 >= To || I + 1 >= Tokens.size()) return false;
+  const TToken& next = Tokens[I + 1];
+  if (next.Kind != TToken::TKind::Op || next.Text != "(") return false;
+  if (next.Offset != t.Offset + static_cast<int>(t.Text.size())) return false;
+  return t.Text != "not" && t.Text != "and" && t.Text != "or" && t.Text != "in" && t.Text != "-";
+}
+
+// "a, b and c".
+std::string Join(const std::vector<std::string>& Names) {
+  std::string out;
+  for (size_t i = 0; i < Names.size(); ++i) {
+    if (i > 0) out += i + 1 == Names.size() ? " and " : ", ";
+    out += Names[i];
+  }
+  return out;
 }
 
 }  // namespace
@@ -155,123 +190,249 @@ bool WordLiteral(const std::string& Word, TData& Out) {
   return !Out.is_discarded() && Out.is_number();
 }
 
-TTagFault ParseExpr(const std::vector<TToken>& Tokens, size_t From, size_t To,
-                    std::vector<TCondOp>& Out, const char* What) {
-  // The operator stack holds operators and open parentheses (Path as marker).
+namespace {
+
+// The shunting-yard parser of one expression: operands go to Out as they
+// come, operators wait on a stack of their own until one that binds less
+// tightly (or a closing parenthesis) comes.
+class TExprParser {
+ public:
+  TExprParser(const std::vector<TToken>& Tokens, size_t From, size_t To, std::vector<TCondOp>& Out,
+              const char* What, const TVekExtensions* Functions)
+      : FTokens(Tokens),
+        FFrom(From),
+        FTo(std::min(To, Tokens.size())),
+        FOut(Out),
+        FWhat(What),
+        FFunctions(Functions) {}
+
+  TTagFault Run() {
+    for (size_t i = FFrom; i < FTo; ++i) {
+      if (const TTagFault f = FWantOperand ? Operand(i) : AfterOperand(i)) return f;
+    }
+    return End();
+  }
+
+ private:
+  // An operator waiting, or an open parenthesis (Paren; Path as its kind);
+  // a call's parenthesis counts its arguments and keeps its function's name.
   struct TStacked {
-    TCondOp::TKind Kind;
-    bool Paren;
-    int Offset;
+    TCondOp::TKind Kind = TCondOp::TKind::Path;
+    bool Paren = false;
+    int Offset = 0;
+    int Args = -1;  ///< a call's arguments so far; -1 for a plain parenthesis
+    std::string Name;
   };
-  std::vector<TStacked> ops;
-  int parens = 0;
-  bool wantOperand = true;
-  int lastOffset = To > From ? Tokens[To - 1].Offset + static_cast<int>(Tokens[To - 1].Text.size())
-                             : (From < Tokens.size() ? Tokens[From].Offset : 0);
-  auto fail = [](const std::string& Message, int At) { return TTagFault{Message, At}; };
-  // Pops the operators that bind at least as tightly as one of Prec.
-  auto reduce = [&](int Prec, TCondOp::TKind Binary, int At) -> TTagFault {
-    while (!ops.empty() && !ops.back().Paren && Precedence(ops.back().Kind) >= Prec) {
-      if (IsComparison(Binary) && IsComparison(ops.back().Kind))
-        return fail("comparisons do not chain: join them with and", At);
-      Out.push_back({ops.back().Kind, {}, {}});
-      ops.pop_back();
+
+  static TTagFault Fail(const std::string& Message, int At) { return TTagFault{Message, At}; }
+
+  void Emit(TCondOp::TKind K) {
+    TCondOp step;
+    step.Kind = K;
+    FOut.push_back(std::move(step));
+  }
+
+  void Push(TCondOp::TKind K, int At) {
+    TStacked s;
+    s.Kind = K;
+    s.Offset = At;
+    FOps.push_back(std::move(s));
+  }
+
+  // Where an operand is wanted: a prefix operator, a parenthesis, a literal,
+  // a path or a call.
+  TTagFault Operand(size_t& I) {
+    const TToken& t = FTokens[I];
+    const bool word = t.Kind == TToken::TKind::Word;
+    const bool op = t.Kind == TToken::TKind::Op;
+    if (word && t.Text == "not") {
+      Push(TCondOp::TKind::Not, t.Offset);
+    } else if (word && t.Text == "-") {
+      Push(TCondOp::TKind::Neg, t.Offset);
+    } else if (op && t.Text == "(") {
+      return Open(t.Offset, -1, {});
+    } else if (op && t.Text == ")" && !FOps.empty() && FOps.back().Args == 0 && I > FFrom &&
+               FTokens[I - 1].Kind == TToken::TKind::Op && FTokens[I - 1].Text == "(") {
+      Close(0);  // NAME(): a call of no arguments
+    } else if (t.Kind == TToken::TKind::String) {
+      TCondOp lit;
+      lit.Kind = TCondOp::TKind::Literal;
+      lit.Literal = t.Text;
+      FOut.push_back(std::move(lit));
+      FWantOperand = false;
+    } else if (word && CallAt(FTokens, I, FTo)) {
+      const bool negated = t.Text[0] == '-';
+      if (negated) Push(TCondOp::TKind::Neg, t.Offset);
+      ++I;  // past the "("
+      return Call(t.Text.substr(negated ? 1 : 0), t.Offset + negated);
+    } else if (word && t.Text != "and" && t.Text != "or" && t.Text != "in") {
+      TData number;
+      if (t.Text[0] == '-' && !WordLiteral(t.Text, number)) {
+        // "-a": the negation of the path a.
+        Push(TCondOp::TKind::Neg, t.Offset);
+        return Value(t.Text.substr(1), t.Offset + 1);
+      }
+      return Value(t.Text, t.Offset);
+    } else {
+      return Fail("a value is expected before \"" + t.Text + "\"", t.Offset);
     }
     return {};
-  };
-  // An operand: a literal or a path.
-  auto operand = [&](const std::string& Word, int At) -> TTagFault {
+  }
+
+  // After an operand: a binary operator, a closing parenthesis or a comma.
+  TTagFault AfterOperand(size_t& I) {
+    const TToken& t = FTokens[I];
+    const bool op = t.Kind == TToken::TKind::Op;
+    if (op && t.Text == ")") {
+      ToParen();
+      if (FOps.empty()) return Fail("\")\" without its \"(\"", t.Offset);
+      Close(FOps.back().Args + 1);
+      return {};
+    }
+    if (op && t.Text == ",") {
+      ToParen();
+      if (FOps.empty() || FOps.back().Args < 0)
+        return Fail("\",\" outside the arguments of a function's call", t.Offset);
+      ++FOps.back().Args;
+      FWantOperand = true;
+      return {};
+    }
+    std::string rest;  // "-1" after an operand: minus, then the operand 1
+    const TCondOp::TKind binary = BinaryAt(FTokens, I, FTo, rest);
+    if (binary == TCondOp::TKind::Path) {
+      if (op && t.Text == "=") return Fail("\"=\" is no comparison: write \"==\"", t.Offset);
+      return Fail(
+          "an operator (and, or, ==, !=, <, <=, >, >=, in, +, -, *, /, %) is expected before \"" +
+              t.Text + "\"",
+          t.Offset);
+    }
+    if (const TTagFault f = Reduce(Precedence(binary), binary, t.Offset)) return f;
+    Push(binary, t.Offset);
+    FWantOperand = true;
+    return rest.empty() ? TTagFault{} : Value(rest, t.Offset + 1);
+  }
+
+  // Pops the operators that bind at least as tightly as one of Prec.
+  TTagFault Reduce(int Prec, TCondOp::TKind Binary, int At) {
+    while (!FOps.empty() && !FOps.back().Paren && Precedence(FOps.back().Kind) >= Prec) {
+      if (IsComparison(Binary) && IsComparison(FOps.back().Kind))
+        return Fail("comparisons do not chain: join them with and", At);
+      Emit(FOps.back().Kind);
+      FOps.pop_back();
+    }
+    return {};
+  }
+
+  // Pops the operators down to the innermost parenthesis.
+  void ToParen() {
+    while (!FOps.empty() && !FOps.back().Paren) {
+      Emit(FOps.back().Kind);
+      FOps.pop_back();
+    }
+  }
+
+  TTagFault Open(int At, int Args, std::string Name) {
+    if (++FParens > kMaxParens) {
+      return Fail("parentheses nested deeper than " + std::to_string(kMaxParens) +
+                      " (the limit of an expression's nesting)",
+                  At);
+    }
+    TStacked paren;
+    paren.Paren = true;
+    paren.Offset = At;
+    paren.Args = Args;
+    paren.Name = std::move(Name);
+    FOps.push_back(std::move(paren));
+    return {};
+  }
+
+  // The parenthesis on top closes: a call becomes its step.
+  void Close(int Args) {
+    if (FOps.back().Args >= 0) {
+      TCondOp call;
+      call.Kind = TCondOp::TKind::Call;
+      call.Path = std::move(FOps.back().Name);
+      call.Args = Args;
+      FOut.push_back(std::move(call));
+    }
+    FOps.pop_back();
+    --FParens;
+    FWantOperand = false;
+  }
+
+  // An operand written as a word: a literal or a path.
+  TTagFault Value(const std::string& Word, int At) {
     TCondOp op;
     if (WordLiteral(Word, op.Literal)) {
       op.Kind = TCondOp::TKind::Literal;
     } else {
       op.Path = NormalizePath(Word);
-      if (op.Path.empty()) return fail("\"" + Word + "\" is not a name or a value", At);
+      if (op.Path.empty()) return Fail("\"" + Word + "\" is not a name or a value", At);
     }
-    Out.push_back(std::move(op));
-    wantOperand = false;
+    FOut.push_back(std::move(op));
+    FWantOperand = false;
     return {};
-  };
-  for (size_t i = From; i < To && i < Tokens.size(); ++i) {
-    const TToken& t = Tokens[i];
-    const bool word = t.Kind == TToken::TKind::Word;
-    const bool op = t.Kind == TToken::TKind::Op;
-    if (wantOperand) {
-      if (word && t.Text == "not") {
-        ops.push_back({TCondOp::TKind::Not, false, t.Offset});
-      } else if (word && t.Text == "-") {
-        ops.push_back({TCondOp::TKind::Neg, false, t.Offset});
-      } else if (op && t.Text == "(") {
-        if (++parens > kMaxParens) {
-          return fail("parentheses nested deeper than " + std::to_string(kMaxParens) +
-                          " (the limit of an expression's nesting)",
-                      t.Offset);
-        }
-        ops.push_back({TCondOp::TKind::Path, true, t.Offset});
-      } else if (t.Kind == TToken::TKind::String) {
-        TCondOp lit;
-        lit.Kind = TCondOp::TKind::Literal;
-        lit.Literal = t.Text;
-        Out.push_back(std::move(lit));
-        wantOperand = false;
-      } else if (word && t.Text != "and" && t.Text != "or" && t.Text != "in") {
-        TData number;
-        if (t.Text[0] == '-' && !WordLiteral(t.Text, number)) {
-          // "-a": the negation of the path a.
-          ops.push_back({TCondOp::TKind::Neg, false, t.Offset});
-          if (const TTagFault f = operand(t.Text.substr(1), t.Offset + 1)) return f;
-        } else if (const TTagFault f = operand(t.Text, t.Offset)) {
-          return f;
-        }
-      } else {
-        return fail("a value is expected before \"" + t.Text + "\"", t.Offset);
+  }
+
+  // NAME( opens a call of a function the application registered.
+  TTagFault Call(const std::string& Name, int At) {
+    if (!FunctionName(Name)) return Fail("\"" + Name + "\" is no function's name", At);
+    if (!FFunctions || !FFunctions->Function(Name)) {
+      const std::vector<std::string> known =
+          FFunctions ? FFunctions->FunctionNames() : std::vector<std::string>();
+      std::string which;
+      if (known.empty()) {
+        which = ": the application registers none";
+      } else if (known.size() <= 8) {
+        which = ": the application's are " + Join(known);
       }
-      continue;
+      return Fail("unknown function \"" + Name + "\"" + DidYouMean(Name, known) + which, At);
     }
-    // After an operand: a binary operator or a closing parenthesis.
-    if (op && t.Text == ")") {
-      while (!ops.empty() && !ops.back().Paren) {
-        Out.push_back({ops.back().Kind, {}, {}});
-        ops.pop_back();
+    return Open(At, 0, Name);
+  }
+
+  TTagFault End() {
+    if (FWantOperand) {
+      const int last =
+          FTo > FFrom ? FTokens[FTo - 1].Offset + static_cast<int>(FTokens[FTo - 1].Text.size())
+                      : (FFrom < FTokens.size() ? FTokens[FFrom].Offset : 0);
+      return Fail(FOut.empty() && FOps.empty()
+                      ? std::string("a ") + FWhat + " is expected"
+                      : std::string("the ") + FWhat + " ends where a value is expected",
+                  last);
+    }
+    while (!FOps.empty()) {
+      if (FOps.back().Paren) {
+        return Fail(FOps.back().Args >= 0 ? "the call of \"" + FOps.back().Name + "\" has no \")\""
+                                          : std::string("\"(\" without its \")\""),
+                    FOps.back().Offset);
       }
-      if (ops.empty()) return fail("\")\" without its \"(\"", t.Offset);
-      ops.pop_back();
-      --parens;
-      continue;
+      Emit(FOps.back().Kind);
+      FOps.pop_back();
     }
-    std::string rest;  // "-1" after an operand: minus, then the operand 1
-    const TCondOp::TKind binary = BinaryAt(Tokens, i, To, rest);
-    if (binary == TCondOp::TKind::Path) {
-      if (op && t.Text == "=") return fail("\"=\" is no comparison: write \"==\"", t.Offset);
-      return fail(
-          "an operator (and, or, ==, !=, <, <=, >, >=, in, +, -, *, /, %) is expected before \"" +
-              t.Text + "\"",
-          t.Offset);
-    }
-    if (const TTagFault f = reduce(Precedence(binary), binary, t.Offset)) return f;
-    ops.push_back({binary, false, t.Offset});
-    wantOperand = true;
-    if (!rest.empty()) {
-      if (const TTagFault f = operand(rest, t.Offset + 1)) return f;
-    }
+    return {};
   }
-  if (wantOperand) {
-    return fail(Out.empty() && ops.empty()
-                    ? std::string("a ") + What + " is expected"
-                    : std::string("the ") + What + " ends where a value is expected",
-                lastOffset);
-  }
-  while (!ops.empty()) {
-    if (ops.back().Paren) return fail("\"(\" without its \")\"", ops.back().Offset);
-    Out.push_back({ops.back().Kind, {}, {}});
-    ops.pop_back();
-  }
-  return {};
+
+  const std::vector<TToken>& FTokens;
+  const size_t FFrom, FTo;
+  std::vector<TCondOp>& FOut;
+  const char* const FWhat;
+  const TVekExtensions* const FFunctions;
+  std::vector<TStacked> FOps;
+  int FParens = 0;
+  bool FWantOperand = true;
+};
+
+}  // namespace
+
+TTagFault ParseExpr(const std::vector<TToken>& Tokens, size_t From, size_t To,
+                    std::vector<TCondOp>& Out, const char* What, const TVekExtensions* Functions) {
+  return TExprParser(Tokens, From, To, Out, What, Functions).Run();
 }
 
-TTagFault ParseCondition(const std::vector<TToken>& Tokens, size_t From,
-                         std::vector<TCondOp>& Out) {
-  return ParseExpr(Tokens, From, Tokens.size(), Out, "condition");
+TTagFault ParseCondition(const std::vector<TToken>& Tokens, size_t From, std::vector<TCondOp>& Out,
+                         const TVekExtensions* Functions) {
+  return ParseExpr(Tokens, From, Tokens.size(), Out, "condition", Functions);
 }
 
 }  // namespace vekstd

@@ -10,6 +10,8 @@
 
 #include <nlohmann/json.hpp>
 
+class TVekExtensions;
+
 namespace vekstd {
 
 using TData = nlohmann::ordered_json;
@@ -18,7 +20,7 @@ struct TToken {
   enum class TKind : uint8_t {
     Word,    ///< a run of bytes that are neither blanks, quotes nor operators
     String,  ///< a quoted literal, its quotes removed and escapes applied
-    Op,      ///< == != < <= > >= ( ) = + * / %  (a "-" stays in its word)
+    Op,      ///< == != < <= > >= ( ) = + * / % ,  (a "-" stays in its word)
   };
   TKind Kind = TKind::Word;
   std::string Text;
@@ -68,10 +70,12 @@ struct TCondOp {
     Mul,
     Div,
     Mod,
+    Call,  ///< a custom function of Args values, named by Path
   };
   TKind Kind = TKind::Path;
-  std::string Path;  ///< a Path's dotted path
+  std::string Path;  ///< a Path's dotted path; a Call's function
   TData Literal;     ///< a Literal's value
+  int Args = 0;      ///< a Call's count of arguments
 };
 
 /// The deepest an expression's parentheses may nest.
@@ -80,17 +84,21 @@ constexpr int kMaxParens = 64;
 /// Parses the expression Tokens[From, To) (operands: paths, numbers, true,
 /// false, null, quoted strings; operators by rising precedence: or, and,
 /// not, the comparisons and in (which do not chain), + and -, * / and %,
-/// unary minus; parentheses, at most kMaxParens deep) into Out. A "-" at
-/// the start of a word is an operator ("a - 1", "a -1", "-a"); inside a
-/// word it is part of the name ("first-name"). Uses an explicit operator
-/// stack, no recursion. Returns the fault of a malformed expression (at a
+/// unary minus; parentheses, at most kMaxParens deep, counting the calls
+/// of Functions' functions, NAME(ARG, ...) with no blank before the "(")
+/// into Out. A "-" at the start of a word is an operator ("a - 1", "a -1",
+/// "-a"); inside a word it is part of the name ("first-name"). Uses an
+/// explicit operator stack, no recursion. Returns the fault of a malformed
+/// expression or of a function Functions (may be null) does not have (at a
 /// token's offset), or none. What names the expression as a whole in
 /// messages ("condition", "value").
 TTagFault ParseExpr(const std::vector<TToken>& Tokens, size_t From, size_t To,
-                    std::vector<TCondOp>& Out, const char* What = "value");
+                    std::vector<TCondOp>& Out, const char* What = "value",
+                    const TVekExtensions* Functions = nullptr);
 
 /// ParseExpr of Tokens[From...], named a condition in messages.
-TTagFault ParseCondition(const std::vector<TToken>& Tokens, size_t From, std::vector<TCondOp>& Out);
+TTagFault ParseCondition(const std::vector<TToken>& Tokens, size_t From, std::vector<TCondOp>& Out,
+                         const TVekExtensions* Functions = nullptr);
 
 /// Compares A and B (null for a missing value) by Op (Eq ... Ge): numbers as
 /// numbers, strings byte by byte (so by code point), == and != any two
@@ -115,6 +123,10 @@ class TEvalHooks {
   /// Told of a fault that leaves no value: division by zero, an integer
   /// overflow, arithmetic on what is not a number. Must throw.
   virtual void Fault(const std::string& What) = 0;
+  /// The value of the custom function Name of Count arguments Args (each
+  /// null for a missing value), into Out. May throw.
+  virtual void Call(const std::string& Name, const TData* const* Args, size_t Count,
+                    TData& Out) = 0;
 
  protected:
   ~TEvalHooks() = default;

@@ -190,7 +190,7 @@ void TParser::Args(const TTagRead& R, size_t From, int At, bool File) {
         at.Args[key] = t[i + 2].Text;
       } else {
         std::vector<TCondOp> expr;
-        if (const TTagFault f = ParseExpr(t, i + 2, end, expr)) {
+        if (const TTagFault f = ParseExpr(t, i + 2, end, expr, "value", FExtensions)) {
           TagError(R.Node, f.At, f.Message);
           return;
         }
@@ -250,7 +250,7 @@ void TParser::OnSet(TTagRead& R) {
     return;
   }
   TDetails& d = DetailsFor(R.Node);
-  if (const TTagFault f = ParseExpr(t, 3, t.size(), d.Cond)) {
+  if (const TTagFault f = ParseExpr(t, 3, t.size(), d.Cond, "value", FExtensions)) {
     d.Cond.clear();
     TagError(R.Node, f.At, f.Message);
     return;
@@ -465,7 +465,7 @@ void TParser::Condition(int Node, const std::vector<TToken>& Tokens, bool Plain)
   TDetails& d = DetailsFor(Node);
   if (!Plain) {
     TagError(Node, 0, "the tag's name is not a plain word");
-  } else if (const TTagFault f = ParseCondition(Tokens, 1, d.Cond)) {
+  } else if (const TTagFault f = ParseCondition(Tokens, 1, d.Cond, FExtensions)) {
     d.Cond.clear();
     TagError(Node, f.At, f.Message);
   }

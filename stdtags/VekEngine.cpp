@@ -30,6 +30,10 @@ void TVekEngine::AddTag(const std::string& Name, TVekTagHandler Handler) {
   FExtensions->AddTag(Name, std::move(Handler));
 }
 
+void TVekEngine::AddFunction(const std::string& Name, TVekFunction Function) {
+  FExtensions->AddFunction(Name, std::move(Function));
+}
+
 void TVekEngine::RenderName(std::string_view Name, const TVekData& Data, std::string* Out,
                             const TVekSink* Sink) const {
   const TVekTemplateFile file = FRoot.Locate("", AnsiString(Name));

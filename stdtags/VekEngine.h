@@ -17,7 +17,7 @@
 // called from any number of threads at once on one engine; each render has
 // its own state, and the parsed templates are shared (a template is parsed
 // once per change of its file, with a short lock around the cache's map
-// only: no reading or parsing under it). AddModifier, AddTag and the
+// only: no reading or parsing under it). AddModifier, AddTag, AddFunction and the
 // constructor are not safe while another thread uses the engine: register
 // extensions first, then share the engine. The application's modifiers,
 // tag handlers, loaders and sinks are called from the rendering threads and
@@ -60,6 +60,8 @@ class VEKSTDTAGS_API TVekEngine {
   /// name. Not while another thread renders.
   void AddModifier(const std::string& Name, TVekModifier Function);
   void AddTag(const std::string& Name, TVekTagHandler Handler);
+  /// Adds or replaces a function for expressions (see TVekExtensions).
+  void AddFunction(const std::string& Name, TVekFunction Function);
 
   /// The page of the template Name (relative to the templates' root) with
   /// Data (not copied; read during the call only). Throws EVekPathError

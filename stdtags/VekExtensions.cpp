@@ -51,6 +51,17 @@ void TVekExtensions::AddTag(const std::string& Name, TVekTagHandler Handler) {
   Rekey();
 }
 
+void TVekExtensions::AddFunction(const std::string& Name, TVekFunction Function) {
+  CheckName("function", Name);
+  for (const char* s : {"and", "or", "not", "in", "true", "false", "null"}) {
+    if (Name == s)
+      throw std::invalid_argument("function \"" + Name + "\" is a word of expressions");
+  }
+  if (!Function) throw std::invalid_argument("function \"" + Name + "\": no function");
+  FFunctions[Name] = std::move(Function);
+  Rekey();
+}
+
 const TVekModifier* TVekExtensions::Modifier(const std::string& Name) const {
   const auto it = FModifiers.find(Name);
   return it == FModifiers.end() ? nullptr : &it->second;
@@ -61,12 +72,35 @@ const TVekTagHandler* TVekExtensions::Tag(const std::string& Name) const {
   return it == FTags.end() ? nullptr : &it->second;
 }
 
+const TVekFunction* TVekExtensions::Function(const std::string& Name) const {
+  const auto it = FFunctions.find(Name);
+  return it == FFunctions.end() ? nullptr : &it->second;
+}
+
+std::vector<std::string> TVekExtensions::FunctionNames() const {
+  std::vector<std::string> names;
+  names.reserve(FFunctions.size());
+  for (const auto& f : FFunctions) names.push_back(f.first);
+  return names;
+}
+
 void TVekExtensions::Rekey() {
   // Names hold no blank: a blank parts them.
   FKey = "m";
   for (const auto& m : FModifiers) FKey += " " + m.first;
   FKey += " t";
   for (const auto& t : FTags) FKey += " " + t.first;
+  FKey += " f";
+  for (const auto& f : FFunctions) FKey += " " + f.first;
+}
+
+const TVekData& TVekArgs::operator[](size_t I) const {
+  static const TVekData kNull;
+  if (I >= FCount) {
+    throw std::out_of_range("argument " + std::to_string(I + 1) + " asked of a call with " +
+                            std::to_string(FCount));
+  }
+  return FArgs[I] ? *FArgs[I] : kNull;
 }
 
 std::string TVekTagCall::Param(const std::string& Key) const {

@@ -1,16 +1,21 @@
 // What application code adds to the standard tags: custom modifiers
-// (<#price euros=2#>) and application tags (<#user name="Ann"#>), kept in a
-// TVekExtensions that the parser, the render and the check share.
+// (<#price euros=2#>), functions for expressions (<#if overdue(due, today)#>)
+// and application tags (<#user name="Ann"#>), kept in a TVekExtensions that
+// the parser, the render and the check share.
 //
 //   auto ext = std::make_shared<TVekExtensions>();
 //   ext->AddModifier("reverse", [](const TVekData& V, const std::vector<std::string>&) {
 //     std::string s = V.is_string() ? V.get<std::string>() : V.dump();
 //     return TVekData(std::string(s.rbegin(), s.rend()));
 //   });
+//   ext->AddFunction("max", [](const TVekArgs& A) {
+//     if (A.size() != 2) throw std::invalid_argument("takes two numbers");
+//     return A[0] < A[1] ? A[1] : A[0];
+//   });
 //   ext->AddTag("user", [](const TVekTagCall& Call) {
 //     return TVekTagAnswer{"<b>" + Call.Param("name") + "</b>", true};  // trusted HTML
 //   });
-//   options.Extensions = ext;  // or TVekEngine::AddModifier and AddTag
+//   options.Extensions = ext;  // or TVekEngine::AddModifier, AddFunction, AddTag
 #pragma once
 
 #include <functional>
@@ -29,6 +34,31 @@
 /// place with the message "modifier "NAME": WHAT".
 using TVekModifier =
     std::function<TVekData(const TVekData& Value, const std::vector<std::string>& Args)>;
+
+/// The arguments of a call of a custom function, as the expression gave
+/// them: values of paths, literals, results of operators and other calls.
+/// A missing value reads as null. Valid until the function returns.
+class VEKSTDTAGS_API TVekArgs {
+ public:
+  /// Made by the render: Count values, each null for a missing value.
+  TVekArgs(const TVekData* const* Args, size_t Count) noexcept : FArgs(Args), FCount(Count) {}
+  size_t size() const noexcept { return FCount; }
+  bool empty() const noexcept { return FCount == 0; }
+  /// The argument I (a null value for a missing one). Throws
+  /// std::out_of_range when I is not below size(), which the render reports
+  /// at the tag as any failure of the function.
+  const TVekData& operator[](size_t I) const;
+
+ private:
+  const TVekData* const* FArgs;
+  size_t FCount;
+};
+
+/// A custom function, called in an expression as NAME(ARG, ...): its value
+/// takes part in the expression like any other value. It may throw any
+/// std::exception: the render then throws EVekTemplateError at the tag's
+/// place with the message "function "NAME": WHAT".
+using TVekFunction = std::function<TVekData(const TVekArgs& Args)>;
 
 /// What an application tag's handler is given: the tag's name, its
 /// parameters as the producer reads them (name=value, or a bare word with an
@@ -72,10 +102,11 @@ struct TVekTagAnswer {
 /// "tag "NAME": WHAT".
 using TVekTagHandler = std::function<TVekTagAnswer(const TVekTagCall& Call)>;
 
-/// Custom modifiers and application tags by name. A template's tag whose
-/// name is a registered tag is answered by its handler (a tag the standard
-/// tags do not know is an error otherwise); a modifier whose name is
-/// registered calls its function (an unknown one is an error otherwise).
+/// Custom modifiers, functions and application tags by name. A template's
+/// tag whose name is a registered tag is answered by its handler (a tag the
+/// standard tags do not know is an error otherwise); a modifier or a
+/// function whose name is registered calls its function (an unknown one is
+/// an error of the template, found by the parse and by check).
 /// Registering is not safe while a render or check uses the object; the
 /// functions themselves are called from every thread that renders, so they
 /// must be safe to call at the same time.
@@ -89,10 +120,17 @@ class VEKSTDTAGS_API TVekExtensions {
   /// and no name of a standard tag (each, if, elif, else, unless, set,
   /// include, extends, block, super, verbatim). Throws std::invalid_argument as AddModifier.
   void AddTag(const std::string& Name, TVekTagHandler Handler);
+  /// Adds or replaces the function Name: a word as for a modifier, and none
+  /// of the words of expressions (and, or, not, in, true, false, null).
+  /// Throws std::invalid_argument as AddModifier.
+  void AddFunction(const std::string& Name, TVekFunction Function);
 
-  /// The modifier or tag of that name, or null.
+  /// The modifier, tag or function of that name, or null.
   const TVekModifier* Modifier(const std::string& Name) const;
   const TVekTagHandler* Tag(const std::string& Name) const;
+  const TVekFunction* Function(const std::string& Name) const;
+  /// The names of the functions, in order (for "did you mean" in messages).
+  std::vector<std::string> FunctionNames() const;
   /// The names registered, as one text: templates parsed with other names
   /// are told apart by it in a shared cache.
   const std::string& Key() const noexcept { return FKey; }
@@ -102,5 +140,6 @@ class VEKSTDTAGS_API TVekExtensions {
 
   std::map<std::string, TVekModifier> FModifiers;
   std::map<std::string, TVekTagHandler> FTags;
+  std::map<std::string, TVekFunction> FFunctions;
   std::string FKey;
 };

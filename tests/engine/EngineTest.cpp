@@ -49,6 +49,14 @@ std::unique_ptr<TVekEngine> MakeEngine(std::map<std::string, std::string> Files 
   e->AddModifier("isnull", [](const TVekData& V, const std::vector<std::string>&) {
     return TVekData(V.is_null());
   });
+  e->AddFunction("max", [](const TVekArgs& A) {
+    if (A.size() != 2 || !A[0].is_number() || !A[1].is_number())
+      throw std::invalid_argument("takes two numbers");
+    return A[0] < A[1] ? A[1] : A[0];
+  });
+  e->AddFunction("count", [](const TVekArgs& A) { return TVekData(A.size()); });
+  e->AddFunction("second", [](const TVekArgs& A) { return A[1]; });
+  e->AddFunction("isnull", [](const TVekArgs& A) { return TVekData(A[0].is_null()); });
   e->AddTag("user", [](const TVekTagCall& C) {
     return TVekTagAnswer{"<i>" + C.Param("name") + "</i>", C.Param("trusted") == "yes"};
   });
@@ -132,6 +140,40 @@ TEST(EngineTags, AnsweredByTheHandlerAndEscapedUnlessTrusted) {
       });
 }
 
+TEST(EngineFunctions, CalledInExpressionsWithTheirValues) {
+  const auto e = MakeEngine();
+  RunCases(
+      *e,
+      {
+          {"<#set m = max(n, 7)#><#m#>", "7"},
+          {"<#set m = max(n * 4, 7) + 1#><#m#>", "13"},
+          {"<#if max(n, 1) == n#>yes<#/if#>", "yes"},
+          {"<#set c = count()#><#c#>/<#set c = count(1, \"a,b\", (2))#><#c#>", "0/3"},
+          {"<#set m = max(max(1, 2), max(n, -max(4, 5)))#><#m#>", "3"},
+          {"<#set m = -max(1, 2)#><#m#>", "-2"},
+          {"<#if not isnull(name)#>named<#/if#><#if isnull(nosuch)#>, missing<#/if#>",
+           "named, missing"},
+          {"<#each items#><#if max(id, 2) == id#><#name#><#/if#><#/each#>",
+           "&lt;b&gt;pear&lt;/b&gt;"},
+          // A name without "(" right after it stays a path.
+          {"<#set max = 1#><#if max (n) #>-<#/if#>", nullptr, "an operator", 1, 25},
+          // Faults: at the tag (render) and at the name (parse).
+          {"\n<#set m = max(name, 1)#>", nullptr, "function \"max\": takes two numbers", 2, 1},
+          {"<#set m = second(1)#>", nullptr, "function \"second\": argument 2 asked", 1, 1},
+          {"<#set m = mux(1, 2)#>", nullptr, "unknown function \"mux\" (did you mean max?)", 1, 11},
+          {"<#set m = max(1, 2#>", nullptr, "the call of \"max\" has no \")\"", 1, 11},
+          {"<#set m = max(1,, 2)#>", nullptr, "a value is expected before \",\"", 1, 17},
+          {"<#set m = (1, 2)#>", nullptr, "\",\" outside the arguments", 1, 13},
+          {"<#if 1, 2#>x<#/if#>", nullptr, "\",\" outside the arguments", 1, 7},
+          {"<#set m = a.b(1)#>", nullptr, "\"a.b\" is no function's name", 1, 11},
+      });
+  // Without the engine's functions a call is refused where it stands.
+  const auto issues = VekCheckTemplate("<#if max(1, 2)#>x<#/if#>", "t.html", nullptr);
+  ASSERT_FALSE(issues.empty());
+  EXPECT_NE(issues[0].Message.find("the application registers none"), std::string::npos)
+      << issues[0].Message;
+}
+
 TEST(EngineExtensions, NamesAreCheckedWhenRegistered) {
   TVekEngine e(VekMemoryTemplates({}));
   const std::vector<std::string> bad = {"upper", "raw", "default", "", "9lives", "a-b", "a.b"};
@@ -145,6 +187,12 @@ TEST(EngineExtensions, NamesAreCheckedWhenRegistered) {
                  std::invalid_argument);
   }
   EXPECT_THROW(e.AddModifier("fine", nullptr), std::invalid_argument);
+  for (const char* name : {"and", "not", "in", "true", "null", "f(", "_x"}) {
+    SCOPED_TRACE(name);
+    EXPECT_THROW(e.AddFunction(name, [](const TVekArgs&) { return TVekData(); }),
+                 std::invalid_argument);
+  }
+  EXPECT_THROW(e.AddFunction("fine", nullptr), std::invalid_argument);
 }
 
 TEST(EngineCheck, KnowsRegisteredNamesAndStillFindsUnknownOnes) {
