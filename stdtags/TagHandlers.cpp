@@ -203,6 +203,13 @@ void TParser::Args(const TTagRead& R, size_t From, int At, bool File) {
 
 void TParser::OnInclude(TTagRead& R) {
   IncludeArgs(R, true);
+  if (FOpenMacros > 0 && Node(R.Node).Kind == TNodeKind::Include) {
+    // The included file would be judged anew for every place the macro is
+    // called from, which check cannot follow.
+    Error(R.Begin, T.TagAt(Node(R.Node)) + " inside a " + Tag("macro") +
+                       ": a macro's body calls macros; import the file's macros instead");
+    Node(R.Node).Kind = TNodeKind::Ignored;
+  }
 }
 
 void TParser::OnExtends(TTagRead& R) {

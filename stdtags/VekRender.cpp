@@ -127,7 +127,8 @@ void TVekStdTags::TRenderer::Fail(const std::string& Message, const std::string&
   for (size_t i = FFrames.size(); i-- > 1;) {
     const TFrame& inc = FFrames[i];
     if (inc.OwnsTemplate) chain.push_back(FFrames[i - 1].T->Place(inc.IncludedAt));
-    if (inc.CalledAt >= 0 && called.empty() && chain.empty())
+    // A limit reached in a macro's body names the call that led there.
+    if (!Limit.empty() && inc.CalledAt >= 0 && called.empty() && chain.empty())
       called = " (in the macro called at " + FFrames[i - 1].T->Where(inc.CalledAt) + ")";
   }
   throw EVekTemplateError(Current().T->Place(FAt ? FAt->Begin : 0), Message + called,

@@ -775,6 +775,9 @@ TEST(StdTagsLanguage, Macros) {
        "<#if yes#>"},
       {"<#macro m#>x", "error: page.html:1:1: <#macro m#> has no closing <#/macro#>"},
       {"<#macro m#>x<#/macor#>", "error: page.html:1:1: <#macro m#> has no closing <#/macro#>"},
+      {"<#macro m#><#include file=\"_x.html\"#><#/macro#>",
+       "error: page.html:1:12: <#include file=\"_x.html\"#> inside a <#macro#>: a macro's body "
+       "calls macros; import the file's macros instead"},
       {"<#macro m#><#block b#><#/block#><#/macro#>",
        "error: page.html:1:12: <#block b#> inside a <#macro#>"},
       {"<#macro card#><#/macro#>\n<#call crad#>",
