@@ -2,7 +2,8 @@
 // frames (a pair's body, one element of an each, a block, an included
 // template), its scopes, and the limits of one render. Its members live in
 // VekRender.cpp (the walk and the output), RenderLoops.cpp (each, if,
-// unless) and RenderLayouts.cpp (includes, layouts, blocks, super).
+// unless), RenderLayouts.cpp (includes, layouts, blocks, super) and
+// RenderMacros.cpp (calls).
 // Internal to the standard tags.
 #pragma once
 
@@ -10,9 +11,11 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "Modifiers.h"
+#include "PageBuffer.h"
 #include "RenderScopes.h"
 #include "TemplateResolver.h"
 #include "VekEngine.h"
@@ -64,22 +67,42 @@ class TVekStdTags::TRenderer {
     int Block = -1;  // the block node whose definition this walks, or -1
     int BlockLevel = -1;
     const TChain* Chain = nullptr;  // the layout chain Level counts in
+    // The template whose macros a call here finds (null: T's own), and for
+    // a macro's body, the offset of its call tag in the frame below.
+    const TTemplate* Home = nullptr;
+    int CalledAt = -1;
   };
 
   const TFrame& Current() const { return FFrames.back(); }
   [[noreturn]] void Fail(const std::string& Message, const std::string& Limit = {}) const;
   void Push(TFrame Frame);
   TFrame Body(int Begin, int Stop) const;
-  const json* Require(const std::string& Path, json& Scratch) const;
+  const json* Require(const std::string& Path, json& Scratch, uint32_t* Hint = nullptr) const {
+    const json* v = Path.empty() ? nullptr : FScopes.Lookup(Path, Scratch, Hint);
+    if (!v && FOptions.Strict) NoValue(Path);
+    return v;
+  }
+  [[noreturn]] void NoValue(const std::string& Path) const;
+  /// The place of the member the value tag N found last (see DataStep), kept
+  /// per node of the current template for this render.
+  uint32_t* HintOf(const TNode& N) {
+    const TTemplate* t = Current().T;
+    if (t != FHintsOf) HintsFor(t);
+    return FHintsAt + (&N - t->Nodes.data());
+  }
+  void HintsFor(const TTemplate* T);
 
   // The output (VekRender.cpp).
   void Append(const char* Bytes, size_t N) {
-    if (FSent + FOut.size() + N > static_cast<unsigned long long>(FOptions.MaxOutput)) TooLarge();
-    FOut.append(Bytes, N);
+    if (FSent + FOut.Size() + N > static_cast<unsigned long long>(FOptions.MaxOutput)) TooLarge();
+    FOut.Append(Bytes, N);
   }
   void CheckSize() const {
-    if (FSent + FOut.size() > static_cast<unsigned long long>(FOptions.MaxOutput)) TooLarge();
+    if (FSent + FOut.Size() > static_cast<unsigned long long>(FOptions.MaxOutput)) TooLarge();
   }
+  /// Text escaped as E says (Json: the value itself, for JSON contexts),
+  /// then measured against the limit.
+  void AppendEscaped(const vekstd::TEscape& E, const std::string& Text, const json& Json);
   [[noreturn]] void TooLarge() const;
   void Value(const TNode& N);
   void WriteValue(const TNode& N);
@@ -104,6 +127,12 @@ class TVekStdTags::TRenderer {
   void Definition(int Level, int Def);
   void Include(const TNode& N);
 
+  // Macros (RenderMacros.cpp).
+  void Call(const TNode& N);
+  /// The files Home imports, found once per render.
+  const vekstd::TImported& ImportsOf(const TTemplate* Home);
+  std::shared_ptr<const TTemplate> Hold(const TTemplate* T) const;
+
   // What evaluating an expression asks of the render.
   class THooks final : public vekstd::TEvalHooks {
    public:
@@ -125,7 +154,7 @@ class TVekStdTags::TRenderer {
   vekstd::TScopes FScopes;
   // The template rendered and the layouts it extends, outermost last.
   std::deque<TChain> FChains;  // a deque: frames point at their chain
-  AnsiString FOut;
+  vekstd::TPageBuffer FOut;
   unsigned long long FSent = 0;         // bytes handed to the sink
   const TNode* FAt = nullptr;           // the node being rendered, for messages
   vekstd::TModResult FModified;         // a value's modifiers' work, its buffers reused
@@ -133,6 +162,14 @@ class TVekStdTags::TRenderer {
   std::vector<json> FCondScratch;       // the @names a condition looked up
   std::vector<json> FCondResults;       // the values an expression computed
   THooks FHooks{*this};
+  // The imports of the templates whose calls looked for them.
+  std::deque<std::pair<const TTemplate*, vekstd::TImported>> FImported;
+  // The look-up hints of each template's nodes, and those of the template
+  // last asked for.
+  std::unordered_map<const TTemplate*, std::vector<uint32_t>> FHints;
+  const TTemplate* FHintsOf = nullptr;
+  uint32_t* FHintsAt = nullptr;
+  json FValueScratch;  // a value made by its look-up (@index), reused
   long long FIncludes = 0;
   long long FSteps = 0;  // nodes visited
 };

@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "TemplateLines.h"
+#include "TemplateMacros.h"
 #include "TemplateParser.h"
 #include "TemplateStructure.h"
 
@@ -51,14 +52,18 @@ std::string TTemplate::Where(int Offset) const {
   return Name + ":" + std::to_string(p.Line) + ":" + std::to_string(p.Column);
 }
 
-const TDetails& TTemplate::DetailsOf(const TNode& Node) const {
-  static const TDetails none;
-  return Node.Details < 0 ? none : Details[static_cast<size_t>(Node.Details)];
-}
+const TDetails TTemplate::kNoDetails;
 
 int TTemplate::FindBlock(const AnsiString& Name) const {
   const auto it = std::lower_bound(Blocks.begin(), Blocks.end(), std::make_pair(Name, -1));
   return it != Blocks.end() && it->first == Name ? it->second : -1;
+}
+
+int TTemplate::FindMacro(const std::string& Name) const {
+  for (size_t i = 0; i < Macros.size(); ++i) {
+    if (Macros[i].Name == Name) return static_cast<int>(i);
+  }
+  return -1;
 }
 
 std::string TTemplate::TagAt(const TNode& Node) const {
@@ -88,6 +93,8 @@ std::shared_ptr<const TTemplate> ParseTemplate(AnsiString Text, const AnsiString
   StripLines(*t);
   ApplyTrims(*t);
   TStructure(*t, nullptr).Run();
+  if (!t->Macros.empty()) t->Bodies = std::make_shared<TMacroBodies>();
+  JudgeCalls(*t, true);
   SortFindings(*t);
   return t;
 }
@@ -99,6 +106,7 @@ std::shared_ptr<const TTemplate> PlaceBlocks(const TTemplate& T, const TTemplate
   placed->Warnings.clear();
   placed->ErrorCount = placed->WarningCount = 0;
   TStructure(*placed, &Parent).Run();
+  JudgeCalls(*placed, false);
   SortFindings(*placed);
   return placed;
 }
