@@ -11,6 +11,10 @@
 //                                                (to a string, to a sink) against
 //                                                the producer and binder, thread
 //                                                CPU and wall; exit 1 above 1.05x
+//   vek_stdtags_bench --peers                    the catalogue against ctemplate
+//                                                (auto-escape) and kainjow mustache,
+//                                                interleaved; medians of thread CPU
+//                                                and wall
 //   vek_stdtags_bench --scaling                  the growth per doubling of
 //                                                each case; exit 1 above 2.2x
 //   vek_stdtags_bench --once CASE SCALE          one run of one case, for
@@ -33,6 +37,7 @@
 #include <string>
 #include <vector>
 
+#include "CataloguePeers.h"
 #include "Engines.h"
 #include "VekEngine.h"
 #include "VekStdTags.h"
@@ -189,12 +194,8 @@ std::vector<Case> Cases() {
 
 json CatalogueData(int Items) {
   json items = json::array();
-  for (int i = 0; i < Items; ++i) {
-    items.push_back(
-        {{"id", i},
-         {"name", "Item " + std::to_string(i) + " <" + std::to_string(i % 7) + "> & co"},
-         {"price", std::to_string(i % 100) + ".50"},
-         {"sale", i % 3 == 0}});
+  for (const bench::CatalogueItem& i : bench::CatalogueItems(Items)) {
+    items.push_back({{"id", i.Id}, {"name", i.Name}, {"price", i.Price}, {"sale", i.Sale}});
   }
   return {{"title", "Catalogue"}, {"items", items}};
 }
@@ -357,6 +358,48 @@ int EngineCost() {
   return failed == 0 ? 0 : 1;
 }
 
+double Median(std::vector<double> V) {
+  std::sort(V.begin(), V.end());
+  return V[V.size() / 2];
+}
+
+// The catalogue page through the standard tags and through its peers, the
+// engines taking turns: the median of each in thread CPU time and wall time,
+// and its ratio to ctemplate's (above 1: faster than ctemplate).
+int PeerCost() {
+  const auto data = std::make_shared<json>(CatalogueData(10000));
+  TVekTemplateRoot root(TheSite().Dir());
+  TVekPageProducer producer(nullptr);
+  TVekStdTags tags(&producer, root, data);
+  const std::vector<bench::CatalogueItem> items = bench::CatalogueItems(10000);
+  const std::string title = (*data)["title"].get<std::string>();
+  const char* const names[3] = {"vek stdtags", "ctemplate", "mustache"};
+  std::unique_ptr<bench::Engine> peers[3] = {nullptr,
+                                             bench::MakeCataloguePeer("ctemplate", items, title),
+                                             bench::MakeCataloguePeer("mustache", items, title)};
+  std::vector<double> cpu[3], wall[3];
+  size_t bytes[3] = {0, 0, 0};
+  for (int rep = 0; rep < 31; ++rep) {
+    for (int i = 0; i < 3; ++i) {
+      const double c0 = ThreadSeconds();
+      const auto t0 = std::chrono::steady_clock::now();
+      bytes[i] = i == 0 ? tags.Render("catalogue.html").size() : peers[i]->Render().size();
+      const std::chrono::duration<double> d = std::chrono::steady_clock::now() - t0;
+      cpu[i].push_back(ThreadSeconds() - c0);
+      wall[i].push_back(d.count());
+    }
+  }
+  std::printf("%-24s %10s %10s %10s %14s %14s\n", "catalogue, 10,000 items", "cpu ms", "wall ms",
+              "bytes", "x ctemplate cpu", "x ctemplate wall");
+  const double ctCpu = Median(cpu[1]), ctWall = Median(wall[1]);
+  for (int i = 0; i < 3; ++i) {
+    const double c = Median(cpu[i]), w = Median(wall[i]);
+    std::printf("%-24s %10.2f %10.2f %10zu %14.2f %14.2f\n", names[i], c * 1e3, w * 1e3, bytes[i],
+                ctCpu / c, ctWall / w);
+  }
+  return 0;
+}
+
 int Scaling() {
   int failed = 0;
   std::printf("%-34s %10s %10s %10s %8s %8s\n", "case", "1x ms", "2x ms", "4x ms", "2x/1x",
@@ -379,6 +422,7 @@ int main(int argc, char** argv) {
   if (argc == 2 && std::strcmp(argv[1], "--scaling") == 0) return Scaling();
   if (argc == 2 && std::strcmp(argv[1], "--language") == 0) return LanguageCost();
   if (argc == 2 && std::strcmp(argv[1], "--engine") == 0) return EngineCost();
+  if (argc == 2 && std::strcmp(argv[1], "--peers") == 0) return PeerCost();
   if (argc == 4 && std::strcmp(argv[1], "--once") == 0) {
     for (const Case& c : Cases()) {
       if (c.name == std::string(argv[2])) return c.run(std::atoi(argv[3])).empty() ? 1 : 0;

@@ -2,6 +2,7 @@
 // sequences included, so that the browser reads back the value as it was.
 #include "Escapers.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
@@ -32,38 +33,64 @@ bool IsLineSeparatorAt(const std::string& S, size_t I) {
 
 const char* const kUnsafeUrl = "about:invalid#vek";
 
-void AppendHtml(std::string& Out, const std::string& S) {
-  // Runs without a special byte are appended whole.
-  size_t run = 0;
-  for (size_t i = 0; i < S.size(); ++i) {
-    const char* ref = nullptr;
-    switch (S[i]) {
-      case '&':
-        ref = "&amp;";
-        break;
-      case '<':
-        ref = "&lt;";
-        break;
-      case '>':
-        ref = "&gt;";
-        break;
-      case '"':
-        ref = "&quot;";
-        break;
-      case '\'':
-        ref = "&#39;";
-        break;
-      case '\r':
-        ref = "&#13;";  // else the browser reads a line break as LF
-        break;
-      default:
-        continue;
-    }
-    Out.append(S, run, i - run);
-    Out += ref;
-    run = i + 1;
+namespace {
+
+// The character reference of each byte that needs one in HTML text and
+// quoted attribute values, padded so that 6 bytes are copied whole; its
+// length, 0 for a byte kept as it is.
+struct THtmlRefs {
+  char Text[256][8] = {};
+  unsigned char Size[256] = {};
+  constexpr THtmlRefs() {
+    Set('&', "&amp;");
+    Set('<', "&lt;");
+    Set('>', "&gt;");
+    Set('"', "&quot;");
+    Set('\'', "&#39;");
+    Set('\r', "&#13;");  // else the browser reads a line break as LF
   }
-  Out.append(S, run, S.size() - run);
+  constexpr void Set(unsigned char C, const char* Ref) {
+    unsigned char n = 0;
+    for (; Ref[n]; ++n) Text[C][n] = Ref[n];
+    Size[C] = n;
+  }
+};
+constexpr THtmlRefs kHtmlRefs;
+
+// The most bytes escaped into the stack at a time: at most 6 out per byte in.
+constexpr size_t kHtmlChunk = 128;
+
+}  // namespace
+
+char* WriteHtml(char* W, std::string_view S) {
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(S.data());
+  const unsigned char* const end = p + S.size();
+  // The run before the first special byte (often the whole value) in one copy.
+  const unsigned char* clean = p;
+  while (clean != end && kHtmlRefs.Size[*clean] == 0) ++clean;
+  std::memcpy(W, p, static_cast<size_t>(clean - p));
+  W += clean - p;
+  for (p = clean; p != end; ++p) {
+    const unsigned char n = kHtmlRefs.Size[*p];
+    if (n == 0) {
+      *W++ = static_cast<char>(*p);
+    } else {
+      std::memcpy(W, kHtmlRefs.Text[*p], 6);  // within the 6 bytes this one may take
+      W += n;
+    }
+  }
+  return W;
+}
+
+void AppendHtml(std::string& Out, std::string_view S) {
+  // Escaped a chunk at a time into a buffer on the stack, then appended
+  // with one call: a value costs one append, not one per reference.
+  char buf[kHtmlChunk * 6];
+  while (!S.empty()) {
+    const std::string_view part = S.substr(0, kHtmlChunk);
+    Out.append(buf, static_cast<size_t>(WriteHtml(buf, part) - buf));
+    S.remove_prefix(part.size());
+  }
 }
 
 std::string EscapeHtml(const std::string& S) {
@@ -420,8 +447,7 @@ bool SafeUrlScheme(const std::string& Url) {
 
 void AppendEscaped(std::string& Out, const TEscape& E, const std::string& Text,
                    const nlohmann::ordered_json& Json) {
-  if ((E.Inner == TInner::Html && E.Wrap == TWrap::None) ||
-      (E.Inner == TInner::None && E.Wrap == TWrap::Quoted)) {
+  if (HtmlEscapeOnly(E)) {
     if (E.KeepLeadingNewline && !Text.empty() && Text[0] == '\n') Out += '\n';
     AppendHtml(Out, Text);
     return;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include <nlohmann/json.hpp>
 
@@ -63,7 +64,18 @@ bool SafeUrlScheme(const std::string& Url);
 extern const char* const kUnsafeUrl;
 
 /// Appends S to Out as EscapeHtml would give it.
-void AppendHtml(std::string& Out, const std::string& S);
+void AppendHtml(std::string& Out, std::string_view S);
+/// Writes S at W as EscapeHtml would give it, at most 6 bytes for each of
+/// S's, and returns the end of what it wrote.
+char* WriteHtml(char* W, std::string_view S);
+
+/// True when E escapes a value as HTML text and nothing else (element text,
+/// or a quoted attribute value that is no URL, script or style): bytes that
+/// are neither markup nor quotes (digits, '-', '.', letters) go out as they are.
+inline bool HtmlEscapeOnly(const TEscape& E) {
+  return (E.Inner == TInner::Html && E.Wrap == TWrap::None) ||
+         (E.Inner == TInner::None && E.Wrap == TWrap::Quoted);
+}
 
 /// Appends Text escaped as ApplyEscape gives it to Out, without a copy on
 /// the common ways (element text, a quoted attribute).

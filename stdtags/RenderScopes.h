@@ -79,16 +79,33 @@ bool LoopPosition(const std::string& Name, const TScope& S, TVekData& Scratch);
 /// while scopes are pushed and popped above it.
 class TScopes {
  public:
-  void Push(TScope S) { FScopes.push_back(std::move(S)); }
-  void Pop() { FScopes.pop_back(); }
+  TScopes() = default;
+  TScopes(const TScopes&) = delete;  // FStack points into FScopes
+  TScopes& operator=(const TScopes&) = delete;
+  void Push(TScope S) {
+    FScopes.push_back(std::move(S));
+    FStack.push_back(&FScopes.back());
+  }
+  void Pop() {
+    FStack.pop_back();
+    FScopes.pop_back();
+  }
   /// The innermost scope, or the one Below scopes under it.
-  TScope& Innermost(size_t Below = 0) { return FScopes[FScopes.size() - 1 - Below]; }
+  TScope& Innermost(size_t Below = 0) { return *FStack[FStack.size() - 1 - Below]; }
 
   /// The value at Path: "." for the innermost scope's value, @index, @number,
   /// @count, @first, @last and @key of the innermost loop (made in Scratch),
   /// or a dotted path whose first name is looked up from the innermost scope
   /// outwards and the rest below what it found. nullptr when there is none.
-  const TVekData* Lookup(const std::string& Path, TVekData& Scratch) const;
+  /// Hint, when given, is the place of the member found the last time this
+  /// path was looked up (see DataStep), kept by the caller per tag.
+  const TVekData* Lookup(const std::string& Path, TVekData& Scratch,
+                         uint32_t* Hint = nullptr) const;
+
+  /// What Lookup(Path, Scratch, &Hint) gives when that is the member at
+  /// Hint of the innermost scope's object (a loop's element met again),
+  /// found with one compare; nullptr when it is not (then look Path up).
+  const TVekData* HintedMember(const std::string& Path, uint32_t Hint) const;
 
   /// For a Path that finds nothing: Path with its first part that finds
   /// nothing replaced by the nearest name there is where it was looked for,
@@ -96,38 +113,65 @@ class TScopes {
   std::string NearestPath(const std::string& Path) const;
 
  private:
-  std::deque<TScope> FScopes;  // a deque: a scope's Own stays where it is
+  std::deque<TScope> FScopes;   // a deque: a scope's Own stays where it is
+  std::vector<TScope*> FStack;  // the same scopes, for a walk without the deque's steps
 };
 
+inline const TVekData* TScopes::HintedMember(const std::string& Path, uint32_t Hint) const {
+  if (FStack.empty() || Path.empty()) return nullptr;
+  const TScope& s = *FStack.back();
+  if (s.IsVars || s.Name || !s.Value->is_object()) return nullptr;
+  const auto& members = s.Value->get_ref<const TVekData::object_t&>();
+  if (Hint >= members.size()) return nullptr;
+  const auto& m = *(members.begin() + Hint);
+  if (m.first.size() != Path.size() || !SameBytes(m.first.data(), Path.data(), Path.size()))
+    return nullptr;
+  // A path of one name only: "a.b" is a step below "a", "@x" a position,
+  // even where a member is named so.
+  if (Path[0] == '@') return nullptr;
+  for (const char c : Path) {
+    if (c == '.') return nullptr;
+  }
+  return &m.second;
+}
+
 // Inline: every value of a page is looked up.
-inline const TVekData* TScopes::Lookup(const std::string& Path, TVekData& Scratch) const {
-  if (Path == ".") {
-    for (auto it = FScopes.rbegin(); it != FScopes.rend(); ++it) {
-      if (!it->IsVars) return it->Value;
+inline const TVekData* TScopes::Lookup(const std::string& Path, TVekData& Scratch,
+                                       uint32_t* Hint) const {
+  TScope* const* const bottom = FStack.data();
+  TScope* const* top = bottom + FStack.size();
+  if (Path.size() == 1 && Path[0] == '.') {
+    while (top != bottom) {
+      const TScope& s = **--top;
+      if (!s.IsVars) return s.Value;
     }
     return nullptr;
   }
   if (!Path.empty() && Path[0] == '@') {
-    for (auto it = FScopes.rbegin(); it != FScopes.rend(); ++it) {
-      if (it->Index < 0) continue;
-      return LoopPosition(Path, *it, Scratch) ? &Scratch : nullptr;
+    while (top != bottom) {
+      const TScope& s = **--top;
+      if (s.Index < 0) continue;
+      return LoopPosition(Path, s, Scratch) ? &Scratch : nullptr;
     }
     return nullptr;
   }
   // The first name is looked up from the innermost scope outwards; the rest
   // of the path only below what it found.
   const std::string_view path(Path);
-  const size_t dot = path.find('.');
+  size_t dot = 0;
+  while (dot < path.size() && path[dot] != '.') ++dot;  // names are short
+  if (dot == path.size()) dot = std::string_view::npos;
   const std::string_view first = path.substr(0, dot);
   if (first.empty()) return nullptr;
   const TVekData* v = nullptr;
-  for (auto it = FScopes.rbegin(); it != FScopes.rend() && !v; ++it) {
-    if (it->IsVars) {
-      if (const TVar* hit = it->FindVar(first)) v = hit->Value();
-    } else if (it->Name) {
-      if (*it->Name == first) v = it->Value;
-    } else if (it->Value->is_object()) {
-      v = DataStep(it->Value, first);
+  while (top != bottom && !v) {
+    const TScope& s = **--top;
+    if (s.IsVars) {
+      if (const TVar* hit = s.FindVar(first)) v = hit->Value();
+    } else if (s.Name) {
+      if (*s.Name == first) v = s.Value;
+    } else if (s.Value->is_object()) {
+      v = Hint ? DataStep(s.Value, first, Hint) : DataStep(s.Value, first);
     }
   }
   size_t start = dot;
@@ -136,7 +180,7 @@ inline const TVekData* TScopes::Lookup(const std::string& Path, TVekData& Scratc
     const std::string_view key = path.substr(
         start + 1, next == std::string_view::npos ? std::string_view::npos : next - start - 1);
     if (key.empty()) return nullptr;
-    v = DataStep(v, key);
+    v = Hint ? DataStep(v, key, Hint) : DataStep(v, key);
     start = next;
   }
   return v;

@@ -10,9 +10,11 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "Modifiers.h"
+#include "PageBuffer.h"
 #include "RenderScopes.h"
 #include "TemplateResolver.h"
 #include "VekEngine.h"
@@ -70,16 +72,32 @@ class TVekStdTags::TRenderer {
   [[noreturn]] void Fail(const std::string& Message, const std::string& Limit = {}) const;
   void Push(TFrame Frame);
   TFrame Body(int Begin, int Stop) const;
-  const json* Require(const std::string& Path, json& Scratch) const;
+  const json* Require(const std::string& Path, json& Scratch, uint32_t* Hint = nullptr) const {
+    const json* v = Path.empty() ? nullptr : FScopes.Lookup(Path, Scratch, Hint);
+    if (!v && FOptions.Strict) NoValue(Path);
+    return v;
+  }
+  [[noreturn]] void NoValue(const std::string& Path) const;
+  /// The place of the member the value tag N found last (see DataStep), kept
+  /// per node of the current template for this render.
+  uint32_t* HintOf(const TNode& N) {
+    const TTemplate* t = Current().T;
+    if (t != FHintsOf) HintsFor(t);
+    return FHintsAt + (&N - t->Nodes.data());
+  }
+  void HintsFor(const TTemplate* T);
 
   // The output (VekRender.cpp).
   void Append(const char* Bytes, size_t N) {
-    if (FSent + FOut.size() + N > static_cast<unsigned long long>(FOptions.MaxOutput)) TooLarge();
-    FOut.append(Bytes, N);
+    if (FSent + FOut.Size() + N > static_cast<unsigned long long>(FOptions.MaxOutput)) TooLarge();
+    FOut.Append(Bytes, N);
   }
   void CheckSize() const {
-    if (FSent + FOut.size() > static_cast<unsigned long long>(FOptions.MaxOutput)) TooLarge();
+    if (FSent + FOut.Size() > static_cast<unsigned long long>(FOptions.MaxOutput)) TooLarge();
   }
+  /// Text escaped as E says (Json: the value itself, for JSON contexts),
+  /// then measured against the limit.
+  void AppendEscaped(const vekstd::TEscape& E, const std::string& Text, const json& Json);
   [[noreturn]] void TooLarge() const;
   void Value(const TNode& N);
   void WriteValue(const TNode& N);
@@ -125,7 +143,7 @@ class TVekStdTags::TRenderer {
   vekstd::TScopes FScopes;
   // The template rendered and the layouts it extends, outermost last.
   std::deque<TChain> FChains;  // a deque: frames point at their chain
-  AnsiString FOut;
+  vekstd::TPageBuffer FOut;
   unsigned long long FSent = 0;         // bytes handed to the sink
   const TNode* FAt = nullptr;           // the node being rendered, for messages
   vekstd::TModResult FModified;         // a value's modifiers' work, its buffers reused
@@ -133,6 +151,12 @@ class TVekStdTags::TRenderer {
   std::vector<json> FCondScratch;       // the @names a condition looked up
   std::vector<json> FCondResults;       // the values an expression computed
   THooks FHooks{*this};
+  // The look-up hints of each template's nodes, and those of the template
+  // last asked for.
+  std::unordered_map<const TTemplate*, std::vector<uint32_t>> FHints;
+  const TTemplate* FHintsOf = nullptr;
+  uint32_t* FHintsAt = nullptr;
+  json FValueScratch;  // a value made by its look-up (@index), reused
   long long FIncludes = 0;
   long long FSteps = 0;  // nodes visited
 };

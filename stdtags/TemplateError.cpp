@@ -1,5 +1,7 @@
 // EVekTemplateError: an error of the template layer with its place, its
 // include chain and its message, and the one text they are formatted to.
+#include <algorithm>
+
 #include "VekStdTags.h"
 
 struct EVekTemplateError::TFields {
@@ -20,10 +22,15 @@ std::string PlaceText(const EVekTemplateError::TPlace& P) {
 
 std::string EVekTemplateError::Format(const TPlace& Where, const std::string& Message,
                                       const std::vector<TPlace>& IncludedFrom) {
-  std::string text = Where.File.empty() ? Message : PlaceText(Where) + ": " + Message;
+  // The include chain ends the first line: the lines after it list further
+  // faults, each with its own place.
+  const size_t lineEnd = std::min(Message.find('\n'), Message.size());
+  std::string text = Where.File.empty() ? "" : PlaceText(Where) + ": ";
+  text.append(Message, 0, lineEnd);
   for (size_t i = 0; i < IncludedFrom.size(); ++i)
     text += (i == 0 ? " (included from " : ", from ") + PlaceText(IncludedFrom[i]);
   if (!IncludedFrom.empty()) text += ")";
+  text.append(Message, lineEnd, std::string::npos);
   return text;
 }
 

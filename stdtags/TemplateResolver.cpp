@@ -24,6 +24,11 @@ EVekTemplateError TRefusal::Error(std::vector<EVekTemplateError::TPlace> Include
   return EVekTemplateError(In->Place(Offset), Message, std::move(IncludedFrom), Limit);
 }
 
+std::string MoreErrors(size_t Count, size_t Listed) {
+  return "and " + std::to_string(Count - Listed) + " more errors after these (the first " +
+         std::to_string(Listed) + " are listed)";
+}
+
 TResolver::TResolver(const TVekTemplateRoot& Root, const TVekStdTagsOptions& Options)
     : FRoot(Root), FOptions(Options) {}
 
@@ -51,9 +56,15 @@ TRefusal TResolver::Refusal(const std::shared_ptr<const TTemplate>& T) const {
   if (const std::string fault = TooLarge(T->Text.size(), FOptions.MaxTemplateSize); !fault.empty())
     return {nullptr, 0, T->Name + ": " + fault, "MaxTemplateSize"};
   if (!FOptions.Lenient && !T->Errors.empty()) {
+    // Every fault kept, one a line: the first is the error's own, each
+    // other follows with its place.
     const auto& first = T->Errors.front();
     std::string message = first.Message;
-    if (T->ErrorCount > 1) message += " (and " + std::to_string(T->ErrorCount - 1) + " more)";
+    for (size_t i = 1; i < T->Errors.size(); ++i)
+      message += "\n" + T->Where(T->Errors[i].Offset) + ": " + T->Errors[i].Message;
+    if (T->ErrorCount > T->Errors.size())
+      message += "\n" + T->Where(T->Errors.back().Offset) + ": " +
+                 MoreErrors(T->ErrorCount, T->Errors.size());
     return {T, first.Offset, message, {}};
   }
   return TooDeep(T, FOptions.MaxDepth);

@@ -21,7 +21,9 @@ std::string TheLimit(const std::string& Option);
 
 /// What a render refuses, and where: a byte offset of the template In (no
 /// place when In is null), the message, and the option whose limit was
-/// reached, if one was. None when Message is empty.
+/// reached, if one was. None when Message is empty. A template's faults are
+/// all in Message, one a line: the first without its place (Offset is
+/// its), each other as "name:line:column: message".
 struct TRefusal {
   std::shared_ptr<const TTemplate> In;
   int Offset = 0;
@@ -36,6 +38,10 @@ struct TRefusal {
 /// "the template is N bytes, more than Max (the limit MaxTemplateSize)" when
 /// Size exceeds Max (Max < 0: no limit); else "".
 std::string TooLarge(unsigned long long Size, long long Max);
+
+/// "and N more errors after these (the first Listed are listed)": what
+/// follows the faults listed of a template that holds Count.
+std::string MoreErrors(size_t Count, size_t Listed);
 
 /// Pairs of T nested deeper than MaxDepth (none when MaxDepth < 0).
 TRefusal TooDeep(const std::shared_ptr<const TTemplate>& T, int MaxDepth);

@@ -120,11 +120,15 @@ std::vector<TVekTemplateIssue> VekCheckDataNames(const AnsiString& Text, const A
     std::vector<int> Closes;  // the closing tags of the eaches open in T
     std::filesystem::path Path;
   };
-  std::vector<TScopeSet> scopes{{&Data}};
+  // The render's globals are the outermost scope: found where the data
+  // lacks a name.
+  std::vector<TScopeSet> scopes;
+  if (options.Globals) scopes.push_back({options.Globals.get()});
+  scopes.push_back({&Data});
   // Names bound by set and by includes' expressions: their values are not
   // known before a render, so names below them are not looked for.
   std::set<std::string> bound;
-  std::vector<TFrame> frames{{top, 0, -1, 1, {}, {}}};
+  std::vector<TFrame> frames{{top, 0, -1, scopes.size(), {}, {}}};
   while (!frames.empty()) {
     TFrame& f = frames.back();
     if (f.Pos >= f.T->Nodes.size()) {

@@ -5,6 +5,7 @@
 // extends a layout is rendered by walking the outermost layout, each block
 // taken from the nearest template of the chain that defines it. Its cost is
 // linear in the nodes it visits and the bytes it outputs.
+#include <charconv>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -24,10 +25,10 @@ TVekStdTags::TRenderer::TRenderer(const TVekTemplateRoot& Root, const TVekData& 
     : FData(Data), FOptions(Options), FSink(Sink), FResolver(Root, Options) {}
 
 void TVekStdTags::TRenderer::Flush() {
-  if (FOut.empty()) return;
-  (*FSink)(FOut.data(), FOut.size());
-  FSent += FOut.size();
-  FOut.clear();
+  if (FOut.Size() == 0) return;
+  (*FSink)(FOut.Data(), FOut.Size());
+  FSent += FOut.Size();
+  FOut.Clear();
 }
 
 AnsiString TVekStdTags::TRenderer::Run(const TPage& Page, int FirstNode) {
@@ -61,7 +62,7 @@ AnsiString TVekStdTags::TRenderer::Run(const TPage& Page, int FirstNode) {
   root.Stop = static_cast<int>(root.T->Nodes.size());
   FFrames.push_back(std::move(root));
   while (!FFrames.empty()) {
-    if (FSink && FOut.size() >= kSinkPiece) Flush();
+    if (FSink && FOut.Size() >= kSinkPiece) Flush();
     TFrame& f = FFrames.back();
     if (f.Pos >= f.Stop) {
       // Names set in a block end with it, and with each round of a loop.
@@ -110,7 +111,7 @@ AnsiString TVekStdTags::TRenderer::Run(const TPage& Page, int FirstNode) {
     }
   }
   if (FSink) Flush();
-  return std::move(FOut);
+  return FOut.Take();
 }
 
 void TVekStdTags::TRenderer::Fail(const std::string& Message, const std::string& Limit) const {
@@ -149,14 +150,10 @@ TVekStdTags::TRenderer::TFrame TVekStdTags::TRenderer::Body(int Begin, int Stop)
   return f;
 }
 
-const TVekData* TVekStdTags::TRenderer::Require(const std::string& Path, json& Scratch) const {
-  const json* v = Path.empty() ? nullptr : FScopes.Lookup(Path, Scratch);
-  if (!v && FOptions.Strict) {
-    const std::string near = FScopes.NearestPath(Path);
-    Fail("no value \"" + Path + "\" in the data" +
-         (near.empty() ? "" : " (did you mean \"" + near + "\"?)"));
-  }
-  return v;
+void TVekStdTags::TRenderer::NoValue(const std::string& Path) const {
+  const std::string near = FScopes.NearestPath(Path);
+  Fail("no value \"" + Path + "\" in the data" +
+       (near.empty() ? "" : " (did you mean \"" + near + "\"?)"));
 }
 
 void TVekStdTags::TRenderer::TooLarge() const {
@@ -168,22 +165,33 @@ void TVekStdTags::TRenderer::TooLarge() const {
 // A value, and "" in its place where an unquoted attribute value starts
 // and the value wrote nothing (missing, null, empty, a list left out).
 void TVekStdTags::TRenderer::Value(const TNode& N) {
-  const unsigned long long before = FSent + FOut.size();
+  const unsigned long long before = FSent + FOut.Size();
   WriteValue(N);
-  if (FSent + FOut.size() == before && Current().T->EscapeOf(N).NeverEmpty) Append("\"\"", 2);
+  if (FSent + FOut.Size() == before && Current().T->EscapeOf(N).NeverEmpty) Append("\"\"", 2);
+}
+
+void TVekStdTags::TRenderer::HintsFor(const TTemplate* T) {
+  std::vector<uint32_t>& hints = FHints[T];
+  hints.resize(T->Nodes.size(), 0);
+  FHintsOf = T;
+  FHintsAt = hints.data();
 }
 
 void TVekStdTags::TRenderer::WriteValue(const TNode& N) {
   static const json kNull;
-  json scratch;
+  json& scratch = FValueScratch;
   const vekstd::TDetails& details = Current().T->DetailsOf(N);
   if (details.AppTag >= 0) {
     AppTag(N, details);
     return;
   }
   const auto& mods = details.Mods;
-  const json* v =
-      vekstd::HasDefault(mods) ? FScopes.Lookup(N.Path, scratch) : Require(N.Path, scratch);
+  uint32_t* const hint = HintOf(N);
+  const json* v = FScopes.HintedMember(N.Path, *hint);
+  if (!v) {
+    v = !mods.empty() && vekstd::HasDefault(mods) ? FScopes.Lookup(N.Path, scratch, hint)
+                                                  : Require(N.Path, scratch, hint);
+  }
   const vekstd::TEscape& escape = Current().T->EscapeOf(N);
   const bool asJson = escape.Inner == vekstd::TInner::JsValue;
   if (!mods.empty()) {
@@ -193,8 +201,7 @@ void TVekStdTags::TRenderer::WriteValue(const TNode& N) {
       Fail(e.what());
     }
     if (FModified.IsText) {
-      vekstd::AppendEscaped(FOut, escape, FModified.Text, asJson ? json(FModified.Text) : kNull);
-      CheckSize();
+      AppendEscaped(escape, FModified.Text, asJson ? json(FModified.Text) : kNull);
       return;
     }
     v = FModified.Value;
@@ -210,10 +217,28 @@ void TVekStdTags::TRenderer::WriteValue(const TNode& N) {
       text = &v->get_ref<const json::string_t&>();
       break;
     case json::value_t::boolean:
+      if (vekstd::HtmlEscapeOnly(escape)) {
+        v->get<bool>() ? Append("true", 4) : Append("false", 5);
+        return;
+      }
       scratchText = v->get<bool>() ? "true" : "false";
       break;
     case json::value_t::number_integer:
-    case json::value_t::number_unsigned:
+    case json::value_t::number_unsigned: {
+      // Written as the data's own writer writes a whole number, without
+      // its per-value set-up; digits and '-' need no HTML escaping.
+      char digits[24];
+      const std::to_chars_result r =
+          v->is_number_unsigned()
+              ? std::to_chars(digits, digits + sizeof digits, v->get<unsigned long long>())
+              : std::to_chars(digits, digits + sizeof digits, v->get<long long>());
+      if (vekstd::HtmlEscapeOnly(escape)) {
+        Append(digits, static_cast<size_t>(r.ptr - digits));
+        return;
+      }
+      scratchText.assign(digits, r.ptr);
+      break;
+    }
     case json::value_t::number_float:
       scratchText = v->dump();
       break;
@@ -244,9 +269,28 @@ void TVekStdTags::TRenderer::WriteValue(const TNode& N) {
       if (!asJson) return;  // null
       break;
   }
-  // Escaped straight into the page, then measured against the limit.
-  vekstd::AppendEscaped(FOut, escape, *text, *v);
-  CheckSize();
+  AppendEscaped(escape, *text, *v);
+}
+
+// Escaped straight into the page (HTML a piece at a time, in the room that
+// its longest escaping could take), then measured against the limit.
+void TVekStdTags::TRenderer::AppendEscaped(const vekstd::TEscape& E, const std::string& Text,
+                                           const json& Json) {
+  if (!vekstd::HtmlEscapeOnly(E)) {
+    const std::string escaped = vekstd::ApplyEscape(E, Text, Json);
+    Append(escaped.data(), escaped.size());
+    return;
+  }
+  if (E.KeepLeadingNewline && !Text.empty() && Text[0] == '\n') Append("\n", 1);
+  constexpr size_t kPiece = 4096;
+  std::string_view rest(Text);
+  while (!rest.empty()) {
+    const std::string_view piece = rest.substr(0, kPiece);
+    char* const w = FOut.Room(piece.size() * 6);
+    FOut.Commit(static_cast<size_t>(vekstd::WriteHtml(w, piece) - w));
+    rest.remove_prefix(piece.size());
+    CheckSize();
+  }
 }
 
 // A tag answered by the application's handler: its answer escaped where
@@ -271,8 +315,7 @@ void TVekStdTags::TRenderer::AppTag(const TNode& N, const vekstd::TDetails& D) {
     return;
   }
   const bool asJson = escape.Inner == vekstd::TInner::JsValue;
-  vekstd::AppendEscaped(FOut, escape, answer.Text, asJson ? json(answer.Text) : json());
-  CheckSize();
+  AppendEscaped(escape, answer.Text, asJson ? json(answer.Text) : json());
 }
 
 AnsiString TVekStdTags::Walk(const TPage& Page, int FirstNode) {

@@ -92,6 +92,8 @@ class TVekEngine;          // VekEngine.h
 /// message says "(the limit MaxSteps)". what() formats them all:
 /// "page.html:3:7: message (included from a.html:1:2, from index.html:4:1)",
 /// "page.html: message" without a line, the message alone without a file.
+/// A message of several lines (a template's further faults, each with its
+/// place) has the include chain at the end of its first line.
 /// Copying one never throws.
 class VEKSTDTAGS_API EVekTemplateError : public std::runtime_error {
  public:
@@ -319,7 +321,8 @@ VEKSTDTAGS_API std::vector<TVekTemplateIssue> VekCheckDataNames(
     const AnsiString& Text, const AnsiString& Name, const TVekTemplateRoot& Root,
     const TVekData& Data, const AnsiString& TagBeg = "<#", const AnsiString& TagEnd = "#>");
 /// The same with the options a render is given (delimiters,
-/// MaxIncludeDepth, the cache).
+/// MaxIncludeDepth, the cache); the members of Options.Globals count as
+/// present, as a render finds them where the data lacks a name.
 VEKSTDTAGS_API std::vector<TVekTemplateIssue> VekCheckDataNames(const AnsiString& Text,
                                                                 const AnsiString& Name,
                                                                 const TVekTemplateRoot& Root,

@@ -51,10 +51,7 @@ std::string TTemplate::Where(int Offset) const {
   return Name + ":" + std::to_string(p.Line) + ":" + std::to_string(p.Column);
 }
 
-const TDetails& TTemplate::DetailsOf(const TNode& Node) const {
-  static const TDetails none;
-  return Node.Details < 0 ? none : Details[static_cast<size_t>(Node.Details)];
-}
+const TDetails TTemplate::kNoDetails;
 
 int TTemplate::FindBlock(const AnsiString& Name) const {
   const auto it = std::lower_bound(Blocks.begin(), Blocks.end(), std::make_pair(Name, -1));

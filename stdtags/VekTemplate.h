@@ -144,7 +144,11 @@ struct TTemplate {
     return BlockStates[static_cast<size_t>(Block.States)];
   }
   /// The details of a node; empty ones for a node without.
-  const TDetails& DetailsOf(const TNode& Node) const;
+  const TDetails& DetailsOf(const TNode& Node) const {
+    return Node.Details < 0 ? kNoDetails : Details[static_cast<size_t>(Node.Details)];
+  }
+  /// The details of a node that has none.
+  static const TDetails kNoDetails;
 
   /// "name:line:col" of a byte offset; columns count bytes from 1.
   std::string Where(int Offset) const;

@@ -119,11 +119,7 @@ std::vector<TVekTemplateIssue> VekCheckTemplate(const AnsiString& Text, const An
   for (const auto& w : t->Warnings) add(w.Offset, w.Message, true);
   // Past the cap, the count of the rest, after the last one listed.
   if (t->ErrorCount > t->Errors.size()) {
-    add(t->Errors.back().Offset,
-        "and " + std::to_string(t->ErrorCount - t->Errors.size()) +
-            " more errors after these (the first " + std::to_string(t->Errors.size()) +
-            " are listed)",
-        false);
+    add(t->Errors.back().Offset, vekstd::MoreErrors(t->ErrorCount, t->Errors.size()), false);
   }
   if (const vekstd::TRefusal deep = vekstd::TooDeep(t, options.MaxDepth))
     add(deep.Offset, deep.Message, false);

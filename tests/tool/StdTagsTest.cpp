@@ -103,6 +103,46 @@ TEST(StdTags, Values) {
   EXPECT_EQ(Render("a<##>b<#/x#>c<#else#>d", kData, Lenient()), "abcd");
 }
 
+// A value tag remembers where it found its member for the next element of
+// a loop: elements whose members stand in other orders, lack the member or
+// name a member like a path must still give what a fresh look-up gives.
+TEST(StdTags, ValuesInLoopsAreFoundWhateverTheElementsLookLike) {
+  const json data = json::parse(R"({
+    "n": "outer", "b": "outer b",
+    "rows": [
+      {"n": 1, "m": "x"},
+      {"m": "y", "n": -2},
+      {"m": "z"},
+      {"a.b": "member", "a": {"b": "step"}, "n": 18446744073709551615},
+      {"@index": "member", "n": "<&>"},
+      "text",
+      {"n": 2.5}
+    ]})");
+  EXPECT_EQ(Render("<#each rows#>[<#n#>|<#m#>|<#a.b#>|<#@index#>]<#/each#>", data),
+            "[1|x||0][-2|y||1][outer|z||2][18446744073709551615||step|3]"
+            "[&lt;&amp;&gt;|||4][outer|||5][2.5|||6]");
+  // A name found in the element for some rows and outside it for others.
+  EXPECT_EQ(Render("<#each rows#><#b#>,<#/each#>", data),
+            "outer b,outer b,outer b,outer b,outer b,outer b,outer b,");
+}
+
+// Values escaped straight into the page: long ones (escaped a piece at a
+// time), numbers where they need more than HTML's escaping.
+TEST(StdTags, LongAndNumericValuesAreEscapedWhole) {
+  std::string longValue, expected;
+  for (int i = 0; i < 3000; ++i) {
+    longValue += "a<\"'&\r";
+    expected += "a&lt;&quot;&#39;&amp;&#13;";
+  }
+  const json data = {{"v", longValue}, {"n", -42}, {"u", 7}, {"t", true}};
+  EXPECT_EQ(Render("<p><#v#></p>", data), "<p>" + expected + "</p>");
+  EXPECT_EQ(Render("<a title=\"<#v#>\">", data), "<a title=\"" + expected + "\">");
+  EXPECT_EQ(Render("<a title=<#n#> href=\"?q=<#n#>&amp;r=<#t#>\"><#u#><#t#></a>", data),
+            "<a title=-42 href=\"?q=-42&amp;r=true\">7true</a>");
+  EXPECT_EQ(Render("<script>var n = <#n#>, t = <#t#>;</script>", data),
+            "<script>var n =  -42 , t =  true ;</script>");
+}
+
 TEST(StdTags, EachExpandsTheBodyPerElementWithTheElementAsScope) {
   const struct {
     std::string tmpl, expected;

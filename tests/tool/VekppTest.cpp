@@ -278,8 +278,9 @@ TEST(VekppCheck, ReportsFileLineAndColumn) {
   EXPECT_FALSE(r.out.empty());
   EXPECT_EQ(RunVekpp({"check"}).status, 2);
 
-  // With --data, names the data lacks are warnings, in includes too, with the
-  // nearest name the data has; each finding shows its line and a caret.
+  // With --data, names the data lacks are warnings, in includes too (shown
+  // at their place there), with the nearest name the data has; each finding
+  // shows its line and a caret.
   TempDir dir;
   std::ofstream(dir.path / "t.html")
       << "<#titel#>\n<#each items#><#nmae#> <#n#><#/each#><#include file=p.html x=1#>";
@@ -288,12 +289,14 @@ TEST(VekppCheck, ReportsFileLineAndColumn) {
   EXPECT_EQ(r.status, 0) << r.err;
   const std::string line2 = "<#each items#><#nmae#> <#n#><#/each#><#include file=p.html x=1#>\n";
   EXPECT_EQ(r.out,
-            "t.html:1:1: warning: no \"titel\" in the data (did you mean \"title\"?)\n"
-            "<#titel#>\n^\n"
-            "t.html:2:15: warning: no \"nmae\" in the data (did you mean \"name\"?)\n" +
-                line2 + std::string(14, ' ') + "^\n" +
-                "t.html:2:38: warning: no \"nope.deeper\" in the data (used at p.html:1:14)\n" +
-                line2 + std::string(37, ' ') + "^\n");
+            "p.html:1:14: warning: no \"nope.deeper\" in the data\n"
+            "<#x#><#open#><#nope.deeper#>\n" +
+                std::string(13, ' ') +
+                "^\n"
+                "t.html:1:1: warning: no \"titel\" in the data (did you mean \"title\"?)\n"
+                "<#titel#>\n^\n"
+                "t.html:2:15: warning: no \"nmae\" in the data (did you mean \"name\"?)\n" +
+                line2 + std::string(14, ' ') + "^\n");
   // The caret counts a character of several bytes as one column; a tab stays a tab.
   std::ofstream(dir.path / "u.html") << "\tzoë <#/eahc#>";
   r = RunVekpp({"check", "u.html"}, dir.path);

@@ -65,3 +65,16 @@ std::string VekTerminalText(const std::string& Text) {
   for (size_t i = 0; i < Text.size();) i += Escaped(out, Text, i, true);
   return out;
 }
+
+std::string VekTerminalLines(const std::string& Text) {
+  std::string out;
+  out.reserve(Text.size());
+  for (size_t i = 0; i < Text.size();) {
+    if (Text[i] == '\n') {
+      out += Text[i++];
+    } else {
+      i += Escaped(out, Text, i, true);
+    }
+  }
+  return out;
+}

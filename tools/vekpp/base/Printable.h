@@ -16,3 +16,7 @@ std::string VekQuoteName(const std::string& Name);
 /// \xNN; other bytes unchanged. For messages that may hold a name, such as
 /// a library's.
 std::string VekTerminalText(const std::string& Text);
+
+/// As VekTerminalText, but line breaks kept: for a message of several lines
+/// (a template's faults, one a line).
+std::string VekTerminalLines(const std::string& Text);

@@ -77,7 +77,8 @@ int RunRender(const TRenderOptions& Options) {
     TVekStdTags tags(&producer, *root, data, TagOptions(Common));
     page = tags.RenderText(text, file.Name);
   } catch (const std::exception& e) {
-    std::cerr << "vekpp: " << VekTerminalText(WithFlags(e.what())) << "\n";
+    // A template's faults are listed one a line.
+    std::cerr << "vekpp: " << VekTerminalLines(WithFlags(e.what())) << "\n";
     return 1;
   }
   // Written only once the whole page is there: a failure leaves no half page.

@@ -18,43 +18,13 @@
 #include "site/OutputManifest.h"
 #include "site/PageRender.h"
 #include "site/SiteData.h"
+#include "site/SiteFiles.h"
 #include "site/SiteNames.h"
 #include "site/SitePages.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-// A file of the site: a page to render, or a file to copy.
-struct TItem {
-  std::string Name;  // relative to the site, "/" separators
-  bool Page;
-};
-
-// The site's files, private names left out (and what is below such a
-// directory), and the output folder too when it lies inside.
-// Directory links are not followed.
-std::vector<TItem> SiteFiles(const fs::path& Src, const fs::path& Out) {
-  std::vector<TItem> items;
-  std::error_code ec;
-  fs::recursive_directory_iterator it(Src, ec), end;
-  for (; !ec && it != end; it.increment(ec)) {
-    const std::string leaf = it->path().filename().string();
-    const bool dir = it->is_directory(ec);
-    if (VekPrivateName(leaf) || (dir && it->path() == Out)) {
-      if (dir) it.disable_recursion_pending();
-      continue;
-    }
-    if (dir) continue;
-    const std::string name = it->path().lexically_relative(Src).generic_string();
-    if (name == kSiteConfigName) continue;
-    const bool page = VekSitePageName(name);
-    items.push_back({name, page});
-  }
-  std::sort(items.begin(), items.end(),
-            [](const TItem& A, const TItem& B) { return A.Name < B.Name; });
-  return items;
-}
 
 // Why Out may not receive a build of Src (both canonical), or "": the
 // output may not be the site, nor hold it, nor lie inside it where the
@@ -80,8 +50,8 @@ std::string FailureLine(const std::string& Src, const std::string& Name, const s
                         bool NamesPage) {
   const std::string dir = (fs::path(Src) / "").generic_string();
   if (NamesPage && Message.compare(0, Name.size() + 1, Name + ":") == 0)
-    return VekQuoteName(dir + Name) + VekTerminalText(Message.substr(Name.size()));
-  return VekQuoteName(dir + Name) + ": " + VekTerminalText(Message);
+    return VekQuoteName(dir + Name) + VekTerminalLines(Message.substr(Name.size()));
+  return VekQuoteName(dir + Name) + ": " + VekTerminalLines(Message);
 }
 
 }  // namespace
@@ -118,7 +88,7 @@ int VekBuildSite(const TVekStdTagsOptions& TagOptions, const TSiteBuild& Options
     return 2;
   }
 
-  std::vector<TItem> items = SiteFiles(root->Dir(), out);
+  std::vector<TSiteFile> items = VekSiteFiles(root->Dir(), out);
   // Every page read first: each template sees the site's lists of pages.
   pageOptions.Drafts = Options.Drafts;
   pageOptions.Future = Options.Future;
@@ -150,7 +120,7 @@ int VekBuildSite(const TVekStdTagsOptions& TagOptions, const TSiteBuild& Options
   std::atomic<size_t> pages{0}, files{0};
   const auto work = [&] {
     for (size_t i; (i = next++) < items.size();) {
-      const TItem& item = items[i];
+      const TSiteFile& item = items[i];
       try {
         // Located first: a link that leaves the site is refused, for a page
         // and a copied file alike.
