@@ -112,7 +112,7 @@ void AfterSlash(TJsState& S, unsigned char c, std::string& Problem) {
   if (S.Slash == TJsSlash::Unknown) {
     Problem =
         "a '/' here could begin a regular expression or divide, depending on the way taken "
-        "through the condition before it";
+        "through the condition or the macro's body before it";
   }
   if (S.Slash == TJsSlash::Regexp) {
     S.Mode = TJsMode::Regexp;

@@ -192,8 +192,11 @@ TTagFault ParseModifiers(const std::vector<TToken>& Tokens, size_t From,
     if (step.Kind == TModStep::TKind::Truncate || step.Kind == TModStep::TKind::Number) {
       step.N = hasValue ? Count(value) : 0;
       if (step.N < 0 || (step.Kind == TModStep::TKind::Number && step.N > 20))
-        return fail(name + "=" + value + ": a count " +
-                        (step.Kind == TModStep::TKind::Number ? "from 0 to 20" : "of characters"),
+        return fail(name + "=" + value + ": \"" + value + "\" is not " +
+                        (step.Kind == TModStep::TKind::Number
+                             ? "a count of decimals from 0 to 20, as in number=2"
+                             : "a count of characters (a whole number, 0 or more), as in "
+                               "truncate=40"),
                     t.Offset);
       step.C = ".";
     } else if (step.Kind == TModStep::TKind::Replace) {

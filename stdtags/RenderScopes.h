@@ -21,7 +21,8 @@ namespace vekstd {
 struct TVar {
   TVekData Own;
   const TVekData* Ref = nullptr;
-  const TVekData* Value() const { return Ref ? Ref : &Own; }
+  bool Missing = false;  ///< a macro's parameter neither given nor defaulted
+  const TVekData* Value() const { return Missing ? nullptr : Ref ? Ref : &Own; }
   void Assign(const TVekData* V) {
     if (V && (V->is_array() || V->is_object())) {
       Ref = V;
@@ -43,6 +44,9 @@ struct TScope {
   TVekData Own;                       ///< the number of a range
   const std::string* Name = nullptr;  ///< a named loop's element name: found by it alone
   bool IsVars = false;                ///< a scope of names (Vars), with no Value
+  /// A macro's parameters: names not found in it or in scopes above it are
+  /// looked up in the globals only, not in the caller's scopes.
+  bool Sealed = false;
   /// The names of a scope of names, in the order they were first bound;
   /// indexed by a hash once there are more than a few.
   std::vector<std::pair<std::string_view, TVar>> Vars;
@@ -86,6 +90,12 @@ class TScopes {
     FScopes.push_back(std::move(S));
     FStack.push_back(&FScopes.back());
   }
+  /// Pushes the globals, the first scope: what a macro's body sees besides
+  /// its parameters.
+  void PushGlobals(TScope S) {
+    Push(std::move(S));
+    FGlobals = FStack.size();
+  }
   void Pop() {
     FStack.pop_back();
     FScopes.pop_back();
@@ -115,6 +125,7 @@ class TScopes {
  private:
   std::deque<TScope> FScopes;   // a deque: a scope's Own stays where it is
   std::vector<TScope*> FStack;  // the same scopes, for a walk without the deque's steps
+  size_t FGlobals = 0;          // the scopes at the bottom that hold the globals
 };
 
 inline const TVekData* TScopes::HintedMember(const std::string& Path, uint32_t Hint) const {
@@ -143,6 +154,7 @@ inline const TVekData* TScopes::Lookup(const std::string& Path, TVekData& Scratc
   if (Path.size() == 1 && Path[0] == '.') {
     while (top != bottom) {
       const TScope& s = **--top;
+      if (s.Sealed) return nullptr;
       if (!s.IsVars) return s.Value;
     }
     return nullptr;
@@ -150,6 +162,7 @@ inline const TVekData* TScopes::Lookup(const std::string& Path, TVekData& Scratc
   if (!Path.empty() && Path[0] == '@') {
     while (top != bottom) {
       const TScope& s = **--top;
+      if (s.Sealed) return nullptr;
       if (s.Index < 0) continue;
       return LoopPosition(Path, s, Scratch) ? &Scratch : nullptr;
     }
@@ -167,7 +180,12 @@ inline const TVekData* TScopes::Lookup(const std::string& Path, TVekData& Scratc
   while (top != bottom && !v) {
     const TScope& s = **--top;
     if (s.IsVars) {
-      if (const TVar* hit = s.FindVar(first)) v = hit->Value();
+      if (const TVar* hit = s.FindVar(first)) {
+        v = hit->Value();
+        if (!v) return nullptr;  // a parameter missing: not looked for further out
+      }
+      // A macro's body sees its parameters, then the globals.
+      if (s.Sealed && !v) top = bottom + FGlobals;
     } else if (s.Name) {
       if (*s.Name == first) v = s.Value;
     } else if (s.Value->is_object()) {

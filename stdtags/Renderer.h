@@ -2,7 +2,8 @@
 // frames (a pair's body, one element of an each, a block, an included
 // template), its scopes, and the limits of one render. Its members live in
 // VekRender.cpp (the walk and the output), RenderLoops.cpp (each, if,
-// unless) and RenderLayouts.cpp (includes, layouts, blocks, super).
+// unless), RenderLayouts.cpp (includes, layouts, blocks, super) and
+// RenderMacros.cpp (calls).
 // Internal to the standard tags.
 #pragma once
 
@@ -66,6 +67,10 @@ class TVekStdTags::TRenderer {
     int Block = -1;  // the block node whose definition this walks, or -1
     int BlockLevel = -1;
     const TChain* Chain = nullptr;  // the layout chain Level counts in
+    // The template whose macros a call here finds (null: T's own), and for
+    // a macro's body, the offset of its call tag in the frame below.
+    const TTemplate* Home = nullptr;
+    int CalledAt = -1;
   };
 
   const TFrame& Current() const { return FFrames.back(); }
@@ -122,6 +127,12 @@ class TVekStdTags::TRenderer {
   void Definition(int Level, int Def);
   void Include(const TNode& N);
 
+  // Macros (RenderMacros.cpp).
+  void Call(const TNode& N);
+  /// The files Home imports, found once per render.
+  const vekstd::TImported& ImportsOf(const TTemplate* Home);
+  std::shared_ptr<const TTemplate> Hold(const TTemplate* T) const;
+
   // What evaluating an expression asks of the render.
   class THooks final : public vekstd::TEvalHooks {
    public:
@@ -151,6 +162,8 @@ class TVekStdTags::TRenderer {
   std::vector<json> FCondScratch;       // the @names a condition looked up
   std::vector<json> FCondResults;       // the values an expression computed
   THooks FHooks{*this};
+  // The imports of the templates whose calls looked for them.
+  std::deque<std::pair<const TTemplate*, vekstd::TImported>> FImported;
   // The look-up hints of each template's nodes, and those of the template
   // last asked for.
   std::unordered_map<const TTemplate*, std::vector<uint32_t>> FHints;

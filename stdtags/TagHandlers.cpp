@@ -1,6 +1,7 @@
 // The parser's handlers, one per kind of tag: what a tag of that kind must
 // say, and what its node holds (a condition, a loop's target, a block's
 // name, an include's file and parameters, a value's path and modifiers).
+#include <algorithm>
 #include <string>
 
 #include "Suggest.h"
@@ -23,9 +24,9 @@ bool LooksLikeControl(const AnsiString& Name) {
 }
 
 const std::vector<std::string>& Keywords() {
-  static const std::vector<std::string> words = {"each",   "if",    "elif",    "else",
-                                                 "unless", "set",   "include", "extends",
-                                                 "block",  "super", "verbatim"};
+  static const std::vector<std::string> words = {
+      "each",    "if",    "elif",  "else",     "unless", "set",  "include",
+      "extends", "block", "super", "verbatim", "macro",  "call", "import"};
   return words;
 }
 
@@ -80,6 +81,11 @@ void TParser::OnBlock(TTagRead& R) {
   T.BlockStates.emplace_back();
   if (!OneName(R, Tag("block content"))) return;
   TNode& n = Node(R.Node);
+  if (FOpenMacros > 0) {
+    Error(R.Begin, T.TagAt(n) + " inside a " + Tag("macro") +
+                       ": a block belongs to the page and its layouts, a macro to its callers");
+    return;
+  }
   n.Path = R.Tokens[1].Text;
   ++FOpenBlocks;
   if (FBlockNames.count(n.Path)) {
@@ -139,22 +145,28 @@ void TParser::IncludeArgs(TTagRead& R, bool Include) {
     TagError(R.Node, R.Syntax.At, R.Syntax.Message);
     return;
   }
-  // NAME=VALUE from the tokens: quoted text stays literal, anything else is
-  // an expression, running to the next NAME= or the end.
+  Args(R, 1, n.Include, true);
+}
+
+// NAME=VALUE from the tokens: quoted text stays literal, anything else is
+// an expression, running to the next NAME= or the end.
+void TParser::Args(const TTagRead& R, size_t From, int At, bool File) {
   const auto& t = R.Tokens;
   auto startsArg = [&](size_t i) {
     return i + 1 < t.size() && t[i].Kind == TToken::TKind::Word &&
            t[i + 1].Kind == TToken::TKind::Op && t[i + 1].Text == "=";
   };
-  size_t i = 1;
+  TIncludeAt& at = T.Includes[static_cast<size_t>(At)];
+  size_t i = From;
   while (i < t.size()) {
     if (!startsArg(i)) {
       TagError(R.Node, t[i].Offset, "a parameter NAME=VALUE is expected at \"" + t[i].Text + "\"");
       return;
     }
     const std::string key = t[i].Text;
+    const bool file = File && key == "file";
     size_t end = i + 2;
-    if (key == "file") {
+    if (file) {
       // The file (as the producer read it): its tokens up to a blank.
       while (end + 1 < t.size() &&
              t[end + 1].Offset == t[end].Offset + static_cast<int>(t[end].Text.size()) &&
@@ -164,20 +176,25 @@ void TParser::IncludeArgs(TTagRead& R, bool Include) {
     } else {
       while (end < t.size() && !startsArg(end)) ++end;
     }
-    if (key != "file") {
+    if (!file) {
       if (end == i + 2) {
         TagError(R.Node, t[i].Offset, "the parameter " + key + " has no value");
         return;
       }
+      if (at.Args.contains(key) || std::any_of(at.Exprs.begin(), at.Exprs.end(),
+                                               [&](const auto& e) { return e.first == key; })) {
+        TagError(R.Node, t[i].Offset, "the parameter " + key + " is given twice");
+        return;
+      }
       if (end == i + 3 && t[i + 2].Kind == TToken::TKind::String) {
-        args[key] = t[i + 2].Text;
+        at.Args[key] = t[i + 2].Text;
       } else {
         std::vector<TCondOp> expr;
         if (const TTagFault f = ParseExpr(t, i + 2, end, expr, "value", FExtensions)) {
           TagError(R.Node, f.At, f.Message);
           return;
         }
-        T.Includes[static_cast<size_t>(n.Include)].Exprs.push_back({key, std::move(expr)});
+        at.Exprs.push_back({key, std::move(expr)});
       }
     }
     i = end;
@@ -186,6 +203,13 @@ void TParser::IncludeArgs(TTagRead& R, bool Include) {
 
 void TParser::OnInclude(TTagRead& R) {
   IncludeArgs(R, true);
+  if (FOpenMacros > 0 && Node(R.Node).Kind == TNodeKind::Include) {
+    // The included file would be judged anew for every place the macro is
+    // called from, which check cannot follow.
+    Error(R.Begin, T.TagAt(Node(R.Node)) + " inside a " + Tag("macro") +
+                       ": a macro's body calls macros; import the file's macros instead");
+    Node(R.Node).Kind = TNodeKind::Ignored;
+  }
 }
 
 void TParser::OnExtends(TTagRead& R) {
@@ -260,17 +284,137 @@ void TParser::OnVerbatim(TTagRead& R) {
   FResume = at + static_cast<int>(closer.size());
 }
 
+// macro NAME PARAM PARAM=DEFAULT ...: a pair at the top level of a
+// template; its body is output where it is called.
+void TParser::OnMacro(TTagRead& R) {
+  const bool nested = !FOpen.empty();
+  OpenPair(R, TNodeKind::Macro);
+  ++FOpenMacros;
+  TNode& n = Node(R.Node);
+  n.Macro = -1;
+  if (R.Syntax) {
+    TagError(R.Node, R.Syntax.At, R.Syntax.Message);
+    return;
+  }
+  if (nested) {
+    Error(R.Begin, Tag("macro") + " stands at the top level of a template only, not inside " +
+                       T.TagAt(Node(FOpen[FOpen.size() - 2].Node)));
+    return;
+  }
+  TMacro m;
+  if (!MacroParams(R, m)) return;
+  if (T.FindMacro(m.Name) >= 0) {
+    Error(R.Begin, "a second " + Tag("macro " + m.Name) + ": a name names one macro");
+    return;
+  }
+  m.Node = R.Node;
+  n.Path = m.Name;
+  n.Macro = static_cast<int>(T.Macros.size());
+  T.Macros.push_back(std::move(m));
+}
+
+// The name and parameters of a macro tag into M; false (with the error)
+// when they are malformed.
+bool TParser::MacroParams(const TTagRead& R, TMacro& M) {
+  const auto& t = R.Tokens;
+  auto plainName = [](const std::string& W) {
+    return W.find_first_of(".[]@-") == std::string::npos && NormalizePath(W) == W && W != "and" &&
+           W != "or" && W != "not" && W != "in";
+  };
+  if (!R.Plain || t.size() < 2 || t[1].Kind != TToken::TKind::Word || !plainName(t[1].Text)) {
+    Error(R.Begin, Tag("macro") + " takes a name, then its parameters, as in " +
+                       Tag("macro card title href=\"#\""));
+    return false;
+  }
+  M.Name = t[1].Text;
+  for (size_t i = 2; i < t.size(); ++i) {
+    if (t[i].Kind != TToken::TKind::Word || !plainName(t[i].Text)) {
+      TagError(R.Node, t[i].Offset,
+               "\"" + t[i].Text + "\" is no parameter's name: a plain word, as in title");
+      return false;
+    }
+    TMacroParam p;
+    p.Name = t[i].Text;
+    for (const auto& q : M.Params) {
+      if (q.Name == p.Name) {
+        TagError(R.Node, t[i].Offset, "the parameter " + p.Name + " is named twice");
+        return false;
+      }
+    }
+    if (i + 1 < t.size() && t[i + 1].Kind == TToken::TKind::Op && t[i + 1].Text == "=") {
+      // A default: quoted text, a number, true, false or null.
+      const bool literal =
+          i + 2 < t.size() &&
+          (t[i + 2].Kind == TToken::TKind::String ||
+           (t[i + 2].Kind == TToken::TKind::Word && WordLiteral(t[i + 2].Text, p.Default)));
+      if (!literal) {
+        TagError(R.Node, t[i + 1].Offset,
+                 "the default of " + p.Name +
+                     " is quoted text, a number, true, false or null, as in title=\"Untitled\"");
+        return false;
+      }
+      if (t[i + 2].Kind == TToken::TKind::String) p.Default = t[i + 2].Text;
+      p.HasDefault = true;
+      i += 2;
+    }
+    M.Params.push_back(std::move(p));
+  }
+  return true;
+}
+
+// call NAME ARG=VALUE ...: quoted text stays literal, anything else is an
+// expression evaluated where the call stands.
+void TParser::OnCall(TTagRead& R) {
+  if (R.Syntax) {
+    TagError(R.Node, R.Syntax.At, R.Syntax.Message);
+    return;
+  }
+  const auto& t = R.Tokens;
+  if (!R.Plain || t.size() < 2 || t[1].Kind != TToken::TKind::Word ||
+      (t.size() > 2 && t[2].Kind == TToken::TKind::Op && t[2].Text == "=")) {
+    Error(R.Begin, Tag("call") + " takes the macro's name, then NAME=VALUE arguments, as in " +
+                       Tag("call card title=post.title"));
+    return;
+  }
+  TNode& n = Node(R.Node);
+  n.Path = t[1].Text;
+  n.Include = static_cast<int>(T.Includes.size());
+  T.Includes.emplace_back();
+  T.Includes.back().Args = TData::object();
+  const size_t errors = T.ErrorCount;
+  Args(R, 2, n.Include, false);
+  if (T.ErrorCount == errors) Node(R.Node).Kind = TNodeKind::Call;
+}
+
+// import file="...": the macros another file defines, callable here.
+void TParser::OnImport(TTagRead& R) {
+  TNode& n = Node(R.Node);
+  n.Path = R.Params.Values("file");
+  if (n.Path.empty() || R.Params.Count() != 1) {
+    Error(R.Begin,
+          Tag("import") + " takes the file only, as in " + Tag("import file=\"_macros.html\""));
+    return;
+  }
+  if (!FOpen.empty()) {
+    Error(R.Begin, Tag("import") + " stands at the top level of a template only, not inside " +
+                       T.TagAt(Node(FOpen.back().Node)));
+    return;
+  }
+  n.Kind = TNodeKind::Import;
+  T.Imports.push_back(R.Node);
+}
+
 // A value tag (a name, then modifiers), or a tag the language does not know.
 void TParser::OnOther(TTagRead& R) {
   TNode& n = Node(R.Node);
   if (R.Name.empty()) {
     Error(R.Begin, "empty tag " + Tag("") + ": it has no name and outputs nothing");
   } else if (R.Name[0] == '/') {
-    static const std::vector<std::string> closers = {"/each", "/if", "/unless", "/block",
-                                                     "/verbatim"};
+    static const std::vector<std::string> closers = {"/each",  "/if",       "/unless",
+                                                     "/block", "/verbatim", "/macro"};
     Error(R.Begin, "unknown closing tag " + T.TagAt(n) + DidYouMean(R.Name, closers, FBeg, FEnd) +
-                       ": only " + Tag("/each") + ", " + Tag("/if") + ", " + Tag("/unless") +
-                       " and " + Tag("/block") + " close a pair");
+                       ": only " + Tag("/each") + ", " + Tag("/if") + ", " + Tag("/unless") + ", " +
+                       Tag("/block") + " and " + Tag("/macro") + " close a pair");
   } else if (R.Plain && FExtensions && FExtensions->Tag(R.Name)) {
     // An application tag: a value-like node (escaped where it stands) whose
     // text the handler gives.
@@ -288,9 +432,11 @@ void TParser::OnOther(TTagRead& R) {
     if (R.Syntax) {
       TagError(R.Node, R.Syntax.At, R.Syntax.Message);
     } else {
-      Error(R.Begin, "unknown tag " + T.TagAt(n) + DidYouMean(R.Name, Keywords(), FBeg, FEnd) +
-                         ": the standard tags are values (a name, then modifiers), each, if, "
-                         "elif, else, unless, set, include, extends, block, super and verbatim");
+      Error(R.Begin,
+            "unknown tag " + T.TagAt(n) + DidYouMean(R.Name, Keywords(), FBeg, FEnd) +
+                ": the standard tags are values (a name, then modifiers), each, if, "
+                "elif, else, unless, set, include, extends, block, super, verbatim, macro, "
+                "call and import");
     }
   } else {
     n.Kind = TNodeKind::Value;

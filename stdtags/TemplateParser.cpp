@@ -16,9 +16,9 @@ namespace vekstd {
 
 namespace {
 
-const char* const kPairNames[kPairCount] = {"each", "if", "unless", "block"};
+const char* const kPairNames[kPairCount] = {"each", "if", "unless", "block", "macro"};
 const TNodeKind kPairKinds[kPairCount] = {TNodeKind::Each, TNodeKind::If, TNodeKind::Unless,
-                                          TNodeKind::Block};
+                                          TNodeKind::Block, TNodeKind::Macro};
 
 // The tags of the language by name, each with its handler. Closing tags and
 // values are told apart from these by their names' form.
@@ -32,14 +32,15 @@ const TTagKind kTagKinds[] = {
     {"else", &TParser::OnElse},         {"elif", &TParser::OnElse},
     {"include", &TParser::OnInclude},   {"extends", &TParser::OnExtends},
     {"super", &TParser::OnSuper},       {"set", &TParser::OnSet},
-    {"verbatim", &TParser::OnVerbatim},
+    {"verbatim", &TParser::OnVerbatim}, {"macro", &TParser::OnMacro},
+    {"call", &TParser::OnCall},         {"import", &TParser::OnImport},
 };
 
 // Tags that vanish together with a line holding nothing else but blanks.
 bool StandaloneName(const AnsiString& Name) {
-  static const char* const names[] = {"each",   "if",      "elif",    "else", "unless",
-                                      "block",  "extends", "/each",   "/if",  "/unless",
-                                      "/block", "set",     "verbatim"};
+  static const char* const names[] = {"each",     "if",    "elif",   "else",    "unless", "block",
+                                      "extends",  "/each", "/if",    "/unless", "/block", "set",
+                                      "verbatim", "macro", "/macro", "import"};
   for (const char* n : names) {
     if (Name == n) return true;
   }
@@ -70,6 +71,15 @@ void TParser::Run() {
   for (auto& f : EncodingFindings(T.Text)) T.AddError(f.Offset, std::move(f.Message));
   if (!FBeg.empty() && !FEnd.empty()) Scan();
   std::sort(T.Blocks.begin(), T.Blocks.end());
+  // Macros left without their closing tag are no macros.
+  std::vector<TMacro> macros;
+  for (auto& m : T.Macros) {
+    TNode& n = Node(m.Node);
+    if (n.Kind != TNodeKind::Macro) continue;
+    n.Macro = static_cast<int>(macros.size());
+    macros.push_back(std::move(m));
+  }
+  T.Macros = std::move(macros);
 }
 
 int TParser::AddNode(TNodeKind Kind, int Begin, int End) {
@@ -246,6 +256,7 @@ void TParser::Degrade(const std::string& Why) {
   TNode& n = Node(top.Node);
   FOpenState[static_cast<size_t>(top.Node)] = TOpenState::Degraded;
   if (n.Kind == TNodeKind::Block) --FOpenBlocks;
+  if (n.Kind == TNodeKind::Macro) --FOpenMacros;
   std::string name;
   for (int i = 0; i < kPairCount; ++i) {
     if (kPairKinds[i] == n.Kind) name = kPairNames[i];
@@ -272,6 +283,7 @@ void TParser::Close(int Closer) {
   TNode& open = Node(top.Node);
   FOpenState[static_cast<size_t>(top.Node)] = TOpenState::Closed;
   if (open.Kind == TNodeKind::Block) --FOpenBlocks;
+  if (open.Kind == TNodeKind::Macro) --FOpenMacros;
   open.Close = Closer;
   Node(Closer).Kind = TNodeKind::Close;
   int last = top.Node;  // the branch the next one is chained to
@@ -279,7 +291,7 @@ void TParser::Close(int Closer) {
   for (int e = top.ElseHead; e >= 0; e = FNextElse[static_cast<size_t>(e)]) {
     TNode& b = Node(e);
     const bool elif = FElif.count(e) > 0;
-    if (open.Kind == TNodeKind::Block) {
+    if (open.Kind == TNodeKind::Block || open.Kind == TNodeKind::Macro) {
       ElseOutside(e, ": it stands in the body of " + T.TagAt(open));
     } else if (elif && open.Kind != TNodeKind::If) {
       Error(b.Begin, Tag("elif") + " belongs to " + Tag("if") + ", not to " + T.TagAt(open));

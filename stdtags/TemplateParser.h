@@ -14,8 +14,8 @@
 namespace vekstd {
 
 /// The pairs: tags that take a closing tag.
-enum class TPair : uint8_t { Each, If, Unless, Block };
-constexpr int kPairCount = 4;
+enum class TPair : uint8_t { Each, If, Unless, Block, Macro };
+constexpr int kPairCount = 5;
 
 /// What one tag says, read once and handed to the handler of its kind.
 struct TTagRead {
@@ -47,6 +47,9 @@ class TParser {
   void OnSuper(TTagRead& R);
   void OnSet(TTagRead& R);
   void OnVerbatim(TTagRead& R);
+  void OnMacro(TTagRead& R);
+  void OnCall(TTagRead& R);
+  void OnImport(TTagRead& R);
   void OnClosing(TTagRead& R, TPair Pair);
   void OnOther(TTagRead& R);  ///< a value, or a tag the language does not know
 
@@ -78,6 +81,10 @@ class TParser {
   void MoveElses(int& Head, int& Tail, int FromHead, int FromTail);
   void ElseOutside(int Node, const std::string& Why);
   void IncludeArgs(TTagRead& R, bool Include);
+  // NAME=VALUE arguments from token From on into T.Includes[At]; File: the
+  // file= of an include, read as the producer reads it.
+  void Args(const TTagRead& R, size_t From, int At, bool File);
+  bool MacroParams(const TTagRead& R, TMacro& M);
 
   void Condition(int Node, const std::vector<TToken>& Tokens, bool Plain);
   void EachTarget(int Node, const TToken& Token);
@@ -94,6 +101,7 @@ class TParser {
   std::set<int> FElif;                // the nodes of elif tags
   std::set<std::string> FBlockNames;  // of the blocks defined
   int FOpenBlocks = 0;
+  int FOpenMacros = 0;
   bool FSawTag = false;  // a tag before which extends may no longer stand
   bool FMuted = false;   // the tag holds a further opening delimiter: told once
   int FResume = -1;      // where the scan goes on after a verbatim text, or -1

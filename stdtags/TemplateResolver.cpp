@@ -52,6 +52,11 @@ std::shared_ptr<const TTemplate> TResolver::Get(const TVekTemplateFile& File,
 }
 
 TRefusal TResolver::Refusal(const std::shared_ptr<const TTemplate>& T) const {
+  if (TRefusal own = OwnRefusal(T)) return own;
+  return ImportFault(T);
+}
+
+TRefusal TResolver::OwnRefusal(const std::shared_ptr<const TTemplate>& T) const {
   // A file that grew between its size and its reading.
   if (const std::string fault = TooLarge(T->Text.size(), FOptions.MaxTemplateSize); !fault.empty())
     return {nullptr, 0, T->Name + ": " + fault, "MaxTemplateSize"};

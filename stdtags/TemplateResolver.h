@@ -70,6 +70,24 @@ struct TLayoutChain {
   TRefusal Fault;
 };
 
+/// The macros a template can call: the template (Templates[0]) and every
+/// file its imports bring, followed through their own imports, each file
+/// once; or the fault that stops them.
+struct TImported {
+  std::vector<std::shared_ptr<const TTemplate>> Templates;
+  /// Per template, what its import tags bring (indices in Templates), in
+  /// the order of the tags.
+  std::vector<std::vector<int>> Imports;
+  /// A fault at an import tag of Templates[0] (it names the place within
+  /// an imported file when it lies there).
+  TRefusal Fault;
+
+  /// The macro Name as a call in Templates[Module] finds it: that
+  /// template's own, else the first of the files it imports that defines
+  /// it. {-1, -1} when none does.
+  std::pair<int, int> Find(int Module, const std::string& Name) const;
+};
+
 class TResolver {
  public:
   /// Root and Options are not owned and must outlive the resolver. Options
@@ -78,8 +96,22 @@ class TResolver {
   TResolver(const TVekTemplateRoot& Root, const TVekStdTagsOptions& Options);
 
   /// What a render refuses of T itself: its first error (unless lenient),
-  /// then pairs nested deeper than MaxDepth. None when it renders.
+  /// then pairs nested deeper than MaxDepth, then what ImportFault finds.
+  /// None when it renders.
   TRefusal Refusal(const std::shared_ptr<const TTemplate>& T) const;
+
+  /// The files T imports, resolved like includes (from T's directory, never
+  /// outside the root, through the cache). Faults: a file that cannot be
+  /// found or read, or that a render refuses; a cycle; imports nested
+  /// deeper than MaxIncludeDepth. Walked with an explicit stack.
+  TImported Imports(const std::shared_ptr<const TTemplate>& T) const;
+
+  /// Unless lenient, what a render refuses of T's calls of the macros it
+  /// imports (and of the calls within them): the faults of Imports, a
+  /// macro no file defines, an argument the macro does not take, a body
+  /// that cannot stand where it is called. None for a template that imports
+  /// nothing.
+  TRefusal ImportFault(const std::shared_ptr<const TTemplate>& T) const;
 
   /// The template the include or extends tag N of From names. Open holds the
   /// templates being expanded, outermost first, From last. An include is
@@ -103,6 +135,8 @@ class TResolver {
   std::shared_ptr<const TTemplate> Get(const TVekTemplateFile& File, const THtmlState& State) const;
 
  private:
+  TRefusal OwnRefusal(const std::shared_ptr<const TTemplate>& T) const;
+
   const TVekTemplateRoot& FRoot;
   const TVekStdTagsOptions& FOptions;
 };

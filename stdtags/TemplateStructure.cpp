@@ -5,6 +5,7 @@
 #include "TemplateStructure.h"
 
 #include "HtmlJoin.h"
+#include "TemplateMacros.h"
 #include "TextChecks.h"
 
 namespace vekstd {
@@ -13,15 +14,21 @@ void TStructure::Run() {
   T.Escapes.clear();
   T.FirstAtDepth.clear();
   FState = T.StartState;
-  for (size_t i = 0; i < T.Nodes.size(); ++i) {
+  const size_t end = FEnd < 0 ? T.Nodes.size() : static_cast<size_t>(FEnd);
+  for (size_t i = static_cast<size_t>(FBegin); i < end; ++i) {
     TNode& n = T.Nodes[i];
     const bool outside = T.Extends >= 0 && FBlocks.empty() && static_cast<int>(i) > T.Extends;
     switch (n.Kind) {
       case TNodeKind::Text:
         Text(n, outside);
         break;
+      case TNodeKind::Macro:
+        // Walked where it is called, from the state there.
+        if (n.Close > static_cast<int>(i)) i = static_cast<size_t>(n.Close);
+        break;
       case TNodeKind::Value:
       case TNodeKind::Include:
+      case TNodeKind::Call:
       case TNodeKind::Super:
         if (outside) {
           Warn(n.Begin, T.TagAt(n) +
@@ -32,6 +39,11 @@ void TStructure::Run() {
           Value(n);
         } else if (n.Kind == TNodeKind::Include) {
           T.Includes[static_cast<size_t>(n.Include)].State = FState;
+        } else if (n.Kind == TNodeKind::Call) {
+          // What follows a call is read as after a value: its body must end
+          // in a state that reads alike (BodyFault).
+          T.Includes[static_cast<size_t>(n.Include)].State = FState;
+          FState = AfterCall(FState);
         } else if (!FBlocks.empty()) {
           Super(n);
         }

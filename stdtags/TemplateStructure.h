@@ -14,9 +14,14 @@ namespace vekstd {
 /// and include states, FirstAtDepth and EndState, adding its findings. With
 /// a Parent (the layout T extends), the blocks outside any other block begin
 /// where the Parent's block of the same name begins.
+///
+/// A macro's body is walked only where it is called (a walk over the nodes
+/// [Begin, End) from T's StartState: MacroBody); the walk of the whole
+/// template passes over it.
 class TStructure {
  public:
-  TStructure(TTemplate& T, const TTemplate* Parent) : T(T), FParent(Parent) {}
+  TStructure(TTemplate& T, const TTemplate* Parent, int Begin = 0, int End = -1)
+      : T(T), FParent(Parent), FBegin(Begin), FEnd(End) {}
   void Run();
 
  private:
@@ -47,6 +52,7 @@ class TStructure {
 
   TTemplate& T;
   const TTemplate* FParent;
+  int FBegin, FEnd;   // the nodes walked; FEnd -1 for all
   THtmlState FState;  // after the nodes walked so far
   std::vector<TLevel> FLevels;
   std::vector<THtmlState> FKept;

@@ -142,8 +142,14 @@ std::vector<TVekTemplateIssue> VekCheckDataNames(const AnsiString& Text, const A
       f.Closes.pop_back();
       scopes.pop_back();
     }
+    // A macro's body sees its parameters, not the data: passed over.
+    if (n.Kind == vekstd::TNodeKind::Macro && n.Close > nodeIndex) {
+      f.Pos = static_cast<size_t>(n.Close) + 1;
+      continue;
+    }
     // The names the node uses: a value's (unless it has a default), an
-    // each's list or a range's ends, the names in a condition.
+    // each's list or a range's ends, the names in a condition, the
+    // arguments of an include or a call.
     std::vector<std::string> names;
     const vekstd::TDetails& d = f.T->DetailsOf(n);
     if (n.Kind == vekstd::TNodeKind::Value && !vekstd::HasDefault(d.Mods)) {
@@ -157,7 +163,7 @@ std::vector<TVekTemplateIssue> VekCheckDataNames(const AnsiString& Text, const A
     for (const auto& op : d.Cond) {
       if (op.Kind == vekstd::TCondOp::TKind::Path) names.push_back(op.Path);
     }
-    if (n.Kind == vekstd::TNodeKind::Include) {
+    if (n.Kind == vekstd::TNodeKind::Include || n.Kind == vekstd::TNodeKind::Call) {
       for (const auto& e : f.T->IncludeOf(n).Exprs) {
         for (const auto& op : e.second) {
           if (op.Kind == vekstd::TCondOp::TKind::Path) names.push_back(op.Path);

@@ -35,7 +35,7 @@ AnsiString TVekStdTags::TRenderer::Run(const TPage& Page, int FirstNode) {
   if (FOptions.Globals) {
     vekstd::TScope globals;
     globals.Value = FOptions.Globals.get();
-    FScopes.Push(std::move(globals));
+    FScopes.PushGlobals(std::move(globals));
   }
   vekstd::TScope data;
   data.Value = &FData;
@@ -106,6 +106,12 @@ AnsiString TVekStdTags::TRenderer::Run(const TPage& Page, int FirstNode) {
       case TNodeKind::Set:
         Set(n);
         break;
+      case TNodeKind::Call:
+        Call(n);
+        break;
+      case TNodeKind::Macro:
+        f.Pos = n.Close + 1;  // output where it is called
+        break;
       default:
         break;  // else, elif, closing tags, extends, comments
     }
@@ -118,17 +124,21 @@ void TVekStdTags::TRenderer::Fail(const std::string& Message, const std::string&
   if (FFrames.empty()) throw EVekTemplateError(Message);
   // The include tags that led to the current template, innermost first.
   std::vector<EVekTemplateError::TPlace> chain;
+  std::string called;  // the innermost call of a macro whose body this is
   for (size_t i = FFrames.size(); i-- > 1;) {
     const TFrame& inc = FFrames[i];
     if (inc.OwnsTemplate) chain.push_back(FFrames[i - 1].T->Place(inc.IncludedAt));
+    // A limit reached in a macro's body names the call that led there.
+    if (!Limit.empty() && inc.CalledAt >= 0 && called.empty() && chain.empty())
+      called = " (in the macro called at " + FFrames[i - 1].T->Where(inc.CalledAt) + ")";
   }
-  throw EVekTemplateError(Current().T->Place(FAt ? FAt->Begin : 0), Message, std::move(chain),
-                          Limit);
+  throw EVekTemplateError(Current().T->Place(FAt ? FAt->Begin : 0), Message + called,
+                          std::move(chain), Limit);
 }
 
 void TVekStdTags::TRenderer::Push(TFrame Frame) {
   if (static_cast<long long>(FFrames.size()) > FOptions.MaxDepth) {
-    Fail("pairs and includes nested deeper than " + std::to_string(FOptions.MaxDepth) +
+    Fail("pairs, includes and calls nested deeper than " + std::to_string(FOptions.MaxDepth) +
              vekstd::TheLimit("MaxDepth"),
          "MaxDepth");
   }
@@ -147,6 +157,7 @@ TVekStdTags::TRenderer::TFrame TVekStdTags::TRenderer::Body(int Begin, int Stop)
   f.Block = c.Block;
   f.BlockLevel = c.BlockLevel;
   f.Chain = c.Chain;
+  f.Home = c.Home;
   return f;
 }
 

@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "TemplateLines.h"
+#include "TemplateMacros.h"
 #include "TemplateParser.h"
 #include "TemplateStructure.h"
 
@@ -58,6 +59,13 @@ int TTemplate::FindBlock(const AnsiString& Name) const {
   return it != Blocks.end() && it->first == Name ? it->second : -1;
 }
 
+int TTemplate::FindMacro(const std::string& Name) const {
+  for (size_t i = 0; i < Macros.size(); ++i) {
+    if (Macros[i].Name == Name) return static_cast<int>(i);
+  }
+  return -1;
+}
+
 std::string TTemplate::TagAt(const TNode& Node) const {
   const size_t kMax = 60;
   const size_t len = static_cast<size_t>(Node.End - Node.Begin);
@@ -85,6 +93,8 @@ std::shared_ptr<const TTemplate> ParseTemplate(AnsiString Text, const AnsiString
   StripLines(*t);
   ApplyTrims(*t);
   TStructure(*t, nullptr).Run();
+  if (!t->Macros.empty()) t->Bodies = std::make_shared<TMacroBodies>();
+  JudgeCalls(*t, true);
   SortFindings(*t);
   return t;
 }
@@ -96,6 +106,7 @@ std::shared_ptr<const TTemplate> PlaceBlocks(const TTemplate& T, const TTemplate
   placed->Warnings.clear();
   placed->ErrorCount = placed->WarningCount = 0;
   TStructure(*placed, &Parent).Run();
+  JudgeCalls(*placed, false);
   SortFindings(*placed);
   return placed;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,9 @@ enum class TNodeKind : uint8_t {
   Extends,  ///< the layout this template fills, as its first tag
   Super,    ///< the parent layout's content of the enclosing block
   Set,      ///< a name bound to a value to the end of the enclosing block
+  Macro,    ///< a macro's definition: its body is output only where it is called
+  Call,     ///< a macro called, with its arguments
+  Import,   ///< the macros of another file brought in
   Ignored,  ///< a tag that outputs nothing: a comment, or a faulty tag
 };
 
@@ -50,24 +54,58 @@ struct TNode {
     int Escape = -1;  ///< a value's escaping: its index in TTemplate::Escapes
     int Include;      ///< an include's or extends' details: in TTemplate::Includes
     int States;       ///< a block's HTML states: in TTemplate::BlockStates
+    int Macro;        ///< a macro's definition: in TTemplate::Macros (-1 when faulty)
   };
   int Details = -1;  ///< a condition, a value's modifiers or a range: in Details
-  AnsiString Path;   ///< a value's or each's data path; an include's or extends' file; a
-                     ///< block's name
+  AnsiString Path;   ///< a value's or each's data path; an include's, extends' or import's
+                     ///< file; a block's, macro's or call's name
 };
 
-/// What an include tag says besides its file, and where it stands.
+/// What an include tag says besides its file, and where it stands; the
+/// same for a call tag's arguments.
 struct TIncludeAt {
   TData Args;  ///< the further parameters written quoted (literal text), as an object
   /// The further parameters written unquoted: each name with its
   /// expression, evaluated where the include stands.
   std::vector<std::pair<std::string, std::vector<TCondOp>>> Exprs;
   THtmlState State;  ///< the HTML state the included template starts in
+  /// A call's macro when this template defines it (its index in
+  /// TTemplate::Macros); -1 for one found through the imports.
+  int Macro = -1;
 };
 
 /// The HTML states where a block begins and where it ends.
 struct TBlockAt {
   THtmlState Begin, End;
+};
+
+/// A macro's parameter: its name, and its default when it has one.
+struct TMacroParam {
+  std::string Name;
+  bool HasDefault = false;
+  TData Default;
+};
+
+/// A macro defined in a template: its name, its definition's node (its body
+/// runs to that node's Close) and its parameters in order.
+struct TMacro {
+  std::string Name;
+  int Node = -1;
+  std::vector<TMacroParam> Params;
+};
+
+struct TTemplate;
+
+/// The bodies of a template's macros made for the HTML states they are
+/// called in (MacroBody), shared by the copies of the template.
+struct TMacroBodies {
+  struct TEntry {
+    int Macro;
+    THtmlState State;
+    std::shared_ptr<const TTemplate> Body;
+  };
+  std::mutex Lock;
+  std::vector<TEntry> Entries;
 };
 
 /// The language's further details of a tag.
@@ -121,6 +159,12 @@ struct TTemplate {
   int Extends = -1;  ///< the extends node, or -1
   /// The blocks of this template by name, each with its node.
   std::vector<std::pair<AnsiString, int>> Blocks;
+  /// The macros defined here, in text order, and the import tags' nodes.
+  std::vector<TMacro> Macros;
+  std::vector<int> Imports;
+  /// The macros' bodies by the states they are called in; null without
+  /// macros, and in a macro's body itself.
+  std::shared_ptr<TMacroBodies> Bodies;
 
   /// Adds a finding to Errors or Warnings (In), counted in Count; beyond
   /// kMaxFindings only those of the lowest offsets are kept.
@@ -134,6 +178,8 @@ struct TTemplate {
 
   /// The node of the block Name, or -1.
   int FindBlock(const AnsiString& Name) const;
+  /// The macro Name defined here (its index in Macros), or -1.
+  int FindMacro(const std::string& Name) const;
   const TEscape& EscapeOf(const TNode& Value) const {
     return Escapes[static_cast<size_t>(Value.Escape)];
   }
@@ -183,5 +229,12 @@ std::shared_ptr<const TTemplate> ParseTemplate(AnsiString Text, const AnsiString
 /// again from there. Parent's blocks give the states; blocks it lacks keep
 /// their own.
 std::shared_ptr<const TTemplate> PlaceBlocks(const TTemplate& T, const TTemplate& Parent);
+
+/// The template T's macro Macro (its index in T.Macros) as it stands where
+/// a call leaves the HTML state State: a copy of T whose nodes of that body
+/// are escaped from State (its Errors: what cannot stand there; EndState:
+/// where the body ends). Made once per macro and state, kept in T.Bodies
+/// (thread-safe); made anew when T has none.
+std::shared_ptr<const TTemplate> MacroBody(const TTemplate& T, int Macro, const THtmlState& State);
 
 }  // namespace vekstd

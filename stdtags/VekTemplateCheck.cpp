@@ -1,7 +1,8 @@
 // VekCheckTemplate: the findings of the parser that rendering uses, the
 // nesting limit, and what the resolver refuses of every include (followed
-// through the templates it includes) and of the layouts, with the page's
-// blocks escaped where its layouts put them.
+// through the templates it includes), of the files the page imports and its
+// calls of their macros, and of the layouts, with the page's blocks escaped
+// where its layouts put them.
 #include <algorithm>
 #include <filesystem>
 #include <map>
@@ -132,6 +133,12 @@ std::vector<TVekTemplateIssue> VekCheckTemplate(const AnsiString& Text, const An
       // a text checked under a name no file has
     }
     std::map<std::string, TVisited> seen;
+    // The macros the page imports, and its calls of them.
+    if (t->Errors.empty()) {
+      if (const vekstd::TRefusal f = resolver.ImportFault(t);
+          f && told.insert({f.Offset, f.Message}).second)
+        add(f.Offset, f.Message, false);
+    }
     for (const auto& n : t->Nodes) {
       const bool include = n.Kind == TNodeKind::Include;
       if ((!include && n.Kind != TNodeKind::Extends) || n.Path.empty()) continue;
@@ -160,6 +167,10 @@ std::vector<TVekTemplateIssue> VekCheckTemplate(const AnsiString& Text, const An
         add(ext.Begin, std::string("extends: ") + chain.Fault.Error().what(), false);
       } else {
         for (const auto& e : chain.Templates.front()->Errors) add(e.Offset, e.Message, false);
+        if (chain.Templates.front()->Errors.empty()) {
+          const vekstd::TRefusal f = resolver.ImportFault(chain.Templates.front());
+          if (f && told.insert({f.Offset, f.Message}).second) add(f.Offset, f.Message, false);
+        }
         // The layouts' includes, with the page and its layouts open: a layout
         // that includes its page is a cycle.
         std::vector<TOpenTemplate> open;

@@ -60,7 +60,7 @@ TEST(VekppCheckSite, ChecksEveryPageAsBuildDoes) {
        {},
        1,
        "site/_layouts/page.html:2:41: unknown closing tag <#/blok#> (did you mean <#/block#>?): "
-       "only <#/each#>, <#/if#>, <#/unless#> and <#/block#> close a pair (in 3 pages)\n"
+       "only <#/each#>, <#/if#>, <#/unless#>, <#/block#> and <#/macro#> close a pair (in 3 pages)\n"
        "<main><#block content#><#/block#></main><#/blok#>\n" +
            std::string(40, ' ') + "^\n",
        "vekpp: 3 pages of site checked: 1 error, 0 warnings\n"},

@@ -218,13 +218,20 @@ TEST(StdTagsLanguage, ModifierErrors) {
   Expect({
       {"<#name shout#>", "error: page.html:1:8: <#name shout#>: unknown modifier \"shout\""},
       {"<#name truncate#>", "error: page.html:1:8: <#name truncate#>: truncate needs a value"},
-      {"<#name truncate=x#>", "error: page.html:1:8: <#name truncate=x#>: truncate=x: a count"},
+      {"<#name truncate=x#>",
+       "error: page.html:1:8: <#name truncate=x#>: truncate=x: \"x\" is not a count of "
+       "characters (a whole number, 0 or more), as in truncate=40"},
+      {"<#name truncate=-1#>",
+       "error: page.html:1:8: <#name truncate=-1#>: truncate=-1: \"-1\" "
+       "is not a count of characters"},
       {"<#name upper=1#>", "error: page.html:1:8: <#name upper=1#>: upper takes no value"},
       {"<#name group#>", "error: page.html:1:8: <#name group#>: group follows number"},
       {"<#name replace=ab#>", "error: page.html:1:8: <#name replace=ab#>: replace=\"FROM|TO\""},
       {"<#name raw html#>",
        "error: page.html:1:12: <#name raw html#>: a second escaping modifier: html"},
-      {"<#name number=99#>", "error: page.html:1:8: <#name number=99#>: number=99: a count from"},
+      {"<#name number=99#>",
+       "error: page.html:1:8: <#name number=99#>: number=99: \"99\" is not a count of "
+       "decimals from 0 to 20"},
       {"<#name default=#>", "error: page.html:1:8: <#name default=#>: default= needs a value"},
       {"<#day date=\"%5000Y\"#>",
        "error: page.html:1:7: <#day date=\"%5000Y\"#>: date=: a format "
@@ -517,7 +524,12 @@ TEST(StdTagsLanguage, CheckFindsWhatRenderRefuses) {
                                         "<#if \"k\" in o and -n % 2 == -1#>",
                                         "<#verbatim#>",
                                         "<#/verbatim#>",
-                                        "<#include file=\"_p.html\" q=x#>"};
+                                        "<#include file=\"_p.html\" q=x#>",
+                                        "<#macro mc p q=\"Q\"#>",
+                                        "<#/macro#>",
+                                        "<#call mc p=v#>",
+                                        "<#call mc#>",
+                                        "<#p#><#q#>"};
   TempSite site;
   site.Write("_l.html", "<title><#block b#>L<#/block#></title>\n<#block c#><#/block#>");
   site.Write("_p.html", "P");
@@ -551,7 +563,9 @@ TEST(StdTagsLanguage, CheckFindsWhatRenderRefuses) {
         continue;
       }
       // A clean check renders; a refusal is one of check's errors (an include
-      // in a branch not taken is found by check alone).
+      // in a branch not taken is found by check alone). Calls that go deeper
+      // as the data says meet the depth limit at render alone.
+      if (error.find("(the limit MaxDepth)") != std::string::npos) continue;
       if (errors.empty()) {
         EXPECT_EQ(error, "") << t;
         ++rendered;
@@ -708,7 +722,7 @@ TEST(StdTagsLanguage, ErrorsSuggestTheLikelyWord) {
   const std::vector<std::string> expected = {
       "1:1: <#each tags#> has no closing <#/each#>",
       "1:15: unknown closing tag <#/eahc#> (did you mean <#/each#>?): only <#/each#>, <#/if#>, "
-      "<#/unless#> and <#/block#> close a pair",
+      "<#/unless#>, <#/block#> and <#/macro#> close a pair",
       "2:6: <#fi yes#>: unknown modifier \"yes\" (known: default, upper, lower, capitalize, "
       "trim, truncate, replace, join, length, number, group, point, date, and the escapings "
       "raw, html, attr, url, js, css, json) (did you mean <#if#>?)",
@@ -717,4 +731,210 @@ TEST(StdTagsLanguage, ErrorsSuggestTheLikelyWord) {
   // A name the data lacks, with the nearest the data has, under --strict too.
   EXPECT_EQ(Render("<#each list#><#nmae#><#/each#>", kData, true),
             "error: page.html:1:14: no value \"nmae\" in the data (did you mean \"name\"?)");
+}
+
+TEST(StdTagsLanguage, Macros) {
+  Expect({
+      // Defined once, called with data: a bare name is a path where the call
+      // stands, quoted text is literal, a missing one takes its default.
+      {"<#macro card title href=\"#\"#><a href=\"<#href#>\"><#title#></a><#/macro#>"
+       "<#each p in list#><#call card title=p.name#>|<#/each#>"
+       "<#call card title=\"<b>\" href=\"/x?a=1&b=2\"#>",
+       "<a href=\"#\">one</a>|<a href=\"#\">two</a>|"
+       "<a href=\"/x?a=1&amp;b=2\">&lt;b&gt;</a>"},
+      // Expressions as arguments; defaults of every literal kind.
+      {"<#macro m a b=2 c=true d=null#><#a#>,<#b#>,<#c#>,<#d#>.<#/macro#><#call m a=n * 2 + 1#>",
+       "7,2,true,."},
+      // The body sees its parameters and the globals, not the caller's names;
+      // a parameter neither given nor defaulted is missing.
+      {"<#macro m x#>[<#x#>|<#title#>|<#x default=\"none\"#>]<#/macro#>"
+       "<#set title = 1#><#call m#><#each p in list#><#call m x=p.name#><#/each#>",
+       "[||none][one||one][two||two]"},
+      {"<#macro m#><#if p#>P<#else#>-<#/if#><#@index#><#.#><#/macro#>"
+       "<#each p in list#><#call m#><#/each#>",
+       "--"},
+      // Names set in a body stay in it; macros call macros, themselves too.
+      {"<#macro inner v#>(<#v#>)<#/macro#><#macro outer v#><#set w = v + 1#>"
+       "<#call inner v=w#><#/macro#><#call outer v=n#><#w#>",
+       "(4)"},
+      {"<#macro down k#><#k#><#if k > 0#><#call down k=k - 1#><#/if#><#/macro#>"
+       "<#call down k=n#>",
+       "3210"},
+      // The definition outputs nothing; its line vanishes like a block tag's.
+      {"a\n<#macro m#>\nM\n<#/macro#>\nb<#call m#>", "a\nbM\n"},
+      // Faults of the definition and of the call, at their places.
+      {"<#macro#><#/macro#>", "error: page.html:1:1: <#macro#> takes a name, then its parameters"},
+      {"<#macro m a=b#><#/macro#>",
+       "error: page.html:1:12: <#macro m a=b#>: the default of a is quoted text, a number"},
+      {"<#macro m a a#><#/macro#>",
+       "error: page.html:1:13: <#macro m a a#>: the parameter a is named twice"},
+      {"<#macro m#><#/macro#><#macro m#><#/macro#>",
+       "error: page.html:1:22: a second <#macro m#>: a name names one macro"},
+      {"<#if yes#><#macro m#><#/macro#><#/if#>",
+       "error: page.html:1:11: <#macro#> stands at the top level of a template only, not inside "
+       "<#if yes#>"},
+      {"<#macro m#>x", "error: page.html:1:1: <#macro m#> has no closing <#/macro#>"},
+      {"<#macro m#>x<#/macor#>", "error: page.html:1:1: <#macro m#> has no closing <#/macro#>"},
+      {"<#macro m#><#include file=\"_x.html\"#><#/macro#>",
+       "error: page.html:1:12: <#include file=\"_x.html\"#> inside a <#macro#>: a macro's body "
+       "calls macros; import the file's macros instead"},
+      {"<#macro m#><#block b#><#/block#><#/macro#>",
+       "error: page.html:1:12: <#block b#> inside a <#macro#>"},
+      {"<#macro card#><#/macro#>\n<#call crad#>",
+       "error: page.html:2:1: <#call crad#>: no macro crad is defined here (did you mean "
+       "\"card\"?) nor imported"},
+      {"<#macro card title#><#/macro#><#call card titel=1#>",
+       "error: page.html:1:31: <#call card titel=1#>: the macro card has no parameter titel "
+       "(did you mean \"title\"?)"},
+      {"<#macro m a#><#/macro#><#call m a=1 a=2#>",
+       "error: page.html:1:37: <#call m a=1 a=2#>: the parameter a is given twice"},
+      {"<#call#>", "error: page.html:1:1: <#call#> takes the macro's name, then NAME=VALUE"},
+      {"<#macro m a#><#a#><#/macro#><#call m a=n / 0#>",
+       "error: page.html:1:29: <#call m a=n / 0#>: division by zero (at render)"},
+  });
+  // The data check looks up the arguments where the call stands, not the
+  // parameters the body uses.
+  {
+    TempSite site;
+    TVekTemplateRoot root(site.Dir());
+    const auto names = VekCheckDataNames("<#macro m x#><#x#><#/macro#><#call m x=titel#>",
+                                         "page.html", root, kData);
+    ASSERT_EQ(names.size(), 1u);
+    EXPECT_EQ(names[0].Message, "no \"titel\" in the data (did you mean \"title\"?)");
+  }
+  // The misspelled closing tag is suggested.
+  const auto issues = Check("<#macro m#>x<#/macor#>");
+  ASSERT_EQ(issues.size(), 2u);
+  EXPECT_NE(issues[1].find("(did you mean <#/macro#>?)"), std::string::npos) << issues[1];
+}
+
+// A macro's body is escaped for the place of each call; a call where its
+// body cannot stand is refused at the call.
+TEST(StdTagsLanguage, MacroBodiesAreEscapedWhereTheyAreCalled) {
+  Expect({
+      {"<#macro v x#><#x#><#/macro#><p><#call v x=title#></p>"
+       "<a title=\"<#call v x=title#>\" href=\"/s?q=<#call v x=title#>\">"
+       "<script>var s = \"<#call v x=quote#>\", o = <#call v x=title#>;</script>",
+       "<p>Tom &amp; Jerry &lt;3</p><a title=\"Tom &amp; Jerry &lt;3\" "
+       "href=\"/s?q=Tom%20%26%20Jerry%20%3C3\"><script>var s = \"it\\x27s \\x22q\\x22\", "
+       "o = \"Tom \\u0026 Jerry \\u003C3\";</script>"},
+      // Attributes from a macro where a tag's attributes stand.
+      {"<#macro cls c#> class=\"<#c#>\"<#/macro#><p <#call cls c=quote#>>x</p>",
+       "<p  class=\"it&#39;s &quot;q&quot;\">x</p>"},
+      // In code, what follows a call reads as after a value: a '/' there is
+      // refused, since the body may end either way.
+      {"<#macro v x#><#x#><#/macro#><script>a = <#call v x=n#>;</script>",
+       "<script>a =  3 ;</script>"},
+      {"<#macro v x#><#x#><#/macro#>\n<script>a = <#call v x=n#> / 2;</script>",
+       "error: page.html:2:29: a '/' here could begin a regular expression or divide, depending "
+       "on the way taken through the condition or the macro's body before it"},
+      {"<#macro open#><b title=\"<#/macro#>\n<p><#call open#></p>",
+       "error: page.html:2:4: <#call open#>: the body of open, called in element text, ends in "
+       "the value of the attribute title: what follows the call would be escaped for the wrong "
+       "place"},
+      {"<#macro link u#><a href=\"<#u#>\">x</a><#/macro#>\n<p title=\"<#call link u=title#>\">",
+       "error: page.html:2:11: <#call link u=title#>: the body of link cannot stand in the value "
+       "of the attribute title: page.html:1:26: <#u#>: a value inside a tag must be an "
+       "attribute's value"},
+      // Through a call within the body, found at the outer call.
+      {"<#macro a#><#call b#><#/macro#><#macro b#><i title=\"<#/macro#>\n<#call a#>",
+       "error: page.html:2:1: <#call a#>: page.html:1:12: the body of b, called in element text, "
+       "ends in "},
+      // A macro that calls itself on every way through never ends.
+      {"<#macro r#>x<#call r#><#/macro#>\n<#call r#>",
+       "error: page.html:2:1: <#call r#>: page.html:1:13: <#call r#> calls r again on every way "
+       "through its body: the calls would never end"},
+  });
+}
+
+// Macros calling macros are bounded by the depth and step limits, with the
+// limit named where it is reached; the renderer's stack holds them.
+TEST(StdTagsLanguage, MacroRecursionIsBounded) {
+  const std::string deep =
+      Render("<#macro r k#>x<#if k#><#call r k=k#><#/if#><#/macro#><#call r k=yes#>");
+  EXPECT_EQ(deep.substr(0, 92),
+            "error: page.html:1:23: pairs, includes and calls nested deeper than 256 (the limit "
+            "MaxDepth)");
+  EXPECT_NE(deep.find("(in the macro called at page.html:1:23)"), std::string::npos) << deep;
+  // Wide rather than deep: ten calls of ten calls of ... meet the step limit.
+  std::string t;
+  for (int i = 0; i < 12; ++i) {
+    t += "<#macro m" + std::to_string(i) + "#>";
+    for (int k = 0; k < 10; ++k) t += i == 0 ? "x" : "<#call m" + std::to_string(i - 1) + "#>";
+    t += "<#/macro#>";
+  }
+  t += "<#call m11#>";
+  TempSite site;
+  TVekTemplateRoot root(site.Dir());
+  TVekPageProducer producer(nullptr);
+  TVekStdTagsOptions o;
+  o.MaxSteps = 100000;
+  TVekStdTags tags(&producer, root, std::make_shared<json>(kData), o);
+  try {
+    tags.RenderText(t, "page.html");
+    ADD_FAILURE() << "rendered";
+  } catch (const EVekTemplateError& e) {
+    EXPECT_EQ(e.Limit(), "MaxSteps") << e.what();
+  }
+}
+
+// Another file's macros, brought by import: resolved like includes, each
+// body escaped where it is called, faults told at the import or the call.
+TEST(StdTagsLanguage, Imports) {
+  TempSite site;
+  site.Write(
+      "_macros.html",
+      "<#import file=\"_base.html\"#>\n"
+      "<#macro card title href=\"#\"#><a href=\"<#href#>\"><#call em t=title#></a><#/macro#>\n"
+      "<#macro open#><b title=\"<#/macro#>\n");
+  site.Write("_base.html", "<#macro em t#><em><#t#></em><#/macro#>");
+  site.Write("_cycle.html", "<#import file=\"_cycle2.html\"#>");
+  site.Write("_cycle2.html", "<#import file=\"_cycle.html\"#>");
+  site.Write("_bad.html", "<#macro m#><#if#><#/macro#>");
+  Expect(
+      {
+          // Its own macros only: what the imported file imports stays there.
+          {"<#import file=\"_macros.html\"#><#each p in list#><#call card title=p.name#><#/each#>"
+           "<p title=\"<#call em t=title#>\">",
+           "error: page.html:1:94: <#call em t=title#>: no macro em is defined in page.html nor "
+           "in the files it imports (_macros.html)"},
+          {"<#import file=\"_macros.html\"#><#each p in list#><#call card title=p.name#><#/each#>",
+           "<a href=\"#\"><em>one</em></a><a href=\"#\"><em>two</em></a>"},
+          // A macro of the page hides one of the same name imported.
+          {"<#import file=\"_macros.html\"#><#macro card title#>[<#title#>]<#/macro#>"
+           "<#call card title=n#>",
+           "[3]"},
+          {"<#import file=\"_macros.html\"#>\n<#call crad#>",
+           "error: page.html:2:1: <#call crad#>: no macro crad (did you mean \"card\"?) is defined "
+           "in page.html nor in the files it imports (_macros.html)"},
+          {"<#import file=\"_macros.html\"#>\n<#call card titel=1#>",
+           "error: page.html:2:1: <#call card titel=1#>: the macro card has no parameter titel"},
+          // Escaped where it is called: a body that cannot stand there is
+          // refused at the call, with its place in the imported file.
+          {"<#import file=\"_macros.html\"#>\n<p title=\"<#call card title=n#>\">",
+           "error: page.html:2:11: <#call card title=n#>: the body of card cannot stand in the "
+           "value of the attribute title: _macros.html:2:"},
+          {"<#import file=\"_macros.html\"#>\n<#call open#>",
+           "error: page.html:2:1: <#call open#>: the body of open, called in element text, ends "
+           "in"},
+          // Faults of the import, at its tag.
+          {"x\n<#import file=\"_none.html\"#>", "error: page.html:2:1: import: "},
+          {"<#import file=\"_cycle.html\"#>",
+           "error: page.html:1:1: _cycle2.html:1:1: import cycle: page.html -> "
+           "_cycle.html -> _cycle2.html -> _cycle.html"},
+          {"<#import file=\"_bad.html\"#>", "error: page.html:1:1: import: _bad.html:1:"},
+          {"<#import#>", "error: page.html:1:1: <#import#> takes the file only"},
+          {"<#if yes#><#import file=\"_macros.html\"#><#/if#>",
+           "error: page.html:1:11: <#import#> stands at the top level of a template only"},
+      },
+      &site);
+  // Imports nested deeper than the limit, which is named.
+  for (int i = 0; i < 20; ++i)
+    site.Write("_i" + std::to_string(i) + ".html",
+               "<#import file=\"_i" + std::to_string(i + 1) + ".html\"#>");
+  site.Write("_i20.html", "");
+  const std::string deep = Render("<#import file=\"_i0.html\"#>", kData, false, &site);
+  EXPECT_NE(deep.find("imports nested deeper than 16 (the limit MaxIncludeDepth)"),
+            std::string::npos)
+      << deep;
 }

@@ -158,7 +158,7 @@ TEST(StdTagsLimits, ReportedFaultsEndCleanly) {
        "", "bytes (the limit MaxOutput) (included from"},
       {"include fan-out, by the depth", "<#include file=f0.html#>",
        With([](auto& o) { o.MaxDepth = 5; }), "",
-       "f4.html:1:1: pairs and includes nested deeper than 5"},
+       "f4.html:1:1: pairs, includes and calls nested deeper than 5"},
       {"a small fan-out",
        "<#include file=f15.html#>",
        {},
