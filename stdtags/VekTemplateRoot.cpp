@@ -1,8 +1,14 @@
 // TVekTemplateRoot: finding and reading files confined to a directory.
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#ifdef SYS_openat2
+#include <linux/openat2.h>
+#endif
+
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -35,6 +41,31 @@ struct TFd {
     if (fd >= 0) ::close(fd);
   }
 };
+
+// Opens Path (absolute, lexically normal) with Flags in one call that
+// follows no symbolic link on the whole path: the descriptor, or -1 with
+// errno set (ELOOP where a link is on the way). A path below the root
+// (absolute, all links resolved) reached that way lies in the root, whatever
+// was renamed or replaced since. ENOSYS where the kernel (or a sandbox's
+// filter) has no such call, after which it is not tried again.
+int OpenWithoutLinks(const fs::path& Path, int Flags) {
+#ifdef SYS_openat2
+  static std::atomic<bool> missing{false};
+  if (!missing.load(std::memory_order_relaxed)) {
+    struct open_how how {};
+    how.flags = static_cast<unsigned long long>(Flags | O_CLOEXEC);
+    how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+    const long fd = ::syscall(SYS_openat2, AT_FDCWD, Path.c_str(), &how, sizeof how);
+    if (fd >= 0) return static_cast<int>(fd);
+    if (errno != ENOSYS && errno != EPERM) return -1;
+    missing.store(true, std::memory_order_relaxed);
+  }
+#else
+  (void)Path, (void)Flags;
+#endif
+  errno = ENOSYS;
+  return -1;
+}
 
 }  // namespace
 
@@ -79,6 +110,20 @@ TVekTemplateFile TVekTemplateRoot::Locate(const AnsiString& From, const AnsiStri
     return {n, FDir / name};
   }
 
+  {
+    // A name reached without links is its own real path below the root:
+    // one call instead of a walk over every part of the path.
+    const fs::path path = FDir / name;
+    TFd f{OpenWithoutLinks(path, O_PATH)};
+    struct stat st {};
+    if (f.fd >= 0 && ::fstat(f.fd, &st) == 0 && S_ISREG(st.st_mode))
+      return {name.generic_string(), path};
+    if (f.fd < 0 && (errno == ENOENT || errno == ENOTDIR)) {
+      throw EVekPathError(EVekPathError::pkNotFound,
+                          Quoted(name.generic_string()) + " not found in the template root");
+    }
+    // A link on the way, not a file, or no such call: the walk decides.
+  }
   std::error_code ec;
   const fs::path real = fs::canonical(FDir / name, ec);
   if (ec) {
@@ -153,7 +198,14 @@ TVekFileStamp TVekTemplateRoot::Stamp(const TVekTemplateFile& File) const {
     return s;
   }
   struct stat st {};
-  TFd f{OpenChecked(File, FDir, st)};
+  // The real path below the root, opened in one call where no link is on
+  // the way; anything else takes the checks of OpenChecked.
+  TFd f{IsInside(File.Path, FDir) ? OpenWithoutLinks(File.Path, O_RDONLY | O_NONBLOCK) : -1};
+  if (f.fd >= 0 && (::fstat(f.fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+    ::close(f.fd);
+    f.fd = -1;
+  }
+  if (f.fd < 0) f.fd = OpenChecked(File, FDir, st);
   TVekFileStamp s;
   s.Device = static_cast<unsigned long long>(st.st_dev);
   s.Inode = static_cast<unsigned long long>(st.st_ino);

@@ -53,6 +53,12 @@ TEST(VekppCheckSite, ChecksEveryPageAsBuildDoes) {
     std::string summary;
   } cases[] = {
       {"a sound site", {}, {}, 0, "", "vekpp: 3 pages of site checked: 0 errors, 0 warnings\n"},
+      {"the output folder of vekpp.toml is no part of the site",
+       {{"vekpp.toml", "output = \"public\"\n"}, {"public/index.html", "<#if a#>"}},
+       {},
+       0,
+       "",
+       "vekpp: 3 pages of site checked: 0 errors, 0 warnings\n"},
       {"a fault of the shared layout, once with its pages counted",
        {{"_layouts/page.html",
          "<title><#page.title#></title>\n<main><#block content#><#/block#>"

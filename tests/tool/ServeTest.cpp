@@ -503,9 +503,11 @@ TEST(VekppServeSite, DataIsReadAgainOffTheEventThread) {
 
 TEST(VekppServeLimits, StopAnswersTheQueueWith503InsteadOfDrainingIt) {
   TestSite site;
-  // A page that takes a while to render (about 0.1 s), asked for by many
-  // more clients than there are workers (four).
-  std::ofstream(site.Path() / "slow.html") << "<#each 1..1000000#>x<#/each#>";
+  // A page that takes a while to render (about 0.1 s: a million numbers and
+  // conditions), asked for by many more clients than there are workers
+  // (four).
+  std::ofstream(site.Path() / "slow.html")
+      << "<#each 1..1000000#><#if @index % 7 == 3#>y<#/if#><#@index#><#/each#>";
   Server server(site.Path(), {"--quiet", "--no-cache"});
   ASSERT_GT(server.Port(), 0) << server.Log();
   const int port = server.Port();

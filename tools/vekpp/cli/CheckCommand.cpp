@@ -135,45 +135,6 @@ std::shared_ptr<const TVekData> CheckData(const TCheckOptions& Options,
   return LoadData({file}, {});
 }
 
-// A site checked from its root Dir: every page, or only Page (shown as
-// ShownPage); Shown is how Dir is shown.
-int CheckSite(const TCheckOptions& Options, const std::shared_ptr<const TVekData>& Given,
-              const fs::path& Dir, const std::string& Shown, const std::string& Page,
-              const std::string& ShownPage) {
-  try {
-    const TVekTemplateRoot root(Dir);
-    auto data = CheckData(Options, Given, root.Dir());
-    if (!data) data = std::make_shared<const TVekData>(TVekData::object());
-    const TSiteCheck check = VekCheckSite(root, *data, TagOptions(Options.Common), Page);
-    static const std::string kNone;
-    const auto shown = [&](const std::string& Name) {
-      return VekQuoteName(!Page.empty() && Name == Page
-                              ? ShownPage
-                              : (fs::path(Shown) / Name).lexically_normal().generic_string());
-    };
-    const auto textOf = [&](const std::string& Name) -> const std::string& {
-      const auto it = check.Texts.find(Name);
-      return it == check.Texts.end() ? kNone : it->second;
-    };
-    int status = 0;
-    size_t errors = 0, warnings = 0;
-    Print(check.Findings, shown, textOf, Page.empty(), status, errors, warnings);
-    if (check.More)
-      std::cout << "vekpp: and " << check.More << " more findings, not listed (the first "
-                << check.Findings.size() << " met are)\n";
-    if (Page.empty()) {
-      std::cerr << "vekpp: " << check.Pages << (check.Pages == 1 ? " page" : " pages") << " of "
-                << VekQuoteName(Shown) << " checked: " << errors
-                << (errors == 1 ? " error, " : " errors, ") << warnings
-                << (warnings == 1 ? " warning" : " warnings") << "\n";
-    }
-    return status;
-  } catch (const std::exception& e) {
-    std::cerr << "vekpp: " << VekTerminalText(e.what()) << "\n";
-    return 2;
-  }
-}
-
 // One template checked as render expands it, from the root Root; the names
 // it uses are looked for in the data WithData.
 int CheckTemplate(const TCheckOptions& Options, const std::shared_ptr<const TVekData>& Given,
@@ -215,6 +176,49 @@ int CheckTemplate(const TCheckOptions& Options, const std::shared_ptr<const TVek
     std::cerr << "vekpp: " << VekQuoteName(Path) << ": " << VekTerminalText(e.what()) << "\n";
   }
   return 2;
+}
+
+// A site checked from its root Dir: every page, or only Page (shown as
+// ShownPage); Shown is how Dir is shown.
+int CheckSite(const TCheckOptions& Options, const std::shared_ptr<const TVekData>& Given,
+              const fs::path& Dir, const std::string& Shown, const std::string& Page,
+              const std::string& ShownPage) {
+  try {
+    const TVekTemplateRoot root(Dir);
+    auto data = CheckData(Options, Given, root.Dir());
+    if (!data) data = std::make_shared<const TVekData>(TVekData::object());
+    const TSiteCheck check = VekCheckSite(root, *data, TagOptions(Options.Common), Page);
+    // A file that is no page of the site (one in its output folder) is a
+    // template of the site's root.
+    if (!Page.empty() && check.Pages == 0)
+      return CheckTemplate(Options, Given, ShownPage, Dir, false);
+    static const std::string kNone;
+    const auto shown = [&](const std::string& Name) {
+      return VekQuoteName(!Page.empty() && Name == Page
+                              ? ShownPage
+                              : (fs::path(Shown) / Name).lexically_normal().generic_string());
+    };
+    const auto textOf = [&](const std::string& Name) -> const std::string& {
+      const auto it = check.Texts.find(Name);
+      return it == check.Texts.end() ? kNone : it->second;
+    };
+    int status = 0;
+    size_t errors = 0, warnings = 0;
+    Print(check.Findings, shown, textOf, Page.empty(), status, errors, warnings);
+    if (check.More)
+      std::cout << "vekpp: and " << check.More << " more findings, not listed (the first "
+                << check.Findings.size() << " met are)\n";
+    if (Page.empty()) {
+      std::cerr << "vekpp: " << check.Pages << (check.Pages == 1 ? " page" : " pages") << " of "
+                << VekQuoteName(Shown) << " checked: " << errors
+                << (errors == 1 ? " error, " : " errors, ") << warnings
+                << (warnings == 1 ? " warning" : " warnings") << "\n";
+    }
+    return status;
+  } catch (const std::exception& e) {
+    std::cerr << "vekpp: " << VekTerminalText(e.what()) << "\n";
+    return 2;
+  }
 }
 
 int RunCheck(const TCheckOptions& Options) {

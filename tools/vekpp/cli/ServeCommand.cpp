@@ -108,28 +108,26 @@ int RunServe(const TServeOptions& Options) {
   RaiseDescriptorLimit();
 
   // One watcher of the site: it tells live reload what changed, and the
-  // site when what it kept is out of date.
+  // site when what it kept (routes, the list of pages, rendered pages
+  // unless --no-cache) is out of date.
   std::unique_ptr<TDirWatcher> watcher;
-  if (live || Options.Cache) {
-    try {
-      TLiveReload* reload = liveReload.get();
-      auto filter = std::make_shared<TReloadFilter>(root->Dir());
-      watcher = std::make_unique<TDirWatcher>(
-          root->Dir(), [reload, filter](const TDirWatcher::TChanges& Changes) {
-            if (reload && std::any_of(Changes.begin(), Changes.end(),
-                                      [&](const auto& P) { return filter->Matters(P); }))
-              reload->Changed();
-          });
-    } catch (const std::exception& e) {
-      std::cerr << "vekpp: live reload and page keeping off: " << VekTerminalText(e.what()) << "\n";
-      liveReload.reset();
-    }
+  try {
+    TLiveReload* reload = liveReload.get();
+    auto filter = std::make_shared<TReloadFilter>(root->Dir());
+    watcher = std::make_unique<TDirWatcher>(
+        root->Dir(), [reload, filter](const TDirWatcher::TChanges& Changes) {
+          if (reload && std::any_of(Changes.begin(), Changes.end(),
+                                    [&](const auto& P) { return filter->Matters(P); }))
+            reload->Changed();
+        });
+  } catch (const std::exception& e) {
+    std::cerr << "vekpp: live reload and page keeping off: " << VekTerminalText(e.what()) << "\n";
+    liveReload.reset();
   }
   TSiteFaults faults;
   faults.Log = [&log](const std::string& Detail) { log.Line("vekpp: " + VekTerminalText(Detail)); };
   faults.ShowOnLoopback = VekLoopbackAddress(Options.Bind);
-  TSite site(*root, *data, tagOptions, liveReload.get(), Options.Cache ? watcher.get() : nullptr,
-             faults);
+  TSite site(*root, *data, tagOptions, liveReload.get(), watcher.get(), faults, Options.Cache);
   THttpLogger logger;
   if (!Options.Quiet) logger = [&log](const std::string& Line) { log.Line(Line); };
   std::unique_ptr<THttpServer> server;

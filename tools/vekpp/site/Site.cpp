@@ -56,13 +56,15 @@ bool EndsWith(const std::string& S, const std::string& Tail) {
 }  // namespace
 
 TSite::TSite(const TVekTemplateRoot& Root, TSiteData& Data, const TVekStdTagsOptions& Options,
-             TLiveReload* LiveReload, const TDirWatcher* Watcher, TSiteFaults Faults)
+             TLiveReload* LiveReload, const TDirWatcher* Watcher, TSiteFaults Faults,
+             bool KeepPages)
     : FRoot(Root),
       FData(Data),
       FOptions(Options),
       FLiveReload(LiveReload),
       FWatcher(Watcher),
-      FFaults(std::move(Faults)) {}
+      FFaults(std::move(Faults)),
+      FKeepPages(KeepPages) {}
 
 TSite::TRoute TSite::Route(const std::string& Target) {
   // The generation is read before the files are: a change while they are
@@ -137,7 +139,7 @@ bool TSite::Quick(const THttpRequest& Request, THttpReply& Reply) {
   switch (route.Kind) {
     case TRoute::TKind::Page: {
       uint64_t generation = 0;
-      if (!Settled(generation)) return false;
+      if (!FKeepPages || !Settled(generation)) return false;
       TKeptPage kept;
       try {
         // Never waits: while the data is read again, a worker answers.
@@ -231,7 +233,8 @@ void TSite::Page(const std::string& Name, const THttpRequest& Request, THttpRepl
   TKeptPage kept;
   kept.ETag = VekContentETag(page);
   kept.Body = std::make_shared<const std::string>(std::move(page));
-  if (settled) FPages.Store(Name, generation, data, kept, kept.Body->size() + Name.size() + 64);
+  if (settled && FKeepPages)
+    FPages.Store(Name, generation, data, kept, kept.Body->size() + Name.size() + 64);
   SendPage(kept, Request, Reply);
 }
 

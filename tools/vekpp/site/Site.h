@@ -33,11 +33,14 @@ class TSite : public THttpHandler {
  public:
   /// Root, Data, LiveReload (null for none) and Watcher are not owned and
   /// must outlive the site. With a Watcher of Root that sees every change,
-  /// routes and rendered pages are kept while no file of the site changes
-  /// (and the data stays the same); with none, every page is rendered for
-  /// every request. Pages use the data Data->Current() answers.
+  /// routes, the site's list of pages and (with KeepPages) rendered pages
+  /// are kept while no file of the site changes (and the data stays the
+  /// same); without KeepPages every page is rendered for every request, and
+  /// with no Watcher every route and list of pages is found again too.
+  /// Pages use the data Data->Current() answers.
   TSite(const TVekTemplateRoot& Root, TSiteData& Data, const TVekStdTagsOptions& Options,
-        TLiveReload* LiveReload, const TDirWatcher* Watcher, TSiteFaults Faults);
+        TLiveReload* LiveReload, const TDirWatcher* Watcher, TSiteFaults Faults,
+        bool KeepPages = true);
 
   bool Quick(const THttpRequest& Request, THttpReply& Reply) override;
   void Slow(const THttpRequest& Request, THttpReply& Reply) override;
@@ -80,6 +83,7 @@ class TSite : public THttpHandler {
   TLiveReload* FLiveReload;
   const TDirWatcher* FWatcher;
   TSiteFaults FFaults;
+  const bool FKeepPages;
   TSiteCache<TRoute> FRoutes{10000, 8 << 20};
   TSiteCache<TKeptPage> FPages{10000, 64 << 20};
   TSiteModels FModels{FRoot, FOptions.TagBeg, FOptions.TagEnd};

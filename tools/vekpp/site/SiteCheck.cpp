@@ -153,7 +153,12 @@ TSiteCheck VekCheckSite(const TVekTemplateRoot& Root, const TVekData& Data,
   pageOptions.TagBeg = Options.TagBeg;
   pageOptions.TagEnd = Options.TagEnd;
   std::vector<std::string> names;
-  for (const TSiteFile& f : VekSiteFiles(Root.Dir(), {}))
+  // The output folder of vekpp.toml is left out, as build leaves it out.
+  std::error_code ec;
+  const fs::path out = pageOptions.Config.Output.empty()
+                           ? fs::path()
+                           : fs::weakly_canonical(Root.Dir() / pageOptions.Config.Output, ec);
+  for (const TSiteFile& f : VekSiteFiles(Root.Dir(), out))
     if (f.Page) names.push_back(f.Name);
   const TSitePages site = VekReadSitePages(Root, names, Data, pageOptions, Jobs);
   TVekStdTagsOptions options = Options;
@@ -168,7 +173,6 @@ TSiteCheck VekCheckSite(const TVekTemplateRoot& Root, const TVekData& Data,
   };
   for (const TSitePage& p : site.Pages) add(p);
   for (const TSitePage& p : site.Generated) add(p);
-  std::error_code ec;
   if ((Only.empty() || Only == "_404.html") && fs::is_regular_file(Root.Dir() / "_404.html", ec))
     pages.push_back({"_404.html", "", false, std::make_shared<TVekData>(TVekData::object()), ""});
 

@@ -58,8 +58,10 @@ std::vector<TSiteFinding> VekCheckPage(const TVekTemplateRoot& Root, const std::
 /// with VekCheckTemplate and with VekCheckDataNames against the site's Data
 /// as build gives it (page, pager, site and Data's members): a missing name
 /// is a warning, an error under Options.Strict (a strict render refuses
-/// it). Jobs threads read the pages (0: one per core). Throws
-/// std::runtime_error for a vekpp.toml that cannot be read.
+/// it). The output folder of vekpp.toml is left out, as build leaves it
+/// out; Pages is 0 when Only names no page of the site. Jobs threads read
+/// the pages (0: one per core). Throws std::runtime_error for a vekpp.toml
+/// that cannot be read.
 TSiteCheck VekCheckSite(const TVekTemplateRoot& Root, const TVekData& Data,
                         const TVekStdTagsOptions& Options, const std::string& Only = "",
                         unsigned Jobs = 0);
