@@ -198,14 +198,17 @@ void Run(const std::string& Text, bool Plain) {
                                                   error->Message(), {});
     // A render lists every fault, one a line: the first in the error's own
     // fields, each other with its place; check lists each.
-    const std::string further = fault.substr(std::min(fault.find('\n'), fault.size()));
+    // A further fault of the page begins a line with the page's name (a
+    // tag's text quoted in a message may hold a line break of its own).
+    const size_t cut = chain.empty() ? fault.find("\nt.html:") : fault.find('\n');
+    const std::string further = fault.substr(std::min(cut, fault.size()));
     fault.resize(fault.size() - further.size());
     bool found = false;
     for (const auto& e : errors)
       found |= e.rfind(where, 0) == 0 && e.find(fault) != std::string::npos;
     // The further faults of the page itself, as check words them.
     for (size_t at = 0; found && chain.empty() && at < further.size();) {
-      const size_t end = std::min(further.find('\n', at + 1), further.size());
+      const size_t end = std::min(further.find("\nt.html:", at + 1), further.size());
       std::string line = further.substr(at + 1, end - at - 1);
       if (line.rfind("t.html:", 0) == 0) line.erase(0, 7);
       found = std::find(errors.begin(), errors.end(), line) != errors.end();
