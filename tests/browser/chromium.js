@@ -41,4 +41,14 @@ function launch() {
   });
 }
 
-module.exports = { chromium, chromiumPath, serverUrl, launch };
+// Stops a vekpp serve process with SIGTERM and waits for it to exit; true
+// when its log Log() ends with its "stopped" line, else the log is printed.
+async function stopServer(server, log) {
+  server.kill('SIGTERM');
+  await new Promise((resolve) => server.on('exit', resolve));
+  if (/vekpp: stopped/.test(log())) return true;
+  console.log('vekpp serve did not stop cleanly:\n' + log());
+  return false;
+}
+
+module.exports = { chromium, chromiumPath, serverUrl, launch, stopServer };

@@ -8,7 +8,7 @@ const fs = require('fs');
 const os = require('os');
 const path = require('path');
 
-const { launch, serverUrl } = require('./chromium');
+const { launch, serverUrl, stopServer } = require('./chromium');
 
 const vekpp = process.argv[2];
 const site = fs.mkdtempSync(path.join(os.tmpdir(), 'vekpp-live-'));
@@ -55,13 +55,8 @@ async function main() {
                       'rgb(0, 0, 255)');
   } finally {
     await browser.close();
-    server.kill('SIGTERM');
-    await new Promise((resolve) => server.on('exit', resolve));
+    if (!(await stopServer(server, () => log))) failed = 1;
     fs.rmSync(site, { recursive: true, force: true });
-  }
-  if (!/vekpp: stopped/.test(log)) {
-    console.log('vekpp serve did not stop cleanly:\n' + log);
-    failed = 1;
   }
   process.exit(failed);
 }
