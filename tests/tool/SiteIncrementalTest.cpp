@@ -127,6 +127,18 @@ TEST(VekppIncremental, EditsRenderWhatTheyAffectAndMatchAFullBuild) {
       {"a draft added (left out)",
        {{"posts/e.md", "---\ntitle: E\ndraft: true\ndate: 2024-01-05\n---\nE.\n"}},
        {}},
+      // The lists are kept from the last build and only the edited post's
+      // entries rewritten, unless its place in them changed.
+      {"a post's body again",
+       {{"posts/a.md", "---\ntitle: A\ndate: 2024-01-01\ntags: [x, z]\n---\nThird body of a.\n"}},
+       {"feed.xml", "page/2/index.html", "posts/a/index.html", "tags/x/index.html",
+        "tags/z/index.html"}},
+      {"a post's date, which moves it last in the lists",
+       {{"posts/c.md", "---\ntitle: C\ndate: 2023-12-01\ntags: [x]\n---\nBody of c.\n"}},
+       {"feed.xml", "index.html", "page/2/index.html", "posts/c/index.html", "tags/x/index.html"}},
+      {"a post made a draft",
+       {{"posts/b.md", "---\ntitle: B2\ndraft: true\ndate: 2024-01-02\ntags: [y]\n---\nB.\n"}},
+       {"feed.xml", "index.html", "page/2/index.html"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.What);

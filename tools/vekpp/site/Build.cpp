@@ -142,6 +142,7 @@ TBuildStart StartBuild(const TVekStdTagsOptions& TagOptions, const TSiteBuild& O
   o.Now = Options.Now;
   o.TagBeg = TagOptions.TagBeg;
   o.TagEnd = TagOptions.TagEnd;
+  o.ShareLists = true;
   return b;
 }
 
@@ -313,6 +314,8 @@ int VekBuildSite(const TVekStdTagsOptions& TagOptions, const TSiteBuild& Options
   TBuildOutputs outputs(TagOptions, Options, start, sitePages, std::move(items), std::move(pageOf));
   outputs.Run(Options.Jobs ? Options.Jobs : std::max(1u, std::thread::hardware_concurrency()));
   if (graph) graph->Finish();
-  VekKeepOutputExact(start.Out, outputs.Outputs);
+  // Files no build wrote are reported by the first build of a watch only:
+  // the walk of the whole output is not repeated for every change.
+  VekKeepOutputExact(start.Out, outputs.Outputs, !graph || graph->Builds == 1);
   return Report(Options, outputs, start.Out, started);
 }

@@ -142,6 +142,7 @@ void TBuildGraph::Finish() {
   for (auto it = FScans.begin(); it != FScans.end();)
     it = used.count(it->first) ? std::next(it) : FScans.erase(it);
   std::sort(Written.begin(), Written.end());
+  ++Builds;
 }
 
 TVekFileStamp TBuildGraph::Trusted(TVekFileStamp Stamp) const {
@@ -189,7 +190,7 @@ std::vector<std::string> TBuildGraph::FileNames(const TVekTemplateRoot& Root,
 uint64_t TBuildGraph::Key(const TSitePage& Page, const TEntry& E) {
   uint64_t h = Mix(HashText(Page.Source), HashText(Page.Output));
   h = Mix(h, HashText(Page.Text));
-  h = Mix(h, Page.Data ? VekHashData(*Page.Data) : 0);
+  h = Mix(h, Page.DataHash ? Page.DataHash : Page.Data ? VekHashData(*Page.Data) : 0);
   for (const auto& name : E.Names) h = Mix(Mix(h, HashText(name)), GlobalHash(name));
   return h;
 }
@@ -216,13 +217,11 @@ bool TBuildGraph::CurrentStamp(const TVekTemplateRoot& Root, const std::string& 
 }
 
 bool TBuildGraph::Unchanged(const TVekTemplateRoot& Root, const TSitePage& Page) {
-  TEntry e;
-  {
-    std::lock_guard<std::mutex> lock(FMutex);
-    const auto it = FPages.find(Page.Output);
-    if (it == FPages.end() || it->second.Source != Page.Source) return false;
-    e = it->second;
-  }
+  // FPages keeps its shape until Finish; each output is looked at by one
+  // thread, which alone may move its entry on.
+  const auto it = FPages.find(Page.Output);
+  if (it == FPages.end() || it->second.Source != Page.Source) return false;
+  TEntry& e = it->second;
   for (size_t i = 0; i < e.Files.size(); ++i) {
     TVekFileStamp stamp;
     if (!CurrentStamp(Root, e.Files[i], stamp) || !(stamp == e.Stamps[i])) return false;

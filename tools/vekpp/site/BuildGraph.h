@@ -36,6 +36,9 @@ class TBuildGraph {
   /// were are not listed), sorted. For the tests.
   std::vector<std::string> Written;
 
+  /// The builds finished (Finish) with this graph.
+  size_t Builds = 0;
+
   /// Starts a build whose site (page lists, data file) is Globals, which
   /// must outlive Finish; files modified after StartNs (less a second) are
   /// not trusted. What is noted from here on replaces what was kept.

@@ -35,7 +35,8 @@ bool ThroughLink(const fs::path& Out, const std::string& Name) {
 
 }  // namespace
 
-void VekKeepOutputExact(const fs::path& Out, const std::vector<std::string>& Outputs) {
+void VekKeepOutputExact(const fs::path& Out, const std::vector<std::string>& Outputs,
+                        bool ReportForeign) {
   std::unordered_set<std::string> now;
   for (const std::string& o : Outputs)
     if (!o.empty()) now.insert(o);
@@ -73,6 +74,8 @@ void VekKeepOutputExact(const fs::path& Out, const std::vector<std::string>& Out
     for (const std::string& s : sorted) o << s << '\n';
     if (o.flush()) fs::rename(tmp, manifest, ec);
   }
+  if (removed) std::cerr << "vekpp: " << removed << " files of an earlier build removed\n";
+  if (!ReportForeign) return;
   std::vector<std::string> foreign;
   size_t foreignCount = 0;
   fs::recursive_directory_iterator it(Out, ec), end;
@@ -82,7 +85,6 @@ void VekKeepOutputExact(const fs::path& Out, const std::vector<std::string>& Out
     if (now.count(name) || name == kOutputManifestName) continue;
     if (++foreignCount <= 3) foreign.push_back(name);
   }
-  if (removed) std::cerr << "vekpp: " << removed << " files of an earlier build removed\n";
   if (foreignCount) {
     std::cerr << "vekpp: " << foreignCount << " files in " << Out.string()
               << " were not written by vekpp and are left alone:";

@@ -13,8 +13,9 @@ constexpr const char* kOutputManifestName = ".vekpp-manifest";
 /// Outputs: what each item of the build wrote or, having failed, would have
 /// written (relative to Out, "/" separators; "" for nothing). Removes the
 /// files that Out/.vekpp-manifest lists and Outputs does not (and folders
-/// left empty by that), writes the new manifest, and lists on standard
-/// error the files of Out that neither names. Entries of an old manifest
-/// that leave Out, or are not files, are ignored; links are removed, never
-/// followed.
-void VekKeepOutputExact(const std::filesystem::path& Out, const std::vector<std::string>& Outputs);
+/// left empty by that), writes the new manifest, and, with ReportForeign,
+/// lists on standard error the files of Out that neither names (a walk of
+/// the whole folder). Entries of an old manifest that leave Out, or are not
+/// files, are ignored; links are removed, never followed.
+void VekKeepOutputExact(const std::filesystem::path& Out, const std::vector<std::string>& Outputs,
+                        bool ReportForeign = true);

@@ -12,6 +12,7 @@
 #include <thread>
 #include <unordered_map>
 
+#include "site/BuildGraph.h"
 #include "site/FrontMatter.h"
 #include "site/Markdown.h"
 
@@ -271,13 +272,50 @@ struct TSiteReadCache::TEntry {
 
 namespace {
 
+using TEntryPtr = std::shared_ptr<const TSiteReadCache::TEntry>;
+
+// The owner of an entry of the site's own lists (site.pages, sections, tags).
+constexpr size_t kGlobal = ~size_t{0};
+
+// Where each page's list entries are in a read's data: what a later read
+// rewrites in place when a page changed but not its place in the lists.
+struct TListRefs {
+  struct TRef {
+    TVekData* Entry;
+    size_t Owner;  // the page holding it: Pages, then Generated; kGlobal for the site's lists
+  };
+  std::vector<std::vector<TRef>> OfPage;  // by page
+  // The page of each entry of site.pages, a section or a tag.
+  std::unordered_map<const TVekData*, size_t> PageOfEntry;
+  void Add(size_t Page, TVekData* Entry, size_t Owner) { OfPage[Page].push_back({Entry, Owner}); }
+};
+
+}  // namespace
+
+// What the last read made, kept to be updated in place by the next when
+// only pages' contents changed (not which pages there are, nor their place
+// in the lists).
+struct TSiteReadCache::TLast {
+  std::vector<std::string> Names;
+  TVekData SiteData;
+  bool TagPages = false, Drafts = false, Future = false;
+  std::vector<TEntryPtr> Entries;  // by page
+  TSitePages Site;                 // sharing its data with the pages handed out
+  TListRefs Refs;
+};
+
+namespace {
+
 // Reads the page P, or takes it from Cache when its file's stamp is the one
-// kept; a page read is kept there (its stamp taken before it is read, so
-// that a change while it is read is seen next time).
-TRead ReadOrReuse(const TVekTemplateRoot& Root, TSitePage& P, const TSitePagesOptions& O,
-                  const TSiteReadCache* Cache, std::shared_ptr<const TSiteReadCache::TEntry>& Kept,
-                  char& Reused) {
-  if (!Cache) return ReadPage(Root, P, O);
+// kept (Reused set); a page read is kept there (its stamp taken before it is
+// read, so that a change while it is read is seen next time).
+TEntryPtr ReadOrReuse(const TVekTemplateRoot& Root, TSitePage& P, const TSitePagesOptions& O,
+                      const TSiteReadCache* Cache, char& Reused) {
+  if (!Cache) {
+    auto entry = std::make_shared<TSiteReadCache::TEntry>();
+    entry->Read = ReadPage(Root, P, O);
+    return entry;
+  }
   const auto it = Cache->Pages.find(P.Source);
   // A kept page's file, found again as the same regular file (not a link)
   // of the same stamp, is the file the kept page was read (and located)
@@ -289,20 +327,16 @@ TRead ReadOrReuse(const TVekTemplateRoot& Root, TSitePage& P, const TSitePagesOp
     P.Output = e.Output;
     P.Text = e.Text;
     P.Markdown = e.Markdown;
-    Kept = it->second;
     Reused = 1;
-    return e.Read;
+    return it->second;
   }
-  stamp = Root.Stamp(Root.Locate("", P.Source));
-  TRead r = ReadPage(Root, P, O);
   auto entry = std::make_shared<TSiteReadCache::TEntry>();
-  entry->Stamp = stamp;
-  entry->Read = r;
+  entry->Stamp = Root.Stamp(Root.Locate("", P.Source));
+  entry->Read = ReadPage(Root, P, O);
   entry->Output = P.Output;
   entry->Text = P.Text;
   entry->Markdown = P.Markdown;
-  Kept = std::move(entry);
-  return r;
+  return entry;
 }
 
 // Fill's members added to Into where it has none of that name: the data's
@@ -340,9 +374,10 @@ void CheckOutputs(TSitePages& Site) {
 // size) over site.pages, or over the section named by list: it gets pager
 // (number, count, prev, next, first, last: URLs, "" where none; pages: the
 // entries of this page), and one more page per further N entries, at
-// FOLDER/page/K/.
+// FOLDER/page/K/. P is page Index of Count; Refs (may be null) learns where
+// the entries went.
 void Paginate(TSitePage& P, TVekData& Data, const TVekData& Site, const TSitePagesOptions& O,
-              std::vector<TSitePage>& Generated) {
+              std::vector<TSitePage>& Generated, size_t Index, size_t Count, TListRefs* Refs) {
   const TVekData& params = Data["page"]["params"];
   const auto it = params.find("paginate");
   if (it == params.end() || it->is_null() || (it->is_boolean() && !it->get<bool>())) return;
@@ -367,6 +402,15 @@ void Paginate(TSitePage& P, TVekData& Data, const TVekData& Site, const TSitePag
   const auto urlOf = [&](size_t K) {
     return K == 1 ? first : "/" + folder + "page/" + std::to_string(K) + "/";
   };
+  // Where the entries of the pager of Owner went, once in place.
+  const auto noteEntries = [&](TVekData& Pager, size_t From, size_t Owner) {
+    if (!Refs) return;
+    TVekData& entries = Pager["pages"];
+    for (size_t j = 0; j < entries.size(); ++j) {
+      const auto page = Refs->PageOfEntry.find(&(*list)[From + j]);
+      if (page != Refs->PageOfEntry.end()) Refs->Add(page->second, &entries[j], Owner);
+    }
+  };
   for (size_t k = 1; k <= count; ++k) {
     TVekData pager = {{"number", k},
                       {"count", count},
@@ -379,6 +423,7 @@ void Paginate(TSitePage& P, TVekData& Data, const TVekData& Site, const TSitePag
     pager["pages"] = std::move(entries);
     if (k == 1) {
       Data["pager"] = std::move(pager);
+      noteEntries(Data["pager"], 0, Index);
       continue;
     }
     TSitePage g;
@@ -390,6 +435,7 @@ void Paginate(TSitePage& P, TVekData& Data, const TVekData& Site, const TSitePag
     (*data)["page"] = Data["page"];
     (*data)["page"]["url"] = urlOf(k);
     (*data)["pager"] = std::move(pager);
+    noteEntries((*data)["pager"], (k - 1) * per, Count + Generated.size());
     g.Data = std::move(data);
     Generated.push_back(std::move(g));
   }
@@ -431,30 +477,34 @@ void VekPageOutput(const std::string& Source, bool UglyUrls, std::string& Output
 
 namespace {
 
-// Reads every page of Names into Site.Pages and Reads on Jobs threads
-// (from Cache where kept); a page that fails keeps its Error. Cache then
-// holds the pages of this read only: a removed page is forgotten.
+// Reads every page of Names into Site.Pages and Entries on Jobs threads
+// (from Cache where kept: Reused); a page that fails keeps its Error and
+// has no entry. Cache then holds the pages of this read only: a removed
+// page is forgotten.
 void ReadAll(const TVekTemplateRoot& Root, const std::vector<std::string>& Names,
              const TSitePagesOptions& O, unsigned Jobs, TSiteReadCache* Cache, TSitePages& Site,
-             std::vector<TRead>& Reads) {
+             std::vector<TEntryPtr>& Entries, std::vector<char>& Reused) {
   if (Cache) {
     std::string context = ReadContext(Root, O);
-    if (context != Cache->Context) Cache->Pages.clear();
+    if (context != Cache->Context) {
+      Cache->Pages.clear();
+      Cache->Last.reset();
+    }
     Cache->Context = std::move(context);
   }
   Site.Pages.resize(Names.size());
-  Reads.resize(Names.size());
-  std::vector<std::shared_ptr<const TSiteReadCache::TEntry>> kept(Names.size());
-  std::vector<char> reused(Names.size(), 0);
+  Entries.assign(Names.size(), nullptr);
+  Reused.assign(Names.size(), 0);
   std::atomic<size_t> next{0};
   const auto work = [&] {
     for (size_t i; (i = next++) < Names.size();) {
       TSitePage& p = Site.Pages[i];
       p.Source = Names[i];
       try {
-        Reads[i] = ReadOrReuse(Root, p, O, Cache, kept[i], reused[i]);
-        p.Published = Published(Reads[i], O);
+        Entries[i] = ReadOrReuse(Root, p, O, Cache, Reused[i]);
+        p.Published = Published(Entries[i]->Read, O);
       } catch (const std::exception& e) {
+        Entries[i] = nullptr;
         p.Error = e.what();
         p.Fault = std::current_exception();
       }
@@ -471,9 +521,9 @@ void ReadAll(const TVekTemplateRoot& Root, const std::vector<std::string>& Names
   Cache->Hits = 0;
   Cache->Pages.reserve(before);
   for (size_t i = 0; i < Names.size(); ++i) {
-    if (!kept[i]) continue;
-    Cache->Pages.emplace(Names[i], kept[i]);
-    Cache->Hits += reused[i];
+    if (!Entries[i]) continue;
+    Cache->Pages.emplace(Names[i], Entries[i]);
+    Cache->Hits += Reused[i];
   }
 }
 
@@ -495,36 +545,59 @@ std::vector<size_t> ListOrder(const TSitePages& Site, const std::vector<TRead>& 
 
 const char* const kTagsFolder = "tags/";
 
-// Each page's tags with the URLs of their pages (when the site has
+// A page's tags with the URLs of their pages (when the site has
 // _tag.html): page.tag_links.
-void AddTagLinks(std::vector<TRead>& Reads, bool TagPages) {
-  for (TRead& r : Reads) {
-    if (!r.Page.is_object()) continue;
-    TVekData links = TVekData::array();
-    for (const auto& t : r.Page["tags"]) {
-      const std::string slug = TagSlug(t.get<std::string>());
-      links.push_back(
-          {{"name", t},
-           {"url", TagPages && !slug.empty() ? "/" + std::string(kTagsFolder) + slug + "/" : ""}});
-    }
-    r.Page["tag_links"] = std::move(links);
+void AddTagLinks(TVekData& Page, bool TagPages) {
+  if (!Page.is_object()) return;
+  TVekData links = TVekData::array();
+  for (const auto& t : Page["tags"]) {
+    const std::string slug = TagSlug(t.get<std::string>());
+    links.push_back(
+        {{"name", t},
+         {"url", TagPages && !slug.empty() ? "/" + std::string(kTagsFolder) + slug + "/" : ""}});
   }
+  Page["tag_links"] = std::move(links);
 }
 
-// site.pages, site.sections and site.tags in Order. List entries carry all
-// but the content: a list of ten thousand pages would otherwise hold each
-// page's HTML once per list it is in.
+// A page's entry in the lists: all but the content, since a list of ten
+// thousand pages would otherwise hold each page's HTML once per list it is in.
+TVekData ListEntry(const TVekData& Page) {
+  TVekData entry = TVekData::object();
+  for (auto it = Page.cbegin(); it != Page.cend(); ++it)
+    if (it.key() != "content") entry[it.key()] = *it;
+  return entry;
+}
+
+// site.pages, site.sections and site.tags in Order; Refs (may be null)
+// learns where each page's entries are.
 void MakeLists(const std::vector<TRead>& Reads, const std::vector<size_t>& Order,
-               TVekData& SiteObject) {
+               TVekData& SiteObject, TListRefs* Refs) {
   TVekData pages = TVekData::array(), sections = TVekData::object(), tags = TVekData::object();
   for (const size_t i : Order) {
-    TVekData page = TVekData::object();
-    for (auto it = Reads[i].Page.cbegin(); it != Reads[i].Page.cend(); ++it)
-      if (it.key() != "content") page[it.key()] = *it;
-    pages.push_back(page);
+    TVekData page = ListEntry(Reads[i].Page);
     const std::string& section = page["section"].get_ref<const std::string&>();
     if (!section.empty()) sections[section].push_back(page);
     for (const auto& t : page["tags"]) tags[t.get<std::string>()].push_back(page);
+    pages.push_back(std::move(page));
+  }
+  if (Refs) {
+    // The lists are complete: their entries stay where they are from here.
+    std::unordered_map<std::string, size_t> sectionAt, tagAt;
+    const auto note = [&](size_t I, TVekData& Entry) {
+      Refs->Add(I, &Entry, kGlobal);
+      Refs->PageOfEntry.emplace(&Entry, I);
+    };
+    for (size_t k = 0; k < Order.size(); ++k) {
+      const size_t i = Order[k];
+      const TVekData& page = pages[k];
+      note(i, pages[k]);
+      const std::string& section = page["section"].get_ref<const std::string&>();
+      if (!section.empty()) note(i, sections[section][sectionAt[section]++]);
+      for (const auto& t : page["tags"]) {
+        const std::string& tag = t.get_ref<const std::string&>();
+        note(i, tags[tag][tagAt[tag]++]);
+      }
+    }
   }
   SiteObject["pages"] = std::move(pages);
   SiteObject["sections"] = std::move(sections);
@@ -532,9 +605,12 @@ void MakeLists(const std::vector<TRead>& Reads, const std::vector<size_t>& Order
 }
 
 // A page per tag of SiteObject's tags, from _tag.html when TagPages
-// (page.tag, page.pages, page.url), into Generated; and site.tag_list.
+// (page.tag, page.pages, page.url), into Generated (after Count pages); and
+// site.tag_list. Refs (may be null) learns where each page's entries went.
+// Shared: each tag page's list stays in SiteObject (TSitePage::Listed), which
+// must then become the globals' site as it is.
 void MakeTagPages(TVekData& SiteObject, bool TagPages, const TSitePagesOptions& O,
-                  std::vector<TSitePage>& Generated) {
+                  std::vector<TSitePage>& Generated, size_t Count, TListRefs* Refs, bool Shared) {
   TVekData tagList = TVekData::array();
   const TVekData& tags = SiteObject["tags"];
   for (auto it = tags.begin(); it != tags.end(); ++it) {
@@ -552,7 +628,16 @@ void MakeTagPages(TVekData& SiteObject, bool TagPages, const TSitePagesOptions& 
       g.Output = output;
       auto data = std::make_shared<TVekData>(TVekData::object());
       (*data)["page"] = {{"title", it.key()},   {"tag", it.key()},   {"url", url},
-                         {"path", "_tag.html"}, {"section", "tags"}, {"pages", it.value()}};
+                         {"path", "_tag.html"}, {"section", "tags"}, {"pages", nullptr}};
+      if (Shared)
+        g.Listed = &it.value();
+      else
+        (*data)["page"]["pages"] = it.value();
+      if (Refs) {
+        TVekData& entries = (*data)["page"]["pages"];
+        for (size_t j = 0; j < entries.size(); ++j)
+          Refs->Add(Refs->PageOfEntry.at(&it.value()[j]), &entries[j], Count + Generated.size());
+      }
       g.Data = std::move(data);
       Generated.push_back(std::move(g));
     }
@@ -561,26 +646,116 @@ void MakeTagPages(TVekData& SiteObject, bool TagPages, const TSitePagesOptions& 
   SiteObject["tag_list"] = std::move(tagList);
 }
 
-// Each page's data ({"page": ...}, with the data file's page members it
-// lacks), and the further pages of paginated pages.
+// A page's data: {"page": Page, with the data file's page members it lacks}.
+std::shared_ptr<TVekData> PageData(TVekData Page, const TVekData& SiteData) {
+  auto data = std::make_shared<TVekData>(TVekData::object());
+  (*data)["page"] = std::move(Page);
+  if (const auto own = SiteData.find("page"); SiteData.is_object() && own != SiteData.end())
+    AddUnder((*data)["page"], *own);
+  return data;
+}
+
+// Each page's data, and the further pages of paginated pages.
 void MakePageData(std::vector<TRead>& Reads, const TVekData& SiteData, const TSitePagesOptions& O,
-                  TSitePages& Site) {
+                  TSitePages& Site, TListRefs* Refs) {
   const TVekData& siteData = (*Site.Globals)["site"];
   for (size_t i = 0; i < Reads.size(); ++i) {
     TSitePage& p = Site.Pages[i];
-    auto data = std::make_shared<TVekData>(TVekData::object());
-    (*data)["page"] = std::move(Reads[i].Page);
-    if (const auto own = SiteData.find("page"); SiteData.is_object() && own != SiteData.end())
-      AddUnder((*data)["page"], *own);
+    auto data = PageData(std::move(Reads[i].Page), SiteData);
     if (p.Error.empty() && p.Published) {
       try {
-        Paginate(p, *data, siteData, O, Site.Generated);
+        Paginate(p, *data, siteData, O, Site.Generated, i, Reads.size(), Refs);
       } catch (const std::exception& e) {
         p.Error = e.what();
       }
     }
     p.Data = std::move(data);
   }
+}
+
+// Sets the DataHash of every page that has none.
+void HashData(TSitePages& Site) {
+  for (auto* list : {&Site.Pages, &Site.Generated})
+    for (TSitePage& p : *list)
+      if (p.Data && !p.DataHash) p.DataHash = VekHashData(*p.Data);
+}
+
+// The globals of a read: the data file's members, and "site".
+std::shared_ptr<const TVekData> MakeGlobals(const TVekData& SiteData, TVekData SiteObject) {
+  auto globals = std::make_shared<TVekData>(SiteData.is_object() ? SiteData : TVekData::object());
+  AddUnder((*globals)["site"], std::move(SiteObject));
+  return globals;
+}
+
+// Whether the changes since Last can be made to it in place: the same pages
+// under the same options and data file, none failed, each changed page with
+// the same place (published, output, listed, date, section, tags, not
+// paginated), and nothing else holding Last's data. Changed gets the pages
+// read again.
+bool InPlace(const TSiteReadCache::TLast& Last, const std::vector<std::string>& Names,
+             const TVekData& SiteData, const TSitePagesOptions& O, bool TagPages,
+             const TSitePages& Site, const std::vector<TEntryPtr>& Entries,
+             std::vector<size_t>& Changed) {
+  if (Last.Names != Names || Last.TagPages != TagPages || Last.Drafts != O.Drafts ||
+      Last.Future != O.Future || Last.Site.Globals.use_count() != 1 || Last.SiteData != SiteData)
+    return false;
+  for (const auto* list : {&Last.Site.Pages, &Last.Site.Generated})
+    for (const TSitePage& p : *list)
+      if (!p.Error.empty() || p.Data.use_count() != 1) return false;
+  const auto paginated = [](const TRead& R) {
+    return R.Page.at("params").is_object() && R.Page.at("params").contains("paginate");
+  };
+  for (size_t i = 0; i < Names.size(); ++i) {
+    const TSitePage &now = Site.Pages[i], &was = Last.Site.Pages[i];
+    if (!now.Error.empty() || now.Published != was.Published) return false;
+    if (Entries[i] == Last.Entries[i]) continue;
+    const TRead &a = Last.Entries[i]->Read, &b = Entries[i]->Read;
+    if (now.Output != was.Output || a.Listed != b.Listed || a.SortDate != b.SortDate ||
+        a.Page.at("section") != b.Page.at("section") || a.Page.at("tags") != b.Page.at("tags") ||
+        paginated(a) || paginated(b))
+      return false;
+    Changed.push_back(i);
+  }
+  return true;
+}
+
+// The read made by updating Cache's last read in place (see InPlace); false
+// when it cannot be, leaving Site as ReadAll made it.
+bool UpdateInPlace(TSiteReadCache& Cache, const std::vector<std::string>& Names,
+                   const TVekData& SiteData, const TSitePagesOptions& O, bool TagPages,
+                   TSitePages& Site, const std::vector<TEntryPtr>& Entries) {
+  if (!Cache.Last) return false;
+  TSiteReadCache::TLast& last = *Cache.Last;
+  std::vector<size_t> changed;
+  if (!InPlace(last, Names, SiteData, O, TagPages, Site, Entries, changed)) return false;
+  // Last's data is held by it alone (InPlace): it may change. Its globals
+  // hold the build's site object (a data file's own "site" keeps no Last).
+  auto& globals = const_cast<TVekData&>(*last.Site.Globals);
+  globals["site"]["time"] = O.Now;
+  std::vector<char> dirty(Names.size() + last.Site.Generated.size(), 0);
+  for (const size_t i : changed) {
+    TVekData page = Entries[i]->Read.Page;
+    AddTagLinks(page, TagPages);
+    TVekData entry = ListEntry(page);
+    const auto& refs = last.Refs.OfPage[i];
+    if (!refs.empty() && *refs.front().Entry != entry) {
+      for (const auto& ref : refs) {
+        *ref.Entry = entry;
+        if (ref.Owner != kGlobal) dirty[ref.Owner] = 1;
+      }
+    }
+    TSitePage& p = Site.Pages[i];
+    p.Data = PageData(std::move(page), SiteData);
+    last.Site.Pages[i] = std::move(p);
+  }
+  for (size_t k = 0; k < dirty.size(); ++k) {
+    if (!dirty[k]) continue;
+    (k < Names.size() ? last.Site.Pages[k] : last.Site.Generated[k - Names.size()]).DataHash = 0;
+  }
+  HashData(last.Site);
+  last.Entries = Entries;
+  Site = last.Site;
+  return true;
 }
 
 }  // namespace
@@ -591,8 +766,23 @@ TSitePages VekReadSitePages(const TVekTemplateRoot& Root, const std::vector<std:
   TSitePagesOptions o = Options;
   if (o.Now.empty()) o.Now = NowUtc();
   TSitePages site;
-  std::vector<TRead> reads;
-  ReadAll(Root, Names, o, Jobs, Cache, site, reads);
+  std::vector<TEntryPtr> entries;
+  std::vector<char> reused;
+  ReadAll(Root, Names, o, Jobs, Cache, site, entries, reused);
+  std::error_code ec;
+  const bool tagPages = fs::is_regular_file(Root.Dir() / "_tag.html", ec);
+  if (Cache && UpdateInPlace(*Cache, Names, SiteData, o, tagPages, site, entries)) return site;
+
+  std::vector<TRead> reads(Names.size());
+  for (size_t i = 0; i < Names.size(); ++i) {
+    if (!entries[i]) continue;
+    // Without a cache each entry is this read's alone, made here: its page
+    // moves on.
+    if (Cache)
+      reads[i] = entries[i]->Read;
+    else
+      reads[i] = std::move(const_cast<TSiteReadCache::TEntry&>(*entries[i]).Read);
+  }
   CheckOutputs(site);
   const std::vector<size_t> order = ListOrder(site, reads);
   TVekData siteObject = TVekData::object();
@@ -600,16 +790,36 @@ TSitePages VekReadSitePages(const TVekTemplateRoot& Root, const std::vector<std:
   siteObject["base_url"] = o.Config.BaseUrl;
   siteObject["time"] = o.Now;
   siteObject["config"] = o.Config.Data;
-  std::error_code ec;
-  const bool tagPages = fs::is_regular_file(Root.Dir() / "_tag.html", ec);
-  AddTagLinks(reads, tagPages);
-  MakeLists(reads, order, siteObject);
-  MakeTagPages(siteObject, tagPages, o, site.Generated);
-  auto globals = std::make_shared<TVekData>(SiteData.is_object() ? SiteData : TVekData::object());
-  AddUnder((*globals)["site"], std::move(siteObject));
-  site.Globals = std::move(globals);
-  MakePageData(reads, SiteData, o, site);
+  for (TRead& r : reads) AddTagLinks(r.Page, tagPages);
+  // Where the entries go is kept for the next read, unless the data file
+  // has a site of its own (whose lists would stand in for the build's).
+  auto last = Cache && !(SiteData.is_object() && SiteData.contains("site"))
+                  ? std::make_shared<TSiteReadCache::TLast>()
+                  : nullptr;
+  TListRefs* refs = last ? &last->Refs : nullptr;
+  if (refs) refs->OfPage.resize(Names.size());
+  MakeLists(reads, order, siteObject, refs);
+  // The tag pages' lists are left in site.tags only where site.tags is the
+  // build's own.
+  const bool shared =
+      o.ShareLists && !Cache && !(SiteData.is_object() && SiteData.contains("site"));
+  MakeTagPages(siteObject, tagPages, o, site.Generated, Names.size(), refs, shared);
+  site.Globals = MakeGlobals(SiteData, std::move(siteObject));
+  MakePageData(reads, SiteData, o, site, refs);
   CheckOutputs(site);
+  if (Cache) {
+    HashData(site);
+    if (last) {
+      last->Names = Names;
+      last->SiteData = SiteData;
+      last->TagPages = tagPages;
+      last->Drafts = o.Drafts;
+      last->Future = o.Future;
+      last->Entries = std::move(entries);
+      last->Site = site;
+    }
+    Cache->Last = std::move(last);
+  }
   return site;
 }
 
@@ -623,7 +833,13 @@ std::string VekRenderSitePage(const TVekTemplateRoot& Root, const TSitePages& Si
     TVekPageProducer* Producer = new TVekPageProducer(&Owner);
   };
   thread_local TThreadProducer own;
-  TVekStdTags tags(own.Producer, Root, Page.Data, Options);
+  std::shared_ptr<const TVekData> data = Page.Data;
+  if (Page.Listed) {
+    auto full = std::make_shared<TVekData>(*Page.Data);
+    (*full)["page"]["pages"] = *Page.Listed;
+    data = std::move(full);
+  }
+  TVekStdTags tags(own.Producer, Root, data, Options);
   if (Page.Text.empty()) {
     const AnsiString text = tags.Load(Page.Source);
     TCustomContentProducer* content = own.Producer;

@@ -4,6 +4,7 @@
 // that every template sees.
 #pragma once
 
+#include <cstdint>
 #include <exception>
 #include <filesystem>
 #include <memory>
@@ -22,6 +23,10 @@ struct TSitePagesOptions {
   TSiteConfig Config;
   AnsiString TagBeg = "<#", TagEnd = "#>";  ///< of the templates made for pages
   std::string Now;  ///< the build's time, "YYYY-MM-DDTHH:MM:SSZ"; "" for the clock's
+  /// Tag pages' page.pages made only while each renders (TSitePage::Listed),
+  /// so that their entries are held once, in site.tags, not once more per
+  /// tag page. Only for rendering: ignored by a read with a cache.
+  bool ShareLists = false;
 };
 
 /// One page of the site.
@@ -34,7 +39,13 @@ struct TSitePage {
   /// file): made for Markdown pages and pages with front matter.
   std::string Text;
   std::shared_ptr<const TVekData> Data;  ///< {"page": the page's object}
-  std::string Error;                     ///< why the page cannot be built, with its place
+  /// VekHashData of Data, made by a read with a cache (0: not made): what
+  /// decides whether a kept output is still the page's.
+  uint64_t DataHash = 0;
+  /// A tag page's list (in the globals) that VekRenderSitePage puts in its
+  /// page.pages, null in Data (TSitePagesOptions::ShareLists); else null.
+  const TVekData* Listed = nullptr;
+  std::string Error;  ///< why the page cannot be built, with its place
   std::exception_ptr
       Fault;  ///< what reading it threw (EVekPathError ...), when that was the reason
 };
@@ -72,12 +83,17 @@ bool VekPlainFileStamp(const std::filesystem::path& Path, TVekFileStamp& Stamp);
 /// A page whose file has the same stamp is not read again, as long as what
 /// else its reading depends on is the same (vekpp.toml, the options, the
 /// files of _layouts/); else everything is read again. Failed pages are
-/// never kept. Use from one read at a time.
+/// never kept. When the same pages are read again and those whose files
+/// changed keep their place in the site's lists, the last read's data is
+/// updated in place (only the changed pages' entries rewritten) instead of
+/// made anew, as long as no one else holds it. Use from one read at a time.
 struct TSiteReadCache {
   struct TEntry;
+  struct TLast;
   std::string Context;  ///< what reading depended on besides the files
   std::unordered_map<std::string, std::shared_ptr<const TEntry>> Pages;  ///< by source name
-  size_t Hits = 0;  ///< pages of the last read taken from here
+  size_t Hits = 0;              ///< pages of the last read taken from here
+  std::shared_ptr<TLast> Last;  ///< the last read's result, null when it cannot be updated
 };
 
 /// Renders Page with Options (whose Globals are set to Site's). Throws as
