@@ -55,6 +55,9 @@ if [ -n "${BASELINE:-}" ]; then
   base_url=$url base_pid=$pid
 fi
 
+# Like with like: nginx runs one worker per core (vekpp one event thread and
+# one render thread per core), and keeps a connection open for as many
+# requests as vekpp does (its default closes one after 1,000 requests).
 port=$((20000 + RANDOM % 20000))
 cat > "$work/nginx.conf" <<CONF
 worker_processes auto;
@@ -63,6 +66,7 @@ daemon off;
 events { worker_connections 1024; }
 http {
   access_log off;
+  keepalive_requests 1000000;
   client_body_temp_path tmp/body;
   proxy_temp_path tmp/proxy;
   fastcgi_temp_path tmp/fastcgi;
