@@ -273,7 +273,8 @@ class TVekLoop {
     const std::size_t close = t.Find(end, open + beg.text.size());
     if (close == vek::npos) return ScanResult::Unclosed;  // nor one past a NUL
     hit.next = close + end.text.size();
-    if (hit.next > known && !NulFreeTo(hit.next)) return ScanResult::Unclosed;
+    if (hit.next > known) NulFreeTo(hit.next);  // may find a NUL further on
+    if (hit.next > t.size) return ScanResult::Unclosed;
     hit.textBeg = open + beg.text.size();
     hit.textEnd = close;
     return ScanResult::Tag;
