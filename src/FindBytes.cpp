@@ -128,42 +128,57 @@ __attribute__((target("avx2"))) const char* ScanWide(const char*& p, const char*
   return nullptr;
 }
 
-// The block of 64 starts at p whose quick test fired: C the starts with the
-// needle's first and last bytes, ZA the NULs among p[0..64), ZB those among
-// p[n - 1..n + 63). The NULs of ZB after the block end the text there, unless
-// a start before them matches.
-const char* ResolveBlock(const char* Data, const char* p, std::uint64_t C, std::uint64_t ZA,
-                         std::uint64_t ZB, const Needle& N) noexcept {
-  if (const char* f = FirstCandidateOrNul(p, C, ZA, N.data, N.size)) return f;
-  if (ZB == 0) return nullptr;
-  return BeforeNul(Data, p + 64, p + N.size - 1 + __builtin_ctzll(ZB), N);
-}
+// The wide steps test 64 starts at a time, first only on the needle's last
+// byte and for a NUL (one load and two compares with 64-byte vectors): for
+// "<#" in HTML the rare '#' sets few blocks apart, which are then tested
+// fully (BlockMasks). On entry the bytes before p + n - 1 hold no NUL, and so
+// after each step. The loops call nothing, so that no wide register is kept
+// on the stack across a call (which MinGW's compiler does not align).
 
-// 64 starts at a time, first tested only on the needle's last byte and for a
-// NUL (one load and two compares): for "<#" in HTML the rare '#' sets few
-// blocks apart, which are then tested fully. On entry the bytes before
-// p + n - 1 hold no NUL, and so on each step. Returns the answer, or null
-// with p moved past the starts tested.
-__attribute__((target("avx512f,avx512bw"))) const char* ScanOrNul64(const char* Data,
-                                                                    const char*& At,
-                                                                    const char* Limit,
-                                                                    const Needle& N) noexcept {
-  // A local position: through the reference, every step would store it, as
-  // the bytes read might alias it.
-  const char* p = At;
+// The first block from p on, while blocks fit before Limit, whose quick test
+// fires; else the position after the blocks tested.
+__attribute__((target("avx512f,avx512bw"))) const char* QuickOrNul64(const char* p,
+                                                                     const char* Limit,
+                                                                     const Needle& N) noexcept {
   const std::size_t n = N.size;
-  const __m512i first = _mm512_set1_epi8(N.data[0]), last = _mm512_set1_epi8(N.data[n - 1]);
+  const __m512i last = _mm512_set1_epi8(N.data[n - 1]);
   for (; static_cast<std::size_t>(Limit - p) >= n + 63; p += 64) {
     const __m512i b = _mm512_loadu_si512(p + n - 1);
-    const __mmask64 zb = _mm512_testn_epi8_mask(b, b);
-    const __mmask64 lb = _mm512_cmpeq_epi8_mask(b, last);
-    if ((zb | lb) == 0) continue;
-    const __m512i a = _mm512_loadu_si512(p);
-    const __mmask64 c = _mm512_cmpeq_epi8_mask(a, first) & lb;
-    if (const char* f = ResolveBlock(Data, p, c, _mm512_testn_epi8_mask(a, a), zb, N)) return f;
+    if ((_mm512_testn_epi8_mask(b, b) | _mm512_cmpeq_epi8_mask(b, last)) != 0) return p;
   }
-  At = p;
-  return nullptr;
+  return p;
+}
+
+// The masks of the block at p: C the starts with the needle's first and last
+// bytes, ZA the NULs among p[0..64), ZB those among p[n - 1..n + 63).
+struct BlockMasks {
+  std::uint64_t c, za, zb;
+};
+
+__attribute__((target("avx512f,avx512bw"))) BlockMasks MasksOf64(const char* p,
+                                                                 const Needle& N) noexcept {
+  const std::size_t n = N.size;
+  const __m512i a = _mm512_loadu_si512(p), b = _mm512_loadu_si512(p + n - 1);
+  const __mmask64 c = _mm512_cmpeq_epi8_mask(a, _mm512_set1_epi8(N.data[0])) &
+                      _mm512_cmpeq_epi8_mask(b, _mm512_set1_epi8(N.data[n - 1]));
+  return {c, _mm512_testn_epi8_mask(a, a), _mm512_testn_epi8_mask(b, b)};
+}
+
+// The same with 32-byte vectors.
+__attribute__((target("avx2"))) const char* QuickOrNul32(const char* p, const char* Limit,
+                                                         const Needle& N) noexcept {
+  const std::size_t n = N.size;
+  const __m256i last = _mm256_set1_epi8(N.data[n - 1]);
+  const __m256i zero = _mm256_setzero_si256();
+  for (; static_cast<std::size_t>(Limit - p) >= n + 63; p += 64) {
+    const auto* bp = reinterpret_cast<const __m256i*>(p + n - 1);
+    const __m256i b0 = _mm256_loadu_si256(bp), b1 = _mm256_loadu_si256(bp + 1);
+    const __m256i any =
+        _mm256_or_si256(_mm256_or_si256(_mm256_cmpeq_epi8(b0, last), _mm256_cmpeq_epi8(b1, last)),
+                        _mm256_or_si256(_mm256_cmpeq_epi8(b0, zero), _mm256_cmpeq_epi8(b1, zero)));
+    if (!_mm256_testz_si256(any, any)) return p;
+  }
+  return p;
 }
 
 // Two 32-bit masks as one of 64 bits.
@@ -172,31 +187,37 @@ std::uint64_t Bits(int Lo, int Hi) {
          (static_cast<std::uint64_t>(static_cast<std::uint32_t>(Hi)) << 32);
 }
 
-// The same with 32-byte vectors.
-__attribute__((target("avx2"))) const char* ScanOrNul32(const char* Data, const char*& At,
-                                                        const char* Limit,
-                                                        const Needle& N) noexcept {
-  const char* p = At;  // local, as above
+__attribute__((target("avx2"))) BlockMasks MasksOf32(const char* p, const Needle& N) noexcept {
   const std::size_t n = N.size;
   const __m256i first = _mm256_set1_epi8(N.data[0]), last = _mm256_set1_epi8(N.data[n - 1]);
   const __m256i zero = _mm256_setzero_si256();
-  for (; static_cast<std::size_t>(Limit - p) >= n + 63; p += 64) {
-    const auto* bp = reinterpret_cast<const __m256i*>(p + n - 1);
-    const __m256i b0 = _mm256_loadu_si256(bp), b1 = _mm256_loadu_si256(bp + 1);
-    const __m256i l0 = _mm256_cmpeq_epi8(b0, last), l1 = _mm256_cmpeq_epi8(b1, last);
-    const __m256i z0 = _mm256_cmpeq_epi8(b0, zero), z1 = _mm256_cmpeq_epi8(b1, zero);
-    const __m256i any = _mm256_or_si256(_mm256_or_si256(l0, l1), _mm256_or_si256(z0, z1));
-    if (_mm256_testz_si256(any, any)) continue;
-    const auto* ap = reinterpret_cast<const __m256i*>(p);
-    const __m256i a0 = _mm256_loadu_si256(ap), a1 = _mm256_loadu_si256(ap + 1);
-    // (A lambda would not inherit the target: the masks are written out.)
-    const __m256i c0 = _mm256_and_si256(_mm256_cmpeq_epi8(a0, first), l0);
-    const __m256i c1 = _mm256_and_si256(_mm256_cmpeq_epi8(a1, first), l1);
-    const __m256i za0 = _mm256_cmpeq_epi8(a0, zero), za1 = _mm256_cmpeq_epi8(a1, zero);
-    const std::uint64_t c = Bits(_mm256_movemask_epi8(c0), _mm256_movemask_epi8(c1));
-    const std::uint64_t za = Bits(_mm256_movemask_epi8(za0), _mm256_movemask_epi8(za1));
-    const std::uint64_t zb = Bits(_mm256_movemask_epi8(z0), _mm256_movemask_epi8(z1));
-    if (const char* f = ResolveBlock(Data, p, c, za, zb, N)) return f;
+  const auto* ap = reinterpret_cast<const __m256i*>(p);
+  const auto* bp = reinterpret_cast<const __m256i*>(p + n - 1);
+  const __m256i a0 = _mm256_loadu_si256(ap), a1 = _mm256_loadu_si256(ap + 1);
+  const __m256i b0 = _mm256_loadu_si256(bp), b1 = _mm256_loadu_si256(bp + 1);
+  // (A lambda would not inherit the target: the masks are written out.)
+  const __m256i c0 = _mm256_and_si256(_mm256_cmpeq_epi8(a0, first), _mm256_cmpeq_epi8(b0, last));
+  const __m256i c1 = _mm256_and_si256(_mm256_cmpeq_epi8(a1, first), _mm256_cmpeq_epi8(b1, last));
+  return {Bits(_mm256_movemask_epi8(c0), _mm256_movemask_epi8(c1)),
+          Bits(_mm256_movemask_epi8(_mm256_cmpeq_epi8(a0, zero)),
+               _mm256_movemask_epi8(_mm256_cmpeq_epi8(a1, zero))),
+          Bits(_mm256_movemask_epi8(_mm256_cmpeq_epi8(b0, zero)),
+               _mm256_movemask_epi8(_mm256_cmpeq_epi8(b1, zero)))};
+}
+
+// From p on with the wide steps while whole blocks fit: the answer, or null
+// with p moved past the starts tested.
+const char* ScanOrNulWide(const char* Data, const char*& At, const char* Limit, const Needle& N,
+                          int Width) noexcept {
+  const char* p = At;  // local: through the reference each step would store it
+  for (;;) {
+    p = Width == 64 ? QuickOrNul64(p, Limit, N) : QuickOrNul32(p, Limit, N);
+    if (static_cast<std::size_t>(Limit - p) < N.size + 63) break;
+    const BlockMasks m = Width == 64 ? MasksOf64(p, N) : MasksOf32(p, N);
+    if (const char* f = FirstCandidateOrNul(p, m.c, m.za, N.data, N.size)) return f;
+    // A NUL past the block ends the text there, unless a start before it matches.
+    if (m.zb != 0) return BeforeNul(Data, p + 64, p + N.size - 1 + __builtin_ctzll(m.zb), N);
+    p += 64;
   }
   At = p;
   return nullptr;
@@ -230,8 +251,8 @@ std::size_t FindFarOrNulWith(const char* Data, std::size_t Size, const char* p, 
     // The wide steps take the bytes before p + n - 1 as checked.
     for (const char* q = p; q < p + n - 1; ++q)
       if (*q == '\0') return static_cast<std::size_t>(BeforeNul(Data, p, q, N) - Data);
-    const char* f = Width == 64 ? ScanOrNul64(Data, p, limit, N) : ScanOrNul32(Data, p, limit, N);
-    if (f != nullptr) return static_cast<std::size_t>(f - Data);
+    if (const char* f = ScanOrNulWide(Data, p, limit, N, Width))
+      return static_cast<std::size_t>(f - Data);
   }
 #else
   (void)Width;
