@@ -20,6 +20,11 @@
 //   vek_stdtags_bench --once CASE SCALE          one run of one case, for
 //                                                counting instructions:
 //     valgrind --tool=callgrind vek_stdtags_bench --once nested_ifs_refused 4
+//   vek_stdtags_bench --page NAME TIMES          renders one catalogue page
+//                                                (catalogue, catalogue_language,
+//                                                catalogue_expressions,
+//                                                catalogue_macros) TIMES times, for
+//                                                profiling one page's cost
 #include <benchmark/benchmark.h>
 #include <time.h>
 #include <unistd.h>
@@ -321,6 +326,18 @@ int LanguageCost() {
   return ratio <= 1.5 ? 0 : 1;
 }
 
+// One catalogue page rendered Times times: a profile of it alone.
+int PageOnly(const std::string& Name, int Times) {
+  const auto data = std::make_shared<json>(CatalogueData(10000));
+  TVekTemplateRoot root(TheSite().Dir());
+  TVekPageProducer producer(nullptr);
+  TVekStdTags tags(&producer, root, data);
+  size_t bytes = 0;
+  for (int i = 0; i < Times; ++i) bytes += tags.Render(Name + ".html").size();
+  std::printf("%s: %zu bytes in %d renders\n", Name.c_str(), bytes, Times);
+  return 0;
+}
+
 double ThreadSeconds() {
   timespec t{};
   clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
@@ -441,6 +458,8 @@ int main(int argc, char** argv) {
   if (argc == 2 && std::strcmp(argv[1], "--language") == 0) return LanguageCost();
   if (argc == 2 && std::strcmp(argv[1], "--engine") == 0) return EngineCost();
   if (argc == 2 && std::strcmp(argv[1], "--peers") == 0) return PeerCost();
+  if (argc == 4 && std::strcmp(argv[1], "--page") == 0)
+    return PageOnly(argv[2], std::atoi(argv[3]));
   if (argc == 4 && std::strcmp(argv[1], "--once") == 0) {
     for (const Case& c : Cases()) {
       if (c.name == std::string(argv[2])) return c.run(std::atoi(argv[3])).empty() ? 1 : 0;

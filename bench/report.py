@@ -201,17 +201,7 @@ def targets(medians, instructions, memory):
 
 def callgrind(bindir, engine, workload, renders=2):
     """Instructions per tag of `renders` renders, counted by callgrind."""
-    with tempfile.TemporaryDirectory() as tmp:
-        out_file = os.path.join(tmp, "cg.out")
-        run = subprocess.run(
-            ["valgrind", "--tool=callgrind", "--instr-atstart=no", f"--callgrind-out-file={out_file}",
-             os.path.join(bindir, "vek_profile"), engine, workload, str(renders)],
-            capture_output=True, text=True, check=True)
-        tags = int(re.search(r"tags=(\d+)", run.stdout).group(1))
-        # "totals:" holds what was collected ("summary:" may stay 0 when
-        # collection starts late).
-        with open(out_file) as f:
-            total = next(int(l.split()[1]) for l in f if l.startswith("totals:"))
+    tags, total = callgrind_total(bindir, engine, workload, renders)
     return total / renders / tags
 
 
@@ -240,6 +230,7 @@ def instruction_tables(bindir, medians):
 
 
 def callgrind_total(bindir, engine, workload, renders=1):
+    """The tags a run of `renders` renders handles, and its instructions."""
     with tempfile.TemporaryDirectory() as tmp:
         out_file = os.path.join(tmp, "cg.out")
         run = subprocess.run(
@@ -247,6 +238,8 @@ def callgrind_total(bindir, engine, workload, renders=1):
              os.path.join(bindir, "vek_profile"), engine, workload, str(renders)],
             capture_output=True, text=True, check=True)
         tags = int(re.search(r"tags=(\d+)", run.stdout).group(1))
+        # "totals:" holds what was collected ("summary:" may stay 0 when
+        # collection starts late).
         with open(out_file) as f:
             total = next(int(l.split()[1]) for l in f if l.startswith("totals:"))
     return tags, total

@@ -2,6 +2,7 @@
 // the locale, and ISO 8601 dates read into a calendar time.
 #include "ModifierFormats.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -11,21 +12,65 @@ namespace vekstd {
 
 namespace {
 
-// Digits with a separator every three from the right.
-std::string Group(const std::string& Digits, const std::string& Sep) {
-  if (Sep.empty()) return Digits;
-  std::string out;
+// Appends Digits to Out with Sep every three from the right.
+void AppendGrouped(std::string& Out, std::string_view Digits, const std::string& Sep) {
   const size_t n = Digits.size();
-  for (size_t i = 0; i < n; ++i) {
-    if (i > 0 && (n - i) % 3 == 0) out += Sep;
-    out += Digits[i];
+  if (Sep.empty()) {
+    Out.append(Digits.data(), n);
+    return;
   }
-  return out;
+  for (size_t i = 0; i < n; ++i) {
+    if (i > 0 && (n - i) % 3 == 0) Out += Sep;
+    Out += Digits[i];
+  }
+}
+
+// Text written as a plain decimal ("-0042.5": a sign, digits, a point and
+// at most S.N digits) written with S.N decimals into Out, as the rounding of
+// its double would give it: with no more decimals than S.N and at most 15
+// digits in all, the double read back times 10^S.N rounds to the digits
+// themselves. False, with Out untouched, for any other text.
+bool PlainDecimal(std::string_view Text, const TModStep& S, std::string& Out) {
+  size_t i = 0;
+  const bool minus = !Text.empty() && Text[0] == '-';
+  if (minus) ++i;
+  const size_t wholeAt = i;
+  while (i < Text.size() && Text[i] >= '0' && Text[i] <= '9') ++i;
+  const size_t wholeEnd = i;
+  if (wholeEnd == wholeAt || i == Text.size() || Text[i] != '.') return false;
+  const size_t fracAt = ++i;
+  while (i < Text.size() && Text[i] >= '0' && Text[i] <= '9') ++i;
+  const size_t fracLen = i - fracAt;
+  if (i != Text.size() || fracLen == 0 || fracLen > static_cast<size_t>(S.N)) return false;
+  size_t lead = wholeAt;
+  while (lead + 1 < wholeEnd && Text[lead] == '0') ++lead;  // "007" as "7"
+  const std::string_view whole = Text.substr(lead, wholeEnd - lead);
+  if (whole.size() + static_cast<size_t>(S.N) > 15) return false;
+  const std::string_view frac = Text.substr(fracAt, fracLen);
+  const bool zero = whole == "0" && frac.find_first_not_of('0') == std::string_view::npos;
+  if (S.B.empty() && S.C.size() == 1) {
+    // The common form, written in one piece.
+    char buf[40];
+    char* w = buf;
+    if (minus && !zero) *w++ = '-';
+    w = std::copy(whole.begin(), whole.end(), w);
+    *w++ = S.C[0];
+    w = std::copy(frac.begin(), frac.end(), w);
+    w = std::fill_n(w, static_cast<size_t>(S.N) - fracLen, '0');
+    Out.assign(buf, static_cast<size_t>(w - buf));
+    return true;
+  }
+  Out.clear();
+  if (minus && !zero) Out += '-';
+  AppendGrouped(Out, whole, S.B);
+  Out.append(S.C).append(frac.data(), frac.size());
+  Out.append(static_cast<size_t>(S.N) - fracLen, '0');
+  return true;
 }
 
 // A number written as JSON writes one, read without the locale: a whole
 // number into Int (IsInt), else into Real. False when Text is no number.
-bool ReadNumber(const std::string& Text, long long& Int, double& Real, bool& IsInt) {
+bool ReadNumber(std::string_view Text, long long& Int, double& Real, bool& IsInt) {
   const char* b = Text.data();
   const char* e = b + Text.size();
   if (b == e || !(*b == '-' || (*b >= '0' && *b <= '9'))) return false;
@@ -39,7 +84,7 @@ bool ReadNumber(const std::string& Text, long long& Int, double& Real, bool& IsI
   return r.ec == std::errc() && r.ptr == e;
 }
 
-int Digits(const std::string& S, size_t& I, size_t N) {
+int Digits(std::string_view S, size_t& I, size_t N) {
   if (I + N > S.size()) return -1;
   int v = 0;
   for (size_t k = 0; k < N; ++k) {
@@ -65,7 +110,9 @@ long long DaysFromCivil(long long Y, unsigned M, unsigned D) {
 
 // Text with Decimals digits after the point, or false when the value is
 // not a number (nor text holding one).
-bool FormatNumber(const TData* V, const std::string* Text, const TModStep& S, std::string& Out) {
+bool FormatNumber(const TData* V, const std::string_view* Text, const TModStep& S,
+                  std::string& Out) {
+  if (!(V && V->is_number()) && Text && PlainDecimal(*Text, S, Out)) return true;
   long long whole = 0;
   double real = 0;
   bool isInt = false;
@@ -113,11 +160,7 @@ bool FormatNumber(const TData* V, const std::string* Text, const TModStep& S, st
       } while (left > 0);
       Out.clear();
       if (scaled < 0) Out += '-';
-      if (S.B.empty()) {
-        Out.append(p, fracAt);
-      } else {
-        Out += Group(std::string(p, fracAt), S.B);
-      }
+      AppendGrouped(Out, std::string_view(p, static_cast<size_t>(fracAt - p)), S.B);
       if (S.N > 0) Out.append(S.C).append(fracAt, end);
       return true;
     }
@@ -138,7 +181,8 @@ bool FormatNumber(const TData* V, const std::string* Text, const TModStep& S, st
         frac.find_first_not_of('0') == std::string::npos)
       sign.clear();  // no "-0.00"
   }
-  Out = sign + Group(digits, S.B);
+  Out = sign;
+  AppendGrouped(Out, digits, S.B);
   if (!frac.empty()) Out += S.C + frac;
   return true;
 }
@@ -146,7 +190,7 @@ bool FormatNumber(const TData* V, const std::string* Text, const TModStep& S, st
 // An ISO 8601 date or date and time: YYYY-MM-DD, then optionally T or a
 // blank, hh:mm, :ss, a fraction, and Z or an offset (kept as written: the
 // time is shown as it was written, not converted).
-bool ParseIsoDate(const std::string& S, std::tm& Tm) {
+bool ParseIsoDate(std::string_view S, std::tm& Tm) {
   size_t i = 0;
   const int y = Digits(S, i, 4);
   if (y < 0 || i >= S.size() || S[i++] != '-') return false;

@@ -4,6 +4,7 @@
 
 #include <ctime>
 #include <string>
+#include <string_view>
 
 #include "Modifiers.h"
 
@@ -12,11 +13,12 @@ namespace vekstd {
 /// V (or Text, a number written as text, when V is not a number) with
 /// S.N decimals, grouped by S.B, into Out, without the locale; false when
 /// neither holds a number.
-bool FormatNumber(const TData* V, const std::string* Text, const TModStep& S, std::string& Out);
+bool FormatNumber(const TData* V, const std::string_view* Text, const TModStep& S,
+                  std::string& Out);
 
 /// An ISO 8601 date or date and time (YYYY-MM-DD, then optionally T or a
 /// blank, hh:mm, :ss, a fraction, and Z or an offset, kept as written) into
 /// Tm with its weekday and day of the year; false when S is none.
-bool ParseIsoDate(const std::string& S, std::tm& Tm);
+bool ParseIsoDate(std::string_view S, std::tm& Tm);
 
 }  // namespace vekstd

@@ -27,7 +27,7 @@ bool Continuation(unsigned char C) {
   return (C & 0xC0) == 0x80;
 }
 
-long long CodePoints(const std::string& S) {
+long long CodePoints(std::string_view S) {
   long long n = 0;
   for (const char c : S) n += Continuation(static_cast<unsigned char>(c)) ? 0 : 1;
   return n;
@@ -217,19 +217,41 @@ TTagFault ParseModifiers(const std::vector<TToken>& Tokens, size_t From,
   return {};
 }
 
+namespace {
+
+// The text in hand as R.Text itself, so that a step may change it in place.
+std::string& OwnText(TModResult& R) {
+  if (R.View.data() != R.Text.data() || R.View.size() != R.Text.size()) {
+    R.Text.assign(R.View.data(), R.View.size());  // a part of R.Text itself is assigned safely
+  }
+  R.View = R.Text;
+  return R.Text;
+}
+
+// The text of a value in hand: a string's own bytes (no copy), any other
+// value written into R.Text. False for a list or an object.
+bool TakeText(const TData& V, TModResult& R) {
+  if (V.is_string()) {
+    R.View = V.get_ref<const std::string&>();
+    return true;
+  }
+  if (!ValueText(V, R.Text)) return false;
+  R.View = R.Text;
+  return true;
+}
+
 // A step on the value as it is (default, length, join, number, date):
 // true when S is one, its work done on R.
-static bool ValueStep(const TModStep& s, TModResult& R) {
-  std::string& text = R.Text;
+bool ValueStep(const TModStep& s, TModResult& R) {
   const TData* cur = R.IsText ? nullptr : R.Value;
   switch (s.Kind) {
     case TModStep::TKind::Default: {
       const bool empty = R.IsText
-                             ? text.empty()
+                             ? R.View.empty()
                              : !cur || cur->is_null() ||
                                    (cur->is_string() && cur->get_ref<const std::string&>().empty());
       if (empty) {
-        text = s.A;
+        R.View = s.A;
         R.IsText = true;
       }
       return true;
@@ -237,14 +259,14 @@ static bool ValueStep(const TModStep& s, TModResult& R) {
     case TModStep::TKind::Length: {
       long long n = 0;
       if (R.IsText) {
-        n = CodePoints(text);
+        n = CodePoints(R.View);
       } else if (!cur || cur->is_null()) {
         n = 0;
       } else if (cur->is_array() || cur->is_object()) {
         n = static_cast<long long>(cur->size());
       } else {
-        ValueText(*cur, text);
-        n = CodePoints(text);
+        TakeText(*cur, R);
+        n = CodePoints(R.View);
       }
       R.Own = n;
       R.Value = &R.Own;
@@ -261,32 +283,44 @@ static bool ValueStep(const TModStep& s, TModResult& R) {
         joined += item;
         first = false;
       }
-      text = std::move(joined);
+      R.Text = std::move(joined);
+      R.View = R.Text;
       R.IsText = true;
       return true;
     }
     case TModStep::TKind::Number: {
       std::string& out = R.Scratch;
-      if (FormatNumber(
-              cur,
-              R.IsText ? &text
-                       : (cur && cur->is_string() ? &cur->get_ref<const std::string&>() : nullptr),
-              s, out)) {
-        text.swap(out);
+      const std::string_view* text = nullptr;
+      std::string_view own;
+      if (R.IsText) {
+        text = &R.View;
+      } else if (cur && cur->is_string()) {
+        own = cur->get_ref<const std::string&>();
+        text = &own;
+      }
+      if (FormatNumber(cur, text, s, out)) {
+        R.Text.swap(out);
+        R.View = R.Text;
         R.IsText = true;
       }
       return true;
     }
     case TModStep::TKind::Date: {
-      const std::string* in =
-          R.IsText ? &text
-                   : (cur && cur->is_string() ? &cur->get_ref<const std::string&>() : nullptr);
+      std::string_view in;
+      if (R.IsText) {
+        in = R.View;
+      } else if (cur && cur->is_string()) {
+        in = cur->get_ref<const std::string&>();
+      } else {
+        return true;
+      }
       std::tm tm;
-      if (!in || !ParseIsoDate(*in, tm)) return true;
+      if (!ParseIsoDate(in, tm)) return true;
       char buf[kMaxDateText + 2];
       const size_t n = std::strftime(buf, sizeof buf, s.A.c_str(), &tm);
       if (n == 0) return true;  // more than the format's bound after all: unchanged
-      text.assign(buf, n - 1);
+      R.Text.assign(buf, n - 1);
+      R.View = R.Text;
       R.IsText = true;
       return true;
     }
@@ -295,52 +329,60 @@ static bool ValueStep(const TModStep& s, TModResult& R) {
   }
 }
 
-// A step on text (upper, lower, capitalize, trim, truncate, replace).
-static void TextStep(const TModStep& s, std::string& text) {
+// A step on text (upper, lower, capitalize, trim, truncate, replace): trim
+// and a truncate that cuts nothing narrow the view, the others work on
+// R.Text.
+void TextStep(const TModStep& s, TModResult& R) {
+  std::string_view& view = R.View;
   switch (s.Kind) {
     case TModStep::TKind::Upper:
-      for (char& c : text) {
+      for (char& c : OwnText(R)) {
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
       }
       break;
     case TModStep::TKind::Lower:
-      for (char& c : text) {
+      for (char& c : OwnText(R)) {
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
       }
       break;
     case TModStep::TKind::Capitalize:
-      if (!text.empty() && text[0] >= 'a' && text[0] <= 'z')
+      if (!view.empty() && view[0] >= 'a' && view[0] <= 'z') {
+        std::string& text = OwnText(R);
         text[0] = static_cast<char>(text[0] - 'a' + 'A');
+      }
       break;
     case TModStep::TKind::Trim: {
-      size_t e = text.size();
-      while (e > 0 && IsBlank(static_cast<unsigned char>(text[e - 1]))) --e;
-      text.resize(e);
+      size_t e = view.size();
+      while (e > 0 && IsBlank(static_cast<unsigned char>(view[e - 1]))) --e;
       size_t b = 0;
-      while (b < text.size() && IsBlank(static_cast<unsigned char>(text[b]))) ++b;
-      text.erase(0, b);
+      while (b < e && IsBlank(static_cast<unsigned char>(view[b]))) ++b;
+      view = view.substr(b, e - b);
       break;
     }
     case TModStep::TKind::Truncate: {
+      // No more code points than bytes: a text of at most N bytes keeps all.
+      if (view.size() <= static_cast<unsigned long long>(s.N)) break;
       long long seen = 0;
       size_t i = 0;
-      for (; i < text.size(); ++i) {
-        if (!Continuation(static_cast<unsigned char>(text[i])) && seen++ == s.N) break;
+      for (; i < view.size(); ++i) {
+        if (!Continuation(static_cast<unsigned char>(view[i])) && seen++ == s.N) break;
       }
-      if (i < text.size()) {
-        text.resize(i);
-        text += "\xE2\x80\xA6";  // U+2026, the ellipsis
+      if (i < view.size()) {
+        view = view.substr(0, i);
+        OwnText(R) += "\xE2\x80\xA6";  // U+2026, the ellipsis
+        view = R.Text;
       }
       break;
     }
     case TModStep::TKind::Replace: {
-      if (text.find(s.A) == std::string::npos) break;
+      if (view.find(s.A) == std::string_view::npos) break;
       std::string out;
       size_t from = 0;
-      for (size_t at; (at = text.find(s.A, from)) != std::string::npos; from = at + s.A.size())
-        out.append(text, from, at - from).append(s.B);
-      out.append(text, from, std::string::npos);
-      text = std::move(out);
+      for (size_t at; (at = view.find(s.A, from)) != std::string_view::npos; from = at + s.A.size())
+        out.append(view.substr(from, at - from)).append(s.B);
+      out.append(view.substr(from));
+      R.Text = std::move(out);
+      view = R.Text;
       break;
     }
     default:
@@ -350,7 +392,7 @@ static void TextStep(const TModStep& s, std::string& text) {
 
 // An application's modifier: the value (or the text made so far) to the
 // value its function makes.
-static void CustomStep(const TModStep& s, TModResult& R, const TVekExtensions* Extensions) {
+void CustomStep(const TModStep& s, TModResult& R, const TVekExtensions* Extensions) {
   const TVekModifier* f = Extensions ? Extensions->Modifier(s.A) : nullptr;
   if (!f) throw TModifierFault("no function for the modifier \"" + s.A + "\"");
   static const TData kNull;
@@ -359,7 +401,7 @@ static void CustomStep(const TModStep& s, TModResult& R, const TVekExtensions* E
   TData made;
   try {
     if (R.IsText) {
-      made = (*f)(TData(R.Text), args);
+      made = (*f)(TData(std::string(R.View)), args);
     } else {
       made = (*f)(R.Value ? *R.Value : kNull, args);
     }
@@ -371,10 +413,13 @@ static void CustomStep(const TModStep& s, TModResult& R, const TVekExtensions* E
   R.IsText = false;
 }
 
+}  // namespace
+
 void ApplyModifiers(const std::vector<TModStep>& Steps, const TData* V, TModResult& R,
                     const TVekExtensions* Extensions) {
   R.IsText = false;
   R.Value = V;
+  R.View = {};
   for (const TModStep& s : Steps) {
     if (s.Kind == TModStep::TKind::Custom) {
       CustomStep(s, R, Extensions);
@@ -384,10 +429,10 @@ void ApplyModifiers(const std::vector<TModStep>& Steps, const TData* V, TModResu
     // The steps on text: a missing value, null, a list or an object passes.
     const TData* cur = R.IsText ? nullptr : R.Value;
     if (!R.IsText) {
-      if (!cur || cur->is_null() || !ValueText(*cur, R.Text)) continue;
+      if (!cur || cur->is_null() || !TakeText(*cur, R)) continue;
       R.IsText = true;
     }
-    TextStep(s, R.Text);
+    TextStep(s, R);
   }
 }
 

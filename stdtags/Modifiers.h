@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "TagExpr.h"
@@ -56,9 +57,12 @@ bool HasDefault(const std::vector<TModStep>& Steps);
 bool ValueText(const TData& V, std::string& Text);
 
 /// What modifiers made of a value: text, or a value (V itself when no step
-/// changed it into text, or one of Own's).
+/// changed it into text, or one of Own's). The text is View: a part of the
+/// value's own string, of a step's text, or of Text, the text a step made;
+/// valid while the value and the steps are, until the next ApplyModifiers.
 struct TModResult {
   bool IsText = false;
+  std::string_view View;
   std::string Text;
   const TData* Value = nullptr;  ///< when not text: nullptr for a missing value
   TData Own;

@@ -2,6 +2,7 @@
 // members or a range, one frame per loop whose body is walked again for
 // every element; if, elif, else and unless choosing one branch to walk;
 // expressions evaluated, and set.
+#include <cstdint>
 #include <string>
 
 #include "Renderer.h"
@@ -119,13 +120,20 @@ const TVekData* TVekStdTags::TRenderer::Evaluate(const std::vector<vekstd::TCond
   // Each @name looked up gets its own scratch value; reserved so that none
   // moves while the expression is evaluated.
   FCondScratch.clear();
-  FCondScratch.reserve(Expr.size());
+  if (FCondScratch.capacity() < Expr.size()) FCondScratch.reserve(Expr.size());
   return vekstd::EvalExpr(Expr, FHooks, FCondStack, FCondResults);
 }
 
-const TVekData* TVekStdTags::TRenderer::THooks::Lookup(const std::string& Path) {
-  R.FCondScratch.emplace_back();
-  return R.Require(Path, R.FCondScratch.back());
+const TVekData* TVekStdTags::TRenderer::THooks::Lookup(const vekstd::TCondOp& Op) {
+  const std::string& path = Op.Path;
+  if (!path.empty() && path[0] == '@') {
+    // Only a loop position is made in its scratch value.
+    R.FCondScratch.emplace_back();
+    return R.Require(path, R.FCondScratch.back());
+  }
+  uint32_t& hint = R.FOpHints[reinterpret_cast<uintptr_t>(&Op) / sizeof(Op) % kOpHints];
+  if (const json* v = R.FScopes.HintedMember(path, hint)) return v;
+  return R.Require(path, R.FNoScratch, &hint);
 }
 
 void TVekStdTags::TRenderer::THooks::Mixed(const std::string& What) {

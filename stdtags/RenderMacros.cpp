@@ -37,11 +37,15 @@ const vekstd::TImported& TVekStdTags::TRenderer::ImportsOf(const TTemplate* Home
   return FImported.back().second;
 }
 
-void TVekStdTags::TRenderer::Call(const TNode& N) {
-  const TFrame& from = Current();
-  const TTemplate* home = from.Home ? from.Home : from.T;
-  const vekstd::TIncludeAt& at = from.T->IncludeOf(N);
-  int macro = at.Macro;
+// The macro a call finds and its body for the call's state, judged: found
+// once per call tag and render.
+const TVekStdTags::TRenderer::TCallSite& TVekStdTags::TRenderer::CallSite(
+    const TNode& N, const vekstd::TIncludeAt& At, const TTemplate* From) {
+  if (const auto hit = FCallSites.find(&At); hit != FCallSites.end() && hit->second.From == From)
+    return hit->second;
+  const TTemplate& in = *Current().T;
+  const TTemplate* home = From;
+  int macro = At.Macro;
   if (macro < 0) {
     // Through the imports: the first file that defines it.
     const vekstd::TImported& imported = ImportsOf(home);
@@ -50,13 +54,36 @@ void TVekStdTags::TRenderer::Call(const TNode& N) {
     if (found.first < 0) Fail("no macro " + N.Path + " is defined here nor imported");
     home = imported.Templates[static_cast<size_t>(found.first)].get();
     macro = found.second;
-    const std::string args = vekstd::ArgumentFault(home->Macros[static_cast<size_t>(macro)], at);
-    if (!args.empty()) Fail(from.T->TagAt(N) + ": " + args);
+    const std::string args = vekstd::ArgumentFault(home->Macros[static_cast<size_t>(macro)], At);
+    if (!args.empty()) Fail(in.TagAt(N) + ": " + args);
   }
   const vekstd::TMacro& m = home->Macros[static_cast<size_t>(macro)];
+  std::shared_ptr<const TTemplate> body = vekstd::MacroBody(*home, macro, At.State);
+  if (!FOptions.Lenient) {
+    const std::string fault = vekstd::BodyFault(*body, m.Name);
+    if (!fault.empty()) Fail(in.TagAt(N) + ": " + fault);
+  }
+  TCallSite site{Hold(&in), From, home, macro, std::move(body)};
+  // Kept only while the template the call stands in is held by the site
+  // itself: no other template can then take its place in memory.
+  if (!site.Keep) {
+    FUnkeptSite = std::move(site);
+    return FUnkeptSite;
+  }
+  TCallSite& kept = FCallSites[&At];
+  kept = std::move(site);
+  return kept;
+}
+
+void TVekStdTags::TRenderer::Call(const TNode& N) {
+  const TFrame& from = Current();
+  const vekstd::TIncludeAt& at = from.T->IncludeOf(N);
+  const TCallSite& site = CallSite(N, at, from.Home ? from.Home : from.T);
+  const vekstd::TMacro& m = site.Home->Macros[static_cast<size_t>(site.Macro)];
   // The arguments, evaluated where the call stands; the rest take their
-  // defaults or are missing.
-  vekstd::TScope params;
+  // defaults or are missing. Bound in a scope whose room is reused.
+  vekstd::TScope& params = FParams;
+  params.ClearVars();
   params.IsVars = true;
   params.Sealed = true;
   for (const auto& p : m.Params) {
@@ -78,18 +105,13 @@ void TVekStdTags::TRenderer::Call(const TNode& N) {
       v.Missing = true;
     }
   }
-  std::shared_ptr<const TTemplate> body = vekstd::MacroBody(*home, macro, at.State);
-  if (!FOptions.Lenient) {
-    const std::string fault = vekstd::BodyFault(*body, m.Name);
-    if (!fault.empty()) Fail(from.T->TagAt(N) + ": " + fault);
-  }
   TFrame frame;
-  frame.T = body.get();
-  frame.Template = std::move(body);
+  frame.T = site.Body.get();
+  frame.Template = site.Body;
   frame.Pos = m.Node + 1;
-  frame.Stop = home->Nodes[static_cast<size_t>(m.Node)].Close;
+  frame.Stop = site.Home->Nodes[static_cast<size_t>(m.Node)].Close;
   frame.Path = from.Path;
-  frame.Home = home;
+  frame.Home = site.Home;
   frame.CalledAt = N.Begin;
   frame.PushedScope = true;
   Push(std::move(frame));

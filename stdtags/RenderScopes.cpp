@@ -7,7 +7,8 @@
 namespace vekstd {
 
 // The loop position @Name of the scope S in Scratch; false for an unknown name.
-bool LoopPosition(const std::string& Name, const TScope& S, TVekData& Scratch) {
+bool LoopPosition(const std::string& Path, const TScope& S, TVekData& Scratch) {
+  const std::string_view Name(Path);
   if (Name == "@index") {
     Scratch = S.Index;
   } else if (Name == "@number") {
@@ -48,7 +49,8 @@ std::string TScopes::NearestPath(const std::string& Path) const {
     for (auto it = V->begin(); it != V->end() && i < kMost; ++it, ++i) names.push_back(it.key());
   };
   if (start == 0) {
-    for (const TScope& s : FScopes) {
+    for (const TScope* const scope : FStack) {
+      const TScope& s = *scope;
       if (s.IsVars) {
         for (const auto& v : s.Vars) names.emplace_back(v.first);
       } else if (s.Name) {

@@ -62,6 +62,22 @@ struct TScope {
   }
   /// The variable Name, or nullptr.
   const TVar* FindVar(std::string_view Name) const;
+
+  /// Becomes S, whose names' room it takes; S is left with this scope's
+  /// former room, its names forgotten.
+  void Take(TScope& S) {
+    Value = S.Value;
+    Index = S.Index;
+    Count = S.Count;
+    Key = S.Key;
+    Own = std::move(S.Own);
+    Name = S.Name;
+    IsVars = S.IsVars;
+    Sealed = S.Sealed;
+    Vars.swap(S.Vars);
+    VarIndex.swap(S.VarIndex);
+    S.ClearVars();
+  }
 };
 
 inline const TVar* TScope::FindVar(std::string_view Name) const {
@@ -86,19 +102,29 @@ class TScopes {
   TScopes() = default;
   TScopes(const TScopes&) = delete;  // FStack points into FScopes
   TScopes& operator=(const TScopes&) = delete;
-  void Push(TScope S) {
-    FScopes.push_back(std::move(S));
-    FStack.push_back(&FScopes.back());
+  /// Pushes S (taking its place of a scope popped before, whose room for
+  /// names S is then left with: a call's scope of parameters made again
+  /// and again allocates nothing).
+  void Push(TScope&& S) {
+    if (FUsed == FScopes.size()) FScopes.emplace_back();
+    TScope& slot = FScopes[FUsed++];
+    slot.Take(S);
+    FStack.push_back(&slot);
   }
   /// Pushes the globals, the first scope: what a macro's body sees besides
   /// its parameters.
-  void PushGlobals(TScope S) {
+  void PushGlobals(TScope&& S) {
     Push(std::move(S));
     FGlobals = FStack.size();
   }
+  /// Pops the innermost scope; its place, and its room for names, is kept
+  /// for the next Push.
   void Pop() {
+    TScope& s = *FStack.back();
     FStack.pop_back();
-    FScopes.pop_back();
+    --FUsed;
+    s.ClearVars();
+    if (!s.Own.is_null()) s.Own = nullptr;
   }
   /// The innermost scope, or the one Below scopes under it.
   TScope& Innermost(size_t Below = 0) { return *FStack[FStack.size() - 1 - Below]; }
@@ -124,6 +150,7 @@ class TScopes {
 
  private:
   std::deque<TScope> FScopes;   // a deque: a scope's Own stays where it is
+  size_t FUsed = 0;             // the scopes of FScopes in use; those above are kept for reuse
   std::vector<TScope*> FStack;  // the same scopes, for a walk without the deque's steps
   size_t FGlobals = 0;          // the scopes at the bottom that hold the globals
 };

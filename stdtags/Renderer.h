@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -102,7 +103,7 @@ class TVekStdTags::TRenderer {
   }
   /// Text escaped as E says (Json: the value itself, for JSON contexts),
   /// then measured against the limit.
-  void AppendEscaped(const vekstd::TEscape& E, const std::string& Text, const json& Json);
+  void AppendEscaped(const vekstd::TEscape& E, std::string_view Text, const json& Json);
   [[noreturn]] void TooLarge() const;
   void Value(const TNode& N);
   void WriteValue(const TNode& N);
@@ -128,6 +129,18 @@ class TVekStdTags::TRenderer {
   void Include(const TNode& N);
 
   // Macros (RenderMacros.cpp).
+  /// What a call tag finds: the macro and its body for the tag's state.
+  struct TCallSite {
+    std::shared_ptr<const TTemplate> Keep;  // the template the call stands in
+    const TTemplate* From = nullptr;        // the template whose macros it sees
+    const TTemplate* Home = nullptr;        // the template that defines the macro
+    int Macro = -1;
+    std::shared_ptr<const TTemplate> Body;  // judged for the call's state
+  };
+  /// The site of the call N (whose IncludeOf is At) seeing the macros of
+  /// From; Fail for a macro not found, an argument it does not take, a body
+  /// that cannot stand where the call does.
+  const TCallSite& CallSite(const TNode& N, const vekstd::TIncludeAt& At, const TTemplate* From);
   void Call(const TNode& N);
   /// The files Home imports, found once per render.
   const vekstd::TImported& ImportsOf(const TTemplate* Home);
@@ -137,7 +150,7 @@ class TVekStdTags::TRenderer {
   class THooks final : public vekstd::TEvalHooks {
    public:
     explicit THooks(TRenderer& R) : R(R) {}
-    const json* Lookup(const std::string& Path) override;
+    const json* Lookup(const vekstd::TCondOp& Op) override;
     void Mixed(const std::string& What) override;
     void Fault(const std::string& What) override;
     void Call(const std::string& Name, const json* const* Args, size_t Count, json& Out) override;
@@ -162,6 +175,10 @@ class TVekStdTags::TRenderer {
   std::vector<json> FCondScratch;       // the @names a condition looked up
   std::vector<json> FCondResults;       // the values an expression computed
   THooks FHooks{*this};
+  // The call sites met so far, by their call tag's arguments.
+  std::unordered_map<const vekstd::TIncludeAt*, TCallSite> FCallSites;
+  TCallSite FUnkeptSite;   // a site that could not be kept, for its one call
+  vekstd::TScope FParams;  // a call's parameters as they are bound, its room reused
   // The imports of the templates whose calls looked for them.
   std::deque<std::pair<const TTemplate*, vekstd::TImported>> FImported;
   // The look-up hints of each template's nodes, and those of the template
@@ -170,6 +187,11 @@ class TVekStdTags::TRenderer {
   const TTemplate* FHintsOf = nullptr;
   uint32_t* FHintsAt = nullptr;
   json FValueScratch;  // a value made by its look-up (@index), reused
+  json FNoScratch;     // handed to a look-up that makes no value (not a position)
+  // The look-up hints of expressions' paths, by the place of their step in
+  // memory: two steps may share one, a hint being checked before it is used.
+  static constexpr size_t kOpHints = 256;
+  uint32_t FOpHints[kOpHints] = {};
   long long FIncludes = 0;
   long long FSteps = 0;  // nodes visited
 };

@@ -39,6 +39,24 @@ const char* Symbol(TCondOp::TKind K) {
 
 }  // namespace
 
+namespace {
+
+// A whole number of 64 signed bits in V, if V holds one.
+inline bool SignedWhole(const TData& V, long long& Out) {
+  if (V.type() == TData::value_t::number_integer) {
+    Out = V.get<TData::number_integer_t>();
+    return true;
+  }
+  if (V.type() == TData::value_t::number_unsigned &&
+      V.get<TData::number_unsigned_t>() <= 0x7FFFFFFFFFFFFFFFull) {
+    Out = static_cast<long long>(V.get<TData::number_unsigned_t>());
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 bool Truthy(const TData* V) {
   if (!V) return false;
   switch (V->type()) {
@@ -67,6 +85,25 @@ bool Compare(TCondOp::TKind Op, const TData* A, const TData* B, bool& Mixed) {
   const TData& a = A ? *A : null;
   const TData& b = B ? *B : null;
   Mixed = false;
+  long long x = 0, y = 0;
+  if (SignedWhole(a, x) && SignedWhole(b, y)) {
+    // Two whole numbers of 64 signed bits (the most common comparison),
+    // without the data's general ordering.
+    switch (Op) {
+      case TCondOp::TKind::Eq:
+        return x == y;
+      case TCondOp::TKind::Ne:
+        return x != y;
+      case TCondOp::TKind::Lt:
+        return x < y;
+      case TCondOp::TKind::Le:
+        return x <= y;
+      case TCondOp::TKind::Gt:
+        return x > y;
+      default:
+        return x >= y;
+    }
+  }
   if (Op == TCondOp::TKind::Eq) return a == b;
   if (Op == TCondOp::TKind::Ne) return a != b;
   const bool numbers = a.is_number() && b.is_number();
@@ -233,12 +270,12 @@ const TData* EvalExpr(const std::vector<TCondOp>& Ops, TEvalHooks& Hooks,
   stack.clear();
   // Reserved so that no result moves while the expression is evaluated.
   Results.clear();
-  Results.reserve(Ops.size());
+  if (Results.capacity() < Ops.size()) Results.reserve(Ops.size());
   std::string why;
   for (const TCondOp& op : Ops) {
     switch (op.Kind) {
       case TCondOp::TKind::Path:
-        stack.push_back(Hooks.Lookup(op.Path));
+        stack.push_back(Hooks.Lookup(op));
         break;
       case TCondOp::TKind::Literal:
         stack.push_back(&op.Literal);

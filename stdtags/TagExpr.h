@@ -114,8 +114,10 @@ bool Truthy(const TData* V);
 /// expression is evaluated for every element of a loop).
 class TEvalHooks {
  public:
-  /// The value at a dotted path, or nullptr when missing. May throw.
-  virtual const TData* Lookup(const std::string& Path) = 0;
+  /// The value at the dotted path of Op (a Path step of the expression
+  /// evaluated, the same object each time it is evaluated), or nullptr when
+  /// missing. May throw.
+  virtual const TData* Lookup(const TCondOp& Op) = 0;
   /// Told of an ordering or an "in" of types that give no answer (the
   /// answer is false), with what was asked ("cannot order a string and a
   /// number"). May throw.

@@ -30,6 +30,7 @@ std::shared_ptr<const TTemplate> MacroBody(const TTemplate& T, int Macro, const 
   }
   auto body = std::make_shared<TTemplate>(T);
   body->Bodies.reset();
+  body->Placements.reset();
   body->Errors.clear();
   body->Warnings.clear();
   body->ErrorCount = body->WarningCount = 0;

@@ -153,7 +153,7 @@ TLayoutChain TResolver::Layouts(std::shared_ptr<const TTemplate> Page,
   }
   // Each template's blocks escaped where the layout it extends puts them.
   for (size_t i = c.Templates.size() - 1; i-- > 0;) {
-    c.Templates[i] = PlaceBlocks(*c.Templates[i], *c.Templates[i + 1]);
+    c.Templates[i] = PlaceBlocksKept(*c.Templates[i], c.Templates[i + 1]);
     if (i == 0) break;
     if (TRefusal refused = Refusal(c.Templates[i])) {
       c.Fault = std::move(refused);

@@ -89,6 +89,156 @@ std::string NearestPath(const std::vector<TScopeSet>& Scopes, const std::string&
          (end == std::string::npos ? "" : Path.substr(end)) + "\"?)";
 }
 
+// The names a node uses: a value's (unless it has a default), an each's
+// list or a range's ends, the names in a condition, the arguments of an
+// include or a call.
+std::vector<std::string> NamesOf(const vekstd::TTemplate& T, const vekstd::TNode& N) {
+  std::vector<std::string> names;
+  const vekstd::TDetails& d = T.DetailsOf(N);
+  if (N.Kind == vekstd::TNodeKind::Value && !vekstd::HasDefault(d.Mods)) {
+    names.push_back(N.Path);
+  } else if (N.Kind == vekstd::TNodeKind::Each) {
+    if (d.Range.empty()) names.push_back(N.Path);
+    for (const auto& end : d.Range) {
+      if (end.Kind == vekstd::TCondOp::TKind::Path) names.push_back(end.Path);
+    }
+  }
+  for (const auto& op : d.Cond) {
+    if (op.Kind == vekstd::TCondOp::TKind::Path) names.push_back(op.Path);
+  }
+  if (N.Kind == vekstd::TNodeKind::Include || N.Kind == vekstd::TNodeKind::Call) {
+    for (const auto& e : T.IncludeOf(N).Exprs) {
+      for (const auto& op : e.second) {
+        if (op.Kind == vekstd::TCondOp::TKind::Path) names.push_back(op.Path);
+      }
+    }
+  }
+  return names;
+}
+
+// One walk over a template and the files it includes, with an explicit
+// stack of frames and the scope sets open at each point.
+class TDataNameWalk {
+ public:
+  TDataNameWalk(const TVekTemplateRoot& Root, const TVekStdTagsOptions& Options,
+                std::shared_ptr<const vekstd::TTemplate> Top, const json& Data)
+      : resolver_(Root, Options), top_(std::move(Top)), visited_{top_->Name} {
+    // The render's globals are the outermost scope: found where the data
+    // lacks a name.
+    if (Options.Globals) scopes_.push_back({Options.Globals.get()});
+    scopes_.push_back({&Data});
+    frames_.push_back({top_, 0, -1, scopes_.size(), {}, {}});
+  }
+
+  std::vector<TVekTemplateIssue> Run() {
+    while (!frames_.empty()) Step();
+    return std::move(issues_);
+  }
+
+ private:
+  struct TFrame {
+    std::shared_ptr<const vekstd::TTemplate> T;
+    size_t Pos;
+    int IncludeAt;  // offset of the include tag in the top template, or -1
+    size_t ScopeDepth;
+    std::vector<int> Closes;  // the closing tags of the eaches open in T
+    std::filesystem::path Path;
+  };
+
+  void Step() {
+    TFrame& f = frames_.back();
+    if (f.Pos >= f.T->Nodes.size()) {
+      scopes_.resize(f.ScopeDepth - (frames_.size() > 1 ? 1 : 0));
+      frames_.pop_back();
+      return;
+    }
+    const auto& n = f.T->Nodes[f.Pos];
+    const int nodeIndex = static_cast<int>(f.Pos++);
+    while (!f.Closes.empty() && f.Closes.back() == nodeIndex) {
+      f.Closes.pop_back();
+      scopes_.pop_back();
+    }
+    // A macro's body sees its parameters, not the data: passed over.
+    if (n.Kind == vekstd::TNodeKind::Macro && n.Close > nodeIndex) {
+      f.Pos = static_cast<size_t>(n.Close) + 1;
+      return;
+    }
+    TScopeSet values;
+    for (const auto& path : NamesOf(*f.T, n)) {
+      if (path.empty() || path[0] == '@' || bound_.count(path.substr(0, path.find('.')))) continue;
+      values = Resolve(scopes_, path);
+      if (values.empty()) Report(f, n, path);
+    }
+    if (n.Kind == vekstd::TNodeKind::Set) bound_.insert(f.T->DetailsOf(n).LoopName);
+    if (n.Kind == vekstd::TNodeKind::Each && n.Close >= 0 && f.T->DetailsOf(n).Range.empty()) {
+      EnterEach(f, n, values);
+    } else if ((n.Kind == vekstd::TNodeKind::Include || n.Kind == vekstd::TNodeKind::Extends) &&
+               !n.Path.empty()) {
+      EnterFile(f, n);  // may grow frames_: f is not used after it
+    }
+  }
+
+  // A name the data lacks, told at its place in the top template (the
+  // include's tag when it stands in an included file).
+  void Report(const TFrame& F, const vekstd::TNode& N, const std::string& Path) {
+    TVekTemplateIssue issue;
+    issue.Warning = true;
+    const auto place = top_->Place(F.IncludeAt < 0 ? N.Begin : F.IncludeAt);
+    issue.Line = place.Line;
+    issue.Column = place.Column;
+    issue.Message = "no \"" + Path + "\" in the data" + NearestPath(scopes_, Path);
+    if (F.IncludeAt >= 0) issue.Message += " (used at " + F.T->Where(N.Begin) + ")";
+    issues_.push_back(std::move(issue));
+  }
+
+  // An each's body is walked once over the elements its list may hold.
+  void EnterEach(TFrame& F, const vekstd::TNode& N, const TScopeSet& Lists) {
+    TScopeSet elements;
+    for (const json* v : Lists) {
+      if (!v->is_array() && !v->is_object()) continue;
+      size_t i = 0;
+      for (auto it = v->begin(); it != v->end() && i < kMaxElements; ++it, ++i)
+        elements.push_back(&*it);
+    }
+    // An each over an empty list: its names can be checked against nothing.
+    if (elements.empty()) {
+      F.Pos = static_cast<size_t>(N.Close) + 1;
+      return;
+    }
+    elements.Name = F.T->DetailsOf(N).LoopName;
+    scopes_.push_back(std::move(elements));
+    F.Closes.push_back(N.Close);
+  }
+
+  // A layout is looked into as an include without parameters is; what the
+  // resolver refuses is told by the template check. Each file once.
+  void EnterFile(TFrame& F, const vekstd::TNode& N) {
+    std::vector<vekstd::TOpenTemplate> open;
+    for (const TFrame& o : frames_) open.push_back({o.T->Name, o.Path});
+    vekstd::TResolved r = resolver_.Resolve(*F.T, N, open);
+    if (!r.Fault.empty() || !visited_.insert(r.File.Path.string()).second) return;
+    const int at = F.IncludeAt < 0 ? N.Begin : F.IncludeAt;
+    if (N.Kind == vekstd::TNodeKind::Include) {
+      // Names bound by an include's expressions are not known before a
+      // render: names below them are not looked for.
+      for (const auto& e : F.T->IncludeOf(N).Exprs) bound_.insert(e.first);
+      scopes_.push_back({&F.T->IncludeOf(N).Args});
+    } else {
+      scopes_.emplace_back();
+    }
+    frames_.push_back({std::move(r.Template), 0, at, scopes_.size(), {}, r.File.Path});
+  }
+
+  const vekstd::TResolver resolver_;
+  std::shared_ptr<const vekstd::TTemplate> top_;
+  std::set<std::string> visited_;
+  std::vector<TScopeSet> scopes_;
+  // Names bound by set and by includes' expressions.
+  std::set<std::string> bound_;
+  std::vector<TFrame> frames_;
+  std::vector<TVekTemplateIssue> issues_;
+};
+
 }  // namespace
 
 std::vector<TVekTemplateIssue> VekCheckDataNames(const AnsiString& Text, const AnsiString& Name,
@@ -107,125 +257,7 @@ std::vector<TVekTemplateIssue> VekCheckDataNames(const AnsiString& Text, const A
   TVekStdTagsOptions options = Options;
   options.Lenient = true;  // a faulty template is told by the template check
   if (!vekstd::TooLarge(Text.size(), options.MaxTemplateSize).empty()) return {};
-  const vekstd::TResolver resolver(Root, options);
-  const auto top = vekstd::ParseTemplate(Text, Name, options.TagBeg, options.TagEnd,
-                                         vekstd::THtmlState(), options.Extensions.get());
-  std::vector<TVekTemplateIssue> issues;
-  std::set<std::string> visited{Name};
-  struct TFrame {
-    std::shared_ptr<const vekstd::TTemplate> T;
-    size_t Pos;
-    int IncludeAt;  // offset of the include tag in the top template, or -1
-    size_t ScopeDepth;
-    std::vector<int> Closes;  // the closing tags of the eaches open in T
-    std::filesystem::path Path;
-  };
-  // The render's globals are the outermost scope: found where the data
-  // lacks a name.
-  std::vector<TScopeSet> scopes;
-  if (options.Globals) scopes.push_back({options.Globals.get()});
-  scopes.push_back({&Data});
-  // Names bound by set and by includes' expressions: their values are not
-  // known before a render, so names below them are not looked for.
-  std::set<std::string> bound;
-  std::vector<TFrame> frames{{top, 0, -1, scopes.size(), {}, {}}};
-  while (!frames.empty()) {
-    TFrame& f = frames.back();
-    if (f.Pos >= f.T->Nodes.size()) {
-      scopes.resize(f.ScopeDepth - (frames.size() > 1 ? 1 : 0));
-      frames.pop_back();
-      continue;
-    }
-    const auto& n = f.T->Nodes[f.Pos];
-    const int nodeIndex = static_cast<int>(f.Pos++);
-    while (!f.Closes.empty() && f.Closes.back() == nodeIndex) {
-      f.Closes.pop_back();
-      scopes.pop_back();
-    }
-    // A macro's body sees its parameters, not the data: passed over.
-    if (n.Kind == vekstd::TNodeKind::Macro && n.Close > nodeIndex) {
-      f.Pos = static_cast<size_t>(n.Close) + 1;
-      continue;
-    }
-    // The names the node uses: a value's (unless it has a default), an
-    // each's list or a range's ends, the names in a condition, the
-    // arguments of an include or a call.
-    std::vector<std::string> names;
-    const vekstd::TDetails& d = f.T->DetailsOf(n);
-    if (n.Kind == vekstd::TNodeKind::Value && !vekstd::HasDefault(d.Mods)) {
-      names.push_back(n.Path);
-    } else if (n.Kind == vekstd::TNodeKind::Each) {
-      if (d.Range.empty()) names.push_back(n.Path);
-      for (const auto& end : d.Range) {
-        if (end.Kind == vekstd::TCondOp::TKind::Path) names.push_back(end.Path);
-      }
-    }
-    for (const auto& op : d.Cond) {
-      if (op.Kind == vekstd::TCondOp::TKind::Path) names.push_back(op.Path);
-    }
-    if (n.Kind == vekstd::TNodeKind::Include || n.Kind == vekstd::TNodeKind::Call) {
-      for (const auto& e : f.T->IncludeOf(n).Exprs) {
-        for (const auto& op : e.second) {
-          if (op.Kind == vekstd::TCondOp::TKind::Path) names.push_back(op.Path);
-        }
-      }
-    }
-    TScopeSet values;
-    for (const auto& path : names) {
-      if (path.empty() || path[0] == '@' || bound.count(path.substr(0, path.find('.')))) continue;
-      values = Resolve(scopes, path);
-      if (values.empty()) {
-        TVekTemplateIssue issue;
-        issue.Warning = true;
-        if (f.IncludeAt < 0) {
-          const auto place = top->Place(n.Begin);
-          issue.Line = place.Line;
-          issue.Column = place.Column;
-          issue.Message = "no \"" + path + "\" in the data" + NearestPath(scopes, path);
-        } else {
-          const auto place = top->Place(f.IncludeAt);
-          issue.Line = place.Line;
-          issue.Column = place.Column;
-          issue.Message = "no \"" + path + "\" in the data" + NearestPath(scopes, path) +
-                          " (used at " + f.T->Where(n.Begin) + ")";
-        }
-        issues.push_back(std::move(issue));
-      }
-    }
-    if (n.Kind == vekstd::TNodeKind::Set) bound.insert(d.LoopName);
-    if (n.Kind == vekstd::TNodeKind::Each && n.Close >= 0 && d.Range.empty()) {
-      TScopeSet elements;
-      for (const json* v : values) {
-        if (!v->is_array() && !v->is_object()) continue;
-        size_t i = 0;
-        for (auto it = v->begin(); it != v->end() && i < kMaxElements; ++it, ++i)
-          elements.push_back(&*it);
-      }
-      // An each over an empty list: its names can be checked against nothing.
-      if (elements.empty()) {
-        f.Pos = static_cast<size_t>(n.Close) + 1;
-      } else {
-        elements.Name = d.LoopName;
-        scopes.push_back(std::move(elements));
-        f.Closes.push_back(n.Close);
-      }
-    } else if ((n.Kind == vekstd::TNodeKind::Include || n.Kind == vekstd::TNodeKind::Extends) &&
-               !n.Path.empty()) {
-      // A layout is looked into as an include without parameters is; what
-      // the resolver refuses is told by the template check.
-      std::vector<vekstd::TOpenTemplate> open;
-      for (const TFrame& o : frames) open.push_back({o.T->Name, o.Path});
-      vekstd::TResolved r = resolver.Resolve(*f.T, n, open);
-      if (!r.Fault.empty() || !visited.insert(r.File.Path.string()).second) continue;
-      const int at = f.IncludeAt < 0 ? n.Begin : f.IncludeAt;
-      if (n.Kind == vekstd::TNodeKind::Include) {
-        for (const auto& e : f.T->IncludeOf(n).Exprs) bound.insert(e.first);
-        scopes.push_back({&f.T->IncludeOf(n).Args});
-      } else {
-        scopes.emplace_back();
-      }
-      frames.push_back({std::move(r.Template), 0, at, scopes.size(), {}, r.File.Path});
-    }
-  }
-  return issues;
+  auto top = vekstd::ParseTemplate(Text, Name, options.TagBeg, options.TagEnd, vekstd::THtmlState(),
+                                   options.Extensions.get());
+  return TDataNameWalk(Root, options, std::move(top), Data).Run();
 }

@@ -212,7 +212,11 @@ void TVekStdTags::TRenderer::WriteValue(const TNode& N) {
       Fail(e.what());
     }
     if (FModified.IsText) {
-      AppendEscaped(escape, FModified.Text, asJson ? json(FModified.Text) : kNull);
+      if (asJson) {
+        AppendEscaped(escape, FModified.View, json(FModified.View));
+      } else {
+        AppendEscaped(escape, FModified.View, kNull);
+      }
       return;
     }
     v = FModified.Value;
@@ -285,10 +289,10 @@ void TVekStdTags::TRenderer::WriteValue(const TNode& N) {
 
 // Escaped straight into the page (HTML a piece at a time, in the room that
 // its longest escaping could take), then measured against the limit.
-void TVekStdTags::TRenderer::AppendEscaped(const vekstd::TEscape& E, const std::string& Text,
+void TVekStdTags::TRenderer::AppendEscaped(const vekstd::TEscape& E, std::string_view Text,
                                            const json& Json) {
   if (!vekstd::HtmlEscapeOnly(E)) {
-    const std::string escaped = vekstd::ApplyEscape(E, Text, Json);
+    const std::string escaped = vekstd::ApplyEscape(E, std::string(Text), Json);
     Append(escaped.data(), escaped.size());
     return;
   }

@@ -51,6 +51,7 @@
 // streamed output.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <stdexcept>
@@ -203,8 +204,39 @@ class VEKSTDTAGS_API TVekTemplateRoot {
   TVekFileStamp Stamp(const TVekTemplateFile& File) const;
 
  private:
+  friend class TVekTrustedFiles;
+  struct TMemo;  // what Locate and Stamp found, for TVekTrustedFiles
+  // Locate's work after the name is checked by its text.
+  TVekTemplateFile Find(const std::filesystem::path& Name, const AnsiString& Ref) const;
+  bool Recall(const std::string& Key, bool Stamp, TVekTemplateFile* File, TVekFileStamp* St) const;
+  void Remember(const std::string& Key, const TVekTemplateFile* File,
+                const TVekFileStamp* St) const;
+
   std::filesystem::path FDir;
   std::shared_ptr<const TVekTemplateLoader> FLoader;
+  std::shared_ptr<TMemo> FMemo;  // shared by copies of the root
+};
+
+/// While one lives, Locate and Stamp of Root called on the thread that made
+/// it answer what they found before at the same Generation without asking
+/// the file system again (what they find anew is remembered for it). For a
+/// caller that watches the root's files and knows that none changed since
+/// Generation was taken (vekpp serve, with its inotify watcher): Generation
+/// must grow with every change, and be taken before the files are looked
+/// at. Faults are never remembered: a name not found is looked up again.
+/// Scopes nest (the innermost counts); a root of a loader ignores them. At
+/// most 4096 names and stamps are remembered, all dropped when a newer
+/// generation is seen or the bound is reached.
+class VEKSTDTAGS_API TVekTrustedFiles {
+ public:
+  TVekTrustedFiles(const TVekTemplateRoot& Root, uint64_t Generation);
+  ~TVekTrustedFiles();
+  TVekTrustedFiles(const TVekTrustedFiles&) = delete;
+  TVekTrustedFiles& operator=(const TVekTrustedFiles&) = delete;
+
+ private:
+  const void* FOuterMemo;
+  uint64_t FOuterGeneration;
 };
 
 /// One finding of VekCheckTemplate. Line and Column count from 1; the column

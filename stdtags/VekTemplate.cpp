@@ -94,6 +94,7 @@ std::shared_ptr<const TTemplate> ParseTemplate(AnsiString Text, const AnsiString
   ApplyTrims(*t);
   TStructure(*t, nullptr).Run();
   if (!t->Macros.empty()) t->Bodies = std::make_shared<TMacroBodies>();
+  if (t->Extends >= 0) t->Placements = std::make_shared<TPlacements>();
   JudgeCalls(*t, true);
   SortFindings(*t);
   return t;
@@ -101,6 +102,7 @@ std::shared_ptr<const TTemplate> ParseTemplate(AnsiString Text, const AnsiString
 
 std::shared_ptr<const TTemplate> PlaceBlocks(const TTemplate& T, const TTemplate& Parent) {
   auto placed = std::make_shared<TTemplate>(T);
+  placed->Placements.reset();  // it would hold itself
   // Only what the second walk finds is found again.
   placed->Errors.clear();
   placed->Warnings.clear();
@@ -108,6 +110,25 @@ std::shared_ptr<const TTemplate> PlaceBlocks(const TTemplate& T, const TTemplate
   TStructure(*placed, &Parent).Run();
   JudgeCalls(*placed, false);
   SortFindings(*placed);
+  return placed;
+}
+
+std::shared_ptr<const TTemplate> PlaceBlocksKept(const TTemplate& T,
+                                                 const std::shared_ptr<const TTemplate>& Parent) {
+  if (!T.Placements) return PlaceBlocks(T, *Parent);
+  TPlacements& kept = *T.Placements;
+  {
+    std::lock_guard<std::mutex> lock(kept.Lock);
+    for (const auto& e : kept.Entries)
+      if (e.Parent == Parent) return e.Placed;
+  }
+  // Placed outside the lock: two threads may place the same, the first kept.
+  auto placed = PlaceBlocks(T, *Parent);
+  std::lock_guard<std::mutex> lock(kept.Lock);
+  for (const auto& e : kept.Entries)
+    if (e.Parent == Parent) return e.Placed;
+  if (kept.Entries.size() >= 8) kept.Entries.clear();
+  kept.Entries.push_back({Parent, placed});
   return placed;
 }
 

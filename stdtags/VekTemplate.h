@@ -108,6 +108,16 @@ struct TMacroBodies {
   std::vector<TEntry> Entries;
 };
 
+/// A template's blocks placed within the layouts it extends (PlaceBlocks),
+/// by layout, kept with the template (see PlaceBlocksKept).
+struct TPlacements {
+  struct TEntry {
+    std::shared_ptr<const TTemplate> Parent, Placed;
+  };
+  std::mutex Lock;
+  std::vector<TEntry> Entries;
+};
+
 /// The language's further details of a tag.
 struct TDetails {
   std::vector<TCondOp> Cond;   ///< the condition of if, elif and unless; a set's value
@@ -165,6 +175,9 @@ struct TTemplate {
   /// The macros' bodies by the states they are called in; null without
   /// macros, and in a macro's body itself.
   std::shared_ptr<TMacroBodies> Bodies;
+  /// Its blocks placed by layout (PlaceBlocksKept); null unless it extends
+  /// a layout, and in every copy made of it.
+  std::shared_ptr<TPlacements> Placements;
 
   /// Adds a finding to Errors or Warnings (In), counted in Count; beyond
   /// kMaxFindings only those of the lowest offsets are kept.
@@ -229,6 +242,12 @@ std::shared_ptr<const TTemplate> ParseTemplate(AnsiString Text, const AnsiString
 /// again from there. Parent's blocks give the states; blocks it lacks keep
 /// their own.
 std::shared_ptr<const TTemplate> PlaceBlocks(const TTemplate& T, const TTemplate& Parent);
+/// The same, made once per Parent (by identity: Parent is held) and kept in
+/// T.Placements (thread-safe; at most 8 layouts, then all dropped); made
+/// anew when T has none. A page rendered again with the same layouts takes
+/// the placed copy without walking it again.
+std::shared_ptr<const TTemplate> PlaceBlocksKept(const TTemplate& T,
+                                                 const std::shared_ptr<const TTemplate>& Parent);
 
 /// The template T's macro Macro (its index in T.Macros) as it stands where
 /// a call leaves the HTML state State: a copy of T whose nodes of that body

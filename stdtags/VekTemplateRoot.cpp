@@ -13,9 +13,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <system_error>
+#include <unordered_map>
 
 #include "VekStdTags.h"
 #include "VekTemplateLoader.h"
@@ -67,9 +69,68 @@ int OpenWithoutLinks(const fs::path& Path, int Flags) {
   return -1;
 }
 
+// The root whose files the innermost TVekTrustedFiles of this thread
+// vouches for (its memo), and at which generation.
+thread_local const void* tTrustedMemo = nullptr;
+thread_local uint64_t tTrustedGeneration = 0;
+
+const size_t kMaxRemembered = 4096;
+
 }  // namespace
 
-TVekTemplateRoot::TVekTemplateRoot(const fs::path& Dir) {
+struct TVekTemplateRoot::TMemo {
+  std::mutex Mutex;
+  uint64_t Generation = 0;
+  std::unordered_map<std::string, TVekTemplateFile> Files;  // by name within the root
+  std::unordered_map<std::string, TVekFileStamp> Stamps;    // by path
+};
+
+TVekTrustedFiles::TVekTrustedFiles(const TVekTemplateRoot& Root, uint64_t Generation)
+    : FOuterMemo(tTrustedMemo), FOuterGeneration(tTrustedGeneration) {
+  tTrustedMemo = Root.FMemo.get();
+  tTrustedGeneration = Generation;
+}
+
+TVekTrustedFiles::~TVekTrustedFiles() {
+  tTrustedMemo = FOuterMemo;
+  tTrustedGeneration = FOuterGeneration;
+}
+
+bool TVekTemplateRoot::Recall(const std::string& Key, bool Stamp, TVekTemplateFile* File,
+                              TVekFileStamp* St) const {
+  if (!FMemo || tTrustedMemo != FMemo.get()) return false;
+  std::lock_guard<std::mutex> lock(FMemo->Mutex);
+  if (FMemo->Generation != tTrustedGeneration) return false;
+  if (Stamp) {
+    const auto it = FMemo->Stamps.find(Key);
+    if (it == FMemo->Stamps.end()) return false;
+    *St = it->second;
+  } else {
+    const auto it = FMemo->Files.find(Key);
+    if (it == FMemo->Files.end()) return false;
+    *File = it->second;
+  }
+  return true;
+}
+
+void TVekTemplateRoot::Remember(const std::string& Key, const TVekTemplateFile* File,
+                                const TVekFileStamp* St) const {
+  if (!FMemo || tTrustedMemo != FMemo.get()) return;
+  std::lock_guard<std::mutex> lock(FMemo->Mutex);
+  // A render that began before a change may end after one that began
+  // since: what it found belongs to the older generation and is dropped.
+  if (tTrustedGeneration < FMemo->Generation) return;
+  if (tTrustedGeneration > FMemo->Generation || FMemo->Files.size() >= kMaxRemembered ||
+      FMemo->Stamps.size() >= kMaxRemembered) {
+    FMemo->Files.clear();
+    FMemo->Stamps.clear();
+    FMemo->Generation = tTrustedGeneration;
+  }
+  if (File) FMemo->Files[Key] = *File;
+  if (St) FMemo->Stamps[Key] = *St;
+}
+
+TVekTemplateRoot::TVekTemplateRoot(const fs::path& Dir) : FMemo(std::make_shared<TMemo>()) {
   std::error_code ec;
   FDir = fs::canonical(Dir, ec);
   if (ec) throw EVekTemplateError("template root " + Quoted(Dir.string()) + ": " + ec.message());
@@ -110,6 +171,16 @@ TVekTemplateFile TVekTemplateRoot::Locate(const AnsiString& From, const AnsiStri
     return {n, FDir / name};
   }
 
+  const std::string key = name.generic_string();
+  TVekTemplateFile found;
+  if (Recall(key, false, &found, nullptr)) return found;
+  found = Find(name, Ref);
+  Remember(key, &found, nullptr);
+  return found;
+}
+
+TVekTemplateFile TVekTemplateRoot::Find(const fs::path& Name, const AnsiString& Ref) const {
+  const fs::path& name = Name;
   {
     // A name reached without links is its own real path below the root:
     // one call instead of a walk over every part of the path.
@@ -197,6 +268,8 @@ TVekFileStamp TVekTemplateRoot::Stamp(const TVekTemplateFile& File) const {
                           Quoted(File.Name) + " not found in the templates");
     return s;
   }
+  TVekFileStamp s;
+  if (Recall(File.Path.native(), true, nullptr, &s)) return s;
   struct stat st {};
   // The real path below the root, opened in one call where no link is on
   // the way; anything else takes the checks of OpenChecked.
@@ -206,11 +279,11 @@ TVekFileStamp TVekTemplateRoot::Stamp(const TVekTemplateFile& File) const {
     f.fd = -1;
   }
   if (f.fd < 0) f.fd = OpenChecked(File, FDir, st);
-  TVekFileStamp s;
   s.Device = static_cast<unsigned long long>(st.st_dev);
   s.Inode = static_cast<unsigned long long>(st.st_ino);
   s.Size = static_cast<unsigned long long>(st.st_size);
   s.ModifiedNs = static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+  Remember(File.Path.native(), nullptr, &s);
   return s;
 }
 

@@ -315,6 +315,63 @@ TEST(VekppServeSite, ValidatorsChangesAndTheCustom404) {
   EXPECT_EQ(server.Stop(), 0);
 }
 
+// Templates (the page, its layout, a partial) are found and stamped once
+// while the watcher sees no change; every edit, replacement or link put in
+// a template's place is still seen by the very next request, whether pages
+// are kept or rendered for every request.
+TEST(VekppServeSite, TemplateEditsAreSeenByTheNextRequestKeptOrNot) {
+  for (const bool keep : {true, false}) {
+    SCOPED_TRACE(keep ? "pages kept" : "--no-cache");
+    TestSite site;
+    const fs::path d = site.Path();
+    std::ofstream(d / "_layout.html") << "L0[<#block body#><#/block#>]";
+    std::ofstream(d / "_part.html") << "P0";
+    std::ofstream(d / "page.html")
+        << "<#extends file=\"_layout.html\"#><#block body#>B0 <#include file=\"_part.html\"#>"
+           "<#/block#>";
+    std::vector<std::string> args{"--quiet"};
+    if (!keep) args.push_back("--no-cache");
+    Server server(d, args);
+    ASSERT_GT(server.Port(), 0) << server.Log();
+    const int port = server.Port();
+    EXPECT_EQ(Exchange(port, Get("/page")).Body, "L0[B0 P0]");
+    std::string layout = "L0", body = "B0", part = "P0";
+    for (int i = 1; i <= 12; ++i) {
+      const std::string n = std::to_string(i);
+      switch (i % 3) {
+        case 0:  // written in place
+          layout = "L" + n;
+          std::ofstream(d / "_layout.html") << layout << "[<#block body#><#/block#>]";
+          break;
+        case 1:  // replaced by a rename, as editors save
+          part = "P" + n;
+          std::ofstream(d / "_part.new") << part;
+          fs::rename(d / "_part.new", d / "_part.html");
+          break;
+        case 2:
+          body = "B" + n;
+          std::ofstream(d / "page.html") << "<#extends file=\"_layout.html\"#><#block body#>"
+                                         << body << " <#include file=\"_part.html\"#><#/block#>";
+          break;
+      }
+      const std::string want = layout + "[" + body + " " + part + "]";
+      EXPECT_EQ(Exchange(port, Get("/page")).Body, want);
+      EXPECT_EQ(Exchange(port, Get("/page")).Body, want);
+    }
+    // The layout becomes a link out of the site: refused at once, never read.
+    TempDir outside;
+    std::ofstream(outside.path / "secret.html") << "SECRET<#block body#><#/block#>";
+    fs::remove(d / "_layout.html");
+    fs::create_symlink(outside.path / "secret.html", d / "_layout.html");
+    for (int i = 0; i < 2; ++i) {
+      const Answer a = Exchange(port, Get("/page"));
+      EXPECT_NE(a.Status, 200);
+      EXPECT_EQ(a.Body.find("SECRET"), std::string::npos) << a.Body;
+    }
+    EXPECT_EQ(server.Stop(), 0);
+  }
+}
+
 TEST(VekppServeSite, LiveReloadStreamAndScript) {
   TestSite site;
   Server server(site.Path(), {"--live-reload"});

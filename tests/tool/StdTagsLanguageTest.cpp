@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -212,6 +213,27 @@ TEST(StdTagsLanguage, Modifiers) {
   });
   // A default keeps --strict from refusing a missing value.
   EXPECT_EQ(Render("<#nick default=anon#>", kData, true), "anon");
+}
+
+// number= on a number written as text gives what it gives on the number
+// itself, whichever way the text is read (a plain decimal with no more
+// decimals than asked is written from its digits).
+TEST(StdTagsLanguage, NumberOfTextIsNumberOfTheValue) {
+  const char* const kTexts[] = {"7.5",  "-12.5",      "007.50",      "-0.00", "0.0",
+                                "-0.5", "1234567.25", "1.005",       "2.675", "99999999999999.5",
+                                "42",   "-3",         "123456789.0", "0.125", "-0.001"};
+  for (const char* text : kTexts) {
+    for (const char* mods : {"number=2", "number=1 group", "number=3 group=\".\" point=\",\"",
+                             "number=0", "trim number=2"}) {
+      const json data = {{"t", text}, {"v", std::strtod(text, nullptr)}};
+      const std::string tag = std::string(" ") + mods + "#>";
+      EXPECT_EQ(Render("<#t" + tag, data), Render("<#v" + tag, data)) << text << " " << mods;
+    }
+  }
+  // Text that holds no plain number stays as it is.
+  EXPECT_EQ(Render("[<#a number=2#>][<#b number=2#>][<#c number=2#>][<#d number=2#>]",
+                   {{"a", "+1.5"}, {"b", "1."}, {"c", ".5"}, {"d", "1.5x"}}),
+            "[+1.5][1.00][.5][1.5x]");
 }
 
 TEST(StdTagsLanguage, ModifierErrors) {

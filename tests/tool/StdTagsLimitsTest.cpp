@@ -289,3 +289,51 @@ TEST(StdTagsLimits, TemplatesAreParsedOnceWhileUnchanged) {
   EXPECT_EQ(content->ContentFromString(tags.Load("lead.html")), "lead 1 tail");
   EXPECT_THROW(content->ContentFromString("other <#title#>"), EVekTemplateError);
 }
+
+// Under TVekTrustedFiles a root answers where a template lies and its stamp
+// as found before at the same generation: an edit is seen only at a newer
+// one (the caller's watcher vouches that none happened in between). Faults
+// are looked up again, and an older generation never takes the place of a
+// newer one.
+TEST(StdTagsLimits, TrustedFilesAreLookedUpOncePerGeneration) {
+  TempRoot root;
+  root.Write("layout.html", "L[<#block b#><#/block#>]");
+  root.Write("p.html",
+             "<#extends file=layout.html#><#block b#><#include file=part.html#><#/block#>");
+  root.Write("part.html", "<#n#>");
+  TVekTemplateRoot r(root.dir);
+  TVekPageProducer producer(nullptr);
+  TVekStdTagsOptions o;
+  o.Cache = std::make_shared<TVekTemplateCache>();
+  TVekStdTags tags(&producer, r, std::make_shared<json>(json{{"n", 1}}), o);
+  const auto render = [&](uint64_t Generation) {
+    const TVekTrustedFiles trusted(r, Generation);
+    return tags.Render("p.html");
+  };
+  EXPECT_EQ(render(1), "L[1]");
+  root.Write("part.html", "changed <#n#>");
+  root.Write("layout.html", "M[<#block b#><#/block#>]");
+  EXPECT_EQ(render(1), "L[1]");  // trusted: not looked at again
+  EXPECT_EQ(render(2), "M[changed 1]");
+  EXPECT_EQ(tags.Render("p.html"), "M[changed 1]");  // no scope: always looked at
+  // A template not found is looked for again within the same generation.
+  EXPECT_THROW(
+      {
+        const TVekTrustedFiles trusted(r, 3);
+        tags.Render("q.html");
+      },
+      EVekPathError);
+  root.Write("q.html", "q");
+  {
+    const TVekTrustedFiles trusted(r, 3);
+    EXPECT_EQ(tags.Render("q.html"), "q");
+  }
+  // A render of an older generation finds the files anew and keeps nothing.
+  root.Write("part.html", "third");
+  EXPECT_EQ(render(2), "M[third]");
+  root.Write("part.html", "fourth");
+  EXPECT_EQ(render(3), "M[fourth]");
+  root.Write("part.html", "fifth");
+  EXPECT_EQ(render(3), "M[fourth]");
+  EXPECT_EQ(render(4), "M[fifth]");
+}

@@ -103,160 +103,216 @@ class TProgress {
   std::thread FThread;
 };
 
-}  // namespace
+// What a build starts from: the site, its data and options, the output folder.
+struct TBuildStart {
+  std::unique_ptr<TVekTemplateRoot> Root;
+  std::unique_ptr<TOutputFolder> Output;
+  std::shared_ptr<const TVekData> Data;
+  fs::path Out;
+  TSitePagesOptions PageOptions;
+};
 
-int VekBuildSite(const TVekStdTagsOptions& TagOptions, const TSiteBuild& Options) {
-  const auto started = std::chrono::steady_clock::now();
-  std::unique_ptr<TVekTemplateRoot> root;
-  std::unique_ptr<TOutputFolder> output;
-  std::shared_ptr<const TVekData> data;
-  fs::path out;
-  TSitePagesOptions pageOptions;
-  try {
-    root = std::make_unique<TVekTemplateRoot>(Options.Src);
-    TSiteData site(Options.Data.empty() ? DefaultDataFileOrJson(root->Dir()) : Options.Data,
-                   Options.Data.empty());
-    data = site.Get();
-    pageOptions.Config = VekReadSiteConfig(root->Dir().string());
-    const std::string outDir = !Options.Out.empty() ? Options.Out
-                               : !pageOptions.Config.Output.empty()
-                                   ? (fs::path(Options.Src) / pageOptions.Config.Output).string()
-                                   : "";
-    if (outDir.empty())
-      throw std::runtime_error("no output folder: give -o, or output in vekpp.toml");
-    std::error_code ec;
-    out = fs::weakly_canonical(fs::absolute(outDir), ec);
-    if (ec) throw std::runtime_error(VekQuoteName(outDir) + ": " + ec.message());
-    const std::string problem =
-        OutputProblem(root->Dir(), out, Options.Out.empty() || Options.OutFromConfig);
-    if (!problem.empty())
-      throw std::runtime_error("the output folder " + VekQuoteName(outDir) + " " + problem);
-    output = std::make_unique<TOutputFolder>(out);
-  } catch (const std::exception& e) {
-    std::cerr << "vekpp: " << VekTerminalText(e.what()) << "\n";
-    return 2;
-  }
+// Opens the site, its data file and vekpp.toml, and the output folder
+// (checked against the site). Throws with what prevents the build.
+TBuildStart StartBuild(const TVekStdTagsOptions& TagOptions, const TSiteBuild& Options) {
+  TBuildStart b;
+  b.Root = std::make_unique<TVekTemplateRoot>(Options.Src);
+  TSiteData site(Options.Data.empty() ? DefaultDataFileOrJson(b.Root->Dir()) : Options.Data,
+                 Options.Data.empty());
+  b.Data = site.Get();
+  TSitePagesOptions& o = b.PageOptions;
+  o.Config = VekReadSiteConfig(b.Root->Dir().string());
+  const std::string outDir = !Options.Out.empty() ? Options.Out
+                             : !o.Config.Output.empty()
+                                 ? (fs::path(Options.Src) / o.Config.Output).string()
+                                 : "";
+  if (outDir.empty())
+    throw std::runtime_error("no output folder: give -o, or output in vekpp.toml");
+  std::error_code ec;
+  b.Out = fs::weakly_canonical(fs::absolute(outDir), ec);
+  if (ec) throw std::runtime_error(VekQuoteName(outDir) + ": " + ec.message());
+  const std::string problem =
+      OutputProblem(b.Root->Dir(), b.Out, Options.Out.empty() || Options.OutFromConfig);
+  if (!problem.empty())
+    throw std::runtime_error("the output folder " + VekQuoteName(outDir) + " " + problem);
+  b.Output = std::make_unique<TOutputFolder>(b.Out);
+  o.Drafts = Options.Drafts;
+  o.Future = Options.Future;
+  o.UglyUrls = Options.UglyUrls;
+  o.Now = Options.Now;
+  o.TagBeg = TagOptions.TagBeg;
+  o.TagEnd = TagOptions.TagEnd;
+  return b;
+}
 
-  std::vector<TSiteFile> items = VekSiteFiles(root->Dir(), out);
-  // Every page read first: each template sees the site's lists of pages.
-  pageOptions.Drafts = Options.Drafts;
-  pageOptions.Future = Options.Future;
-  pageOptions.UglyUrls = Options.UglyUrls;
-  pageOptions.Now = Options.Now;
-  pageOptions.TagBeg = TagOptions.TagBeg;
-  pageOptions.TagEnd = TagOptions.TagEnd;
-  std::vector<std::string> pageNames;
-  std::vector<size_t> pageOf(items.size(), 0);
-  for (size_t i = 0; i < items.size(); ++i) {
-    if (!items[i].Page) continue;
-    pageOf[i] = pageNames.size();
-    pageNames.push_back(items[i].Name);
-  }
-  TBuildGraph* graph = Options.Graph;
-  const int64_t startNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                              std::chrono::system_clock::now().time_since_epoch())
-                              .count();
-  const TSitePages sitePages = VekReadSitePages(*root, pageNames, *data, pageOptions, Options.Jobs,
-                                                graph ? &graph->Reads : nullptr);
-  if (graph) graph->Begin(*sitePages.Globals, startNs);
-  // The pages the build makes (tag pages, further pages of lists) follow.
-  std::vector<const TSitePage*> allPages;
-  for (const TSitePage& p : sitePages.Pages) allPages.push_back(&p);
-  for (const TSitePage& p : sitePages.Generated) {
-    pageOf.push_back(allPages.size());
-    allPages.push_back(&p);
-    items.push_back({p.Source, true});
-  }
-  std::atomic<size_t> skipped{0};
-  std::vector<std::string> failures(items.size());
-  // What each item writes (or, when it failed, would have written): the
-  // output manifest keeps these.
-  std::vector<std::string> outputs(items.size());
-  std::atomic<size_t> next{0}, done{0};
-  std::atomic<size_t> pages{0}, files{0}, kept{0};
-  const auto work = [&] {
-    for (size_t i; (i = next++) < items.size(); ++done) {
-      const TSiteFile& item = items[i];
-      try {
-        if (item.Page) {
-          const TSitePage& sitePage = *allPages[pageOf[i]];
-          if (sitePage.Error.empty() && !sitePage.Published) {
-            ++skipped;
-            continue;
-          }
-          // Read (and located) without fault, and as the last build
-          // rendered it: kept.
-          if (graph && sitePage.Error.empty() && output->Exists(sitePage.Output) &&
-              graph->Unchanged(*root, sitePage)) {
-            outputs[i] = sitePage.Output;
-            ++kept;
-            continue;
-          }
-          // Located first: a link that leaves the site is refused, for a
-          // page and a copied file alike.
-          root->Locate("", item.Name);
-          outputs[i] = sitePage.Output;
-          std::vector<AnsiString> read;
-          TVekStdTagsOptions tagOptions = TagOptions;
-          if (graph) tagOptions.FilesRead = &read;
-          const std::string page = VekRenderSitePage(*root, sitePages, sitePage, tagOptions);
-          output->Write(sitePage.Output, page);
-          if (graph) graph->Rendered(*root, sitePage, read);
-          ++pages;
-        } else {
-          // A regular file (no link) of the stamp it had when copied.
-          TVekFileStamp stamp;
-          if (graph && VekPlainFileStamp(root->Dir() / item.Name, stamp) &&
-              output->Exists(item.Name) && graph->CopyUnchanged(item.Name, stamp)) {
-            outputs[i] = item.Name;
-            ++kept;
-            continue;
-          }
-          const TVekTemplateFile file = root->Locate("", item.Name);
-          outputs[i] = item.Name;
-          if (graph) stamp = root->Stamp(file);
-          output->Copy(item.Name, file.Path);
-          if (graph) graph->Copied(item.Name, stamp);
-          ++files;
-        }
-      } catch (const std::exception& e) {
-        // An error that names the page itself (and where known its line and
-        // column) is shown as a path from here; others after the page's path.
-        const auto* error = dynamic_cast<const EVekTemplateError*>(&e);
-        const bool named = (error && error->File() == item.Name) ||
-                           (item.Page && !allPages[pageOf[i]]->Error.empty());
-        failures[i] = FailureLine(Options.Src, item.Name, WithFlags(e.what()), named);
-      }
-    }
-  };
-  const unsigned jobs =
-      Options.Jobs ? Options.Jobs : std::max(1u, std::thread::hardware_concurrency());
-  {
-    TProgress progress(!Options.Quiet, done, items.size());
+// The outputs of one build, made on several threads: each item (a page
+// read, a page the build made, a file to copy) rendered, copied or kept.
+class TBuildOutputs {
+ public:
+  TBuildOutputs(const TVekStdTagsOptions& TagOptions, const TSiteBuild& Options,
+                const TBuildStart& Start, const TSitePages& Site, std::vector<TSiteFile> AllItems,
+                std::vector<const TSitePage*> ItemPages)
+      : Items(std::move(AllItems)),
+        PageOf(std::move(ItemPages)),
+        Failures(Items.size()),
+        Outputs(Items.size()),
+        FTagOptions(TagOptions),
+        FOptions(Options),
+        FStart(Start),
+        FSite(Site),
+        FGraph(Options.Graph) {}
+
+  // Every item, on Jobs threads, with a progress line.
+  void Run(unsigned Jobs) {
+    TProgress progress(!FOptions.Quiet, Done, Items.size());
+    const auto work = [this] {
+      for (size_t i; (i = FNext++) < Items.size(); ++Done) One(i);
+    };
     std::vector<std::thread> threads;
-    for (unsigned t = 1; t < jobs; ++t) threads.emplace_back(work);
+    for (unsigned t = 1; t < Jobs; ++t) threads.emplace_back(work);
     work();
     for (auto& t : threads) t.join();
   }
 
-  if (graph) graph->Finish();
-  VekKeepOutputExact(out, outputs);
+  const std::vector<TSiteFile> Items;
+  const std::vector<const TSitePage*> PageOf;  // the page of each item; null for a file
+  std::vector<std::string> Failures;           // each item's failure line, "" for none
+  // What each item writes (or, when it failed, would have written): the
+  // output manifest keeps these.
+  std::vector<std::string> Outputs;
+  std::atomic<size_t> Done{0}, Skipped{0}, Pages{0}, Files{0}, Kept{0};
+
+ private:
+  void One(size_t I) {
+    const TSiteFile& item = Items[I];
+    try {
+      if (item.Page)
+        Page(I, *PageOf[I]);
+      else
+        Copy(I, item.Name);
+    } catch (const std::exception& e) {
+      // An error that names the page itself (and where known its line and
+      // column) is shown as a path from here; others after the page's path.
+      const auto* error = dynamic_cast<const EVekTemplateError*>(&e);
+      const bool named =
+          (error && error->File() == item.Name) || (item.Page && !PageOf[I]->Error.empty());
+      Failures[I] = FailureLine(FOptions.Src, item.Name, WithFlags(e.what()), named);
+    }
+  }
+
+  void Page(size_t I, const TSitePage& P) {
+    if (P.Error.empty() && !P.Published) {
+      ++Skipped;
+      return;
+    }
+    const TVekTemplateRoot& root = *FStart.Root;
+    // Read (and located) without fault, and as the last build rendered it:
+    // kept.
+    if (FGraph && P.Error.empty() && FStart.Output->Exists(P.Output) &&
+        FGraph->Unchanged(root, P)) {
+      Outputs[I] = P.Output;
+      ++Kept;
+      return;
+    }
+    // Located first: a link that leaves the site is refused, for a page and
+    // a copied file alike.
+    root.Locate("", Items[I].Name);
+    Outputs[I] = P.Output;
+    std::vector<AnsiString> read;
+    TVekStdTagsOptions tagOptions = FTagOptions;
+    if (FGraph) tagOptions.FilesRead = &read;
+    const std::string page = VekRenderSitePage(root, FSite, P, tagOptions);
+    FStart.Output->Write(P.Output, page);
+    if (FGraph) FGraph->Rendered(root, P, read);
+    ++Pages;
+  }
+
+  void Copy(size_t I, const std::string& Name) {
+    const TVekTemplateRoot& root = *FStart.Root;
+    // A regular file (no link) of the stamp it had when copied.
+    TVekFileStamp stamp;
+    if (FGraph && VekPlainFileStamp(root.Dir() / Name, stamp) && FStart.Output->Exists(Name) &&
+        FGraph->CopyUnchanged(Name, stamp)) {
+      Outputs[I] = Name;
+      ++Kept;
+      return;
+    }
+    const TVekTemplateFile file = root.Locate("", Name);
+    Outputs[I] = Name;
+    if (FGraph) stamp = root.Stamp(file);
+    FStart.Output->Copy(Name, file.Path);
+    if (FGraph) FGraph->Copied(Name, stamp);
+    ++Files;
+  }
+
+  const TVekStdTagsOptions& FTagOptions;
+  const TSiteBuild& FOptions;
+  const TBuildStart& FStart;
+  const TSitePages& FSite;
+  TBuildGraph* const FGraph;
+  std::atomic<size_t> FNext{0};
+};
+
+// The failures, each on a line, then the summary line (unless Quiet and
+// none failed). Returns the exit status.
+int Report(const TSiteBuild& Options, const TBuildOutputs& B, const fs::path& Out,
+           std::chrono::steady_clock::time_point Started) {
   size_t failed = 0;
-  for (const auto& f : failures) {
+  for (const auto& f : B.Failures) {
     if (f.empty()) continue;
     std::cerr << f << "\n";
     ++failed;
   }
   if (Options.Quiet && !failed) return 0;
   const double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - Started).count();
   char took[32];
   std::snprintf(took, sizeof took, "%.3f", seconds);
-  std::cerr << "vekpp: " << pages << " pages rendered, " << files << " files copied into "
-            << VekQuoteName(out.string()) << " in " << took << " s";
-  if (graph) std::cerr << "; " << kept << " unchanged";
-  if (skipped) std::cerr << "; " << skipped << " drafts or future pages left out";
+  std::cerr << "vekpp: " << B.Pages << " pages rendered, " << B.Files << " files copied into "
+            << VekQuoteName(Out.string()) << " in " << took << " s";
+  if (Options.Graph) std::cerr << "; " << B.Kept << " unchanged";
+  if (B.Skipped) std::cerr << "; " << B.Skipped << " drafts or future pages left out";
   if (failed) std::cerr << "; " << failed << " failed";
   std::cerr << std::endl;
   return failed ? 1 : 0;
+}
+
+}  // namespace
+
+int VekBuildSite(const TVekStdTagsOptions& TagOptions, const TSiteBuild& Options) {
+  const auto started = std::chrono::steady_clock::now();
+  TBuildStart start;
+  try {
+    start = StartBuild(TagOptions, Options);
+  } catch (const std::exception& e) {
+    std::cerr << "vekpp: " << VekTerminalText(e.what()) << "\n";
+    return 2;
+  }
+  const TVekTemplateRoot& root = *start.Root;
+  std::vector<TSiteFile> items = VekSiteFiles(root.Dir(), start.Out);
+  // Every page read first: each template sees the site's lists of pages.
+  std::vector<std::string> pageNames;
+  for (const TSiteFile& item : items)
+    if (item.Page) pageNames.push_back(item.Name);
+  TBuildGraph* graph = Options.Graph;
+  const int64_t startNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                              std::chrono::system_clock::now().time_since_epoch())
+                              .count();
+  const TSitePages sitePages = VekReadSitePages(root, pageNames, *start.Data, start.PageOptions,
+                                                Options.Jobs, graph ? &graph->Reads : nullptr);
+  if (graph) graph->Begin(*sitePages.Globals, startNs);
+  // Each item's page; the pages the build makes (tag pages, further pages
+  // of lists) follow.
+  std::vector<const TSitePage*> pageOf(items.size(), nullptr);
+  for (size_t i = 0, k = 0; i < items.size(); ++i)
+    if (items[i].Page) pageOf[i] = &sitePages.Pages[k++];
+  for (const TSitePage& p : sitePages.Generated) {
+    pageOf.push_back(&p);
+    items.push_back({p.Source, true});
+  }
+  TBuildOutputs outputs(TagOptions, Options, start, sitePages, std::move(items), std::move(pageOf));
+  outputs.Run(Options.Jobs ? Options.Jobs : std::max(1u, std::thread::hardware_concurrency()));
+  if (graph) graph->Finish();
+  VekKeepOutputExact(start.Out, outputs.Outputs);
+  return Report(Options, outputs, start.Out, started);
 }

@@ -66,15 +66,14 @@ TSite::TSite(const TVekTemplateRoot& Root, TSiteData& Data, const TVekStdTagsOpt
       FFaults(std::move(Faults)),
       FKeepPages(KeepPages) {}
 
-TSite::TRoute TSite::Route(const std::string& Target) {
+TSite::TRoute TSite::Route(const std::string& Target, bool IsSettled, uint64_t Generation) {
   // The generation is read before the files are: a change while they are
   // read makes the route one of an older generation.
-  uint64_t generation = 0;
-  if (!Settled(generation)) return FindRoute(Target);
+  if (!IsSettled) return FindRoute(Target);
   TRoute route;
-  if (FRoutes.Find(Target, generation, nullptr, route)) return route;
+  if (FRoutes.Find(Target, Generation, nullptr, route)) return route;
   route = FindRoute(Target);
-  FRoutes.Store(Target, generation, nullptr, route,
+  FRoutes.Store(Target, Generation, nullptr, route,
                 Target.size() + route.Name.size() + route.File.Name.size() +
                     route.File.Path.native().size() + 128);
   return route;
@@ -135,11 +134,12 @@ bool TSite::HasCustom404() const {
 }
 
 bool TSite::Quick(const THttpRequest& Request, THttpReply& Reply) {
-  const TRoute route = Route(Request.Target);
+  uint64_t generation = 0;
+  const bool settled = Settled(generation);
+  const TRoute route = Route(Request.Target, settled, generation);
   switch (route.Kind) {
     case TRoute::TKind::Page: {
-      uint64_t generation = 0;
-      if (!FKeepPages || !Settled(generation)) return false;
+      if (!FKeepPages || !settled) return false;
       TKeptPage kept;
       try {
         // Never waits: while the data is read again, a worker answers.
@@ -183,8 +183,11 @@ bool TSite::Quick(const THttpRequest& Request, THttpReply& Reply) {
 }
 
 void TSite::Slow(const THttpRequest& Request, THttpReply& Reply) {
-  const TRoute route = Route(Request.Target);
-  if (route.Kind == TRoute::TKind::Page) return Page(route.Name, Request, Reply);
+  uint64_t generation = 0;
+  const bool settled = Settled(generation);
+  const TRoute route = Route(Request.Target, settled, generation);
+  if (route.Kind == TRoute::TKind::Page)
+    return Page(route.Name, settled, generation, Request, Reply);
   if (route.Kind == TRoute::TKind::Error && route.Status != 404)
     return ErrorPage(route.Status, "", Reply);
   if (route.Kind == TRoute::TKind::File) {
@@ -203,20 +206,30 @@ void TSite::Slow(const THttpRequest& Request, THttpReply& Reply) {
   NotFound(Request, Reply);
 }
 
-void TSite::Page(const std::string& Name, const THttpRequest& Request, THttpReply& Reply) {
-  uint64_t generation = 0;
-  const bool settled = Settled(generation);
+void TSite::Page(const std::string& Name, bool IsSettled, uint64_t Generation,
+                 const THttpRequest& Request, THttpReply& Reply) {
   std::shared_ptr<const TVekData> data;
   std::string page;
   try {
     data = FData.Current(kDataWait);
     // A page as build makes it (front matter, Markdown, page and site), or
     // else the template itself (an HTML page no output name leads to).
-    const auto model = FModels.Get(settled, generation, data);
+    const auto model = FModels.Get(IsSettled, Generation, data);
     const TSitePage* sitePage = TSiteModels::Find(*model, Name);
     if (sitePage && !sitePage->Published) return NotFound(Request, Reply);
-    page = sitePage ? VekRenderSitePage(FRoot, model->Pages, *sitePage, FOptions)
-                    : VekRenderPage(FRoot, data, FOptions, Name);
+    const auto render = [&] {
+      return sitePage ? VekRenderSitePage(FRoot, model->Pages, *sitePage, FOptions)
+                      : VekRenderPage(FRoot, data, FOptions, Name);
+    };
+    if (IsSettled) {
+      // No file of the site changed since Generation was taken: where the
+      // templates lie and their stamps are taken as found before, without
+      // a call to the file system per template.
+      const TVekTrustedFiles trusted(FRoot, Generation);
+      page = render();
+    } else {
+      page = render();
+    }
   } catch (const EVekPathError& e) {
     switch (e.Kind()) {
       case EVekPathError::pkOutside:
@@ -233,8 +246,8 @@ void TSite::Page(const std::string& Name, const THttpRequest& Request, THttpRepl
   TKeptPage kept;
   kept.ETag = VekContentETag(page);
   kept.Body = std::make_shared<const std::string>(std::move(page));
-  if (settled && FKeepPages)
-    FPages.Store(Name, generation, data, kept, kept.Body->size() + Name.size() + 64);
+  if (IsSettled && FKeepPages)
+    FPages.Store(Name, Generation, data, kept, kept.Body->size() + Name.size() + 64);
   SendPage(kept, Request, Reply);
 }
 

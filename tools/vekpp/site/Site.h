@@ -60,14 +60,17 @@ class TSite : public THttpHandler {
     std::string ETag;
   };
 
-  TRoute Route(const std::string& Target);
+  // The route of Target, kept while the site's files are those of
+  // Generation (when IsSettled, what Settled answered).
+  TRoute Route(const std::string& Target, bool IsSettled, uint64_t Generation);
   TRoute FindRoute(const std::string& Target) const;
   // True, with the generation of the site's files, when kept routes and
   // pages may be used and kept.
   bool Settled(uint64_t& Generation) const {
     return FWatcher && FWatcher->Complete() && FWatcher->Settled(Generation);
   }
-  void Page(const std::string& Name, const THttpRequest& Request, THttpReply& Reply);
+  void Page(const std::string& Name, bool IsSettled, uint64_t Generation,
+            const THttpRequest& Request, THttpReply& Reply);
   void SendPage(const TKeptPage& Page, const THttpRequest& Request, THttpReply& Reply);
   // The error page of Status, with Detail shown when not empty; the
   // headers already in Reply are kept.

@@ -429,29 +429,31 @@ void VekPageOutput(const std::string& Source, bool UglyUrls, std::string& Output
   }
 }
 
-TSitePages VekReadSitePages(const TVekTemplateRoot& Root, const std::vector<std::string>& Names,
-                            const TVekData& SiteData, const TSitePagesOptions& Options,
-                            unsigned Jobs, TSiteReadCache* Cache) {
-  TSitePagesOptions o = Options;
-  if (o.Now.empty()) o.Now = NowUtc();
+namespace {
+
+// Reads every page of Names into Site.Pages and Reads on Jobs threads
+// (from Cache where kept); a page that fails keeps its Error. Cache then
+// holds the pages of this read only: a removed page is forgotten.
+void ReadAll(const TVekTemplateRoot& Root, const std::vector<std::string>& Names,
+             const TSitePagesOptions& O, unsigned Jobs, TSiteReadCache* Cache, TSitePages& Site,
+             std::vector<TRead>& Reads) {
   if (Cache) {
-    std::string context = ReadContext(Root, o);
+    std::string context = ReadContext(Root, O);
     if (context != Cache->Context) Cache->Pages.clear();
     Cache->Context = std::move(context);
   }
-  TSitePages site;
-  site.Pages.resize(Names.size());
-  std::vector<TRead> reads(Names.size());
+  Site.Pages.resize(Names.size());
+  Reads.resize(Names.size());
   std::vector<std::shared_ptr<const TSiteReadCache::TEntry>> kept(Names.size());
   std::vector<char> reused(Names.size(), 0);
   std::atomic<size_t> next{0};
   const auto work = [&] {
     for (size_t i; (i = next++) < Names.size();) {
-      TSitePage& p = site.Pages[i];
+      TSitePage& p = Site.Pages[i];
       p.Source = Names[i];
       try {
-        reads[i] = ReadOrReuse(Root, p, o, Cache, kept[i], reused[i]);
-        p.Published = Published(reads[i], o);
+        Reads[i] = ReadOrReuse(Root, p, O, Cache, kept[i], reused[i]);
+        p.Published = Published(Reads[i], O);
       } catch (const std::exception& e) {
         p.Error = e.what();
         p.Fault = std::current_exception();
@@ -463,110 +465,150 @@ TSitePages VekReadSitePages(const TVekTemplateRoot& Root, const std::vector<std:
   for (unsigned t = 1; t < jobs && t < Names.size(); ++t) threads.emplace_back(work);
   work();
   for (auto& t : threads) t.join();
-  if (Cache) {
-    // Only the pages of this read are kept: a removed page is forgotten.
-    const size_t before = Cache->Pages.size();
-    Cache->Pages.clear();
-    Cache->Hits = 0;
-    Cache->Pages.reserve(before);
-    for (size_t i = 0; i < Names.size(); ++i) {
-      if (!kept[i]) continue;
-      Cache->Pages.emplace(Names[i], kept[i]);
-      Cache->Hits += reused[i];
-    }
-  }
-
-  CheckOutputs(site);
-  // The lists: published pages other than index pages, newest first (pages
-  // without a date last, by path).
-  std::vector<size_t> order;
+  if (!Cache) return;
+  const size_t before = Cache->Pages.size();
+  Cache->Pages.clear();
+  Cache->Hits = 0;
+  Cache->Pages.reserve(before);
   for (size_t i = 0; i < Names.size(); ++i) {
-    const TSitePage& p = site.Pages[i];
-    if (p.Error.empty() && p.Published && reads[i].Listed) order.push_back(i);
+    if (!kept[i]) continue;
+    Cache->Pages.emplace(Names[i], kept[i]);
+    Cache->Hits += reused[i];
+  }
+}
+
+// The listed pages: published pages other than index pages, newest first
+// (pages without a date last, by path).
+std::vector<size_t> ListOrder(const TSitePages& Site, const std::vector<TRead>& Reads) {
+  std::vector<size_t> order;
+  for (size_t i = 0; i < Reads.size(); ++i) {
+    const TSitePage& p = Site.Pages[i];
+    if (p.Error.empty() && p.Published && Reads[i].Listed) order.push_back(i);
   }
   std::stable_sort(order.begin(), order.end(), [&](size_t A, size_t B) {
-    const std::string &a = reads[A].SortDate, &b = reads[B].SortDate;
+    const std::string &a = Reads[A].SortDate, &b = Reads[B].SortDate;
     if (a != b) return a > b;
-    return site.Pages[A].Source < site.Pages[B].Source;
+    return Site.Pages[A].Source < Site.Pages[B].Source;
   });
-  TVekData siteObject = TVekData::object();
-  siteObject["title"] = o.Config.Title;
-  siteObject["base_url"] = o.Config.BaseUrl;
-  siteObject["time"] = o.Now;
-  siteObject["config"] = o.Config.Data;
-  // Each page's tags with the URLs of their pages, when the site has _tag.html.
-  std::error_code ec;
-  const bool tagPages = fs::is_regular_file(Root.Dir() / "_tag.html", ec);
-  const std::string tagsFolder = "tags/";
-  for (TRead& r : reads) {
+  return order;
+}
+
+const char* const kTagsFolder = "tags/";
+
+// Each page's tags with the URLs of their pages (when the site has
+// _tag.html): page.tag_links.
+void AddTagLinks(std::vector<TRead>& Reads, bool TagPages) {
+  for (TRead& r : Reads) {
     if (!r.Page.is_object()) continue;
     TVekData links = TVekData::array();
     for (const auto& t : r.Page["tags"]) {
       const std::string slug = TagSlug(t.get<std::string>());
       links.push_back(
-          {{"name", t}, {"url", tagPages && !slug.empty() ? "/" + tagsFolder + slug + "/" : ""}});
+          {{"name", t},
+           {"url", TagPages && !slug.empty() ? "/" + std::string(kTagsFolder) + slug + "/" : ""}});
     }
     r.Page["tag_links"] = std::move(links);
   }
+}
+
+// site.pages, site.sections and site.tags in Order. List entries carry all
+// but the content: a list of ten thousand pages would otherwise hold each
+// page's HTML once per list it is in.
+void MakeLists(const std::vector<TRead>& Reads, const std::vector<size_t>& Order,
+               TVekData& SiteObject) {
   TVekData pages = TVekData::array(), sections = TVekData::object(), tags = TVekData::object();
-  for (const size_t i : order) {
-    // List entries carry all but the content: a list of ten thousand pages
-    // would otherwise hold each page's HTML once per list it is in.
+  for (const size_t i : Order) {
     TVekData page = TVekData::object();
-    for (auto it = reads[i].Page.cbegin(); it != reads[i].Page.cend(); ++it)
+    for (auto it = Reads[i].Page.cbegin(); it != Reads[i].Page.cend(); ++it)
       if (it.key() != "content") page[it.key()] = *it;
     pages.push_back(page);
     const std::string& section = page["section"].get_ref<const std::string&>();
     if (!section.empty()) sections[section].push_back(page);
     for (const auto& t : page["tags"]) tags[t.get<std::string>()].push_back(page);
   }
-  // A page per tag, from _tag.html: page.tag, page.pages, page.url.
+  SiteObject["pages"] = std::move(pages);
+  SiteObject["sections"] = std::move(sections);
+  SiteObject["tags"] = std::move(tags);
+}
+
+// A page per tag of SiteObject's tags, from _tag.html when TagPages
+// (page.tag, page.pages, page.url), into Generated; and site.tag_list.
+void MakeTagPages(TVekData& SiteObject, bool TagPages, const TSitePagesOptions& O,
+                  std::vector<TSitePage>& Generated) {
   TVekData tagList = TVekData::array();
+  const TVekData& tags = SiteObject["tags"];
   for (auto it = tags.begin(); it != tags.end(); ++it) {
     const std::string slug = TagSlug(it.key());
     std::string url, output;
-    TSitePage g;
-    g.Source = "_tag.html";
-    if (tagPages) {
+    if (TagPages) {
+      TSitePage g;
+      g.Source = "_tag.html";
       if (slug.empty()) {
         g.Error = "_tag.html: the tag \"" + it.key().substr(0, 80) + "\" makes no folder name";
       } else {
-        output = tagsFolder + slug + (o.UglyUrls ? ".html" : "/index.html");
-        url = "/" + tagsFolder + slug + (o.UglyUrls ? ".html" : "/");
+        output = kTagsFolder + slug + (O.UglyUrls ? ".html" : "/index.html");
+        url = "/" + std::string(kTagsFolder) + slug + (O.UglyUrls ? ".html" : "/");
       }
       g.Output = output;
       auto data = std::make_shared<TVekData>(TVekData::object());
       (*data)["page"] = {{"title", it.key()},   {"tag", it.key()},   {"url", url},
                          {"path", "_tag.html"}, {"section", "tags"}, {"pages", it.value()}};
       g.Data = std::move(data);
-      site.Generated.push_back(std::move(g));
+      Generated.push_back(std::move(g));
     }
     tagList.push_back({{"name", it.key()}, {"url", url}, {"count", it.value().size()}});
   }
-  siteObject["pages"] = std::move(pages);
-  siteObject["sections"] = std::move(sections);
-  siteObject["tags"] = std::move(tags);
-  siteObject["tag_list"] = std::move(tagList);
+  SiteObject["tag_list"] = std::move(tagList);
+}
 
-  auto globals = std::make_shared<TVekData>(SiteData.is_object() ? SiteData : TVekData::object());
-  AddUnder((*globals)["site"], std::move(siteObject));
-  site.Globals = std::move(globals);
-  const TVekData& siteData = (*site.Globals)["site"];
-  for (size_t i = 0; i < Names.size(); ++i) {
-    TSitePage& p = site.Pages[i];
+// Each page's data ({"page": ...}, with the data file's page members it
+// lacks), and the further pages of paginated pages.
+void MakePageData(std::vector<TRead>& Reads, const TVekData& SiteData, const TSitePagesOptions& O,
+                  TSitePages& Site) {
+  const TVekData& siteData = (*Site.Globals)["site"];
+  for (size_t i = 0; i < Reads.size(); ++i) {
+    TSitePage& p = Site.Pages[i];
     auto data = std::make_shared<TVekData>(TVekData::object());
-    (*data)["page"] = std::move(reads[i].Page);
+    (*data)["page"] = std::move(Reads[i].Page);
     if (const auto own = SiteData.find("page"); SiteData.is_object() && own != SiteData.end())
       AddUnder((*data)["page"], *own);
     if (p.Error.empty() && p.Published) {
       try {
-        Paginate(p, *data, siteData, o, site.Generated);
+        Paginate(p, *data, siteData, O, Site.Generated);
       } catch (const std::exception& e) {
         p.Error = e.what();
       }
     }
     p.Data = std::move(data);
   }
+}
+
+}  // namespace
+
+TSitePages VekReadSitePages(const TVekTemplateRoot& Root, const std::vector<std::string>& Names,
+                            const TVekData& SiteData, const TSitePagesOptions& Options,
+                            unsigned Jobs, TSiteReadCache* Cache) {
+  TSitePagesOptions o = Options;
+  if (o.Now.empty()) o.Now = NowUtc();
+  TSitePages site;
+  std::vector<TRead> reads;
+  ReadAll(Root, Names, o, Jobs, Cache, site, reads);
+  CheckOutputs(site);
+  const std::vector<size_t> order = ListOrder(site, reads);
+  TVekData siteObject = TVekData::object();
+  siteObject["title"] = o.Config.Title;
+  siteObject["base_url"] = o.Config.BaseUrl;
+  siteObject["time"] = o.Now;
+  siteObject["config"] = o.Config.Data;
+  std::error_code ec;
+  const bool tagPages = fs::is_regular_file(Root.Dir() / "_tag.html", ec);
+  AddTagLinks(reads, tagPages);
+  MakeLists(reads, order, siteObject);
+  MakeTagPages(siteObject, tagPages, o, site.Generated);
+  auto globals = std::make_shared<TVekData>(SiteData.is_object() ? SiteData : TVekData::object());
+  AddUnder((*globals)["site"], std::move(siteObject));
+  site.Globals = std::move(globals);
+  MakePageData(reads, SiteData, o, site);
   CheckOutputs(site);
   return site;
 }
