@@ -90,6 +90,7 @@ class TVekLoop {
     pos = table != nullptr ? table->From() : 0;
     while (Step()) {
     }
+    PutAnswer();
   }
 
  private:
@@ -113,6 +114,7 @@ class TVekLoop {
     const char* data = t.data;
     if (table != nullptr) {
       const auto& tags = table->Tags();
+      PutAnswer();
       if (k == tags.size()) {
         sink.Put(data + pos, table->Stop() - pos, t.size - table->Stop());
         return false;
@@ -134,31 +136,42 @@ class TVekLoop {
     } else {
       if (pos >= t.size) return false;
       TagHit hit;
-      const ScanResult r = vek::FindTag(t, pos, delimiters, hit);
-      // What the result rests on must lie before a NUL; else the text ends
-      // there, and the search runs again within it.
-      const std::size_t rests = r == ScanResult::Tag        ? hit.next
-                                : r == ScanResult::Unclosed ? hit.open + delimiters.beg.text.size()
-                                                            : t.size;
-      if (rests > known && !NulFreeTo(rests)) return true;
+      const ScanResult r = FindTagBeforeNul(hit);
+      PutAnswer();
       if (r != ScanResult::Tag) {  // the rest, up to an unclosed opening delimiter
         sink.Put(data + pos, (r == ScanResult::NoTag ? t.size : hit.open) - pos);
         return false;
       }
-      sink.Put(data + pos, hit.open - pos, t.size - hit.open);
-      pos = hit.next;
-      // The parser trims the tag's text itself.
+      // The parser trims the tag's text itself. The name is written before
+      // the literal text is copied, so that the handler finds its bytes in
+      // the cache rather than in stores still under way.
       vek::ParseTag(std::string_view(data + hit.textBeg, hit.textEnd - hit.textBeg), p.FTagName,
                     &p.FTagParams, value);
+      sink.Put(data + pos, hit.open - pos, t.size - hit.open);
+      pos = hit.next;
     }
 
     retText.clear();
     int retState = rsContinue;
     if (p.FOnVekTag) p.FOnVekTag(&p, p.FTagName, &p.FTagParams, retText, retState);
-    sink.Put(retText);
+    // The answer goes into the page at the next step, after the search for
+    // the next tag: copied right away, its bytes would be read back while
+    // the handler's stores to them are still under way, which stalls.
     if (retState == rsStop) return false;
-    if (retState == rsPairTag && PairStep()) return false;
+    if (retState == rsPairTag) {
+      PutAnswer();
+      if (PairStep()) return false;
+    }
     return true;
+  }
+
+  // Writes the last tag's answer, if not yet written, into the page: before
+  // anything after it, and before any handler runs (one may write into the
+  // page through ExpandBody).
+  void PutAnswer() {
+    if (retText.empty()) return;
+    sink.Put(retText);
+    retText.clear();
   }
 
   // The pair step, after OnVekTag answered rsPairTag for the tag just before
@@ -234,12 +247,45 @@ class TVekLoop {
     return state == rsStop;
   }
 
+  // FindTag from pos over t up to its first NUL, where t then ends: the
+  // searches stop at a NUL too, so that the text is checked for one in the
+  // same pass (a delimiter's searched part holds none).
+  ScanResult FindTagBeforeNul(TagHit& hit) {
+    const vek::Delimiter &beg = delimiters.beg, &end = delimiters.end;
+    if (beg.text.empty()) {
+      NulFreeTo(t.size);
+      return ScanResult::NoTag;
+    }
+    const std::size_t open = vek::FindBytesOrNul(t.data, t.size, pos, beg.needle);
+    if (open == vek::npos) {
+      known = t.size;
+      return ScanResult::NoTag;
+    }
+    if (t.data[open] == '\0') {
+      t.size = known = open;
+      return ScanResult::NoTag;
+    }
+    hit.open = open;
+    known = std::max(known, open + beg.text.size());
+    if (end.text.empty()) return ScanResult::Unclosed;
+    // A tag's text is short: searched plainly, then checked for a NUL a
+    // little ahead, which serves the next tags of a dense text too.
+    const std::size_t close = t.Find(end, open + beg.text.size());
+    if (close == vek::npos) return ScanResult::Unclosed;  // nor one past a NUL
+    hit.next = close + end.text.size();
+    if (hit.next > known) NulFreeTo(hit.next);  // may find a NUL further on
+    if (hit.next > t.size) return ScanResult::Unclosed;
+    hit.textBeg = open + beg.text.size();
+    hit.textEnd = close;
+    return ScanResult::Tag;
+  }
+
   // Tags a pair step scans for the closing tag before it records the rest.
   static constexpr std::size_t kScanTags = 64;
-  // Bytes looked at for a NUL at a time, ahead of the search: they are then
-  // at hand for the search and the copy, so that the text is read from
-  // memory once.
-  static constexpr std::size_t kNulAhead = 16 * 1024;
+  // Bytes looked at for a NUL at a time past a tag's end: the next tags of a
+  // dense text then need no call of their own, while the literal text after
+  // a tag is mostly checked by the search for the next one.
+  static constexpr std::size_t kNulAhead = 256;
 
   // Whether t's bytes up to End hold no NUL; when they do, t ends at the
   // first one.

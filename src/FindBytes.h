@@ -19,10 +19,23 @@ constexpr std::size_t kNotFound = static_cast<std::size_t>(-1);
 std::size_t FindBytesPlain(const char* Data, std::size_t Size, std::size_t From, const char* Needle,
                            std::size_t NeedleSize) noexcept;
 
+/// The first position from From at which the needle starts (wholly inside
+/// Data[0..Size)) or a NUL byte stands, whichever comes first; kNotFound
+/// when neither does. The needle holds no NUL (a delimiter's searched part),
+/// so a needle found never spans one. Done plainly, for targets without SSE2
+/// and for the tests; same contract as FindBytesOrNul.
+std::size_t FindBytesOrNulPlain(const char* Data, std::size_t Size, std::size_t From,
+                                const char* Needle, std::size_t NeedleSize) noexcept;
+
 namespace detail {
 // The rarely taken parts of FindBytes, out of line.
 const char* VerifyCandidates(const char* p, std::uint64_t Mask, const char* Needle,
                              std::size_t NeedleSize) noexcept;
+// The first of the starts in Candidates (bit k: p + k, its first and last
+// bytes equal to the needle's) whose middle bytes match too, and of the NULs
+// in Nuls (bit k: a NUL at p + k); null when none.
+const char* FirstCandidateOrNul(const char* p, std::uint64_t Candidates, std::uint64_t Nuls,
+                                const char* Needle, std::size_t NeedleSize) noexcept;
 std::size_t FindNearEnd(const char* Data, const char* p, const char* End, const char* Needle,
                         std::size_t NeedleSize) noexcept;
 }  // namespace detail
@@ -83,9 +96,65 @@ inline const char* ScanBlocks(const char*& p, const char* End, const Needle& N,
   }
   return nullptr;
 }
+// ScanBlocks that stops at a NUL byte too: at the first NUL among the bytes
+// of the starts it tests, or at a start of the needle before it.
+inline const char* ScanBlocksOrNul(const char*& p, const char* End, const Needle& N,
+                                   std::size_t Blocks) noexcept {
+  const std::size_t n = N.size;
+  const __m128i zero = _mm_setzero_si128();
+  for (; Blocks != 0 && End - p >= 32; --Blocks, p += 32) {
+    const __m128i a0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i a1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
+    const __m128i b0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + n - 1));
+    const __m128i b1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + n + 15));
+    const __m128i c0 = _mm_and_si128(_mm_cmpeq_epi8(a0, N.first), _mm_cmpeq_epi8(b0, N.last));
+    const __m128i c1 = _mm_and_si128(_mm_cmpeq_epi8(a1, N.first), _mm_cmpeq_epi8(b1, N.last));
+    const __m128i z0 = _mm_cmpeq_epi8(a0, zero), z1 = _mm_cmpeq_epi8(a1, zero);
+    const unsigned events = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(c0, z0))) |
+                            (static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(c1, z1))) << 16);
+    if (events == 0) continue;
+    if (n <= 2) return p + __builtin_ctz(events);  // a candidate is a match
+    const unsigned z = static_cast<unsigned>(_mm_movemask_epi8(z0)) |
+                       (static_cast<unsigned>(_mm_movemask_epi8(z1)) << 16);
+    if (const char* f = FirstCandidateOrNul(p, events & ~z, z, N.data, n)) return f;
+  }
+  return nullptr;
+}
 #endif
 
+/// FindBytesOrNul from p on, the starts before it ruled out and the bytes
+/// before it free of NUL: the long stretches, with 64-byte vectors (AVX-512)
+/// or 32-byte ones (AVX2) where the processor has them.
+std::size_t FindFarOrNul(const char* Data, std::size_t Size, const char* p,
+                         const Needle& N) noexcept;
+/// The same with the vector width chosen by the caller (64, 32 or 16 bytes;
+/// the processor must have it), for the tests.
+std::size_t FindFarOrNulWith(const char* Data, std::size_t Size, const char* p, const Needle& N,
+                             int Width) noexcept;
+/// The widest vectors FindFarOrNul uses on this processor: 64, 32 or 16.
+int OrNulWidth() noexcept;
+
 }  // namespace detail
+
+/// FindBytesOrNulPlain's answer, vectorised where the target allows: the
+/// expansion loop searches the template and checks it for a NUL (where a
+/// template ends) in the same pass. The first 64 starts inline.
+inline std::size_t FindBytesOrNul(const char* Data, std::size_t Size, std::size_t From,
+                                  const Needle& N) noexcept {
+#if defined(__SSE2__)
+  const std::size_t n = N.size;
+  if (n == 0 || From >= Size) return FindBytesOrNulPlain(Data, Size, From, N.data, n);
+  const char* p = Data + From;
+  if (Size - From >= n) {
+    const char* const end = Data + (Size - n) + 1;  // one past the last possible start
+    if (const char* f = detail::ScanBlocksOrNul(p, end, N, 2))
+      return static_cast<std::size_t>(f - Data);
+  }
+  return detail::FindFarOrNul(Data, Size, p, N);
+#else
+  return FindBytesOrNulPlain(Data, Size, From, N.data, N.size);
+#endif
+}
 
 /// Offset (from Data) of the first occurrence of the needle that lies wholly
 /// inside Data[From..Size), or kNotFound. An empty needle is never found.

@@ -55,6 +55,36 @@ void Check(std::string_view hay, std::size_t from, std::string_view needle) {
   }
 }
 
+// FindBytesOrNul: the first start of the needle or NUL byte, against the
+// string_view search up to the first NUL, at every vector width the
+// processor has.
+void CheckOrNul(std::string_view hay, std::size_t from, std::string_view needle) {
+  const Exact e(hay, needle);
+  std::size_t want = kNotFound;
+  if (from < hay.size()) {
+    const std::size_t nul = hay.find('\0', from);
+    const std::string_view visible = hay.substr(0, nul);
+    const std::size_t f = needle.empty() ? std::string_view::npos : visible.find(needle, from);
+    want = f != std::string_view::npos ? f : nul != std::string_view::npos ? nul : kNotFound;
+  }
+  const auto show = [&] {
+    return testing::PrintToString(std::string(hay)) + " from " + std::to_string(from) + " needle " +
+           testing::PrintToString(std::string(needle));
+  };
+  ASSERT_EQ(vek::FindBytesOrNulPlain(e.hay.get(), e.haySize, from, e.needle.get(), e.needleSize),
+            want)
+      << show();
+  const vek::Needle n(e.needle.get(), e.needleSize);
+  ASSERT_EQ(vek::FindBytesOrNul(e.hay.get(), e.haySize, from, n), want) << show();
+  if (needle.empty() || from > hay.size()) return;
+  for (const int width : {16, 32, 64}) {
+    if (width > vek::detail::OrNulWidth()) continue;
+    ASSERT_EQ(vek::detail::FindFarOrNulWith(e.hay.get(), e.haySize, e.hay.get() + from, n, width),
+              want)
+        << show() << " width " << width;
+  }
+}
+
 }  // namespace
 
 TEST(FindBytes, Basics) {
@@ -133,5 +163,59 @@ TEST(FindBytes, AgreesWithThePlainSearchOnRandomInput) {
     }
     const std::size_t from = hay.empty() ? 0 : rng() % (hay.size() + 2);
     Check(hay, from, needle);
+  }
+}
+
+// The needle or a NUL at every position of texts around the vector widths,
+// each alone and both together (the earlier one answers), after near misses
+// (the needle's last byte alone, which the wide steps test first).
+TEST(FindBytesOrNul, EveryPositionOfNeedleAndNul) {
+  for (const std::string needle : {"<#", "#>", "]]]", "<!--", "#"}) {
+    for (const std::size_t size : {0, 1, 5, 31, 32, 33, 64, 65, 66, 67, 70, 127, 128, 130, 200}) {
+      const std::string base = [&] {
+        std::string h(size, 'a');
+        for (std::size_t i = 3; i < size; i += 7) h[i] = needle.back();
+        return h;
+      }();
+      CheckOrNul(base, 0, needle);
+      for (std::size_t at = 0; at < size; ++at) {
+        std::string withNul = base;
+        withNul[at] = '\0';
+        CheckOrNul(withNul, 0, needle);
+        CheckOrNul(withNul, at, needle);
+        if (at + needle.size() > size) continue;
+        std::string withNeedle = base;
+        withNeedle.replace(at, needle.size(), needle);
+        CheckOrNul(withNeedle, 0, needle);
+        CheckOrNul(withNeedle, at / 2, needle);
+        for (const std::size_t nulAt : {at + needle.size(), at + needle.size() + 40, at / 2}) {
+          if (nulAt >= size) continue;
+          std::string both = withNeedle;
+          if (nulAt < at || nulAt >= at + needle.size()) both[nulAt] = '\0';
+          CheckOrNul(both, 0, needle);
+        }
+      }
+    }
+  }
+}
+
+TEST(FindBytesOrNul, AgreesWithThePlainSearchOnRandomInput) {
+  std::mt19937 rng(77);
+  const char alphabet[] = {'<', '#', '>', 'a', '\0', '\xff', '\x80', ' '};
+  for (int round = 0; round < 20000; ++round) {
+    const std::size_t letters = 2 + rng() % 7;
+    std::string hay(rng() % (round % 4 ? 140 : 700), ' ');
+    for (char& c : hay) c = alphabet[rng() % letters];
+    // Mostly no NUL, or one far in: long stretches for the wide steps.
+    if (round % 3 != 0)
+      for (char& c : hay)
+        if (c == '\0') c = 'a';
+    if (round % 5 == 0 && !hay.empty()) hay[rng() % hay.size()] = '\0';
+    std::string needle(1 + rng() % 5, ' ');
+    for (char& c : needle) c = alphabet[rng() % letters];
+    for (char& c : needle)
+      if (c == '\0') c = '#';  // a delimiter's searched part holds no NUL
+    const std::size_t from = hay.empty() ? 0 : rng() % (hay.size() + 2);
+    CheckOrNul(hay, from, needle);
   }
 }
