@@ -41,15 +41,15 @@ const char* Symbol(TCondOp::TKind K) {
 
 namespace {
 
-// A whole number of 64 signed bits in V, if V holds one.
-inline bool SignedWhole(const TData& V, long long& Out) {
-  if (V.type() == TData::value_t::number_integer) {
-    Out = V.get<TData::number_integer_t>();
+// A whole number of 64 bits in V, if V holds one.
+bool Whole(const TData& V, long long& Out) {
+  if (V.is_number_unsigned()) {
+    if (V.get<unsigned long long>() > 0x7FFFFFFFFFFFFFFFull) return false;
+    Out = static_cast<long long>(V.get<unsigned long long>());
     return true;
   }
-  if (V.type() == TData::value_t::number_unsigned &&
-      V.get<TData::number_unsigned_t>() <= 0x7FFFFFFFFFFFFFFFull) {
-    Out = static_cast<long long>(V.get<TData::number_unsigned_t>());
+  if (V.is_number_integer()) {
+    Out = V.get<long long>();
     return true;
   }
   return false;
@@ -86,7 +86,7 @@ bool Compare(TCondOp::TKind Op, const TData* A, const TData* B, bool& Mixed) {
   const TData& b = B ? *B : null;
   Mixed = false;
   long long x = 0, y = 0;
-  if (SignedWhole(a, x) && SignedWhole(b, y)) {
+  if (Whole(a, x) && Whole(b, y)) {
     // Two whole numbers of 64 signed bits (the most common comparison),
     // without the data's general ordering.
     switch (Op) {
@@ -124,20 +124,6 @@ bool Compare(TCondOp::TKind Op, const TData* A, const TData* B, bool& Mixed) {
 }
 
 namespace {
-
-// A whole number of 64 bits in V, if V holds one.
-bool Whole(const TData& V, long long& Out) {
-  if (V.is_number_unsigned()) {
-    if (V.get<unsigned long long>() > 0x7FFFFFFFFFFFFFFFull) return false;
-    Out = static_cast<long long>(V.get<unsigned long long>());
-    return true;
-  }
-  if (V.is_number_integer()) {
-    Out = V.get<long long>();
-    return true;
-  }
-  return false;
-}
 
 // "a in b": an element of a list, a key of an object, a part of a string.
 bool Contains(const TData* A, const TData* B, bool& Mixed) {
