@@ -100,7 +100,17 @@ const char* const kTokens[] = {"<#if a#>",
                                "<#if v not in x#>",
                                "<#verbatim#>",
                                "<#/verbatim#>",
-                               "<#include file=\"_p.html\" q=x r=\"R\"#>"};
+                               "<#include file=\"_p.html\" q=x r=\"R\"#>",
+                               "<#macro mc p q=\"Q\"#>",
+                               "<#/macro#>",
+                               "<#call mc p=v#>",
+                               "<#call mc p=n * 2 q=x#>",
+                               "<#call mc#>",
+                               "<#p#><#q#>",
+                               "<#import file=\"_m.html\"#>",
+                               "<#call mi a=v#>",
+                               "<#call mi#>",
+                               "<#call nosuch#>"};
 const size_t kTokenCount = sizeof kTokens / sizeof *kTokens;
 // Tokens of which a template may consist for the comparison with the producer.
 const std::vector<std::string> kPlainTokens = {
@@ -108,21 +118,26 @@ const std::vector<std::string> kPlainTokens = {
 
 // A site with a layout, a part, a cycle of includes and a part in a script.
 const fs::path& Site() {
-  static const fs::path dir = [] {
-    char tmpl[] = "/tmp/vek-fuzz-template-XXXXXX";
-    if (!mkdtemp(tmpl)) std::abort();
-    const fs::path d = tmpl;
-    std::ofstream(d / "_l.html") << "<title><#block b#>L<#/block#></title>\n<#block c#><#/block#>";
-    std::ofstream(d / "_p.html") << "P<#v#>";
-    std::ofstream(d / "_a.html") << "a<#include file=\"_b.html\"#>";
-    std::ofstream(d / "_b.html") << "b<#if a#><#include file=\"_a.html\"#><#/if#>";
-    std::ofstream(d / "_s.html") << "<script>";
-    std::atexit([] {
-      std::error_code ec;
-      fs::remove_all(Site(), ec);
-    });
-    return d;
-  }();
+  static const fs::path dir =
+      [] {
+        char tmpl[] = "/tmp/vek-fuzz-template-XXXXXX";
+        if (!mkdtemp(tmpl)) std::abort();
+        const fs::path d = tmpl;
+        std::ofstream(d / "_l.html")
+            << "<title><#block b#>L<#/block#></title>\n<#block c#><#/block#>";
+        std::ofstream(d / "_p.html") << "P<#v#>";
+        std::ofstream(d / "_a.html") << "a<#include file=\"_b.html\"#>";
+        std::ofstream(d / "_b.html") << "b<#if a#><#include file=\"_a.html\"#><#/if#>";
+        std::ofstream(d / "_s.html") << "<script>";
+        std::ofstream(d / "_m.html")
+            << "<#macro mi a=\"A\"#>[<#a#>]<#if a#><#call mj#><#/if#><#/macro#>"
+               "<#macro mj#><i>J</i><#/macro#>";
+        std::atexit([] {
+          std::error_code ec;
+          fs::remove_all(Site(), ec);
+        });
+        return d;
+      }();
   return dir;
 }
 
