@@ -1,0 +1,32 @@
+// One page of the site read: its front matter, its Markdown, its place in
+// the output and the template made for it. Internal to the site's model
+// (site/SitePages.cpp).
+#pragma once
+
+#include <string>
+
+#include "VekStdTags.h"
+#include "site/SitePages.h"
+
+/// A page as read, before the site's lists are made.
+struct TPageRead {
+  TVekData Page;         ///< page's object: title, date, url, tags, params ...
+  std::string SortDate;  ///< the date as it sorts ("YYYY-MM-DDTHH:MM:SS"), "" for none
+  bool Listed = false;   ///< in site.pages: not an index, list or .xml page
+  bool Draft = false;
+};
+
+/// Reads the page P.Source of Root (front matter, Markdown) and sets
+/// P.Output, P.Markdown and P.Text. Throws std::runtime_error naming the page
+/// for what its file or front matter cannot hold (too large, a bad date,
+/// draft or tags, a layout outside _layouts/ or missing), and what
+/// Root.Locate, Root.Read and the Markdown reader throw.
+TPageRead VekReadPage(const TVekTemplateRoot& Root, TSitePage& P, const TSitePagesOptions& O);
+
+/// Whether a page read is built and listed at the build's time (O.Now):
+/// not a draft nor dated later, unless O allows it.
+bool VekPagePublished(const TPageRead& R, const TSitePagesOptions& O);
+
+/// What reading a page depends on besides its file: the settings, and
+/// which layouts exist (a section's own layout, a named layout's existence).
+std::string VekPageReadContext(const TVekTemplateRoot& Root, const TSitePagesOptions& O);
