@@ -11,6 +11,18 @@
 
 namespace vekstd {
 
+/// An ASCII letter or digit (never a byte of 128 or more).
+inline bool IsAlnum(unsigned char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+}
+
+/// c as two upper-case hex digits appended to Out.
+inline void AppendHex2(std::string& Out, unsigned char c) {
+  static const char kHex[] = "0123456789ABCDEF";
+  Out += kHex[c >> 4];
+  Out += kHex[c & 15];
+}
+
 /// &, <, >, ", ' and CR as character references.
 std::string EscapeHtml(const std::string& S);
 /// For an unquoted attribute value (and the attr modifier): every ASCII byte
