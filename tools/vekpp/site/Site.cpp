@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <optional>
 
 #include "base/Messages.h"
 #include "http/Loopback.h"
@@ -217,19 +218,13 @@ void TSite::Page(const std::string& Name, bool IsSettled, uint64_t Generation,
     const auto model = FModels.Get(IsSettled, Generation, data);
     const TSitePage* sitePage = TSiteModels::Find(*model, Name);
     if (sitePage && !sitePage->Published) return NotFound(Request, Reply);
-    const auto render = [&] {
-      return sitePage ? VekRenderSitePage(FRoot, model->Pages, *sitePage, FOptions)
-                      : VekRenderPage(FRoot, data, FOptions, Name);
-    };
-    if (IsSettled) {
-      // No file of the site changed since Generation was taken: where the
-      // templates lie and their stamps are taken as found before, without
-      // a call to the file system per template.
-      const TVekTrustedFiles trusted(FRoot, Generation);
-      page = render();
-    } else {
-      page = render();
-    }
+    // No file of the site changed since Generation was taken: where the
+    // templates lie and their stamps are taken as found before, without a
+    // call to the file system per template.
+    std::optional<TVekTrustedFiles> trusted;
+    if (IsSettled) trusted.emplace(FRoot, Generation);
+    page = sitePage ? VekRenderSitePage(FRoot, model->Pages, *sitePage, FOptions)
+                    : VekRenderPage(FRoot, data, FOptions, Name);
   } catch (const EVekPathError& e) {
     switch (e.Kind()) {
       case EVekPathError::pkOutside:
