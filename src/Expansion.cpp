@@ -9,6 +9,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string_view>
+#include <type_traits>
 
 #include "OutputSink.h"
 #include "PairMatcher.h"
@@ -35,10 +36,25 @@ inline void AssignShort(AnsiString& S, const char* p, std::size_t n) {
   if (n < S.size()) S.erase(n);
   while (S.size() < n) S.push_back('\0');
   char* d = &S[0];
-  if (n <= 16) {  // short: bytes one by one, without a call
-    for (std::size_t i = 0; i < n; ++i) d[i] = p[i];
-  } else {
-    std::memcpy(d, p, n);
+  if (n > 16) return void(std::memcpy(d, p, n));
+  // Short: the first and the last K bytes, overlapping in the middle, in
+  // moves the compiler makes inline.
+  const auto ends = [&](auto k) {
+    constexpr std::size_t K = decltype(k)::value;
+    char head[K], tail[K];
+    std::memcpy(head, p, K);
+    std::memcpy(tail, p + n - K, K);
+    std::memcpy(d, head, K);
+    std::memcpy(d + n - K, tail, K);
+  };
+  if (n >= 8) {
+    ends(std::integral_constant<std::size_t, 8>());
+  } else if (n >= 4) {
+    ends(std::integral_constant<std::size_t, 4>());
+  } else if (n > 0) {
+    d[0] = p[0];
+    d[n / 2] = p[n / 2];
+    d[n - 1] = p[n - 1];
   }
 }
 
@@ -446,7 +462,7 @@ void TVekExpansion::ExpandBody(TVekPageProducer& p, PreparedText& Body) {
   if (page == nullptr)
     throw std::logic_error("ExpandBody: no expansion of this producer is running");
   if (NoDelimiter(p) || Body.size == 0) return;
-  const Delimiters d(p.FVekTagBeg, p.FVekTagEnd);
+  const Delimiters& d = p.FPrepared->DelimitersFor(p.FVekTagBeg, p.FVekTagEnd, p.FDelimiterEdits);
   // Built on the first expansion, and again only when the delimiters change;
   // without a table (building failed) the body is scanned.
   if (Body.tableStamp != p.FDelimiterEdits) {
