@@ -140,15 +140,7 @@ class TVekLoop {
       pos = tag.next;
       const std::string_view name = table->Text(tag.name);
       AssignShort(p.FTagName, name.data(), name.size());
-      if (tag.params != 0 || p.FTagParams.Count() != 0) {
-        vek::ClearList(p.FTagParams);
-        const TagTable::Piece* params = table->Params() + tag.firstParam;
-        for (std::uint32_t i = 0; i < tag.params; ++i) {
-          const std::string_view v = table->Text(params[i]);
-          AssignShort(value, v.data(), v.size());
-          vek::AddToList(p.FTagParams, value);
-        }
-      }
+      if (tag.params != 0 || p.FTagParams.Count() != 0) PutParams(tag);
     } else {
       if (pos >= t.size) return false;
       TagHit hit;
@@ -179,6 +171,37 @@ class TVekLoop {
       if (PairStep()) return false;
     }
     return true;
+  }
+
+  // TagParams = the parameters of the table's tag. A list that holds as
+  // many lines already (the last tag's, mostly) gets them overwritten in
+  // place, without a line freed and made again; SetSorted(false), which
+  // changes nothing else on an unsorted list, counts the change for
+  // ChangeCount. A sorted list (a handler sorted it) is filled through Add.
+  // Out of the loop's line: most tags have no parameters.
+#if defined(__GNUC__)
+  __attribute__((noinline))
+#endif
+  void
+  PutParams(const TagTable::Tag& tag) {
+    TStringList& list = p.FTagParams;
+    const TagTable::Piece* params = table->Params() + tag.firstParam;
+    if (static_cast<std::uint32_t>(list.Count()) == tag.params && !list.Sorted()) {
+      for (std::uint32_t i = 0; i < tag.params; ++i) {
+        const std::string_view v = table->Text(params[i]);
+        // The list's own line, not a const object: Get only hands it out read-only.
+        auto& line = const_cast<AnsiString&>(list.TStringList::Get(static_cast<int>(i)));
+        AssignShort(line, v.data(), v.size());
+      }
+      list.SetSorted(false);
+      return;
+    }
+    vek::ClearList(list);
+    for (std::uint32_t i = 0; i < tag.params; ++i) {
+      const std::string_view v = table->Text(params[i]);
+      AssignShort(value, v.data(), v.size());
+      vek::AddToList(list, value);
+    }
   }
 
   // Writes the last tag's answer, if not yet written, into the page: before
