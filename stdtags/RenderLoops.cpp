@@ -127,8 +127,14 @@ const TVekData* TVekStdTags::TRenderer::Evaluate(const std::vector<vekstd::TCond
 const TVekData* TVekStdTags::TRenderer::THooks::Lookup(const vekstd::TCondOp& Op) {
   const std::string& path = Op.Path;
   if (!path.empty() && path[0] == '@') {
-    // Only a loop position is made in its scratch value.
+    // Only a loop position is made in its scratch value (a whole number
+    // straight from its loop).
     R.FCondScratch.emplace_back();
+    long long position = 0;
+    if (R.FScopes.WholePosition(path, position)) {
+      R.FCondScratch.back() = position;
+      return &R.FCondScratch.back();
+    }
     return R.Require(path, R.FCondScratch.back());
   }
   uint32_t& hint = R.FOpHints[reinterpret_cast<uintptr_t>(&Op) / sizeof(Op) % kOpHints];

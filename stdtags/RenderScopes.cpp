@@ -101,7 +101,8 @@ std::string TScopes::NearestPath(const std::string& Path) const {
 TVar& TScope::Bind(std::string_view Name) {
   if (VarIndex.empty()) {
     for (auto& v : Vars) {
-      if (v.first == Name) return v.second;
+      if (v.first.size() == Name.size() && SameBytes(v.first.data(), Name.data(), Name.size()))
+        return v.second;
     }
   } else {
     const auto hit = VarIndex.find(Name);

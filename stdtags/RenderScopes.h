@@ -86,7 +86,8 @@ inline const TVar* TScope::FindVar(std::string_view Name) const {
     return hit == VarIndex.end() ? nullptr : &Vars[hit->second].second;
   }
   for (const auto& v : Vars) {
-    if (v.first == Name) return &v.second;
+    if (v.first.size() == Name.size() && SameBytes(v.first.data(), Name.data(), Name.size()))
+      return &v.second;
   }
   return nullptr;
 }

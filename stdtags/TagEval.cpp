@@ -264,7 +264,6 @@ const TData* EvalExpr(const std::vector<TCondOp>& Ops, TEvalHooks& Hooks,
   // Reserved so that no result moves while the expression is evaluated.
   Results.clear();
   if (Results.capacity() < Ops.size()) Results.reserve(Ops.size());
-  std::string why;
   for (const TCondOp& op : Ops) {
     switch (op.Kind) {
       case TCondOp::TKind::Path:
@@ -284,17 +283,20 @@ const TData* EvalExpr(const std::vector<TCondOp>& Ops, TEvalHooks& Hooks,
         stack.push_back(&Results.back());
         break;
       }
-      case TCondOp::TKind::Neg:
+      case TCondOp::TKind::Neg: {
         Results.emplace_back();
+        std::string why;
         if (!Arithmetic(op.Kind, stack.back(), nullptr, Results.back(), why)) Hooks.Fault(why);
         stack.back() = &Results.back();
         break;
+      }
       default: {
         const TData* b = stack.back();
         stack.pop_back();
         const TData* a = stack.back();
         if (op.Kind >= TCondOp::TKind::Add) {
           Results.emplace_back();
+          std::string why;
           if (!Arithmetic(op.Kind, a, b, Results.back(), why)) Hooks.Fault(why);
           stack.back() = &Results.back();
           break;
