@@ -34,6 +34,7 @@ struct TBuildOptions {
 int RunBuild(const TBuildOptions& Options) {
   const TVekStdTagsOptions tagOptions = TagOptions(Options.Common);
   TSiteBuild site = Options.Site;
+  site.Full = Options.Full;
   if (site.Out.empty()) {
     // The output folder of vekpp.toml, named here so that --watch knows
     // what the build writes.
@@ -78,8 +79,8 @@ int RunBuild(const TBuildOptions& Options) {
     std::cerr << "vekpp: " << VekTerminalText(e.what()) << "\n";
     return 2;
   }
-  // Each build after the first renders only what the change affects,
-  // unless --full.
+  // Each build renders only what the change affects (the first, what
+  // changed since the state of the last build), unless --full.
   TBuildGraph graph;
   if (!Options.Full) site.Graph = &graph;
   // Built once the watcher is there: a change made while (or just after)
@@ -134,7 +135,8 @@ CLI::App* AddBuildCommand(CLI::App& App, TCommandRun& Run) {
   command->add_flag("-q,--quiet", site.Quiet,
                     "No progress line on a terminal, no summary line unless a page failed");
   command->add_flag("--full", options->Full,
-                    "With --watch, render every page again on each change");
+                    "Render every page, not only what changed since the last build (whose "
+                    "state OUT/.vekpp-build keeps); with --watch, on each change");
   AddRenderOptions(*command, options->Common,
                    "A missing value, or a list where a value belongs, is an error");
   AddTemplateOptions(*command, options->Common, false);

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <chrono>
 #include <ctime>
 #include <filesystem>
 #include <stdexcept>
@@ -35,14 +36,6 @@ std::string NowUtc() {
 }
 
 }  // namespace
-
-// A page as read, kept with the stamp of its file when it was read.
-struct TSiteReadCache::TEntry {
-  TVekFileStamp Stamp;
-  TPageRead Read;
-  std::string Output, Text;
-  bool Markdown = false;
-};
 
 namespace {
 
@@ -90,6 +83,13 @@ TEntryPtr ReadOrReuse(const TVekTemplateRoot& Root, TSitePage& P, const TSitePag
   }
   auto entry = std::make_shared<TSiteReadCache::TEntry>();
   entry->Stamp = Root.Stamp(Root.Locate("", P.Source));
+  // A file modified in the last second may change again with the same size
+  // and time (the file system's clock ticks coarser than its times read):
+  // its stamp is not trusted, and the page is read again next time.
+  const int64_t now = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                          std::chrono::system_clock::now().time_since_epoch())
+                          .count();
+  if (entry->Stamp.ModifiedNs >= now - 1000000000LL) entry->Stamp = kUntrustedStamp;
   entry->Read = VekReadPage(Root, P, O);
   entry->Output = P.Output;
   entry->Text = P.Text;
