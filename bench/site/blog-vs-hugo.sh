@@ -10,7 +10,9 @@
 # first build, and the rebuild after one post's body is edited, each as CPU
 # time of the process (user + system, from /proc) and the wall time the
 # tool reports, and the rebuild's share of the first build measured in that
-# one run.
+# one run. Between the two, a second `vekpp build` process into the output
+# of the first (from its state), unchanged and after one post is edited,
+# as a share of the full build's CPU and wall time.
 # Args: [BUILD_DIR] [POSTS] [RUNS]. Needs hugo (scripts/install-deps.sh site-bench).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -90,6 +92,7 @@ measure() {  # NAME CMD...: the run of least CPU time: wall, CPU, peak memory
     cpu=$(awk -v u="$u" -v s="$s" 'BEGIN{print u + s}')
     if [ -z "$best" ] || awk "BEGIN{exit !($cpu < $best)}"; then best=$cpu line="$w $cpu $m"; fi
   done
+  line_kept=$line
   local pages
   pages=$(find "$work/out" -name '*.html' | wc -l)
   read -r w cpu m <<< "$line"
@@ -99,6 +102,26 @@ measure() {  # NAME CMD...: the run of least CPU time: wall, CPU, peak memory
 
 echo "$posts posts, best of $runs runs, $(nproc) cores"
 measure "vekpp build" "$vekpp" build "$work/vekpp" -o "$work/out"
+read -r full_wall full_cpu _ <<< "$line_kept"
+
+# A second `vekpp build` process into the same folder, which starts from
+# the state the first left there: with nothing changed, then after one
+# post's body is edited; each beside the full build above (CPU and wall).
+again() {  # NAME: one more build into $work/out
+  /usr/bin/time -o "$work/time" -f "%e %U %S %M" "$vekpp" build "$work/vekpp" -o "$work/out" \
+    > /dev/null 2> "$work/err" || { echo "$1 failed:"; cat "$work/err"; exit 1; }
+  local w u s m
+  read -r w u s m <<< "$(tail -1 "$work/time")"
+  awk -v n="$1" -v w="$w" -v u="$u" -v s="$s" -v m="$m" -v fw="$full_wall" -v fc="$full_cpu" \
+    -v r="$(grep -o '[0-9]* pages rendered' "$work/err")" 'BEGIN{c = u + s
+    printf "%-34s %7.2f s CPU (%4.1f %% of the full build) %6.2f s wall (%4.1f %%) %7.1f MB peak; %s\n",
+      n, c, 100 * c / fc, w, 100 * w / fw, m / 1024, r}'
+}
+echo "A second vekpp build process, from the first's state:"
+again "nothing changed"
+sleep 1.1 # the sources older than the second a build does not trust
+printf '\nOne more sentence, edited.\n' >> "$work/vekpp/posts/p$((posts / 3)).md"
+again "after editing one post's body"
 measure "hugo" hugo --quiet -s "$work/hugo" -d "$work/out"
 
 # NAME POST READY_RE DONE_RE CMD...: the watching process CMD, whose output

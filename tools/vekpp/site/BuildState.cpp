@@ -409,3 +409,10 @@ std::string VekReadBuildState(const std::string& Bytes, const std::string& Key,
   }
   return "";
 }
+
+void VekSealBuildState(std::string& Bytes) {
+  if (Bytes.size() < 8) return;
+  const size_t body = Bytes.size() - 8;
+  const uint64_t sum = Checksum(Bytes.data(), body);
+  for (int i = 0; i < 8; ++i) Bytes[body + i] = static_cast<char>(sum >> (8 * i));
+}
