@@ -87,6 +87,9 @@ int RunBuild(const TBuildOptions& Options) {
   // this build runs is seen and builds again.
   int status = VekBuildSite(tagOptions, site);
   if (status == 2) return status;
+  // Later builds write no state each (the state of 10,000 pages is tens of
+  // megabytes): it is written when the watch stops.
+  site.SaveState = false;
   std::cerr << "vekpp: watching " << VekQuoteName(site.Src) << " (Ctrl-C stops)" << std::endl;
   std::atomic<bool> stop{false};
   std::thread signals([&] {
@@ -107,6 +110,7 @@ int RunBuild(const TBuildOptions& Options) {
     status = VekBuildSite(tagOptions, site);
   }
   signals.join();
+  if (site.Graph && site.Graph->Builds > 1) VekWriteBuildState(tagOptions, site, *site.Graph);
   return 0;
 }
 

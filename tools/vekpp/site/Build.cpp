@@ -363,6 +363,7 @@ int VekBuildSite(const TVekStdTagsOptions& TagOptions, const TSiteBuild& Options
     if (item.Page) pageNames.push_back(item.Name);
   // A build without a graph of its own starts from the state of the last.
   TBuildGraph own;
+  own.Reads.Encoded = true;
   TBuildGraph* graph = Options.Graph ? Options.Graph : Options.KeepState ? &own : nullptr;
   std::string key;
   if (Options.KeepState) {
@@ -380,6 +381,9 @@ int VekBuildSite(const TVekStdTagsOptions& TagOptions, const TSiteBuild& Options
   const TSitePages sitePages = VekReadSitePages(root, pageNames, *start.Data, start.PageOptions,
                                                 Options.Jobs, graph ? &graph->Reads : nullptr);
   if (graph) graph->Begin(*sitePages.Globals, startNs);
+  // The state read no longer holds once an output is written: a build
+  // stopped halfway leaves none, and the next renders every page.
+  unlink((start.Out / kBuildStateName).c_str());
   // Each item's page; the pages the build makes (tag pages, further pages
   // of lists) follow.
   std::vector<const TSitePage*> pageOf(items.size(), nullptr);
@@ -396,6 +400,20 @@ int VekBuildSite(const TVekStdTagsOptions& TagOptions, const TSiteBuild& Options
   // Files no build wrote are reported by the first build of a watch only:
   // the walk of the whole output is not repeated for every change.
   VekKeepOutputExact(start.Out, outputs.Outputs, !graph || graph->Builds == 1);
-  if (Options.KeepState) SaveState(*start.Output, start.Out, key, *graph);
+  if (Options.KeepState && Options.SaveState) SaveState(*start.Output, start.Out, key, *graph);
   return Report(Options, outputs, start.Out, started);
+}
+
+void VekWriteBuildState(const TVekStdTagsOptions& TagOptions, const TSiteBuild& Options,
+                        const TBuildGraph& Graph) {
+  try {
+    const TVekTemplateRoot root(Options.Src);
+    std::error_code ec;
+    const fs::path out = fs::weakly_canonical(fs::absolute(Options.Out), ec);
+    if (ec) return;
+    const TOutputFolder folder(out);
+    SaveState(folder, out, StateKey(TagOptions, Options, root.Dir()), Graph);
+  } catch (const std::exception& e) {
+    std::cerr << "vekpp: the build's state is not kept: " << VekTerminalText(e.what()) << "\n";
+  }
 }

@@ -26,6 +26,9 @@ struct TSiteBuild {
   /// of an unchanged site renders nothing. A state written by another
   /// version or for other options, or that cannot be read, is not used.
   bool KeepState = true;
+  /// With KeepState, the state is written at the end of the build (else
+  /// only removed: VekWriteBuildState writes it later).
+  bool SaveState = true;
   /// The state found in OUT is not used: every page is rendered (and the
   /// state written anew when KeepState).
   bool Full = false;
@@ -46,3 +49,10 @@ struct TSiteBuild {
 /// exit status: 0, 1 when a page or file failed, 2 when the build could
 /// not start (the site, its data or the output folder).
 int VekBuildSite(const TVekStdTagsOptions& TagOptions, const TSiteBuild& Options);
+
+/// Writes the state of Graph, the graph of the last build of Options
+/// (which named Out), into Out/.vekpp-build: for a watch, which writes it
+/// once it stops instead of after every build. A failure is told on
+/// standard error; nothing is thrown.
+void VekWriteBuildState(const TVekStdTagsOptions& TagOptions, const TSiteBuild& Options,
+                        const TBuildGraph& Graph);

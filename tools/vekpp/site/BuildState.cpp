@@ -53,9 +53,16 @@ class TWriter {
  public:
   void U8(unsigned char V) { FOut.push_back(static_cast<char>(V)); }
   void U64(uint64_t V) {
-    for (int i = 0; i < 8; ++i) U8(static_cast<unsigned char>(V >> (8 * i)));
+    char b[8];
+    for (int i = 0; i < 8; ++i) b[i] = static_cast<char>(V >> (8 * i));
+    FOut.append(b, 8);
   }
+  void Reserve(size_t N) { FOut.reserve(N); }
   void Text(const std::string& S) { Bytes(S.data(), S.size()); }
+  void Raw(const std::string& S) {
+    FOut += S;
+    if (FOut.size() > kMaxBuildStateBytes) throw std::length_error("larger than a state may be");
+  }
   void Bytes(const void* Data, size_t Size) {
     U64(Size);
     FOut.append(static_cast<const char*>(Data), Size);
@@ -129,6 +136,7 @@ class TWriter {
       ++top.Next;
     }
   }
+  std::string Take() { return std::move(FOut); }
   std::string Done() {
     const uint64_t sum = Checksum(FOut.data(), FOut.size());
     U64(sum);
@@ -185,6 +193,47 @@ class TReader {
     s.Size = U64();
     s.ModifiedNs = static_cast<long long>(U64());
     return s;
+  }
+  const char* At() const { return FAt; }
+  // Passes over a value as TWriter::Data writes it, counting the items
+  // still to pass.
+  void Skip() {
+    struct TOpen {
+      size_t Left;
+      bool Object;
+    };
+    std::vector<TOpen> open;
+    for (;;) {
+      const unsigned char kind = U8();
+      switch (kind) {
+        case kNull:
+        case kFalse:
+        case kTrue:
+          break;
+        case kInteger:
+        case kUnsigned:
+        case kFloat:
+          U64();
+          break;
+        case kString:
+        case kBinary:
+          FAt += Count(1);
+          break;
+        case kArray:
+        case kObject: {
+          const size_t n = Count(kind == kArray ? 1 : 10);
+          if (open.size() >= kMaxBuildStateDepth) throw EBadState("a value nested too deep");
+          open.push_back({n, kind == kObject});
+          break;
+        }
+        default:
+          throw EBadState("a value of no known kind");
+      }
+      while (!open.empty() && open.back().Left == 0) open.pop_back();
+      if (open.empty()) return;
+      --open.back().Left;
+      if (open.back().Object) FAt += Count(1);  // the member's name
+    }
   }
   // A value as TWriter::Data writes it, with a stack of open containers and
   // how many items each still takes.
@@ -278,6 +327,23 @@ std::vector<typename TMap::const_iterator> Sorted(const TMap& Map) {
   return items;
 }
 
+// A page's read as the state holds it.
+void WriteRead(TWriter& W, const TPageRead& R) {
+  W.Text(R.SortDate);
+  W.U8(R.Listed);
+  W.U8(R.Draft);
+  W.Data(R.Page);
+}
+
+TPageRead ReadRead(TReader& R) {
+  TPageRead read;
+  read.SortDate = R.Text();
+  read.Listed = R.Flag();
+  read.Draft = R.Flag();
+  read.Page = R.Data();
+  return read;
+}
+
 }  // namespace
 
 // What the state file holds of a graph: written from it, read into one.
@@ -287,19 +353,25 @@ struct TBuildStateCodec {
     W.Text(reads.Context);
     std::vector<std::pair<const std::string*, const TSiteReadCache::TEntry*>> pages;
     for (const auto& p : reads.Pages)
-      if (EndsWithMd(p.first) && !(p.second->Stamp == kUntrustedStamp))
+      if (EndsWithMd(p.first) && !(p.second->Stamp == kUntrustedStamp) &&
+          !(reads.Encoded && p.second->Bytes.empty()))
         pages.emplace_back(&p.first, p.second.get());
     std::sort(pages.begin(), pages.end(),
               [](const auto& A, const auto& B) { return *A.first < *B.first; });
+    // Room for the pages' bytes and a little more: the state is not copied
+    // as it grows.
+    size_t bytes = 0;
+    for (const auto& p : pages) bytes += p.second->Bytes.size() + p.first->size() + 48;
+    W.Reserve(bytes + 64 * G.FPages.size() + (1 << 20));
     W.U64(pages.size());
     for (const auto& p : pages) {
       const TSiteReadCache::TEntry& e = *p.second;
       W.Text(*p.first);
       W.Stamp(e.Stamp);
-      W.Text(e.Read.SortDate);
-      W.U8(e.Read.Listed);
-      W.U8(e.Read.Draft);
-      W.Data(e.Read.Page);
+      if (reads.Encoded)
+        W.Raw(e.Bytes);
+      else
+        WriteRead(W, e.Read);
     }
     const auto outputs = Sorted(G.FPages);
     W.U64(outputs.size());
@@ -333,10 +405,18 @@ struct TBuildStateCodec {
       std::string source = R.Text();
       auto e = std::make_shared<TSiteReadCache::TEntry>();
       e->Stamp = R.Stamp();
-      e->Read.SortDate = R.Text();
-      e->Read.Listed = R.Flag();
-      e->Read.Draft = R.Flag();
-      e->Read.Page = R.Data();
+      if (G.Reads.Encoded) {
+        // Kept as bytes, read when the page is (a damaged one is read
+        // from its file then).
+        const char* from = R.At();
+        R.Text();
+        R.U8();
+        R.U8();
+        R.Skip();
+        e->Bytes.assign(from, R.At());
+      } else {
+        e->Read = ReadRead(R);
+      }
       // The place and template are made here as a read makes them: the
       // file gives data, never template text.
       if (!EndsWithMd(source) || source[0] == '/' || source.find("..") != std::string::npos)
@@ -344,8 +424,10 @@ struct TBuildStateCodec {
       std::string url;
       VekPageOutput(source, O.UglyUrls, e->Output, url);
       e->Markdown = true;
-      e->Text = VekMarkdownPageText(source, e->Read, O);
-      if (e->Text.empty()) throw EBadState("a page without a layout");
+      if (!G.Reads.Encoded) {
+        e->Text = VekMarkdownPageText(source, e->Read, O);
+        if (e->Text.empty()) throw EBadState("a page without a layout");
+      }
       if (!reads.Pages.emplace(std::move(source), std::move(e)).second)
         throw EBadState("a page named twice");
     }
@@ -415,4 +497,17 @@ void VekSealBuildState(std::string& Bytes) {
   const size_t body = Bytes.size() - 8;
   const uint64_t sum = Checksum(Bytes.data(), body);
   for (int i = 0; i < 8; ++i) Bytes[body + i] = static_cast<char>(sum >> (8 * i));
+}
+
+std::string VekPageReadBytes(const TPageRead& Read) {
+  TWriter w;
+  WriteRead(w, Read);
+  return w.Take();
+}
+
+TPageRead VekPageReadFromBytes(const std::string& Bytes) {
+  TReader r(Bytes.data(), Bytes.size());
+  TPageRead read = ReadRead(r);
+  if (!r.AtEnd()) throw EBadState("bytes after a page's end");
+  return read;
 }

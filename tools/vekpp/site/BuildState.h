@@ -36,6 +36,15 @@ std::string VekBuildStateBytes(const std::string& Key, const TBuildGraph& Graph)
 std::string VekReadBuildState(const std::string& Bytes, const std::string& Key,
                               const TSitePagesOptions& O, TBuildGraph& Graph);
 
+struct TPageRead;
+
+/// A page as read, as the state file holds it (TSiteReadCache::Encoded).
+/// Throws std::length_error as VekBuildStateBytes does.
+std::string VekPageReadBytes(const TPageRead& Read);
+/// The page read that Bytes (from VekPageReadBytes, or a state file read)
+/// hold. Throws std::runtime_error when they are not one whole read.
+TPageRead VekPageReadFromBytes(const std::string& Bytes);
+
 /// Rewrites the checksum at the end of Bytes (at least 8 bytes) to match the
 /// rest: for tests that change a state and want it read past the checksum.
 void VekSealBuildState(std::string& Bytes);

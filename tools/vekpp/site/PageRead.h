@@ -23,6 +23,7 @@ struct TSiteReadCache::TEntry {
   TPageRead Read;
   std::string Output, Text;
   bool Markdown = false;
+  std::string Bytes;  ///< Read as the state file holds it, in an Encoded cache (Read empty)
 };
 
 /// Reads the page P.Source of Root (front matter, Markdown) and sets
