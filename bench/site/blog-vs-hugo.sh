@@ -13,13 +13,14 @@
 # one run. Between the two, a second `vekpp build` process into the output
 # of the first (from its state), unchanged and after one post is edited,
 # as a share of the full build's CPU and wall time.
-# Args: [BUILD_DIR] [POSTS] [RUNS]. Needs hugo (scripts/install-deps.sh site-bench).
+# Args: [BUILD_DIR] [POSTS] [RUNS]. Needs hugo (scripts/install-deps.sh site-bench);
+# VEKPP_ONLY=1 measures vekpp alone.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 build=${1:-build} posts=${2:-10000} runs=${3:-3}
 vekpp=$build/bin/vekpp
 [ -x "$vekpp" ] || { echo "no $vekpp: build first (make build)" >&2; exit 2; }
-command -v hugo > /dev/null || scripts/install-deps.sh site-bench
+[ -n "${VEKPP_ONLY:-}" ] || command -v hugo > /dev/null || scripts/install-deps.sh site-bench
 [ -x /usr/bin/time ] || { echo "GNU time (/usr/bin/time) is needed" >&2; exit 2; }
 
 work=$(mktemp -d)
@@ -122,7 +123,7 @@ again "nothing changed"
 sleep 1.1 # the sources older than the second a build does not trust
 printf '\nOne more sentence, edited.\n' >> "$work/vekpp/posts/p$((posts / 3)).md"
 again "after editing one post's body"
-measure "hugo" hugo --quiet -s "$work/hugo" -d "$work/out"
+[ -n "${VEKPP_ONLY:-}" ] || measure "hugo" hugo --quiet -s "$work/hugo" -d "$work/out"
 
 # NAME POST READY_RE DONE_RE CMD...: the watching process CMD, whose output
 # gains a line matching READY_RE when its first build is done and watching,
@@ -175,5 +176,5 @@ echo "Rebuild after editing one post's body, in one watching process:"
 mid=p$((posts / 2)).md
 rebuild "vekpp" "$work/vekpp/posts/$mid" '^vekpp: watching' 'pages rendered' \
   "$vekpp" build "$work/vekpp" -o "$work/out" --watch
-rebuild "hugo" "$work/hugo/content/posts/$mid" '^Press Ctrl\+C' '^Total in' \
+[ -n "${VEKPP_ONLY:-}" ] || rebuild "hugo" "$work/hugo/content/posts/$mid" '^Press Ctrl\+C' '^Total in' \
   hugo --watch -s "$work/hugo" -d "$work/out"

@@ -335,6 +335,35 @@ void WriteRead(TWriter& W, const TPageRead& R) {
   W.Data(R.Page);
 }
 
+// The page object of E.Data (an Encoded cache's), whose members up to
+// params are the read's page; null when it has none.
+const TVekData* ReadOfData(const TSiteReadCache::TEntry& E) {
+  if (!E.Data || !E.Data->is_object()) return nullptr;
+  const auto page = E.Data->find("page");
+  if (page == E.Data->end() || !page->is_object() || !page->contains("params")) return nullptr;
+  return &*page;
+}
+
+// E's read as WriteRead writes it, its page taken from E.Data.
+void WriteDataRead(TWriter& W, const TSiteReadCache::TEntry& E) {
+  const TVekData& page = *ReadOfData(E);
+  W.Text(E.Read.SortDate);
+  W.U8(E.Read.Listed);
+  W.U8(E.Read.Draft);
+  size_t members = 0;
+  for (auto it = page.begin(); it != page.end(); ++it) {
+    ++members;
+    if (it.key() == "params") break;
+  }
+  W.U8(kObject);
+  W.U64(members);
+  auto it = page.begin();
+  for (size_t k = 0; k < members; ++k, ++it) {
+    W.Text(it.key());
+    W.Data(*it);
+  }
+}
+
 TPageRead ReadRead(TReader& R) {
   TPageRead read;
   read.SortDate = R.Text();
@@ -354,24 +383,33 @@ struct TBuildStateCodec {
     std::vector<std::pair<const std::string*, const TSiteReadCache::TEntry*>> pages;
     for (const auto& p : reads.Pages)
       if (EndsWithMd(p.first) && !(p.second->Stamp == kUntrustedStamp) &&
-          !(reads.Encoded && p.second->Bytes.empty()))
+          (!reads.Encoded || p.second->Bytes.size() || ReadOfData(*p.second)))
         pages.emplace_back(&p.first, p.second.get());
     std::sort(pages.begin(), pages.end(),
               [](const auto& A, const auto& B) { return *A.first < *B.first; });
     // Room for the pages' bytes and a little more: the state is not copied
     // as it grows.
     size_t bytes = 0;
-    for (const auto& p : pages) bytes += p.second->Bytes.size() + p.first->size() + 48;
+    for (const auto& p : pages) {
+      const TVekData* page = reads.Encoded ? ReadOfData(*p.second) : nullptr;
+      const auto content = page ? page->find("content") : TVekData::const_iterator();
+      bytes +=
+          p.second->Bytes.size() + p.first->size() + 512 +
+          (page && content != page->end() && content->is_binary() ? content->get_binary().size()
+                                                                  : 0);
+    }
     W.Reserve(bytes + 64 * G.FPages.size() + (1 << 20));
     W.U64(pages.size());
     for (const auto& p : pages) {
       const TSiteReadCache::TEntry& e = *p.second;
       W.Text(*p.first);
       W.Stamp(e.Stamp);
-      if (reads.Encoded)
-        W.Raw(e.Bytes);
-      else
+      if (!reads.Encoded)
         WriteRead(W, e.Read);
+      else if (e.Data)
+        WriteDataRead(W, e);
+      else
+        W.Raw(e.Bytes);
     }
     const auto outputs = Sorted(G.FPages);
     W.U64(outputs.size());

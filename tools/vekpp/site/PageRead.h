@@ -23,7 +23,13 @@ struct TSiteReadCache::TEntry {
   TPageRead Read;
   std::string Output, Text;
   bool Markdown = false;
-  std::string Bytes;  ///< Read as the state file holds it, in an Encoded cache (Read empty)
+  /// In an Encoded cache: Read as the state file holds it, until the page's
+  /// Data is made (Read then keeps its SortDate, Listed and Draft only).
+  std::string Bytes;
+  /// In an Encoded cache, the page's data once made: its page's members up
+  /// to params are the read's page (what VekReadPage makes; the members
+  /// after it are added by the lists and the data file).
+  std::shared_ptr<const TVekData> Data;
 };
 
 /// Reads the page P.Source of Root (front matter, Markdown) and sets

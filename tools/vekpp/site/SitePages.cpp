@@ -114,15 +114,7 @@ TEntryPtr ReadOrReuse(const TVekTemplateRoot& Root, TSitePage& P, const TSitePag
   entry->Output = P.Output;
   entry->Text = P.Text;
   entry->Markdown = P.Markdown;
-  if (!Cache->Encoded) {
-    entry->Read = std::move(Read);
-  } else if (P.Markdown) {
-    try {
-      entry->Bytes = VekPageReadBytes(Read);
-    } catch (const std::exception&) {
-      // Too large or too deep to keep: read again next time.
-    }
-  }
+  if (!Cache->Encoded) entry->Read = std::move(Read);
   return entry;
 }
 
@@ -414,6 +406,20 @@ TSitePages VekReadSitePages(const TVekTemplateRoot& Root, const std::vector<std:
   site.Globals = MakeGlobals(SiteData, std::move(siteObject));
   MakePageData(reads, SiteData, o, site, refs);
   CheckOutputs(site);
+  if (Cache && Cache->Encoded) {
+    // Each kept Markdown page's read is its data from here on (the state
+    // file writes it from there), not a second copy of it. The entries
+    // are this read's own or its cache's, which only it uses.
+    for (size_t i = 0; i < Names.size(); ++i) {
+      if (!entries[i] || !site.Pages[i].Markdown) continue;
+      auto& e = const_cast<TSiteReadCache::TEntry&>(*entries[i]);
+      e.Data = site.Pages[i].Data;
+      e.Read.SortDate = reads[i].SortDate;
+      e.Read.Listed = reads[i].Listed;
+      e.Read.Draft = reads[i].Draft;
+      std::string().swap(e.Bytes);
+    }
+  }
   if (Cache) {
     HashData(site);
     if (last) {
