@@ -238,24 +238,28 @@ void TSite::Page(const std::string& Name, bool IsSettled, uint64_t Generation,
     return Fault(WithFlags(e.what()), Request, Reply);
   }
   if (FLiveReload) page = FLiveReload->Inject(std::move(page));
-  TKeptPage kept;
-  kept.ETag = VekContentETag(page);
-  kept.Body = std::make_shared<const std::string>(std::move(page));
-  if (IsSettled && FKeepPages)
-    FPages.Store(Name, Generation, data, kept, kept.Body->size() + Name.size() + 64);
+  const size_t bytes = page.size();
+  const TKeptPage kept = KeptPage(std::move(page));
+  if (IsSettled && FKeepPages) FPages.Store(Name, Generation, data, kept, bytes + Name.size() + 64);
   SendPage(kept, Request, Reply);
 }
 
+TSite::TKeptPage TSite::KeptPage(std::string Page) {
+  TKeptPage kept;
+  kept.ETag = VekContentETag(Page);
+  kept.NotModified = std::make_shared<const THttpFixedReply>(
+      304, THttpFixedReply::THeaders{{"ETag", kept.ETag}, {"Cache-Control", "no-cache"}}, nullptr);
+  kept.Whole = std::make_shared<const THttpFixedReply>(
+      200,
+      THttpFixedReply::THeaders{{"ETag", kept.ETag},
+                                {"Cache-Control", "no-cache"},
+                                {"Content-Type", "text/html; charset=utf-8"}},
+      std::make_shared<const std::string>(std::move(Page)));
+  return kept;
+}
+
 void TSite::SendPage(const TKeptPage& Page, const THttpRequest& Request, THttpReply& Reply) {
-  Reply.AddHeader("ETag", Page.ETag);
-  Reply.AddHeader("Cache-Control", "no-cache");
-  if (VekNotModified(Request, Page.ETag, -1)) {
-    Reply.Status = 304;
-    return;
-  }
-  Reply.Status = 200;
-  Reply.AddHeader("Content-Type", "text/html; charset=utf-8");
-  Reply.SharedBody = Page.Body;
+  Reply.Fixed = VekNotModified(Request, Page.ETag, -1) ? Page.NotModified : Page.Whole;
 }
 
 void TSite::NotFound(const THttpRequest& Request, THttpReply& Reply) {

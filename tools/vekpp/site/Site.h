@@ -54,10 +54,11 @@ class TSite : public THttpHandler {
     std::string Name;  // the checked name inside the site
     TVekTemplateFile File;
   };
-  // A rendered page, kept.
+  // A rendered page, kept: its answers made once (200, and 304 for a
+  // client that holds it), each sent as it is to every client.
   struct TKeptPage {
-    std::shared_ptr<const std::string> Body;
     std::string ETag;
+    std::shared_ptr<const THttpFixedReply> Whole, NotModified;
   };
 
   // The route of Target, kept while the site's files are those of
@@ -71,6 +72,8 @@ class TSite : public THttpHandler {
   }
   void Page(const std::string& Name, bool IsSettled, uint64_t Generation,
             const THttpRequest& Request, THttpReply& Reply);
+  // The answers of the rendered page Page.
+  static TKeptPage KeptPage(std::string Page);
   void SendPage(const TKeptPage& Page, const THttpRequest& Request, THttpReply& Reply);
   // The error page of Status, with Detail shown when not empty; the
   // headers already in Reply are kept.
