@@ -7,6 +7,7 @@
 // served; DIR/_404.html, when there is one, is the page of every 404.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -61,6 +62,12 @@ class TSite : public THttpHandler {
     std::shared_ptr<const THttpFixedReply> Whole, NotModified;
   };
 
+  // A kept page found by its request target, at a generation: see Quick.
+  struct TQuickPage;
+  // True when the data file cannot change without the watcher seeing it (it
+  // lies in a watched folder of the site, and is no link) at Generation.
+  bool DataWatched(uint64_t Generation);
+
   // The route of Target, kept while the site's files are those of
   // Generation (when IsSettled, what Settled answered).
   TRoute Route(const std::string& Target, bool IsSettled, uint64_t Generation);
@@ -93,4 +100,7 @@ class TSite : public THttpHandler {
   TSiteCache<TRoute> FRoutes{10000, 8 << 20};
   TSiteCache<TKeptPage> FPages{10000, 64 << 20};
   TSiteModels FModels{FRoot, FOptions.TagBeg, FOptions.TagEnd};
+  const uint64_t FSerial;  // tells this site from one made later at its address
+  // 2 * generation + 2, plus 1 when the data file was watched then; 0: none.
+  std::atomic<uint64_t> FDataWatched{0};
 };
