@@ -128,15 +128,22 @@ void TStrings::SetValue(const AnsiString& Name, const AnsiString& Value) {
   }
 }
 
+// The lists' own index checks compare with the vector's size first: a
+// handler reads its parameters through Get, and CheckIndex asks Count()
+// through a virtual call.
+static bool OutOfRange(int Index, std::size_t Size) noexcept {
+  return static_cast<unsigned>(Index) >= Size;  // a negative index is huge
+}
+
 const AnsiString& TStringList::Get(int Index) const {
-  CheckIndex(Index);
+  if (OutOfRange(Index, FItems.size())) CheckIndex(Index);
   return FItems[static_cast<std::size_t>(Index)];
 }
 
 void TStringList::Put(int Index, const AnsiString& S) {
   ++FChanges;
   if (FSorted) throw std::logic_error("Operation not allowed on sorted list");
-  CheckIndex(Index);
+  if (OutOfRange(Index, FItems.size())) CheckIndex(Index);
   FItems[static_cast<std::size_t>(Index)] = S;
 }
 

@@ -9,6 +9,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string_view>
+#include <type_traits>
 
 #include "OutputSink.h"
 #include "PairMatcher.h"
@@ -35,10 +36,25 @@ inline void AssignShort(AnsiString& S, const char* p, std::size_t n) {
   if (n < S.size()) S.erase(n);
   while (S.size() < n) S.push_back('\0');
   char* d = &S[0];
-  if (n <= 16) {  // short: bytes one by one, without a call
-    for (std::size_t i = 0; i < n; ++i) d[i] = p[i];
-  } else {
-    std::memcpy(d, p, n);
+  if (n > 16) return void(std::memcpy(d, p, n));
+  // Short: the first and the last K bytes, overlapping in the middle, in
+  // moves the compiler makes inline.
+  const auto ends = [&](auto k) {
+    constexpr std::size_t K = decltype(k)::value;
+    char head[K], tail[K];
+    std::memcpy(head, p, K);
+    std::memcpy(tail, p + n - K, K);
+    std::memcpy(d, head, K);
+    std::memcpy(d + n - K, tail, K);
+  };
+  if (n >= 8) {
+    ends(std::integral_constant<std::size_t, 8>());
+  } else if (n >= 4) {
+    ends(std::integral_constant<std::size_t, 4>());
+  } else if (n > 0) {
+    d[0] = p[0];
+    d[n / 2] = p[n / 2];
+    d[n - 1] = p[n - 1];
   }
 }
 
@@ -124,15 +140,7 @@ class TVekLoop {
       pos = tag.next;
       const std::string_view name = table->Text(tag.name);
       AssignShort(p.FTagName, name.data(), name.size());
-      if (tag.params != 0 || p.FTagParams.Count() != 0) {
-        vek::ClearList(p.FTagParams);
-        const TagTable::Piece* params = table->Params() + tag.firstParam;
-        for (std::uint32_t i = 0; i < tag.params; ++i) {
-          const std::string_view v = table->Text(params[i]);
-          AssignShort(value, v.data(), v.size());
-          vek::AddToList(p.FTagParams, value);
-        }
-      }
+      if (tag.params != 0 || p.FTagParams.Count() != 0) PutParams(tag);
     } else {
       if (pos >= t.size) return false;
       TagHit hit;
@@ -163,6 +171,37 @@ class TVekLoop {
       if (PairStep()) return false;
     }
     return true;
+  }
+
+  // TagParams = the parameters of the table's tag. A list that holds as
+  // many lines already (the last tag's, mostly) gets them overwritten in
+  // place, without a line freed and made again; SetSorted(false), which
+  // changes nothing else on an unsorted list, counts the change for
+  // ChangeCount. A sorted list (a handler sorted it) is filled through Add.
+  // Out of the loop's line: most tags have no parameters.
+#if defined(__GNUC__)
+  __attribute__((noinline))
+#endif
+  void
+  PutParams(const TagTable::Tag& tag) {
+    TStringList& list = p.FTagParams;
+    const TagTable::Piece* params = table->Params() + tag.firstParam;
+    if (static_cast<std::uint32_t>(list.Count()) == tag.params && !list.Sorted()) {
+      for (std::uint32_t i = 0; i < tag.params; ++i) {
+        const std::string_view v = table->Text(params[i]);
+        // The list's own line, not a const object: Get only hands it out read-only.
+        auto& line = const_cast<AnsiString&>(list.TStringList::Get(static_cast<int>(i)));
+        AssignShort(line, v.data(), v.size());
+      }
+      list.SetSorted(false);
+      return;
+    }
+    vek::ClearList(list);
+    for (std::uint32_t i = 0; i < tag.params; ++i) {
+      const std::string_view v = table->Text(params[i]);
+      AssignShort(value, v.data(), v.size());
+      vek::AddToList(list, value);
+    }
   }
 
   // Writes the last tag's answer, if not yet written, into the page: before
@@ -446,7 +485,7 @@ void TVekExpansion::ExpandBody(TVekPageProducer& p, PreparedText& Body) {
   if (page == nullptr)
     throw std::logic_error("ExpandBody: no expansion of this producer is running");
   if (NoDelimiter(p) || Body.size == 0) return;
-  const Delimiters d(p.FVekTagBeg, p.FVekTagEnd);
+  const Delimiters& d = p.FPrepared->DelimitersFor(p.FVekTagBeg, p.FVekTagEnd, p.FDelimiterEdits);
   // Built on the first expansion, and again only when the delimiters change;
   // without a table (building failed) the body is scanned.
   if (Body.tableStamp != p.FDelimiterEdits) {

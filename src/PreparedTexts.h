@@ -141,8 +141,24 @@ class PreparedTexts {
   /// The body prepared last (PrepareBody), taken again for the same bytes.
   std::shared_ptr<PreparedText> lastBody;
 
+  /// The delimiters Beg and End prepared for searching, kept while the
+  /// producer's delimiter stamp stays Stamp (never 0): a body expanded row
+  /// after row prepares them once. The views point into Beg and End, which
+  /// change only with the stamp.
+  const Delimiters& DelimitersFor(const AnsiString& Beg, const AnsiString& End,
+                                  unsigned long long Stamp) {
+    if (Stamp != FDelimiterStamp) {
+      FDelimiters = Delimiters(Beg, End);
+      FDelimiterStamp = Stamp;
+    }
+    return FDelimiters;
+  }
+
  private:
   void Evict();
+
+  Delimiters FDelimiters;
+  unsigned long long FDelimiterStamp = 0;
 
   Ref<PreparedText> FDoc;
   unsigned long long FDocChanges = 0;

@@ -41,12 +41,14 @@ inline std::string_view TrimView(std::string_view s) {
 struct Delimiter {
   std::string_view text;
   Needle needle;
+  Delimiter() = default;
   explicit Delimiter(const AnsiString& s)
       : text(SearchedPart(s)), needle(text.data(), text.size()) {}
 };
 
 struct Delimiters {
   Delimiter beg, end;
+  Delimiters() = default;
   Delimiters(const AnsiString& Beg, const AnsiString& End) : beg(Beg), end(End) {}
 };
 

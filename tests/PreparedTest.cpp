@@ -209,6 +209,53 @@ TEST(Prepared, HandlersChangingHTMLDocOrDelimitersDuringContent) {
   }
 }
 
+TEST(Prepared, HandlersEditingTagParamsSeeEachTagsOwnParameters) {
+  // From a table, a tag's parameters overwrite the lines of the last tag's
+  // when there are as many. Whatever a handler did to the list, the next tag
+  // sees its own parameters (in order, or sorted while a handler keeps the
+  // list sorted), and the list's change count moves at every tag: the same
+  // on first sight (scanned) as from the table (prepared, then cached).
+  TVekPageProducer p(nullptr);
+  std::vector<std::string> seen;
+  std::vector<unsigned long long> counts;
+  p.SetOnVekTag([&](TObject*, const AnsiString& name, TStrings* params, AnsiString&, int&) {
+    auto& list = dynamic_cast<TStringList&>(*params);
+    std::string line = name;
+    for (const auto& s : *params) line += " " + s;
+    seen.push_back(line);
+    counts.push_back(list.ChangeCount());
+    if (name == "add") params->Add("zz");
+    if (name == "del") params->Delete(0);
+    if (name == "put") params->Put(0, "a line much longer than the parameter it replaces");
+    if (name == "sort") list.SetSorted(true);
+    if (name == "z") list.SetSorted(false);
+  });
+  const std::string text =
+      "<#x b c d#><#add e f g#><#y h i j#><#del k l m#><#put n o p#><#q r s t#><#u#><#v w#>"
+      "<#sort c b a#><#z 3 1 2#><#a 'long parameter, longer than a short string' 2 3#>";
+  const std::vector<std::string> want = {"x b c d",
+                                         "add e f g",
+                                         "y h i j",
+                                         "del k l m",
+                                         "put n o p",
+                                         "q r s t",
+                                         "u",
+                                         "v w",
+                                         "sort c b a",
+                                         "z 1 2 3",
+                                         "a long parameter, longer than a short string 2 3"};
+  for (int round = 0; round < 4; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    seen.clear();
+    counts.clear();
+    EXPECT_EQ(p.Execute(text), "");
+    EXPECT_EQ(seen, want);
+    for (std::size_t i = 1; i < counts.size(); ++i) EXPECT_GT(counts[i], counts[i - 1]) << i;
+    EXPECT_EQ(Lines(*p.TagParams()),
+              (std::vector<std::string>{"long parameter, longer than a short string", "2", "3"}));
+  }
+}
+
 TEST(Prepared, ExceptionsLeaveThePreparedTextUsable) {
   Scripted s;
   const std::string text = "<#a#><#p#>in<#/p#><#boom#><#b#>";
