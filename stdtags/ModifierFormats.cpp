@@ -68,6 +68,31 @@ bool PlainDecimal(std::string_view Text, const TModStep& S, std::string& Out) {
   return true;
 }
 
+}  // namespace
+
+bool NumberAsWritten(std::string_view Text, const TModStep& S) {
+  if (!S.B.empty() || S.C.size() != 1 || S.C[0] != '.' || S.N <= 0) return false;
+  const char* const p = Text.data();
+  const size_t n = Text.size(), decimals = static_cast<size_t>(S.N);
+  // "-", whole digits, ".", S.N digits; the whole part at most 15 digits
+  // with the decimals (beyond, PlainDecimal gives way to the double).
+  if (n < decimals + 2 || p[n - decimals - 1] != '.') return false;
+  const size_t wholeAt = p[0] == '-' ? 1 : 0;
+  const size_t point = n - decimals - 1;
+  if (point == wholeAt || point - wholeAt + decimals > 15) return false;
+  if (p[wholeAt] == '0' && point - wholeAt > 1) return false;  // "007.5": rewritten
+  unsigned nonZero = 0;
+  for (size_t i = wholeAt; i < n; ++i) {
+    if (i == point) continue;
+    const unsigned d = static_cast<unsigned char>(p[i]) - static_cast<unsigned>('0');
+    if (d > 9) return false;
+    nonZero |= d;
+  }
+  return !(nonZero == 0 && wholeAt == 1);  // "-0.00" is written "0.00"
+}
+
+namespace {
+
 // A number written as JSON writes one, read without the locale: a whole
 // number into Int (IsInt), else into Real. False when Text is no number.
 bool ReadNumber(std::string_view Text, long long& Int, double& Real, bool& IsInt) {

@@ -16,6 +16,11 @@ namespace vekstd {
 bool FormatNumber(const TData* V, const std::string_view* Text, const TModStep& S,
                   std::string& Out);
 
+/// True when FormatNumber of the text Text (V not a number) gives Text
+/// itself: a plain decimal ("42.50") already written with S.N decimals, a
+/// point ".", no grouping and no leading zeros; then no text need be made.
+bool NumberAsWritten(std::string_view Text, const TModStep& S);
+
 /// An ISO 8601 date or date and time (YYYY-MM-DD, then optionally T or a
 /// blank, hh:mm, :ss, a fraction, and Z or an offset, kept as written) into
 /// Tm with its weekday and day of the year; false when S is none.

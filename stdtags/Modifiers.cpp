@@ -298,6 +298,12 @@ bool ValueStep(const TModStep& s, TModResult& R) {
         own = cur->get_ref<const std::string&>();
         text = &own;
       }
+      if (text && NumberAsWritten(*text, s)) {
+        // Written as it would be: the text itself, with no copy made.
+        R.View = *text;
+        R.IsText = true;
+        return true;
+      }
       if (FormatNumber(cur, text, s, out)) {
         R.Text.swap(out);
         R.View = R.Text;
@@ -421,11 +427,21 @@ void ApplyModifiers(const std::vector<TModStep>& Steps, const TData* V, TModResu
   R.Value = V;
   R.View = {};
   for (const TModStep& s : Steps) {
-    if (s.Kind == TModStep::TKind::Custom) {
-      CustomStep(s, R, Extensions);
-      continue;
+    switch (s.Kind) {
+      case TModStep::TKind::Custom:
+        CustomStep(s, R, Extensions);
+        continue;
+      case TModStep::TKind::Upper:
+      case TModStep::TKind::Lower:
+      case TModStep::TKind::Capitalize:
+      case TModStep::TKind::Trim:
+      case TModStep::TKind::Truncate:
+      case TModStep::TKind::Replace:
+        break;  // a step on text, below
+      default:
+        ValueStep(s, R);
+        continue;
     }
-    if (ValueStep(s, R)) continue;
     // The steps on text: a missing value, null, a list or an object passes.
     const TData* cur = R.IsText ? nullptr : R.Value;
     if (!R.IsText) {

@@ -31,6 +31,36 @@ bool LoopPosition(const std::string& Path, const TScope& S, TVekData& Scratch) {
   return true;
 }
 
+const TVekData* TScopes::NamedMember(const std::string& Path, uint32_t Hint) const {
+  const char* p = Path.data();
+  size_t n = Path.size();
+  TScope* const* top = FStack.data() + FStack.size() - 1;
+  const TScope* s = *top;
+  // The first name, bound in a scope of names or naming a loop's element.
+  size_t dot = 0;
+  while (dot < n && p[dot] != '.') ++dot;
+  if (dot == 0 || dot + 1 == n) return nullptr;  // ".", ".a", "a.": looked up in full
+  const std::string_view first(p, dot);
+  const TVekData* v = nullptr;
+  while (s->IsVars) {
+    if (const TVar* hit = s->FindVar(first)) {
+      v = hit->Value();
+      if (!v) return nullptr;
+      break;
+    }
+    // Not found among a macro's parameters: the globals are next.
+    if (s->Sealed || top == FStack.data()) return nullptr;
+    s = *--top;
+  }
+  if (!v) {
+    if (!s->Name || s->Name->size() != dot || !SameBytes(s->Name->data(), p, dot)) return nullptr;
+    v = s->Value;
+  }
+  if (dot == n) return v;
+  if (!v->is_object()) return nullptr;
+  return MemberAt(*v, p + dot + 1, n - dot - 1, Hint);
+}
+
 std::string TScopes::NearestPath(const std::string& Path) const {
   if (Path.empty() || Path[0] == '@' || Path == ".") return "";
   TVekData scratch;

@@ -138,9 +138,18 @@ class TScopes {
   const TVekData* Lookup(const std::string& Path, TVekData& Scratch,
                          uint32_t* Hint = nullptr) const;
 
-  /// What Lookup(Path, Scratch, &Hint) gives when that is the member at
-  /// Hint of the innermost scope's object (a loop's element met again),
-  /// found with one compare; nullptr when it is not (then look Path up).
+  /// The whole-number position Path (@index, @number or @count) of the
+  /// innermost loop into Out, without making a value as Lookup does; false
+  /// for any other path, or where Lookup finds no loop.
+  bool WholePosition(const std::string& Path, long long& Out) const;
+
+  /// What Lookup(Path, Scratch, &Hint) gives, found without a walk when it
+  /// is near: a name alone, the member at Hint of the innermost scope's
+  /// object (a loop's element met again, found with one compare), or a
+  /// name bound in the scopes of names on top (set, a macro's parameters)
+  /// or a named loop's element right below them, and that value's member
+  /// at Hint ("item.price"). nullptr when it is none of those (then look
+  /// Path up).
   const TVekData* HintedMember(const std::string& Path, uint32_t Hint) const;
 
   /// For a Path that finds nothing: Path with its first part that finds
@@ -149,6 +158,11 @@ class TScopes {
   std::string NearestPath(const std::string& Path) const;
 
  private:
+  /// HintedMember where the innermost scope is one of names or a named loop's.
+  const TVekData* NamedMember(const std::string& Path, uint32_t Hint) const;
+  /// The member Name (N bytes) of the object V when it is the one at Hint.
+  static const TVekData* MemberAt(const TVekData& V, const char* Name, size_t N, uint32_t Hint);
+
   std::deque<TScope> FScopes;   // a deque: a scope's Own stays where it is
   size_t FUsed = 0;             // the scopes of FScopes in use; those above are kept for reuse
   std::vector<TScope*> FStack;  // the same scopes, for a walk without the deque's steps
@@ -156,21 +170,46 @@ class TScopes {
 };
 
 inline const TVekData* TScopes::HintedMember(const std::string& Path, uint32_t Hint) const {
-  if (FStack.empty() || Path.empty()) return nullptr;
+  // "@x" is a position, even where a member is named so.
+  if (FStack.empty() || Path.empty() || Path[0] == '@') return nullptr;
   const TScope& s = *FStack.back();
-  if (s.IsVars || s.Name || !s.Value->is_object()) return nullptr;
-  const auto& members = s.Value->get_ref<const TVekData::object_t&>();
+  if (s.IsVars || s.Name) return NamedMember(Path, Hint);
+  if (!s.Value->is_object()) return nullptr;
+  return MemberAt(*s.Value, Path.data(), Path.size(), Hint);
+}
+
+inline const TVekData* TScopes::MemberAt(const TVekData& V, const char* Name, size_t N,
+                                         uint32_t Hint) {
+  const auto& members = V.get_ref<const TVekData::object_t&>();
   if (Hint >= members.size()) return nullptr;
   const auto& m = *(members.begin() + Hint);
-  if (m.first.size() != Path.size() || !SameBytes(m.first.data(), Path.data(), Path.size()))
-    return nullptr;
-  // A path of one name only: "a.b" is a step below "a", "@x" a position,
-  // even where a member is named so.
-  if (Path[0] == '@') return nullptr;
-  for (const char c : Path) {
-    if (c == '.') return nullptr;
+  if (m.first.size() != N || !SameBytes(m.first.data(), Name, N)) return nullptr;
+  // A member's name only: "a.b" is a step below "a".
+  for (size_t i = 0; i < N; ++i) {
+    if (Name[i] == '.') return nullptr;
   }
   return &m.second;
+}
+
+inline bool TScopes::WholePosition(const std::string& Path, long long& Out) const {
+  if (Path.size() < 6 || Path[0] != '@') return false;
+  for (size_t i = FStack.size(); i-- > 0;) {
+    const TScope& s = *FStack[i];
+    if (s.Sealed) return false;
+    if (s.Index < 0) continue;
+    const std::string_view name(Path);
+    if (name == "@index") {
+      Out = s.Index;
+    } else if (name == "@number") {
+      Out = s.Index + 1;
+    } else if (name == "@count") {
+      Out = s.Count;
+    } else {
+      return false;
+    }
+    return true;
+  }
+  return false;
 }
 
 // Inline: every value of a page is looked up.

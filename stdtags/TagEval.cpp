@@ -42,42 +42,49 @@ const char* Symbol(TCondOp::TKind K) {
 namespace {
 
 // A whole number of 64 bits in V, if V holds one.
-bool Whole(const TData& V, long long& Out) {
-  if (V.is_number_unsigned()) {
-    if (V.get<unsigned long long>() > 0x7FFFFFFFFFFFFFFFull) return false;
-    Out = static_cast<long long>(V.get<unsigned long long>());
+// (The unsigned first: the data's pointer to a signed integer is given for
+// an unsigned one too.)
+inline bool Whole(const TData& V, long long& Out) {
+  if (const auto* u = V.get_ptr<const TData::number_unsigned_t*>()) {
+    if (*u > 0x7FFFFFFFFFFFFFFFull) return false;
+    Out = static_cast<long long>(*u);
     return true;
   }
-  if (V.is_number_integer()) {
-    Out = V.get<long long>();
+  if (const auto* i = V.get_ptr<const TData::number_integer_t*>()) {
+    Out = *i;
     return true;
   }
   return false;
 }
 
-}  // namespace
-
-bool Truthy(const TData* V) {
+// Truthy, inline where an expression is evaluated.
+inline bool IsTruthy(const TData* V) {
   if (!V) return false;
   switch (V->type()) {
     case TData::value_t::null:
       return false;
     case TData::value_t::boolean:
-      return V->get<bool>();
+      return *V->get_ptr<const TData::boolean_t*>();
     case TData::value_t::number_integer:
-      return V->get<TData::number_integer_t>() != 0;
+      return *V->get_ptr<const TData::number_integer_t*>() != 0;
     case TData::value_t::number_unsigned:
-      return V->get<TData::number_unsigned_t>() != 0;
+      return *V->get_ptr<const TData::number_unsigned_t*>() != 0;
     case TData::value_t::number_float:
-      return V->get<TData::number_float_t>() != 0;
+      return *V->get_ptr<const TData::number_float_t*>() != 0;
     case TData::value_t::string:
-      return !V->get_ref<const TData::string_t&>().empty();
+      return !V->get_ptr<const TData::string_t*>()->empty();
     case TData::value_t::array:
     case TData::value_t::object:
       return !V->empty();
     default:
       return true;
   }
+}
+
+}  // namespace
+
+bool Truthy(const TData* V) {
+  return IsTruthy(V);
 }
 
 bool Compare(TCondOp::TKind Op, const TData* A, const TData* B, bool& Mixed) {
@@ -267,7 +274,7 @@ const TData* EvalExpr(const std::vector<TCondOp>& Ops, TEvalHooks& Hooks,
         stack.push_back(&op.Literal);
         break;
       case TCondOp::TKind::Not:
-        stack.back() = Truthy(stack.back()) ? &kFalse : &kTrue;
+        stack.back() = IsTruthy(stack.back()) ? &kFalse : &kTrue;
         break;
       case TCondOp::TKind::Call: {
         const size_t n = static_cast<size_t>(op.Args);
@@ -294,9 +301,9 @@ const TData* EvalExpr(const std::vector<TCondOp>& Ops, TEvalHooks& Hooks,
         }
         bool r = false;
         if (op.Kind == TCondOp::TKind::And) {
-          r = Truthy(a) && Truthy(b);
+          r = IsTruthy(a) && IsTruthy(b);
         } else if (op.Kind == TCondOp::TKind::Or) {
-          r = Truthy(a) || Truthy(b);
+          r = IsTruthy(a) || IsTruthy(b);
         } else if (op.Kind == TCondOp::TKind::In || op.Kind == TCondOp::TKind::NotIn) {
           bool mixed = false;
           r = Contains(a, b, mixed);

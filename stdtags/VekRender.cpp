@@ -197,6 +197,25 @@ void TVekStdTags::TRenderer::WriteValue(const TNode& N) {
     return;
   }
   const auto& mods = details.Mods;
+  long long position = 0;
+  if (mods.empty() && FScopes.WholePosition(N.Path, position)) {
+    // A loop's position written as its number, without a value made.
+    const vekstd::TEscape& escape = Current().T->EscapeOf(N);
+    if (vekstd::HtmlEscapeOnly(escape)) {
+      char digits[24];
+      char* const end = digits + sizeof digits;
+      char* p = end;
+      unsigned long long rest = position < 0 ? 0ULL - static_cast<unsigned long long>(position)
+                                             : static_cast<unsigned long long>(position);
+      do {
+        *--p = static_cast<char>('0' + rest % 10);
+        rest /= 10;
+      } while (rest > 0);
+      if (position < 0) *--p = '-';
+      Append(p, static_cast<size_t>(end - p));
+      return;
+    }
+  }
   uint32_t* const hint = HintOf(N);
   const json* v = FScopes.HintedMember(N.Path, *hint);
   if (!v) {

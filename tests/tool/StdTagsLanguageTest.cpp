@@ -219,9 +219,27 @@ TEST(StdTagsLanguage, Modifiers) {
 // itself, whichever way the text is read (a plain decimal with no more
 // decimals than asked is written from its digits).
 TEST(StdTagsLanguage, NumberOfTextIsNumberOfTheValue) {
-  const char* const kTexts[] = {"7.5",  "-12.5",      "007.50",      "-0.00", "0.0",
-                                "-0.5", "1234567.25", "1.005",       "2.675", "99999999999999.5",
-                                "42",   "-3",         "123456789.0", "0.125", "-0.001"};
+  const char* const kTexts[] = {"7.5",
+                                "-12.5",
+                                "007.50",
+                                "-0.00",
+                                "0.0",
+                                "-0.5",
+                                "1234567.25",
+                                "1.005",
+                                "2.675",
+                                "99999999999999.5",
+                                "42",
+                                "-3",
+                                "123456789.0",
+                                "0.125",
+                                "-0.001",
+                                "12.50",
+                                "-0.05",
+                                "0.00",
+                                "9999999999999.99",
+                                "99999999999999.99",
+                                "0.500"};
   for (const char* text : kTexts) {
     for (const char* mods : {"number=2", "number=1 group", "number=3 group=\".\" point=\",\"",
                              "number=0", "trim number=2"}) {
@@ -467,6 +485,33 @@ TEST(StdTagsLanguage, NamedLoops) {
       "page.html", root, data);
   ASSERT_EQ(names.size(), 1u);
   EXPECT_EQ(names[0].Message, "no \"c.nmae\" in the data (did you mean \"c.name\"?)");
+}
+
+// A path near the loop (the element's member, a name set or passed to a
+// macro, a position) is found by a short way that remembers each tag's
+// member from the element before: elements whose members stand in another
+// order, steps below a member, names that hide the loop's, values that are
+// no objects and a macro that sees neither its caller's loop nor the data
+// give what the full look-up gives.
+TEST(StdTagsLanguage, NamesNearTheLoop) {
+  const json data = json::parse(R"({"rows": [{"name": "a", "id": 1, "a.b": "dot", "a": {"b": "s1"}},
+      {"id": 2, "name": "b", "a": {"b": "s2"}}], "other": {"name": "z"}, "nums": [1, 2],
+      "name": "top"})");
+  const std::vector<TCase> cases = {
+      {"<#each r in rows#><#r.name#><#r.id#>,<#/each#>", "a1,b2,"},
+      {"<#each r in rows#><#if r.id > 1 and r.name#><#r.name#><#/if#>,<#/each#>", ",b,"},
+      {"<#each r in rows#><#r.a.b#>,<#/each#>", "s1,s2,"},
+      {"<#each r in rows#><#r.name#><#set r = other#><#r.name#>,<#/each#>", "az,bz,"},
+      {"<#each r in rows#><#set k = r#><#k.name#><#k#>,<#/each#>", "a,b,"},
+      {"<#each x in nums#><#x#>.<#x.y#>,<#/each#>", "1.,2.,"},
+      {"<#macro m p#>[<#p.name#>]<#/macro#><#each r in rows#><#call m p=r#><#call m#><#/each#>",
+       "[a][][b][]"},
+      {"<#macro m#>[<#r.name#><#name#>]<#/macro#><#each r in rows#><#call m#><#/each#>", "[][]"},
+      {"<#each r in rows#><#@index#><#@number#><#@count#> <#/each#>", "012 122 "},
+      {"<#each r in rows#><script>var i = <#@number#>;</script><#/each#>",
+       "<script>var i =  1 ;</script><script>var i =  2 ;</script>"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Render(c.tmpl, data), c.expected) << c.tmpl;
 }
 
 // An included template that extends a layout renders the layout with its
