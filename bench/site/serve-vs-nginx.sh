@@ -8,8 +8,9 @@
 # time the server spent per request (user and system, all its threads and
 # processes), and the ratios.
 # Args: [BUILD_DIR] [SECONDS] [CONNECTIONS]; ROUNDS (default 3) in the
-# environment, and BASELINE (another build directory, e.g. of the previous
-# commit) to measure its --no-cache in the same run. Needs nginx and wrk
+# environment, BASELINE (another build directory, e.g. of the previous
+# commit) to measure it in the same run (kept pages and --no-cache), and
+# ONE_THREAD=1 to measure kept pages with one event thread too. Needs nginx and wrk
 # (scripts/install-deps.sh site-bench) and a built vekpp.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -51,12 +52,18 @@ start_vekpp() {  # BINARY LOG ARGS...: sets url and pid
 start_vekpp "$vekpp" "$work/vekpp.log"; vekpp_url=$url vekpp_pid=$pid
 start_vekpp "$vekpp" "$work/vekpp-nocache.log" --no-cache; nocache_url=$url nocache_pid=$pid
 if [ -n "${BASELINE:-}" ]; then
+  start_vekpp "$BASELINE/bin/vekpp" "$work/vekpp-base-kept.log"
+  base_kept_url=$url base_kept_pid=$pid
   start_vekpp "$BASELINE/bin/vekpp" "$work/vekpp-base.log" --no-cache
   base_url=$url base_pid=$pid
 fi
+if [ -n "${ONE_THREAD:-}" ]; then
+  start_vekpp "$vekpp" "$work/vekpp-one.log" --io-threads 1
+  one_url=$url one_pid=$pid
+fi
 
 # Like with like: nginx runs one worker per core (vekpp one event thread and
-# one render thread per core), and keeps a connection open for as many
+# one render thread per core, by default), and keeps a connection open for as many
 # requests as vekpp does (its default closes one after 1,000 requests).
 port=$((20000 + RANDOM % 20000))
 cat > "$work/nginx.conf" <<CONF
@@ -116,10 +123,15 @@ echo "wrk -t2 -c$connections -d${seconds}s on loopback, $(nproc) cores (shared w
 names=("vekpp serve" "vekpp serve --no-cache" "nginx (static file)")
 urls=("$vekpp_url" "$nocache_url" "$nginx_url")
 servers=("$vekpp_pid" "$nocache_pid" "$nginx_pid")
+if [ -n "${ONE_THREAD:-}" ]; then
+  names+=("vekpp serve --io-threads 1")
+  urls+=("$one_url")
+  servers+=("$one_pid")
+fi
 if [ -n "${BASELINE:-}" ]; then
-  names+=("baseline --no-cache")
-  urls+=("$base_url")
-  servers+=("$base_pid")
+  names+=("baseline (kept pages)" "baseline --no-cache")
+  urls+=("$base_kept_url" "$base_url")
+  servers+=("$base_kept_pid" "$base_pid")
 fi
 for _ in $(seq "$rounds"); do
   for i in "${!names[@]}"; do run "${names[$i]}" "${urls[$i]}" "${servers[$i]}"; done
@@ -134,8 +146,13 @@ rate() { sed -E 's/.* ([0-9.]+) req\/s.*/\1/' "$work/$1.median"; }
 awk -v a="$(rate "vekpp serve")" -v b="$(rate "nginx (static file)")" \
   -v c="$(rate "vekpp serve --no-cache")" \
   'BEGIN{printf "vekpp / nginx: %.2f (kept pages), %.2f (rendering every request)\n", a / b, c / b}'
+if [ -n "${ONE_THREAD:-}" ]; then
+  awk -v a="$(rate "vekpp serve --io-threads 1")" -v b="$(rate "nginx (static file)")" \
+    'BEGIN{printf "vekpp --io-threads 1 / nginx: %.2f (kept pages)\n", a / b}'
+fi
 if [ -n "${BASELINE:-}" ]; then
-  awk -v c="$(rate "vekpp serve --no-cache")" -v d="$(rate "baseline --no-cache")" \
+  awk -v a="$(rate "vekpp serve")" -v e="$(rate "baseline (kept pages)")" \
+    -v c="$(rate "vekpp serve --no-cache")" -v d="$(rate "baseline --no-cache")" \
     -v b="$(rate "nginx (static file)")" \
-    'BEGIN{printf "baseline / nginx: %.2f (rendering every request); this build / baseline: %.2f\n", d / b, c / d}'
+    'BEGIN{printf "baseline / nginx: %.2f (kept pages), %.2f (rendering every request); this build / baseline: %.2f, %.2f\n", e / b, d / b, a / e, c / d}'
 fi

@@ -558,6 +558,45 @@ TEST(VekppServeSite, DataIsReadAgainOffTheEventThread) {
   EXPECT_EQ(server.Stop(), 0);
 }
 
+// A kept page answered many times is answered again without a look at the
+// data file while the watcher sees no change; a data file the watcher
+// cannot see change (outside the site, or a link out of it) is looked at
+// for every request all the same. The site lies in a folder of its own, so
+// that nothing else made beside it tells the watcher of a change.
+TEST(VekppServeSite, KeptPagesSeeEveryDataEdit) {
+  enum class TWhere { InTheSite, Outside, LinkOutOfTheSite };
+  for (const TWhere where : {TWhere::InTheSite, TWhere::Outside, TWhere::LinkOutOfTheSite}) {
+    SCOPED_TRACE(static_cast<int>(where));
+    TempDir box, outside;
+    const fs::path site = box.path / "site";
+    fs::create_directory(site);
+    std::ofstream(site / "index.html") << "<h1><#title#></h1>";
+    fs::path data = site / "_data.json";
+    std::vector<std::string> args{"--quiet"};
+    if (where != TWhere::InTheSite) {
+      data = outside.path / "data.json";
+      if (where == TWhere::Outside) {
+        args.insert(args.end(), {"--data", data.string()});
+      } else {
+        fs::create_symlink(data, site / "_data.json");
+      }
+    }
+    std::ofstream(data) << R"({"title": "0"})";
+    Server server(site, args);
+    ASSERT_GT(server.Port(), 0) << server.Log();
+    const int port = server.Port();
+    for (int round = 0; round <= 3; ++round) {
+      const std::string want = "<h1>" + std::to_string(round) + "</h1>";
+      if (round > 0) std::ofstream(data) << R"({"title": ")" << round << R"("})";  // in place
+      EXPECT_TRUE(BodyComes(port, "/", want));
+      for (int i = 0; i < 3; ++i) {
+        EXPECT_NE(Exchange(port, Get("/")).Body.find(want), std::string::npos);
+      }
+    }
+    EXPECT_EQ(server.Stop(), 0);
+  }
+}
+
 TEST(VekppServeLimits, StopAnswersTheQueueWith503InsteadOfDrainingIt) {
   TestSite site;
   // A page that takes a while to render (about 0.1 s: a million numbers and

@@ -159,6 +159,7 @@ CLI::App* AddServeCommand(CLI::App& App, TCommandRun& Run) {
   TServeOptions& o = *options;
   THttpLimits& limits = o.Limits;
   limits.Workers = std::max(2u, std::thread::hardware_concurrency());
+  limits.IoThreads = std::max(1u, std::thread::hardware_concurrency());
   CLI::App* command = App.add_subcommand(
       "serve", "Serve DIR over HTTP: /path answers DIR/path.html expanded, / answers index.html");
   command->add_option("dir", o.Dir, "Directory of the site")->required();
@@ -172,7 +173,7 @@ CLI::App* AddServeCommand(CLI::App& App, TCommandRun& Run) {
   command->add_option("--threads", limits.Workers, "Threads that render pages")
       ->capture_default_str()
       ->check(CLI::Range(1, 256));
-  command->add_option("--io-threads", limits.IoThreads, "Threads that handle connections")
+  command->add_option("--io-threads", limits.IoThreads, "Threads that handle connections (default: one per core)")
       ->capture_default_str()
       ->check(CLI::Range(1, 64));
   command->add_option("--max-connections", limits.MaxConnections, "Connections in total")

@@ -4,13 +4,18 @@
 
 #include <sys/socket.h>
 
+#include <atomic>
+
 using TClock = std::chrono::steady_clock;
 
+// Since and Receiving are set by the connection's event thread without the
+// set's lock, and read by the watchdog: a request costs no lock shared with
+// the other event threads.
 struct TConnectionDeadlines::TConnection {
   int Fd = -1;
-  TClock::time_point Since;  // opened, or its previous answer done
-  bool Receiving = true;     // a request is awaited or arriving
-  bool Cut = false;          // shut down by the watchdog
+  std::atomic<TClock::rep> Since{0};  // opened, or its previous answer done
+  std::atomic<bool> Receiving{true};  // a request is awaited or arriving
+  bool Cut = false;                   // shut down by the watchdog
 };
 
 TConnectionDeadlines::TConnectionDeadlines(unsigned RequestSeconds)
@@ -23,7 +28,7 @@ TConnectionDeadlines::~TConnectionDeadlines() {
 void* TConnectionDeadlines::Opened(int Fd) {
   auto* c = new TConnection;
   c->Fd = Fd;
-  c->Since = TClock::now();
+  c->Since = TClock::now().time_since_epoch().count();
   std::lock_guard<std::mutex> lock(FMutex);
   FConnections.insert(c);
   return c;
@@ -42,9 +47,10 @@ void TConnectionDeadlines::Closed(void* Entry) {
 void TConnectionDeadlines::Receiving(void* Entry, bool On) {
   auto* c = static_cast<TConnection*>(Entry);
   if (!c) return;
-  std::lock_guard<std::mutex> lock(FMutex);
-  c->Receiving = On;
-  if (On) c->Since = TClock::now();
+  // The time first: the watchdog never sees a new request with the time
+  // of the one before.
+  if (On) c->Since.store(TClock::now().time_since_epoch().count(), std::memory_order_relaxed);
+  c->Receiving.store(On, std::memory_order_release);
 }
 
 void TConnectionDeadlines::Stop() {
@@ -63,9 +69,10 @@ void TConnectionDeadlines::Watch() {
   std::unique_lock<std::mutex> lock(FMutex);
   while (!FStopping) {
     FWake.wait_for(lock, std::chrono::milliseconds(250));
-    const auto limit = TClock::now() - FLimit;
+    const auto limit = (TClock::now() - FLimit).time_since_epoch().count();
     for (TConnection* c : FConnections) {
-      if (c->Receiving && !c->Cut && c->Since < limit) {
+      if (c->Receiving.load(std::memory_order_acquire) && !c->Cut &&
+          c->Since.load(std::memory_order_relaxed) < limit) {
         c->Cut = true;
         shutdown(c->Fd, SHUT_RDWR);
       }

@@ -165,6 +165,18 @@ struct THttpServer::TImpl {
 
   // Queues Reply on Connection and notes what the log line says.
   MHD_Result Answer(MHD_Connection* Connection, TExchange& Ex, THttpReply& Reply) {
+    if (Reply.Fixed) {
+      // Made once, queued on every connection that asks for it.
+      Ex.Status = Reply.Fixed->Status;
+      Ex.Sent = Reply.BodySize();
+      MHD_Response* response = VekMhdFixedResponse(*Reply.Fixed);
+      if (!response) return MHD_NO;
+      const MHD_Result queued =
+          MHD_queue_response(Connection, static_cast<unsigned>(Ex.Status), response);
+      Ex.State = TExchange::TState::Answered;
+      Receiving(Connection, false);
+      return queued;
+    }
     Ex.Status = Reply.Status;
     MHD_Response* response = VekMhdResponse(Connection, Ex.Client, Reply, Ex.Sent);
     if (!response) return MHD_NO;

@@ -1,6 +1,7 @@
 // The HTTP core of vekpp serve: an event-driven server (libmicrohttpd, one
-// epoll thread) with the limits that keep slow or hostile clients from
-// stalling it, and a pool of workers that slow answers are handed to.
+// epoll thread or several) with the limits that keep slow or hostile
+// clients from stalling it, and a pool of workers that slow answers are
+// handed to.
 //
 // Waiting connections (idle, slow to send their headers, slow to read)
 // cost the event thread a socket and a small buffer each, never a worker:

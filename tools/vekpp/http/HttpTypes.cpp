@@ -1,4 +1,5 @@
-// THttpRequest's header look-up and THttpReply's ownership of its file.
+// THttpRequest's header look-up, THttpReply's ownership of its file, and
+// THttpFixedReply's form made by the HTTP core.
 #include "http/HttpTypes.h"
 
 #include <unistd.h>
@@ -34,7 +35,7 @@ THttpReply& THttpReply::operator=(THttpReply&& Other) noexcept {
     Status = Other.Status;
     Headers = std::move(Other.Headers);
     Body = std::move(Other.Body);
-    SharedBody = std::move(Other.SharedBody);
+    Fixed = std::move(Other.Fixed);
     Fd = Other.Fd;
     Other.Fd = -1;
     FileSize = Other.FileSize;
@@ -50,9 +51,30 @@ THttpReply::~THttpReply() {
 }
 
 uint64_t THttpReply::BodySize() const {
-  if (SharedBody) return SharedBody->size();
+  if (Fixed) return Fixed->Body ? Fixed->Body->size() : 0;
   if (Fd < 0) return Body.size();
   uint64_t n = 0;
   for (const auto& p : Parts) n += p.Length;
   return n;
+}
+
+THttpFixedReply::THttpFixedReply(int Status, THeaders Headers,
+                                 std::shared_ptr<const std::string> Body)
+    : Status(Status), Headers(std::move(Headers)), Body(std::move(Body)) {}
+
+THttpFixedReply::~THttpFixedReply() {
+  if (void* native = FNative.load(std::memory_order_acquire)) FFree.load()(native);
+}
+
+void* THttpFixedReply::Native(void* (*Make)(const THttpFixedReply&), void (*Free)(void*)) const {
+  void* native = FNative.load(std::memory_order_acquire);
+  if (native) return native;
+  native = Make(*this);
+  if (!native) return nullptr;
+  // Two threads may make it at once: the first one stored is kept.
+  void* expected = nullptr;
+  FFree.store(Free);
+  if (FNative.compare_exchange_strong(expected, native, std::memory_order_acq_rel)) return native;
+  Free(native);
+  return expected;
 }

@@ -3,6 +3,7 @@
 // handler's interface and the log line.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -44,14 +45,42 @@ struct THttpRequest {
   const std::string* Header(const std::string& Name) const;
 };
 
-/// An answer. Its body is Body (or SharedBody), or Parts of the open file
-/// Fd (which the reply owns and closes), or an event stream.
+/// An answer made once and sent unchanged many times (a kept page): its
+/// status, headers and body are fixed when it is made. The HTTP core keeps
+/// its own form of the answer in it (made at the first send, freed with
+/// it), so that a later send builds nothing. Safe from any thread.
+class THttpFixedReply {
+ public:
+  using THeaders = std::vector<std::pair<std::string, std::string>>;
+  /// Body null: no body (a 304).
+  THttpFixedReply(int Status, THeaders Headers, std::shared_ptr<const std::string> Body);
+  ~THttpFixedReply();
+  THttpFixedReply(const THttpFixedReply&) = delete;
+  THttpFixedReply& operator=(const THttpFixedReply&) = delete;
+
+  const int Status;
+  const THeaders Headers;
+  const std::shared_ptr<const std::string> Body;
+
+  /// The HTTP core's form of this answer: the one Make made at the first
+  /// call, later ones get it again; Free frees it with this reply. Make
+  /// returns null when it cannot make one (asked again next time).
+  void* Native(void* (*Make)(const THttpFixedReply&), void (*Free)(void*)) const;
+
+ private:
+  mutable std::atomic<void*> FNative{nullptr};
+  mutable std::atomic<void (*)(void*)> FFree{nullptr};
+};
+
+/// An answer. Its body is Body, or Parts of the open file
+/// Fd (which the reply owns and closes), or an event stream; or it is all
+/// Fixed, when set.
 struct THttpReply {
   int Status = 200;
   std::vector<std::pair<std::string, std::string>> Headers;
   std::string Body;
-  /// A body shared with others (a kept page); used instead of Body when set.
-  std::shared_ptr<const std::string> SharedBody;
+  /// An answer made before, sent as it is: Status and the rest are unused.
+  std::shared_ptr<const THttpFixedReply> Fixed;
 
   struct TPart {
     uint64_t Offset = 0;

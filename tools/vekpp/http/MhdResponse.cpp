@@ -106,7 +106,38 @@ MHD_Response* MultipartResponse(THttpReply& Reply, uint64_t& Sent) {
   return response;
 }
 
+// A fixed reply's response: its body is held by the response (a
+// connection may still send it when the reply is freed).
+void* MakeFixed(const THttpFixedReply& Reply) {
+  MHD_Response* response = nullptr;
+  if (Reply.Body) {
+    auto* body = new std::shared_ptr<const std::string>(Reply.Body);
+    response = MHD_create_response_from_buffer_with_free_callback_cls(
+        (*body)->size(), const_cast<char*>((*body)->data()), FreeShared, body);
+    if (!response) delete body;
+  } else {
+    response = MHD_create_response_from_buffer(0, nullptr, MHD_RESPMEM_PERSISTENT);
+  }
+  if (!response) return nullptr;
+  for (const auto& h : Reply.Headers) {
+    if (MHD_add_response_header(response, h.first.c_str(), h.second.c_str()) != MHD_YES) {
+      MHD_destroy_response(response);
+      return nullptr;
+    }
+  }
+  return response;
+}
+
+// Frees the reply's hold on it: connections still sending it hold theirs.
+void FreeFixed(void* Response) {
+  MHD_destroy_response(static_cast<MHD_Response*>(Response));
+}
+
 }  // namespace
+
+MHD_Response* VekMhdFixedResponse(const THttpFixedReply& Reply) {
+  return static_cast<MHD_Response*>(Reply.Native(MakeFixed, FreeFixed));
+}
 
 MHD_Response* VekMhdResponse(MHD_Connection* Connection, const std::string& Client,
                              THttpReply& Reply, uint64_t& Sent) {
@@ -126,11 +157,6 @@ MHD_Response* VekMhdResponse(MHD_Connection* Connection, const std::string& Clie
     if (response) Reply.Fd = -1;  // the response closes it
   } else if (Reply.Fd >= 0) {
     response = MultipartResponse(Reply, Sent);
-  } else if (Reply.SharedBody) {
-    auto* body = new std::shared_ptr<const std::string>(std::move(Reply.SharedBody));
-    response = MHD_create_response_from_buffer_with_free_callback_cls(
-        (*body)->size(), const_cast<char*>((*body)->data()), FreeShared, body);
-    if (!response) delete body;
   } else {
     // The page moves into the response: sent as built, never copied.
     auto* body = new std::string(std::move(Reply.Body));

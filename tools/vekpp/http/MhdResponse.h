@@ -15,3 +15,8 @@
 /// libmicrohttpd cannot make one.
 MHD_Response* VekMhdResponse(MHD_Connection* Connection, const std::string& Client,
                              THttpReply& Reply, uint64_t& Sent);
+
+/// The response of Reply, made at the first call and kept in Reply: queued
+/// on any number of connections, never destroyed by the caller (Reply frees
+/// it). Null when libmicrohttpd cannot make one.
+MHD_Response* VekMhdFixedResponse(const THttpFixedReply& Reply);

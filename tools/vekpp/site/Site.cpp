@@ -3,7 +3,9 @@
 
 #include <sys/stat.h>
 
+#include <array>
 #include <chrono>
+#include <functional>
 #include <optional>
 
 #include "base/Messages.h"
@@ -50,6 +52,8 @@ const char* StatusText(int Status) {
   }
 }
 
+std::atomic<uint64_t> gSites{0};
+
 bool EndsWith(const std::string& S, const std::string& Tail) {
   return S.size() >= Tail.size() && S.compare(S.size() - Tail.size(), Tail.size(), Tail) == 0;
 }
@@ -65,7 +69,36 @@ TSite::TSite(const TVekTemplateRoot& Root, TSiteData& Data, const TVekStdTagsOpt
       FLiveReload(LiveReload),
       FWatcher(Watcher),
       FFaults(std::move(Faults)),
-      FKeepPages(KeepPages) {}
+      FKeepPages(KeepPages),
+      FSerial(++gSites) {}
+
+struct TSite::TQuickPage {
+  uint64_t Site = 0;  // FSerial of the site; 0: empty
+  uint64_t Generation = 0;
+  std::string Target;
+  TKeptPage Page;
+};
+
+bool TSite::DataWatched(uint64_t Generation) {
+  const uint64_t known = FDataWatched.load(std::memory_order_acquire);
+  if (known >> 1 == Generation + 1) return known & 1;
+  // The data file's folder, links resolved, is the one its path names, and
+  // lies in the site: the watcher sees the file written, replaced, or made
+  // a link (a new generation, where this is asked again).
+  bool watched = FData.Path().empty();
+  if (!watched) {
+    std::error_code ec;
+    const std::filesystem::path path = std::filesystem::absolute(FData.Path(), ec);
+    const std::filesystem::path folder = path.parent_path().lexically_normal();
+    const std::filesystem::path real = std::filesystem::canonical(folder, ec);
+    const auto rest = real.lexically_relative(FRoot.Dir());
+    struct stat st {};
+    watched = !ec && real == folder && !rest.empty() && *rest.begin() != ".." &&
+              (lstat(path.c_str(), &st) == 0 ? S_ISREG(st.st_mode) : errno == ENOENT);
+  }
+  FDataWatched.store((Generation + 1) << 1 | (watched ? 1 : 0), std::memory_order_release);
+  return watched;
+}
 
 TSite::TRoute TSite::Route(const std::string& Target, bool IsSettled, uint64_t Generation) {
   // The generation is read before the files are: a change while they are
@@ -137,6 +170,19 @@ bool TSite::HasCustom404() const {
 bool TSite::Quick(const THttpRequest& Request, THttpReply& Reply) {
   uint64_t generation = 0;
   const bool settled = Settled(generation);
+  // The kept pages this thread answered lately, by target: while no file of
+  // the site changes (the data file among them), one is answered again
+  // without a lock, the route's look-up or a stat of the data file. A few
+  // per thread: a client asking for ever new targets only replaces them.
+  thread_local std::array<TQuickPage, 8> quick;
+  TQuickPage* slot = nullptr;
+  if (FKeepPages && settled) {
+    slot = &quick[std::hash<std::string>()(Request.Target) % quick.size()];
+    if (slot->Site == FSerial && slot->Generation == generation && slot->Target == Request.Target) {
+      SendPage(slot->Page, Request, Reply);
+      return true;
+    }
+  }
   const TRoute route = Route(Request.Target, settled, generation);
   switch (route.Kind) {
     case TRoute::TKind::Page: {
@@ -150,6 +196,7 @@ bool TSite::Quick(const THttpRequest& Request, THttpReply& Reply) {
       } catch (const std::exception&) {
         return false;  // the data cannot be read: the worker answers 500
       }
+      if (DataWatched(generation)) *slot = TQuickPage{FSerial, generation, Request.Target, kept};
       SendPage(kept, Request, Reply);
       return true;
     }
@@ -238,24 +285,28 @@ void TSite::Page(const std::string& Name, bool IsSettled, uint64_t Generation,
     return Fault(WithFlags(e.what()), Request, Reply);
   }
   if (FLiveReload) page = FLiveReload->Inject(std::move(page));
-  TKeptPage kept;
-  kept.ETag = VekContentETag(page);
-  kept.Body = std::make_shared<const std::string>(std::move(page));
-  if (IsSettled && FKeepPages)
-    FPages.Store(Name, Generation, data, kept, kept.Body->size() + Name.size() + 64);
+  const size_t bytes = page.size();
+  const TKeptPage kept = KeptPage(std::move(page));
+  if (IsSettled && FKeepPages) FPages.Store(Name, Generation, data, kept, bytes + Name.size() + 64);
   SendPage(kept, Request, Reply);
 }
 
+TSite::TKeptPage TSite::KeptPage(std::string Page) {
+  TKeptPage kept;
+  kept.ETag = VekContentETag(Page);
+  kept.NotModified = std::make_shared<const THttpFixedReply>(
+      304, THttpFixedReply::THeaders{{"ETag", kept.ETag}, {"Cache-Control", "no-cache"}}, nullptr);
+  kept.Whole = std::make_shared<const THttpFixedReply>(
+      200,
+      THttpFixedReply::THeaders{{"ETag", kept.ETag},
+                                {"Cache-Control", "no-cache"},
+                                {"Content-Type", "text/html; charset=utf-8"}},
+      std::make_shared<const std::string>(std::move(Page)));
+  return kept;
+}
+
 void TSite::SendPage(const TKeptPage& Page, const THttpRequest& Request, THttpReply& Reply) {
-  Reply.AddHeader("ETag", Page.ETag);
-  Reply.AddHeader("Cache-Control", "no-cache");
-  if (VekNotModified(Request, Page.ETag, -1)) {
-    Reply.Status = 304;
-    return;
-  }
-  Reply.Status = 200;
-  Reply.AddHeader("Content-Type", "text/html; charset=utf-8");
-  Reply.SharedBody = Page.Body;
+  Reply.Fixed = VekNotModified(Request, Page.ETag, -1) ? Page.NotModified : Page.Whole;
 }
 
 void TSite::NotFound(const THttpRequest& Request, THttpReply& Reply) {

@@ -7,6 +7,7 @@
 // served; DIR/_404.html, when there is one, is the page of every 404.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -54,11 +55,18 @@ class TSite : public THttpHandler {
     std::string Name;  // the checked name inside the site
     TVekTemplateFile File;
   };
-  // A rendered page, kept.
+  // A rendered page, kept: its answers made once (200, and 304 for a
+  // client that holds it), each sent as it is to every client.
   struct TKeptPage {
-    std::shared_ptr<const std::string> Body;
     std::string ETag;
+    std::shared_ptr<const THttpFixedReply> Whole, NotModified;
   };
+
+  // A kept page found by its request target, at a generation: see Quick.
+  struct TQuickPage;
+  // True when the data file cannot change without the watcher seeing it (it
+  // lies in a watched folder of the site, and is no link) at Generation.
+  bool DataWatched(uint64_t Generation);
 
   // The route of Target, kept while the site's files are those of
   // Generation (when IsSettled, what Settled answered).
@@ -71,6 +79,8 @@ class TSite : public THttpHandler {
   }
   void Page(const std::string& Name, bool IsSettled, uint64_t Generation,
             const THttpRequest& Request, THttpReply& Reply);
+  // The answers of the rendered page Page.
+  static TKeptPage KeptPage(std::string Page);
   void SendPage(const TKeptPage& Page, const THttpRequest& Request, THttpReply& Reply);
   // The error page of Status, with Detail shown when not empty; the
   // headers already in Reply are kept.
@@ -90,4 +100,7 @@ class TSite : public THttpHandler {
   TSiteCache<TRoute> FRoutes{10000, 8 << 20};
   TSiteCache<TKeptPage> FPages{10000, 64 << 20};
   TSiteModels FModels{FRoot, FOptions.TagBeg, FOptions.TagEnd};
+  const uint64_t FSerial;  // tells this site from one made later at its address
+  // 2 * generation + 2, plus 1 when the data file was watched then; 0: none.
+  std::atomic<uint64_t> FDataWatched{0};
 };
