@@ -9,12 +9,9 @@ namespace vekstd {
 // The loop position @Name of the scope S in Scratch; false for an unknown name.
 bool LoopPosition(const std::string& Path, const TScope& S, TVekData& Scratch) {
   const std::string_view Name(Path);
-  if (Name == "@index") {
-    Scratch = S.Index;
-  } else if (Name == "@number") {
-    Scratch = S.Index + 1;
-  } else if (Name == "@count") {
-    Scratch = S.Count;
+  long long whole = 0;
+  if (WholeLoopPosition(Name, S, whole)) {
+    Scratch = whole;
   } else if (Name == "@first") {
     Scratch = S.Index == 0;
   } else if (Name == "@last") {

@@ -92,6 +92,21 @@ inline const TVar* TScope::FindVar(std::string_view Name) const {
   return nullptr;
 }
 
+/// The whole-number loop position Name (@index, @number, @count) of the
+/// scope S into Out; false for any other name.
+inline bool WholeLoopPosition(std::string_view Name, const TScope& S, long long& Out) {
+  if (Name == "@index") {
+    Out = S.Index;
+  } else if (Name == "@number") {
+    Out = S.Index + 1;
+  } else if (Name == "@count") {
+    Out = S.Count;
+  } else {
+    return false;
+  }
+  return true;
+}
+
 /// The loop position Name (@index, @number, @count, @first, @last, @key) of
 /// the scope S, made in Scratch; false for an unknown name.
 bool LoopPosition(const std::string& Name, const TScope& S, TVekData& Scratch);
@@ -198,17 +213,7 @@ inline bool TScopes::WholePosition(const std::string& Path, long long& Out) cons
     const TScope& s = *FStack[i];
     if (s.Sealed) return false;
     if (s.Index < 0) continue;
-    const std::string_view name(Path);
-    if (name == "@index") {
-      Out = s.Index;
-    } else if (name == "@number") {
-      Out = s.Index + 1;
-    } else if (name == "@count") {
-      Out = s.Count;
-    } else {
-      return false;
-    }
-    return true;
+    return WholeLoopPosition(Path, s, Out);
   }
   return false;
 }
