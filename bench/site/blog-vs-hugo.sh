@@ -10,14 +10,17 @@
 # first build, and the rebuild after one post's body is edited, each as CPU
 # time of the process (user + system, from /proc) and the wall time the
 # tool reports, and the rebuild's share of the first build measured in that
-# one run.
-# Args: [BUILD_DIR] [POSTS] [RUNS]. Needs hugo (scripts/install-deps.sh site-bench).
+# one run. Between the two, a second `vekpp build` process into the output
+# of the first (from its state), unchanged and after one post is edited,
+# as a share of the full build's CPU and wall time.
+# Args: [BUILD_DIR] [POSTS] [RUNS]. Needs hugo (scripts/install-deps.sh site-bench);
+# VEKPP_ONLY=1 measures vekpp alone.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 build=${1:-build} posts=${2:-10000} runs=${3:-3}
 vekpp=$build/bin/vekpp
 [ -x "$vekpp" ] || { echo "no $vekpp: build first (make build)" >&2; exit 2; }
-command -v hugo > /dev/null || scripts/install-deps.sh site-bench
+[ -n "${VEKPP_ONLY:-}" ] || command -v hugo > /dev/null || scripts/install-deps.sh site-bench
 [ -x /usr/bin/time ] || { echo "GNU time (/usr/bin/time) is needed" >&2; exit 2; }
 
 work=$(mktemp -d)
@@ -90,6 +93,7 @@ measure() {  # NAME CMD...: the run of least CPU time: wall, CPU, peak memory
     cpu=$(awk -v u="$u" -v s="$s" 'BEGIN{print u + s}')
     if [ -z "$best" ] || awk "BEGIN{exit !($cpu < $best)}"; then best=$cpu line="$w $cpu $m"; fi
   done
+  line_kept=$line
   local pages
   pages=$(find "$work/out" -name '*.html' | wc -l)
   read -r w cpu m <<< "$line"
@@ -99,7 +103,27 @@ measure() {  # NAME CMD...: the run of least CPU time: wall, CPU, peak memory
 
 echo "$posts posts, best of $runs runs, $(nproc) cores"
 measure "vekpp build" "$vekpp" build "$work/vekpp" -o "$work/out"
-measure "hugo" hugo --quiet -s "$work/hugo" -d "$work/out"
+read -r full_wall full_cpu _ <<< "$line_kept"
+
+# A second `vekpp build` process into the same folder, which starts from
+# the state the first left there: with nothing changed, then after one
+# post's body is edited; each beside the full build above (CPU and wall).
+again() {  # NAME: one more build into $work/out
+  /usr/bin/time -o "$work/time" -f "%e %U %S %M" "$vekpp" build "$work/vekpp" -o "$work/out" \
+    > /dev/null 2> "$work/err" || { echo "$1 failed:"; cat "$work/err"; exit 1; }
+  local w u s m
+  read -r w u s m <<< "$(tail -1 "$work/time")"
+  awk -v n="$1" -v w="$w" -v u="$u" -v s="$s" -v m="$m" -v fw="$full_wall" -v fc="$full_cpu" \
+    -v r="$(grep -o '[0-9]* pages rendered' "$work/err")" 'BEGIN{c = u + s
+    printf "%-34s %7.2f s CPU (%4.1f %% of the full build) %6.2f s wall (%4.1f %%) %7.1f MB peak; %s\n",
+      n, c, 100 * c / fc, w, 100 * w / fw, m / 1024, r}'
+}
+echo "A second vekpp build process, from the first's state:"
+again "nothing changed"
+sleep 1.1 # the sources older than the second a build does not trust
+printf '\nOne more sentence, edited.\n' >> "$work/vekpp/posts/p$((posts / 3)).md"
+again "after editing one post's body"
+[ -n "${VEKPP_ONLY:-}" ] || measure "hugo" hugo --quiet -s "$work/hugo" -d "$work/out"
 
 # NAME POST READY_RE DONE_RE CMD...: the watching process CMD, whose output
 # gains a line matching READY_RE when its first build is done and watching,
@@ -152,5 +176,5 @@ echo "Rebuild after editing one post's body, in one watching process:"
 mid=p$((posts / 2)).md
 rebuild "vekpp" "$work/vekpp/posts/$mid" '^vekpp: watching' 'pages rendered' \
   "$vekpp" build "$work/vekpp" -o "$work/out" --watch
-rebuild "hugo" "$work/hugo/content/posts/$mid" '^Press Ctrl\+C' '^Total in' \
+[ -n "${VEKPP_ONLY:-}" ] || rebuild "hugo" "$work/hugo/content/posts/$mid" '^Press Ctrl\+C' '^Total in' \
   hugo --watch -s "$work/hugo" -d "$work/out"

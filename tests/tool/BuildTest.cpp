@@ -2,6 +2,8 @@
 // with their place, and --watch building again on a change.
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "VekppHarness.h"
 
 using namespace vekpp_test;
@@ -155,9 +157,41 @@ TEST(VekppBuild, NeverFollowsALinkInTheOutputAndReplacesFilesWhole) {
   EXPECT_EQ(ReadFile(out / "style.css"), "css");
   // No temporary file is left behind (beside the list of what was written).
   for (const auto& e : fs::recursive_directory_iterator(out)) {
-    if (e.path().filename() == ".vekpp-manifest") continue;
+    if (e.path().filename() == ".vekpp-manifest" || e.path().filename() == ".vekpp-build") continue;
     EXPECT_EQ(e.path().filename().string().find(".vekpp-"), std::string::npos) << e.path();
   }
+}
+
+// A second vekpp build process starts from the state the first left in the
+// output folder: nothing changed, nothing rendered; an edit renders what it
+// affects; --full renders everything; a state it cannot use is named.
+TEST(VekppBuild, ASecondBuildRendersOnlyWhatChanged) {
+  SmallSite site;
+  std::ofstream(site.Src() / "other.html") << "other";
+  // Older than the second a build does not trust.
+  const auto old = fs::file_time_type::clock::now() - std::chrono::hours(1);
+  for (const auto& e : fs::directory_iterator(site.Src())) fs::last_write_time(e.path(), old);
+  const std::vector<std::string> build = {"build", "site", "-o", "out"};
+  Result r = RunVekpp(build, site.dir.path);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("no state of an earlier build: every page rendered"), std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("2 pages rendered, 1 files copied"), std::string::npos) << r.err;
+  r = RunVekpp(build, site.dir.path);
+  EXPECT_NE(r.err.find("0 pages rendered, 0 files copied"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("3 unchanged"), std::string::npos) << r.err;
+  std::ofstream(site.Src() / "_part.html") << "part 2";
+  fs::last_write_time(site.Src() / "_part.html", old + std::chrono::seconds(1));
+  r = RunVekpp(build, site.dir.path);
+  EXPECT_NE(r.err.find("1 pages rendered, 0 files copied"), std::string::npos) << r.err;
+  EXPECT_EQ(ReadFile(site.dir.path / "out" / "index.html"), "part 2");
+  r = RunVekpp({"build", "site", "-o", "out", "--full"}, site.dir.path);
+  EXPECT_NE(r.err.find("2 pages rendered, 1 files copied"), std::string::npos) << r.err;
+  r = RunVekpp({"build", "site", "-o", "out", "--ugly-urls"}, site.dir.path);
+  EXPECT_NE(r.err.find("its state is written by another version of vekpp, for other options"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("2 pages rendered, 1 files copied"), std::string::npos) << r.err;
 }
 
 // A stale page of an earlier build is removed, but never through a folder of

@@ -34,6 +34,7 @@ struct TBuildOptions {
 int RunBuild(const TBuildOptions& Options) {
   const TVekStdTagsOptions tagOptions = TagOptions(Options.Common);
   TSiteBuild site = Options.Site;
+  site.Full = Options.Full;
   if (site.Out.empty()) {
     // The output folder of vekpp.toml, named here so that --watch knows
     // what the build writes.
@@ -78,14 +79,17 @@ int RunBuild(const TBuildOptions& Options) {
     std::cerr << "vekpp: " << VekTerminalText(e.what()) << "\n";
     return 2;
   }
-  // Each build after the first renders only what the change affects,
-  // unless --full.
+  // Each build renders only what the change affects (the first, what
+  // changed since the state of the last build), unless --full.
   TBuildGraph graph;
   if (!Options.Full) site.Graph = &graph;
   // Built once the watcher is there: a change made while (or just after)
   // this build runs is seen and builds again.
   int status = VekBuildSite(tagOptions, site);
   if (status == 2) return status;
+  // Later builds write no state each (the state of 10,000 pages is tens of
+  // megabytes): it is written when the watch stops.
+  site.SaveState = false;
   std::cerr << "vekpp: watching " << VekQuoteName(site.Src) << " (Ctrl-C stops)" << std::endl;
   std::atomic<bool> stop{false};
   std::thread signals([&] {
@@ -106,6 +110,7 @@ int RunBuild(const TBuildOptions& Options) {
     status = VekBuildSite(tagOptions, site);
   }
   signals.join();
+  if (site.Graph && site.Graph->Builds > 1) VekWriteBuildState(tagOptions, site, *site.Graph);
   return 0;
 }
 
@@ -134,7 +139,8 @@ CLI::App* AddBuildCommand(CLI::App& App, TCommandRun& Run) {
   command->add_flag("-q,--quiet", site.Quiet,
                     "No progress line on a terminal, no summary line unless a page failed");
   command->add_flag("--full", options->Full,
-                    "With --watch, render every page again on each change");
+                    "Render every page, not only what changed since the last build (whose "
+                    "state OUT/.vekpp-build keeps); with --watch, on each change");
   AddRenderOptions(*command, options->Common,
                    "A missing value, or a list where a value belongs, is an error");
   AddTemplateOptions(*command, options->Common, false);

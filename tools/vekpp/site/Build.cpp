@@ -2,6 +2,8 @@
 // and its other files copied.
 #include "site/Build.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,8 +12,10 @@
 #include <condition_variable>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <mutex>
+#include <sstream>
 #include <thread>
 
 #include "base/Messages.h"
@@ -19,6 +23,7 @@
 #include "base/Printable.h"
 #include "data/DataFiles.h"
 #include "site/BuildGraph.h"
+#include "site/BuildState.h"
 #include "site/OutputFolder.h"
 #include "site/OutputManifest.h"
 #include "site/PageRender.h"
@@ -103,6 +108,67 @@ class TProgress {
   std::thread FThread;
 };
 
+// What the outputs depend on besides the site's files, as the key of the
+// build's state: the tool, the site and data file, the options that change
+// output, and vekpp.toml's bytes.
+std::string StateKey(const TVekStdTagsOptions& T, const TSiteBuild& O, const fs::path& Src) {
+  std::ostringstream k;
+  k << "vekpp " << VEK_VERSION << " " << __VERSION__ << " " << sizeof(void*) << '\0' << Src.string()
+    << '\0';
+  std::error_code ec;
+  k << (O.Data.empty() ? std::string() : fs::weakly_canonical(fs::absolute(O.Data), ec).string())
+    << '\0' << O.Drafts << O.Future << O.UglyUrls << T.Strict << T.Lenient << '\0' << T.TagBeg
+    << '\0' << T.TagEnd << '\0' << T.MaxIncludeDepth << ' ' << T.MaxTemplateSize << ' '
+    << T.MaxIncludes << ' ' << T.MaxOutput << ' ' << T.MaxDepth << ' ' << T.MaxSteps << '\0';
+  std::ifstream config(Src / "vekpp.toml", std::ios::binary);
+  k << config.rdbuf();
+  return k.str();
+}
+
+// The state in Out read into Graph: "" when used, else why not.
+std::string LoadState(const fs::path& Out, const std::string& Key, const TSitePagesOptions& O,
+                      TBuildGraph& Graph) {
+  const int fd = open((Out / kBuildStateName).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return errno == ENOENT ? "no state of an earlier build" : "its state cannot be read";
+  std::string bytes;
+  struct stat st {};
+  bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  if (ok && static_cast<unsigned long long>(st.st_size) > kMaxBuildStateBytes) {
+    close(fd);
+    return "its state is larger than a state may be";
+  }
+  if (ok) {
+    bytes.resize(static_cast<size_t>(st.st_size));
+    size_t got = 0;
+    while (ok && got < bytes.size()) {
+      const ssize_t n = read(fd, &bytes[got], bytes.size() - got);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0)
+        ok = false;
+      else
+        got += static_cast<size_t>(n);
+    }
+  }
+  close(fd);
+  if (!ok) return "its state cannot be read";
+  const std::string why = VekReadBuildState(bytes, Key, O, Graph);
+  return why.empty() ? why : "its state is " + why;
+}
+
+// Graph's state written into Out under Key; when it cannot be, the old
+// state is removed, so that no later build starts from it.
+void SaveState(const TOutputFolder& Out, const fs::path& Dir, const std::string& Key,
+               const TBuildGraph& Graph) {
+  try {
+    Out.Write(kBuildStateName, VekBuildStateBytes(Key, Graph));
+  } catch (const std::exception& e) {
+    std::error_code ec;
+    fs::remove(Dir / kBuildStateName, ec);
+    std::cerr << "vekpp: the build's state is not kept (" << VekTerminalText(e.what())
+              << "): the next build renders every page\n";
+  }
+}
+
 // What a build starts from: the site, its data and options, the output folder.
 struct TBuildStart {
   std::unique_ptr<TVekTemplateRoot> Root;
@@ -152,7 +218,7 @@ class TBuildOutputs {
  public:
   TBuildOutputs(const TVekStdTagsOptions& TagOptions, const TSiteBuild& Options,
                 const TBuildStart& Start, const TSitePages& Site, std::vector<TSiteFile> AllItems,
-                std::vector<const TSitePage*> ItemPages)
+                std::vector<const TSitePage*> ItemPages, TBuildGraph* Graph)
       : Items(std::move(AllItems)),
         PageOf(std::move(ItemPages)),
         Failures(Items.size()),
@@ -161,7 +227,7 @@ class TBuildOutputs {
         FOptions(Options),
         FStart(Start),
         FSite(Site),
-        FGraph(Options.Graph) {}
+        FGraph(Graph) {}
 
   // Every item, on Jobs threads, with a progress line.
   void Run(unsigned Jobs) {
@@ -271,7 +337,7 @@ int Report(const TSiteBuild& Options, const TBuildOutputs& B, const fs::path& Ou
   std::snprintf(took, sizeof took, "%.3f", seconds);
   std::cerr << "vekpp: " << B.Pages << " pages rendered, " << B.Files << " files copied into "
             << VekQuoteName(Out.string()) << " in " << took << " s";
-  if (Options.Graph) std::cerr << "; " << B.Kept << " unchanged";
+  if (B.Kept) std::cerr << "; " << B.Kept << " unchanged";
   if (B.Skipped) std::cerr << "; " << B.Skipped << " drafts or future pages left out";
   if (failed) std::cerr << "; " << failed << " failed";
   std::cerr << std::endl;
@@ -295,13 +361,29 @@ int VekBuildSite(const TVekStdTagsOptions& TagOptions, const TSiteBuild& Options
   std::vector<std::string> pageNames;
   for (const TSiteFile& item : items)
     if (item.Page) pageNames.push_back(item.Name);
-  TBuildGraph* graph = Options.Graph;
+  // A build without a graph of its own starts from the state of the last.
+  TBuildGraph own;
+  own.Reads.Encoded = true;
+  TBuildGraph* graph = Options.Graph ? Options.Graph : Options.KeepState ? &own : nullptr;
+  std::string key;
+  if (Options.KeepState) {
+    key = StateKey(TagOptions, Options, root.Dir());
+    if (graph->Builds == 0 && !Options.Full) {
+      const std::string why = LoadState(start.Out, key, start.PageOptions, *graph);
+      if (!why.empty() && !Options.Quiet)
+        std::cerr << "vekpp: " << VekQuoteName(start.Out.string()) << ": " << why
+                  << ": every page rendered" << std::endl;
+    }
+  }
   const int64_t startNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
                               std::chrono::system_clock::now().time_since_epoch())
                               .count();
   const TSitePages sitePages = VekReadSitePages(root, pageNames, *start.Data, start.PageOptions,
                                                 Options.Jobs, graph ? &graph->Reads : nullptr);
   if (graph) graph->Begin(*sitePages.Globals, startNs);
+  // The state read no longer holds once an output is written: a build
+  // stopped halfway leaves none, and the next renders every page.
+  unlink((start.Out / kBuildStateName).c_str());
   // Each item's page; the pages the build makes (tag pages, further pages
   // of lists) follow.
   std::vector<const TSitePage*> pageOf(items.size(), nullptr);
@@ -311,11 +393,27 @@ int VekBuildSite(const TVekStdTagsOptions& TagOptions, const TSiteBuild& Options
     pageOf.push_back(&p);
     items.push_back({p.Source, true});
   }
-  TBuildOutputs outputs(TagOptions, Options, start, sitePages, std::move(items), std::move(pageOf));
+  TBuildOutputs outputs(TagOptions, Options, start, sitePages, std::move(items), std::move(pageOf),
+                        graph);
   outputs.Run(Options.Jobs ? Options.Jobs : std::max(1u, std::thread::hardware_concurrency()));
   if (graph) graph->Finish();
   // Files no build wrote are reported by the first build of a watch only:
   // the walk of the whole output is not repeated for every change.
   VekKeepOutputExact(start.Out, outputs.Outputs, !graph || graph->Builds == 1);
+  if (Options.KeepState && Options.SaveState) SaveState(*start.Output, start.Out, key, *graph);
   return Report(Options, outputs, start.Out, started);
+}
+
+void VekWriteBuildState(const TVekStdTagsOptions& TagOptions, const TSiteBuild& Options,
+                        const TBuildGraph& Graph) {
+  try {
+    const TVekTemplateRoot root(Options.Src);
+    std::error_code ec;
+    const fs::path out = fs::weakly_canonical(fs::absolute(Options.Out), ec);
+    if (ec) return;
+    const TOutputFolder folder(out);
+    SaveState(folder, out, StateKey(TagOptions, Options, root.Dir()), Graph);
+  } catch (const std::exception& e) {
+    std::cerr << "vekpp: the build's state is not kept: " << VekTerminalText(e.what()) << "\n";
+  }
 }

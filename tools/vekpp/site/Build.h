@@ -21,6 +21,17 @@ struct TSiteBuild {
   /// (BuildGraph.h): only the pages a change affects are rendered again,
   /// and only changed files copied. Null for a full build. Not owned.
   TBuildGraph* Graph = nullptr;
+  /// The build keeps its graph in OUT/.vekpp-build (BuildState.h), and a
+  /// build without Graph starts from the one found there: a second build
+  /// of an unchanged site renders nothing. A state written by another
+  /// version or for other options, or that cannot be read, is not used.
+  bool KeepState = true;
+  /// With KeepState, the state is written at the end of the build (else
+  /// only removed: VekWriteBuildState writes it later).
+  bool SaveState = true;
+  /// The state found in OUT is not used: every page is rendered (and the
+  /// state written anew when KeepState).
+  bool Full = false;
   /// No progress line on a terminal, and no summary line when nothing failed.
   bool Quiet = false;
   std::string Now;  ///< the build's time, "YYYY-MM-DDTHH:MM:SSZ"; "" for the clock's
@@ -31,8 +42,17 @@ struct TSiteBuild {
 /// empty), each page x at x/index.html unless UglyUrls, with TagOptions; its
 /// other files are copied. Private names (VekPrivateName), vekpp.toml and
 /// the output folder are left out, and so are drafts and pages dated in the
-/// future unless Drafts or Future. Failures are listed on standard
+/// future unless Drafts or Future. With KeepState (and not Full), only
+/// what changed since the state in Out was written is rendered (a line
+/// says why when there is no state to use). Failures are listed on standard
 /// error, each with its path, and a summary line after them. Returns the
 /// exit status: 0, 1 when a page or file failed, 2 when the build could
 /// not start (the site, its data or the output folder).
 int VekBuildSite(const TVekStdTagsOptions& TagOptions, const TSiteBuild& Options);
+
+/// Writes the state of Graph, the graph of the last build of Options
+/// (which named Out), into Out/.vekpp-build: for a watch, which writes it
+/// once it stops instead of after every build. A failure is told on
+/// standard error; nothing is thrown.
+void VekWriteBuildState(const TVekStdTagsOptions& TagOptions, const TSiteBuild& Options,
+                        const TBuildGraph& Graph);

@@ -26,9 +26,6 @@ bool NameByte(unsigned char C) {
   return std::isalnum(C) || C == '_' || C == '-' || C >= 128;
 }
 
-// A stamp no file has: a page that read a file of this stamp is rendered.
-constexpr TVekFileStamp kUntrusted{~0ULL, ~0ULL, ~0ULL, -1};
-
 }  // namespace
 
 uint64_t VekHashData(const TVekData& Value) {
@@ -146,7 +143,7 @@ void TBuildGraph::Finish() {
 }
 
 TVekFileStamp TBuildGraph::Trusted(TVekFileStamp Stamp) const {
-  return Stamp.ModifiedNs >= FStartNs - 1000000000LL ? kUntrusted : Stamp;
+  return Stamp.ModifiedNs >= FStartNs - 1000000000LL ? kUntrustedStamp : Stamp;
 }
 
 uint64_t TBuildGraph::GlobalHash(const std::string& Path) {

@@ -13,6 +13,10 @@
 #include "VekStdTags.h"
 #include "site/SitePages.h"
 
+/// A stamp no file has: what read a file of this stamp is read or rendered
+/// again.
+constexpr TVekFileStamp kUntrustedStamp{~0ULL, ~0ULL, ~0ULL, -1};
+
 /// The dependency graph of a site's outputs. A page's output depends on
 ///  - its own data (front matter, rendered Markdown, URL, pager, the entries
 ///    of a tag page) and the template text made for it;
@@ -76,6 +80,8 @@ class TBuildGraph {
   uint64_t Key(const TSitePage& Page, const TEntry& E);
   // Stamp, or a stamp that never matches for a file modified too recently.
   TVekFileStamp Trusted(TVekFileStamp Stamp) const;
+
+  friend struct TBuildStateCodec;  // the state file (BuildState.cpp)
 
   std::mutex FMutex;
   std::unordered_map<std::string, TEntry> FPages, FNextPages;

@@ -8,6 +8,8 @@
 #include <iterator>
 #include <unordered_set>
 
+#include "site/BuildState.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -82,7 +84,7 @@ void VekKeepOutputExact(const fs::path& Out, const std::vector<std::string>& Out
   for (; !ec && it != end; it.increment(ec)) {
     if (it->is_directory(ec)) continue;
     const std::string name = it->path().lexically_relative(Out).generic_string();
-    if (now.count(name) || name == kOutputManifestName) continue;
+    if (now.count(name) || name == kOutputManifestName || name == kBuildStateName) continue;
     if (++foreignCount <= 3) foreign.push_back(name);
   }
   if (foreignCount) {

@@ -191,6 +191,16 @@ TPageRead VekReadPage(const TVekTemplateRoot& Root, TSitePage& P, const TSitePag
   return r;
 }
 
+std::string VekMarkdownPageText(const std::string& Source, const TPageRead& Read,
+                                const TSitePagesOptions& O) {
+  const auto layout = Read.Page.find("layout");
+  const auto params = Read.Page.find("params");
+  if (!Read.Page.is_object() || layout == Read.Page.end() || !layout->is_string() ||
+      !LayoutName(layout->get_ref<const std::string&>()) || params == Read.Page.end())
+    return "";
+  return LayoutText(Source, layout->get<std::string>(), *params, O, true, "", 0);
+}
+
 bool VekPagePublished(const TPageRead& R, const TSitePagesOptions& O) {
   const bool future = !R.SortDate.empty() && R.SortDate > O.Now;
   return (!R.Draft || O.Drafts) && (!future || O.Future);

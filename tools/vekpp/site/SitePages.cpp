@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <chrono>
 #include <ctime>
 #include <filesystem>
 #include <stdexcept>
@@ -14,6 +15,7 @@
 #include <unordered_map>
 
 #include "site/BuildGraph.h"
+#include "site/BuildState.h"
 #include "site/PageRead.h"
 #include "site/SiteLists.h"
 
@@ -35,14 +37,6 @@ std::string NowUtc() {
 }
 
 }  // namespace
-
-// A page as read, kept with the stamp of its file when it was read.
-struct TSiteReadCache::TEntry {
-  TVekFileStamp Stamp;
-  TPageRead Read;
-  std::string Output, Text;
-  bool Markdown = false;
-};
 
 namespace {
 
@@ -66,13 +60,14 @@ namespace {
 
 // Reads the page P, or takes it from Cache when its file's stamp is the one
 // kept (Reused set); a page read is kept there (its stamp taken before it is
-// read, so that a change while it is read is seen next time).
+// read, so that a change while it is read is seen next time). Without a
+// cache, or with an Encoded one, the read is handed out in Read; with
+// another cache it stays in the entry.
 TEntryPtr ReadOrReuse(const TVekTemplateRoot& Root, TSitePage& P, const TSitePagesOptions& O,
-                      const TSiteReadCache* Cache, char& Reused) {
+                      const TSiteReadCache* Cache, char& Reused, TPageRead& Read) {
   if (!Cache) {
-    auto entry = std::make_shared<TSiteReadCache::TEntry>();
-    entry->Read = VekReadPage(Root, P, O);
-    return entry;
+    Read = VekReadPage(Root, P, O);
+    return std::make_shared<TSiteReadCache::TEntry>();
   }
   const auto it = Cache->Pages.find(P.Source);
   // A kept page's file, found again as the same regular file (not a link)
@@ -82,18 +77,44 @@ TEntryPtr ReadOrReuse(const TVekTemplateRoot& Root, TSitePage& P, const TSitePag
   if (it != Cache->Pages.end() && VekPlainFileStamp(Root.Dir() / P.Source, stamp) &&
       it->second->Stamp == stamp) {
     const TSiteReadCache::TEntry& e = *it->second;
-    P.Output = e.Output;
-    P.Text = e.Text;
-    P.Markdown = e.Markdown;
-    Reused = 1;
-    return it->second;
+    if (!Cache->Encoded) {
+      P.Output = e.Output;
+      P.Text = e.Text;
+      P.Markdown = e.Markdown;
+      Reused = 1;
+      return it->second;
+    }
+    // A Markdown page's bytes, and its template made again from them; a
+    // kept read that cannot be used is read again from its file.
+    try {
+      if (e.Markdown) {
+        Read = VekPageReadFromBytes(e.Bytes);
+        std::string text = VekMarkdownPageText(P.Source, Read, O);
+        if (!text.empty()) {
+          P.Output = e.Output;
+          P.Text = std::move(text);
+          P.Markdown = true;
+          Reused = 1;
+          return it->second;
+        }
+      }
+    } catch (const std::exception&) {
+    }
   }
   auto entry = std::make_shared<TSiteReadCache::TEntry>();
   entry->Stamp = Root.Stamp(Root.Locate("", P.Source));
-  entry->Read = VekReadPage(Root, P, O);
+  // A file modified in the last second may change again with the same size
+  // and time (the file system's clock ticks coarser than its times read):
+  // its stamp is not trusted, and the page is read again next time.
+  const int64_t now = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                          std::chrono::system_clock::now().time_since_epoch())
+                          .count();
+  if (entry->Stamp.ModifiedNs >= now - 1000000000LL) entry->Stamp = kUntrustedStamp;
+  Read = VekReadPage(Root, P, O);
   entry->Output = P.Output;
   entry->Text = P.Text;
   entry->Markdown = P.Markdown;
+  if (!Cache->Encoded) entry->Read = std::move(Read);
   return entry;
 }
 
@@ -165,12 +186,13 @@ void VekPageOutput(const std::string& Source, bool UglyUrls, std::string& Output
 namespace {
 
 // Reads every page of Names into Site.Pages and Entries on Jobs threads
-// (from Cache where kept: Reused); a page that fails keeps its Error and
-// has no entry. Cache then holds the pages of this read only: a removed
-// page is forgotten.
+// (from Cache where kept: Reused), and into Reads without a cache or with
+// an Encoded one; a page that fails keeps its Error and has no entry. Cache then holds the pages of
+// this read only: a removed page is forgotten.
 void ReadAll(const TVekTemplateRoot& Root, const std::vector<std::string>& Names,
              const TSitePagesOptions& O, unsigned Jobs, TSiteReadCache* Cache, TSitePages& Site,
-             std::vector<TEntryPtr>& Entries, std::vector<char>& Reused) {
+             std::vector<TEntryPtr>& Entries, std::vector<char>& Reused,
+             std::vector<TPageRead>& Reads) {
   if (Cache) {
     std::string context = VekPageReadContext(Root, O);
     if (context != Cache->Context) {
@@ -182,14 +204,17 @@ void ReadAll(const TVekTemplateRoot& Root, const std::vector<std::string>& Names
   Site.Pages.resize(Names.size());
   Entries.assign(Names.size(), nullptr);
   Reused.assign(Names.size(), 0);
+  Reads.clear();
+  Reads.resize(Names.size());
+  const bool handedOut = !Cache || Cache->Encoded;
   std::atomic<size_t> next{0};
   const auto work = [&] {
     for (size_t i; (i = next++) < Names.size();) {
       TSitePage& p = Site.Pages[i];
       p.Source = Names[i];
       try {
-        Entries[i] = ReadOrReuse(Root, p, O, Cache, Reused[i]);
-        p.Published = VekPagePublished(Entries[i]->Read, O);
+        Entries[i] = ReadOrReuse(Root, p, O, Cache, Reused[i], Reads[i]);
+        p.Published = VekPagePublished(handedOut ? Reads[i] : Entries[i]->Read, O);
       } catch (const std::exception& e) {
         Entries[i] = nullptr;
         p.Error = e.what();
@@ -241,11 +266,21 @@ void MakePageData(std::vector<TPageRead>& Reads, const TVekData& SiteData,
   }
 }
 
-// Sets the DataHash of every page that has none.
+// Sets the DataHash of every page that has none: of the data it renders
+// with (a tag page's list, when shared, in its page.pages).
 void HashData(TSitePages& Site) {
-  for (auto* list : {&Site.Pages, &Site.Generated})
-    for (TSitePage& p : *list)
-      if (p.Data && !p.DataHash) p.DataHash = VekHashData(*p.Data);
+  for (auto* list : {&Site.Pages, &Site.Generated}) {
+    for (TSitePage& p : *list) {
+      if (!p.Data || p.DataHash) continue;
+      if (!p.Listed) {
+        p.DataHash = VekHashData(*p.Data);
+        continue;
+      }
+      TVekData full = *p.Data;
+      full["page"]["pages"] = *p.Listed;
+      p.DataHash = VekHashData(full);
+    }
+  }
 }
 
 // The globals of a read: the data file's members, and "site".
@@ -336,21 +371,17 @@ TSitePages VekReadSitePages(const TVekTemplateRoot& Root, const std::vector<std:
   TSitePages site;
   std::vector<TEntryPtr> entries;
   std::vector<char> reused;
-  ReadAll(Root, Names, o, Jobs, Cache, site, entries, reused);
+  std::vector<TPageRead> reads;
+  ReadAll(Root, Names, o, Jobs, Cache, site, entries, reused, reads);
   std::error_code ec;
   const bool tagPages = fs::is_regular_file(Root.Dir() / "_tag.html", ec);
-  if (Cache && UpdateInPlace(*Cache, Names, SiteData, o, tagPages, site, entries)) return site;
-
-  std::vector<TPageRead> reads(Names.size());
-  for (size_t i = 0; i < Names.size(); ++i) {
-    if (!entries[i]) continue;
-    // Without a cache each entry is this read's alone, made here: its page
-    // moves on.
-    if (Cache)
-      reads[i] = entries[i]->Read;
-    else
-      reads[i] = std::move(const_cast<TSiteReadCache::TEntry&>(*entries[i]).Read);
-  }
+  // An encoded cache is kept for the state file only: no later read of
+  // this process updates its lists.
+  const bool keepLast = Cache && !Cache->Encoded;
+  if (keepLast && UpdateInPlace(*Cache, Names, SiteData, o, tagPages, site, entries)) return site;
+  if (keepLast)
+    for (size_t i = 0; i < Names.size(); ++i)
+      if (entries[i]) reads[i] = entries[i]->Read;
   CheckOutputs(site);
   const std::vector<size_t> order = VekListOrder(site, reads);
   TVekData siteObject = TVekData::object();
@@ -361,7 +392,7 @@ TSitePages VekReadSitePages(const TVekTemplateRoot& Root, const std::vector<std:
   for (TPageRead& r : reads) VekAddTagLinks(r.Page, tagPages);
   // Where the entries go is kept for the next read, unless the data file
   // has a site of its own (whose lists would stand in for the build's).
-  auto last = Cache && !(SiteData.is_object() && SiteData.contains("site"))
+  auto last = keepLast && !(SiteData.is_object() && SiteData.contains("site"))
                   ? std::make_shared<TSiteReadCache::TLast>()
                   : nullptr;
   TListRefs* refs = last ? &last->Refs : nullptr;
@@ -370,11 +401,25 @@ TSitePages VekReadSitePages(const TVekTemplateRoot& Root, const std::vector<std:
   // The tag pages' lists are left in site.tags only where site.tags is the
   // build's own.
   const bool shared =
-      o.ShareLists && !Cache && !(SiteData.is_object() && SiteData.contains("site"));
+      o.ShareLists && !keepLast && !(SiteData.is_object() && SiteData.contains("site"));
   VekMakeTagPages(siteObject, tagPages, o, site.Generated, Names.size(), refs, shared);
   site.Globals = MakeGlobals(SiteData, std::move(siteObject));
   MakePageData(reads, SiteData, o, site, refs);
   CheckOutputs(site);
+  if (Cache && Cache->Encoded) {
+    // Each kept Markdown page's read is its data from here on (the state
+    // file writes it from there), not a second copy of it. The entries
+    // are this read's own or its cache's, which only it uses.
+    for (size_t i = 0; i < Names.size(); ++i) {
+      if (!entries[i] || !site.Pages[i].Markdown) continue;
+      auto& e = const_cast<TSiteReadCache::TEntry&>(*entries[i]);
+      e.Data = site.Pages[i].Data;
+      e.Read.SortDate = reads[i].SortDate;
+      e.Read.Listed = reads[i].Listed;
+      e.Read.Draft = reads[i].Draft;
+      std::string().swap(e.Bytes);
+    }
+  }
   if (Cache) {
     HashData(site);
     if (last) {

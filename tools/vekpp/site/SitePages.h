@@ -25,7 +25,8 @@ struct TSitePagesOptions {
   std::string Now;  ///< the build's time, "YYYY-MM-DDTHH:MM:SSZ"; "" for the clock's
   /// Tag pages' page.pages made only while each renders (TSitePage::Listed),
   /// so that their entries are held once, in site.tags, not once more per
-  /// tag page. Only for rendering: ignored by a read with a cache.
+  /// tag page. Only for rendering: ignored by a read with a cache that is
+  /// not Encoded.
   bool ShareLists = false;
 };
 
@@ -92,7 +93,11 @@ struct TSiteReadCache {
   struct TLast;
   std::string Context;  ///< what reading depended on besides the files
   std::unordered_map<std::string, std::shared_ptr<const TEntry>> Pages;  ///< by source name
-  size_t Hits = 0;              ///< pages of the last read taken from here
+  size_t Hits = 0;  ///< pages of the last read taken from here
+  /// Pages are kept as the state file's bytes (TEntry::Bytes, Markdown
+  /// pages only), not as data, and no last read is kept: for a build that
+  /// reads once and keeps its reading only for the state file.
+  bool Encoded = false;
   std::shared_ptr<TLast> Last;  ///< the last read's result, null when it cannot be updated
 };
 
