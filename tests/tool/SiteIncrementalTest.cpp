@@ -118,6 +118,17 @@ const std::vector<std::pair<std::string, std::string>>& Blog() {
   return blog;
 }
 
+// A quiet build of the blog in Src into Out at a fixed time.
+TSiteBuild BlogBuild(const fs::path& Src, const fs::path& Out) {
+  TSiteBuild build;
+  build.Src = Src.string();
+  build.Out = Out.string();
+  build.Jobs = 2;
+  build.Quiet = true;
+  build.Now = "2025-01-01T00:00:00Z";
+  return build;
+}
+
 // Each edit is built twice: by a build that keeps its graph (a watch), and
 // by a separate build that starts from the state the last one left in its
 // output folder (vekpp build run again). Both render what the edit affects,
@@ -129,12 +140,7 @@ TEST(VekppIncremental, EditsRenderWhatTheyAffectAndMatchAFullBuild) {
 
   TVekStdTagsOptions tags;
   TBuildGraph graph;
-  TSiteBuild build;
-  build.Src = src.path.string();
-  build.Out = out.path.string();
-  build.Jobs = 2;
-  build.Quiet = true;
-  build.Now = "2025-01-01T00:00:00Z";
+  TSiteBuild build = BlogBuild(src.path, out.path);
   build.Graph = &graph;
   ASSERT_EQ(VekBuildSite(tags, build), 0);
   EXPECT_EQ(graph.Written.size(), 10u);
@@ -233,12 +239,7 @@ TEST(VekppIncremental, AStateOfOtherOptionsOrDamagedGivesAFullBuild) {
   TSiteFiles site(src.path);
   for (const auto& f : Blog()) site.Write(f.first, f.second);
   TVekStdTagsOptions tags;
-  TSiteBuild base;
-  base.Src = src.path.string();
-  base.Out = out.path.string();
-  base.Jobs = 2;
-  base.Now = "2025-01-01T00:00:00Z";
-  base.Quiet = true;
+  const TSiteBuild base = BlogBuild(src.path, out.path);
   const fs::path state = out.path / kBuildStateName;
   const auto rewrite = [&](const std::function<void(std::string&)>& Change) {
     std::string bytes = ReadFile(state);
@@ -315,12 +316,7 @@ TEST(VekppIncremental, DamagedStatesAreRefusedWithoutFault) {
   for (const auto& f : Blog()) site.Write(f.first, f.second);
   site.Write("posts/p.md", "---\ntitle: P\nx: {a: [1, -2, 2.5, true, null, \"s\"]}\n---\nP.\n");
   TVekStdTagsOptions tags;
-  TSiteBuild build;
-  build.Src = src.path.string();
-  build.Out = out.path.string();
-  build.Now = "2025-01-01T00:00:00Z";
-  build.Quiet = true;
-  ASSERT_EQ(VekBuildSite(tags, build), 0);
+  ASSERT_EQ(VekBuildSite(tags, BlogBuild(src.path, out.path)), 0);
   const std::string whole = ReadFile(out.path / kBuildStateName);
   ASSERT_GT(whole.size(), 1000u);
   // The key, after the magic line (18 bytes) and the format (8).

@@ -160,7 +160,9 @@ std::string LoadState(const fs::path& Out, const std::string& Key, const TSitePa
 void SaveState(const TOutputFolder& Out, const fs::path& Dir, const std::string& Key,
                const TBuildGraph& Graph) {
   try {
-    Out.Write(kBuildStateName, VekBuildStateBytes(Key, Graph));
+    Out.WriteWith(kBuildStateName, [&](const std::function<void(const char*, size_t)>& Write) {
+      VekStreamBuildState(Key, Graph, Write);
+    });
   } catch (const std::exception& e) {
     std::error_code ec;
     fs::remove(Dir / kBuildStateName, ec);

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <stdexcept>
 #include <utility>
 #include <vector>
@@ -32,41 +33,69 @@ enum : unsigned char {
   kObject
 };
 
-// A checksum of the bytes, eight at a time: a file cut short or changed by
-// chance is told from a whole one.
-uint64_t Checksum(const char* Data, size_t Size) {
-  uint64_t h = 0x6a09e667f3bcc909ULL ^ Size;
-  size_t i = 0;
-  for (; i + 8 <= Size; i += 8) {
-    uint64_t w;
-    std::memcpy(&w, Data + i, 8);
-    h = (h ^ w) * 0x100000001b3ULL;
-    h ^= h >> 29;
+// A checksum of bytes taken eight at a time, in pieces (a state written as
+// it is made): a file cut short or changed by chance is told from a whole
+// one.
+class TChecksum {
+ public:
+  // Size a multiple of 8 but for the last piece.
+  void Add(const char* Data, size_t Size) {
+    size_t i = 0;
+    for (; i + 8 <= Size; i += 8) {
+      uint64_t w;
+      std::memcpy(&w, Data + i, 8);
+      FHash = (FHash ^ w) * 0x100000001b3ULL;
+      FHash ^= FHash >> 29;
+    }
+    for (; i < Size; ++i) FHash = (FHash ^ static_cast<unsigned char>(Data[i])) * 0x100000001b3ULL;
+    FSize += Size;
   }
-  for (; i < Size; ++i) h = (h ^ static_cast<unsigned char>(Data[i])) * 0x100000001b3ULL;
-  h ^= h >> 31;
-  h *= 0xbf58476d1ce4e5b9ULL;
-  return h ^ (h >> 32);
+  uint64_t Sum() const {
+    uint64_t h = FHash ^ FSize;
+    h *= 0xbf58476d1ce4e5b9ULL;
+    return h ^ (h >> 32);
+  }
+
+ private:
+  uint64_t FHash = 0x6a09e667f3bcc909ULL;
+  uint64_t FSize = 0;
+};
+
+uint64_t Checksum(const char* Data, size_t Size) {
+  TChecksum c;
+  c.Add(Data, Size);
+  return c.Sum();
 }
 
+// The state's bytes, kept in a string, or with a Sink handed to it a
+// megabyte at a time (with the checksum made as they go), so that a state
+// of tens of megabytes is never held whole.
 class TWriter {
  public:
-  void U8(unsigned char V) { FOut.push_back(static_cast<char>(V)); }
+  TWriter() = default;
+  explicit TWriter(const std::function<void(const char*, size_t)>& Sink) : FSink(&Sink) {}
+  void U8(unsigned char V) {
+    FOut.push_back(static_cast<char>(V));
+    Grew();
+  }
   void U64(uint64_t V) {
     char b[8];
     for (int i = 0; i < 8; ++i) b[i] = static_cast<char>(V >> (8 * i));
     FOut.append(b, 8);
+    Grew();
   }
-  void Reserve(size_t N) { FOut.reserve(N); }
+  void Reserve(size_t N) {
+    if (!FSink) FOut.reserve(N);
+  }
   void Text(const std::string& S) { Bytes(S.data(), S.size()); }
   void Raw(const std::string& S) {
     FOut += S;
-    if (FOut.size() > kMaxBuildStateBytes) throw std::length_error("larger than a state may be");
+    Grew();
   }
   void Bytes(const void* Data, size_t Size) {
     U64(Size);
     FOut.append(static_cast<const char*>(Data), Size);
-    if (FOut.size() > kMaxBuildStateBytes) throw std::length_error("larger than a state may be");
+    Grew();
   }
   void Stamp(const TVekFileStamp& S) {
     U64(S.Device);
@@ -137,14 +166,34 @@ class TWriter {
     }
   }
   std::string Take() { return std::move(FOut); }
+  // The checksum after the bytes; the whole state, or "" with a Sink (which
+  // has had it all).
   std::string Done() {
-    const uint64_t sum = Checksum(FOut.data(), FOut.size());
-    U64(sum);
-    return std::move(FOut);
+    FSum.Add(FOut.data(), FOut.size());
+    const uint64_t sum = FSum.Sum();
+    for (int i = 0; i < 8; ++i) FOut.push_back(static_cast<char>(sum >> (8 * i)));
+    if (!FSink) return std::move(FOut);
+    (*FSink)(FOut.data(), FOut.size());
+    return "";
   }
 
  private:
+  void Grew() {
+    if (FPassed + FOut.size() > kMaxBuildStateBytes)
+      throw std::length_error("larger than a state may be");
+    if (!FSink || FOut.size() < (1 << 20)) return;
+    // Whole words only: the checksum goes on where this piece ends.
+    const size_t n = FOut.size() & ~size_t{7};
+    FSum.Add(FOut.data(), n);
+    (*FSink)(FOut.data(), n);
+    FOut.erase(0, n);
+    FPassed += n;
+  }
+
+  const std::function<void(const char*, size_t)>* FSink = nullptr;
   std::string FOut;
+  TChecksum FSum;  // of the bytes handed to FSink
+  size_t FPassed = 0;
 };
 
 // Thrown for a state that is not whole or not well formed.
@@ -497,13 +546,27 @@ struct TBuildStateCodec {
   }
 };
 
+namespace {
+
+std::string WriteState(TWriter& W, const std::string& Key, const TBuildGraph& Graph) {
+  for (const char c : std::string(kMagic)) W.U8(static_cast<unsigned char>(c));
+  W.U64(kFormat);
+  W.Text(Key);
+  TBuildStateCodec::Write(W, Graph);
+  return W.Done();
+}
+
+}  // namespace
+
 std::string VekBuildStateBytes(const std::string& Key, const TBuildGraph& Graph) {
   TWriter w;
-  for (const char c : std::string(kMagic)) w.U8(static_cast<unsigned char>(c));
-  w.U64(kFormat);
-  w.Text(Key);
-  TBuildStateCodec::Write(w, Graph);
-  return w.Done();
+  return WriteState(w, Key, Graph);
+}
+
+void VekStreamBuildState(const std::string& Key, const TBuildGraph& Graph,
+                         const std::function<void(const char*, size_t)>& Sink) {
+  TWriter w(Sink);
+  WriteState(w, Key, Graph);
 }
 
 std::string VekReadBuildState(const std::string& Bytes, const std::string& Key,

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 
 #include "VekStdTags.h"
@@ -25,6 +26,13 @@ constexpr size_t kMaxBuildStateDepth = 256;
 /// Only Markdown pages' reads are kept. Throws std::length_error when the
 /// state would pass kMaxBuildStateBytes or a value kMaxBuildStateDepth.
 std::string VekBuildStateBytes(const std::string& Key, const TBuildGraph& Graph);
+
+/// The same bytes handed to Sink a piece at a time (about a megabyte
+/// each), never held whole. Throws what Sink throws, and as
+/// VekBuildStateBytes does (the bytes handed out by then are not a whole
+/// state).
+void VekStreamBuildState(const std::string& Key, const TBuildGraph& Graph,
+                         const std::function<void(const char*, size_t)>& Sink);
 
 /// Reads Bytes into Graph (its outputs and its pages read) when they are a
 /// whole state written under Key; a page's place and template are made

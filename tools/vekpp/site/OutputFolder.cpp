@@ -112,6 +112,19 @@ void TOutputFolder::Write(const std::string& Name, const std::string& Bytes) con
   Replace(dir.Fd, Name, leaf, [&](int Fd) { WriteAll(Fd, Bytes.data(), Bytes.size()); });
 }
 
+void TOutputFolder::WriteWith(
+    const std::string& Name,
+    const std::function<void(const std::function<void(const char*, size_t)>&)>& Fill) const {
+  std::string leaf;
+  TFd dir{OpenParent(Name, leaf)};
+  Replace(dir.Fd, Name, leaf, [&](int Fd) {
+    const std::function<void(const char*, size_t)> write = [Fd](const char* Data, size_t Size) {
+      WriteAll(Fd, Data, Size);
+    };
+    Fill(write);
+  });
+}
+
 void TOutputFolder::Copy(const std::string& Name, const fs::path& Source) const {
   TFd in{open(Source.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)};
   struct stat st {};

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <string>
 
 class TOutputFolder {
@@ -20,6 +21,12 @@ class TOutputFolder {
   /// never sees half a file, and nothing is written outside the folder.
   /// Safe from several threads.
   void Write(const std::string& Name, const std::string& Bytes) const;
+  /// The same with the bytes Fill hands, a piece at a time, to the
+  /// function it is given: a large file is never held whole. What Fill
+  /// throws is thrown, and nothing is left in Name's place then.
+  void WriteWith(
+      const std::string& Name,
+      const std::function<void(const std::function<void(const char*, size_t)>&)>& Fill) const;
   /// True when Name is a regular file of the folder (itself not a link).
   /// Safe from several threads.
   bool Exists(const std::string& Name) const;
