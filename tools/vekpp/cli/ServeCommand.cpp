@@ -173,7 +173,9 @@ CLI::App* AddServeCommand(CLI::App& App, TCommandRun& Run) {
   command->add_option("--threads", limits.Workers, "Threads that render pages")
       ->capture_default_str()
       ->check(CLI::Range(1, 256));
-  command->add_option("--io-threads", limits.IoThreads, "Threads that handle connections (default: one per core)")
+  command
+      ->add_option("--io-threads", limits.IoThreads,
+                   "Threads that handle connections (default: one per core)")
       ->capture_default_str()
       ->check(CLI::Range(1, 64));
   command->add_option("--max-connections", limits.MaxConnections, "Connections in total")
