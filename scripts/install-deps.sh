@@ -37,9 +37,10 @@ for g in "${groups[@]}"; do
     windows) want+=(cmake ninja-build g++ googletest python3 g++-mingw-w64-x86-64
                     binutils-mingw-w64-x86-64 wine64 icoutils) ;;
     sanitize) want+=(clang libclang-rt-14-dev) ;;
-    # Google Benchmark, the peer template engines, and what the report uses.
+    # Google Benchmark, the peer template engines (Jinja2 and Go's
+    # html/template for the catalogue), and what the report uses.
     bench) want+=(libbenchmark-dev libctemplate-dev libkainjow-mustache-dev libmstch-dev pkgconf
-                  valgrind gnuplot-nox python3) ;;
+                  valgrind gnuplot-nox python3 python3-jinja2 golang-go) ;;
     *) echo "install-deps: unknown group '$g'" >&2; exit 2 ;;
   esac
 done
