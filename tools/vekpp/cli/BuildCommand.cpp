@@ -110,7 +110,7 @@ int RunBuild(const TBuildOptions& Options) {
     status = VekBuildSite(tagOptions, site);
   }
   signals.join();
-  if (site.Graph && site.Graph->Builds > 1) VekWriteBuildState(tagOptions, site, *site.Graph);
+  if (site.Graph && site.Graph->Builds > 1) VekWriteBuildState(site, *site.Graph);
   return 0;
 }
 

@@ -370,6 +370,7 @@ int VekBuildSite(const TVekStdTagsOptions& TagOptions, const TSiteBuild& Options
   std::string key;
   if (Options.KeepState) {
     key = StateKey(TagOptions, Options, root.Dir());
+    graph->StateKey = key;
     if (graph->Builds == 0 && !Options.Full) {
       const std::string why = LoadState(start.Out, key, start.PageOptions, *graph);
       if (!why.empty() && !Options.Quiet)
@@ -406,15 +407,14 @@ int VekBuildSite(const TVekStdTagsOptions& TagOptions, const TSiteBuild& Options
   return Report(Options, outputs, start.Out, started);
 }
 
-void VekWriteBuildState(const TVekStdTagsOptions& TagOptions, const TSiteBuild& Options,
-                        const TBuildGraph& Graph) {
+void VekWriteBuildState(const TSiteBuild& Options, const TBuildGraph& Graph) {
+  if (Graph.StateKey.empty()) return;  // no build kept its state with Graph
   try {
-    const TVekTemplateRoot root(Options.Src);
     std::error_code ec;
     const fs::path out = fs::weakly_canonical(fs::absolute(Options.Out), ec);
     if (ec) return;
     const TOutputFolder folder(out);
-    SaveState(folder, out, StateKey(TagOptions, Options, root.Dir()), Graph);
+    SaveState(folder, out, Graph.StateKey, Graph);
   } catch (const std::exception& e) {
     std::cerr << "vekpp: the build's state is not kept: " << VekTerminalText(e.what()) << "\n";
   }

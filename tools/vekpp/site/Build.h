@@ -51,8 +51,7 @@ struct TSiteBuild {
 int VekBuildSite(const TVekStdTagsOptions& TagOptions, const TSiteBuild& Options);
 
 /// Writes the state of Graph, the graph of the last build of Options
-/// (which named Out), into Out/.vekpp-build: for a watch, which writes it
-/// once it stops instead of after every build. A failure is told on
-/// standard error; nothing is thrown.
-void VekWriteBuildState(const TVekStdTagsOptions& TagOptions, const TSiteBuild& Options,
-                        const TBuildGraph& Graph);
+/// (which named Out), into Out/.vekpp-build under the key that build ran
+/// with: for a watch, which writes it once it stops instead of after every
+/// build. A failure is told on standard error; nothing is thrown.
+void VekWriteBuildState(const TSiteBuild& Options, const TBuildGraph& Graph);

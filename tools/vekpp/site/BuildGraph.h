@@ -43,6 +43,11 @@ class TBuildGraph {
   /// The builds finished (Finish) with this graph.
   size_t Builds = 0;
 
+  /// What the last build's outputs depend on besides the site's files
+  /// (the state's key, Build.cpp): its state is written under this key,
+  /// not one made later, when vekpp.toml may have changed since.
+  std::string StateKey;
+
   /// Starts a build whose site (page lists, data file) is Globals, which
   /// must outlive Finish; files modified after StartNs (less a second) are
   /// not trusted. What is noted from here on replaces what was kept.
