@@ -165,24 +165,22 @@ struct THttpServer::TImpl {
 
   // Queues Reply on Connection and notes what the log line says.
   MHD_Result Answer(MHD_Connection* Connection, TExchange& Ex, THttpReply& Reply) {
-    if (Reply.Fixed) {
-      // Made once, queued on every connection that asks for it.
+    // A fixed reply's response is made once and queued on every connection
+    // that asks for it; the reply keeps its hold on it.
+    const bool fixed = Reply.Fixed != nullptr;
+    MHD_Response* response = nullptr;
+    if (fixed) {
       Ex.Status = Reply.Fixed->Status;
       Ex.Sent = Reply.BodySize();
-      MHD_Response* response = VekMhdFixedResponse(*Reply.Fixed);
-      if (!response) return MHD_NO;
-      const MHD_Result queued =
-          MHD_queue_response(Connection, static_cast<unsigned>(Ex.Status), response);
-      Ex.State = TExchange::TState::Answered;
-      Receiving(Connection, false);
-      return queued;
+      response = VekMhdFixedResponse(*Reply.Fixed);
+    } else {
+      Ex.Status = Reply.Status;
+      response = VekMhdResponse(Connection, Ex.Client, Reply, Ex.Sent);
     }
-    Ex.Status = Reply.Status;
-    MHD_Response* response = VekMhdResponse(Connection, Ex.Client, Reply, Ex.Sent);
     if (!response) return MHD_NO;
     const MHD_Result queued =
-        MHD_queue_response(Connection, static_cast<unsigned>(Reply.Status), response);
-    MHD_destroy_response(response);
+        MHD_queue_response(Connection, static_cast<unsigned>(Ex.Status), response);
+    if (!fixed) MHD_destroy_response(response);
     Ex.State = TExchange::TState::Answered;
     Receiving(Connection, false);
     return queued;
