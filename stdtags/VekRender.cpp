@@ -197,24 +197,14 @@ void TVekStdTags::TRenderer::WriteValue(const TNode& N) {
     return;
   }
   const auto& mods = details.Mods;
+  const vekstd::TEscape& escape = Current().T->EscapeOf(N);
   long long position = 0;
-  if (mods.empty() && FScopes.WholePosition(N.Path, position)) {
+  if (mods.empty() && vekstd::HtmlEscapeOnly(escape) && FScopes.WholePosition(N.Path, position)) {
     // A loop's position written as its number, without a value made.
-    const vekstd::TEscape& escape = Current().T->EscapeOf(N);
-    if (vekstd::HtmlEscapeOnly(escape)) {
-      char digits[24];
-      char* const end = digits + sizeof digits;
-      char* p = end;
-      unsigned long long rest = position < 0 ? 0ULL - static_cast<unsigned long long>(position)
-                                             : static_cast<unsigned long long>(position);
-      do {
-        *--p = static_cast<char>('0' + rest % 10);
-        rest /= 10;
-      } while (rest > 0);
-      if (position < 0) *--p = '-';
-      Append(p, static_cast<size_t>(end - p));
-      return;
-    }
+    char digits[24];
+    const std::to_chars_result r = std::to_chars(digits, digits + sizeof digits, position);
+    Append(digits, static_cast<size_t>(r.ptr - digits));
+    return;
   }
   uint32_t* const hint = HintOf(N);
   const json* v = FScopes.HintedMember(N.Path, *hint);
@@ -222,7 +212,6 @@ void TVekStdTags::TRenderer::WriteValue(const TNode& N) {
     v = !mods.empty() && vekstd::HasDefault(mods) ? FScopes.Lookup(N.Path, scratch, hint)
                                                   : Require(N.Path, scratch, hint);
   }
-  const vekstd::TEscape& escape = Current().T->EscapeOf(N);
   const bool asJson = escape.Inner == vekstd::TInner::JsValue;
   if (!mods.empty()) {
     try {
