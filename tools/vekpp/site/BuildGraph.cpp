@@ -62,6 +62,11 @@ uint64_t VekHashData(const TVekData& Value) {
   return h;
 }
 
+uint64_t VekHashPageData(const TVekData& Data, const TVekData* Listed) {
+  const uint64_t h = VekHashData(Data);
+  return Listed ? Mix(h, VekHashData(*Listed)) : h;
+}
+
 std::vector<std::string> VekNamedGlobals(const std::string& Text) {
   std::vector<std::string> names;
   const size_t n = Text.size();
@@ -187,7 +192,9 @@ std::vector<std::string> TBuildGraph::FileNames(const TVekTemplateRoot& Root,
 uint64_t TBuildGraph::Key(const TSitePage& Page, const TEntry& E) {
   uint64_t h = Mix(HashText(Page.Source), HashText(Page.Output));
   h = Mix(h, HashText(Page.Text));
-  h = Mix(h, Page.DataHash ? Page.DataHash : Page.Data ? VekHashData(*Page.Data) : 0);
+  h = Mix(h, Page.DataHash ? Page.DataHash
+             : Page.Data   ? VekHashPageData(*Page.Data, Page.Listed)
+                           : 0);
   for (const auto& name : E.Names) h = Mix(Mix(h, HashText(name)), GlobalHash(name));
   return h;
 }

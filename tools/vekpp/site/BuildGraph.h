@@ -103,6 +103,10 @@ class TBuildGraph {
 /// walks without recursion.
 uint64_t VekHashData(const TVekData& Value);
 
+/// The hash of a page's Data rendered with Listed (when not null) as its
+/// page.pages (a tag page's shared list), without a copy that holds both.
+uint64_t VekHashPageData(const TVekData& Data, const TVekData* Listed);
+
 /// The names of global values Text names, each as a dotted path cut after
 /// its third part (site.sections.posts), and cut before a part holding "-"
 /// too (a name, or a subtraction); sorted, each once.

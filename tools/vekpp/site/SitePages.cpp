@@ -269,18 +269,9 @@ void MakePageData(std::vector<TPageRead>& Reads, const TVekData& SiteData,
 // Sets the DataHash of every page that has none: of the data it renders
 // with (a tag page's list, when shared, in its page.pages).
 void HashData(TSitePages& Site) {
-  for (auto* list : {&Site.Pages, &Site.Generated}) {
-    for (TSitePage& p : *list) {
-      if (!p.Data || p.DataHash) continue;
-      if (!p.Listed) {
-        p.DataHash = VekHashData(*p.Data);
-        continue;
-      }
-      TVekData full = *p.Data;
-      full["page"]["pages"] = *p.Listed;
-      p.DataHash = VekHashData(full);
-    }
-  }
+  for (auto* list : {&Site.Pages, &Site.Generated})
+    for (TSitePage& p : *list)
+      if (p.Data && !p.DataHash) p.DataHash = VekHashPageData(*p.Data, p.Listed);
 }
 
 // The globals of a read: the data file's members, and "site".
